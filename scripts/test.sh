@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds with warnings as errors and runs every test; rebuilds with
+# AddressSanitizer + UndefinedBehaviorSanitizer and runs them again; then builds
+# the libFuzzer targets with clang and runs each briefly.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+jobs=$(nproc)
+fuzz_seconds=${FUZZ_SECONDS:-30}
+
+echo "== build (warnings as errors)"
+cmake -S . -B build/ci -G Ninja -DZORVIK_WERROR=ON >/dev/null
+cmake --build build/ci -j "$jobs"
+echo "== tests"
+ctest --test-dir build/ci --output-on-failure -j "$jobs" --timeout 300
+
+echo "== build (ASan + UBSan)"
+cmake -S . -B build/asan -G Ninja -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/asan -j "$jobs"
+echo "== tests under ASan + UBSan"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
+
+echo "== fuzz targets (clang, ${fuzz_seconds}s each)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DZORVIK_FUZZ=ON -DZORVIK_WERROR=ON >/dev/null
+cmake --build build/fuzz -j "$jobs"
+mapfile -t targets < <(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzz' | sort)
+pids=()
+for t in "${targets[@]}"; do
+  name=$(basename "$t")
+  corpus="build/fuzz/corpus/$name"
+  mkdir -p "$corpus"
+  seeds=()
+  [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
+  "$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 "$corpus" "${seeds[@]}" \
+    >"build/fuzz/$name.log" 2>&1 &
+  pids+=("$!:$name")
+  # Keep no more fuzzers running than there are cores.
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 1; done
+done
+failed=0
+for entry in "${pids[@]}"; do
+  pid=${entry%%:*}; name=${entry#*:}
+  if wait "$pid"; then
+    echo "fuzz $name: ok ($(grep -c '' "build/fuzz/$name.log") log lines)"
+  else
+    echo "fuzz $name: FAILED"; tail -n 40 "build/fuzz/$name.log"; failed=1
+  fi
+done
+[ "$failed" -eq 0 ]
+echo "== all checks passed"

@@ -1,0 +1,215 @@
+#include "service/common/binary.h"
+
+#include <cstdio>
+#include <istream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+#include "service/common/exception.h"
+
+namespace ZORVIK {
+
+RandomEngine& GetRandomEngine() {
+    static RandomEngine engine(1);
+    return engine;
+}
+
+namespace binary {
+
+namespace {
+
+// Nibble value of a hex digit, -1 for white space, -2 for anything else.
+struct HexTable {
+    int8_t value[256];
+    constexpr HexTable() : value() {
+        for (int i = 0; i < 256; ++i) value[i] = -2;
+        for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<int8_t>(i);
+        for (int i = 0; i < 6; ++i) {
+            value['A' + i] = static_cast<int8_t>(10 + i);
+            value['a' + i] = static_cast<int8_t>(10 + i);
+        }
+        for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) value[static_cast<uint8_t>(c)] = -1;
+    }
+};
+constexpr HexTable kHex;
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+}  // namespace
+
+Binary::Binary(const char* hexText) { Init(hexText); }
+
+Binary::Binary(const std::string& hexText) { Init(hexText.c_str(), hexText.size()); }
+
+void Binary::Init(const char* hexText) {
+    if (hexText == nullptr) {
+        throw Exception("NULL указатель", ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
+    }
+    Init(hexText, std::char_traits<char>::length(hexText));
+}
+
+void Binary::Init(const char* hexText, size_t length) {
+    if (hexText == nullptr) {
+        throw Exception("NULL указатель", ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
+    }
+    reserve(size() + length / 2);
+    int high = -1;
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t c = static_cast<uint8_t>(hexText[i]);
+        if (c == 0) break;  // the text ends at its terminating zero
+        const int v = kHex.value[c];
+        if (v == -1) continue;
+        if (v == -2) {
+            throw Exception("Недопустимый символ в hex-строке", ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
+        }
+        if (high < 0) {
+            high = v;
+        } else {
+            push_back(static_cast<uint8_t>((high << 4) | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        throw Exception("Нечётное количество значащих символов в hex-строке",
+                        ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
+    }
+}
+
+Binary& Binary::operator+=(const Binary& other) {
+    if (this == &other) {
+        const Binary copy(other);
+        return *this += copy;
+    }
+    reserve(size() + other.size());
+    insert(end(), other.begin(), other.end());
+    return *this;
+}
+
+Binary& Binary::operator+=(uint8_t byte) {
+    push_back(byte);  // byte is a copy, so reading it from *this is safe
+    return *this;
+}
+
+std::string ToHex(const Binary& data, uint32_t spaceEvery, uint32_t doubleSpaceEvery, uint32_t newlineEvery) {
+    std::string text;
+    if (data.empty()) return text;
+    text.reserve(data.size() * 3);
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i != 0) {
+            if (newlineEvery != 0 && i % newlineEvery == 0) {
+                text += '\n';
+            } else if (doubleSpaceEvery != 0 && i % doubleSpaceEvery == 0) {
+                text += "  ";
+            } else if (spaceEvery != 0 && i % spaceEvery == 0) {
+                text += ' ';
+            }
+        }
+        text += kDigits[data[i] >> 4];
+        text += kDigits[data[i] & 0x0F];
+    }
+    return text;
+}
+
+std::istream& operator>>(std::istream& in, Binary& target) {
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Binary parsed(text);
+    target = std::move(parsed);
+    return in;
+}
+
+Binary Slice(const Binary& data, uint32_t offset, uint32_t length) {
+    if (static_cast<uint64_t>(offset) + length > data.size()) {
+        throw Exception("Выход за границы массива", ZORVIK_PLACE("ZORVIK::binary::Slice"));
+    }
+    return Binary(data.begin() + offset, data.begin() + offset + length);
+}
+
+Binary Back(const Binary& data, uint32_t count) {
+    if (count > data.size()) {
+        throw Exception("Выход за границы массива", ZORVIK_PLACE("ZORVIK::binary::Back"));
+    }
+    return Binary(data.end() - count, data.end());
+}
+
+Binary operator+(const Binary& a, const Binary& b) {
+    Binary result;
+    result.reserve(a.size() + b.size());
+    result.insert(result.end(), a.begin(), a.end());
+    result.insert(result.end(), b.begin(), b.end());
+    return result;
+}
+
+bool operator==(const Binary& a, const Binary& b) {
+    return static_cast<const std::vector<uint8_t>&>(a) == static_cast<const std::vector<uint8_t>&>(b);
+}
+
+bool operator!=(const Binary& a, const Binary& b) { return !(a == b); }
+
+template <class T>
+T NumCast(const Binary& data) {
+    if (data.size() > sizeof(T)) {
+        throw Exception("Размер массива не должен быть больше размера типа числа",
+                        ZORVIK_PLACE("ZORVIK::binary::NumCast"));
+    }
+    T value = 0;
+    for (uint8_t b : data) value = static_cast<T>((value << 8) | b);
+    return value;
+}
+template uint16_t NumCast<uint16_t>(const Binary&);
+template uint32_t NumCast<uint32_t>(const Binary&);
+
+Binary NumToBinary(uint64_t value, uint8_t minLength) {
+    size_t length = 1;
+    while (length < 8 && (value >> (8 * length)) != 0) ++length;
+    if (length < minLength) length = minLength;
+    Binary result(length, 0);
+    for (size_t i = 0; i < length && i < 8; ++i) {
+        result[length - 1 - i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return result;
+}
+
+void FillRandom(uint32_t count, Binary& target) {
+    target.clear();
+    target.reserve(count);
+    RandomEngine& engine = GetRandomEngine();
+    for (uint32_t i = 0; i < count; ++i) target.push_back(static_cast<uint8_t>(engine()));
+}
+
+Binary RandomBinary(uint32_t count) {
+    Binary result;
+    FillRandom(count, result);
+    return result;
+}
+
+void LoadBinaryFile(const std::string& path, Binary& target) {
+    const SourcePlace place = ZORVIK_PLACE("ZORVIK::binary::LoadBinaryFile");
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) throw Exception(path + " : fopen error", place);
+    if (std::fseek(file.get(), 0, SEEK_END) != 0) throw Exception(path + " : fseek error", place);
+    const long size = std::ftell(file.get());
+    if (size < 0) throw Exception(path + " : ftell error", place);
+    if (size == 0) return;
+    Binary buffer;
+    try {
+        buffer.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        throw Exception("not enough memory", place);
+    } catch (const std::length_error&) {
+        throw Exception("not enough memory", place);
+    }
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) throw Exception(path + " : fseek error", place);
+    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    buffer.resize(got);
+    target = std::move(buffer);
+}
+
+Binary LoadBinaryFile(const std::string& path) {
+    Binary result;
+    LoadBinaryFile(path, result);
+    return result;
+}
+
+}  // namespace binary
+}  // namespace ZORVIK
