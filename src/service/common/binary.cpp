@@ -53,7 +53,11 @@ void Binary::Init(const char* hexText, size_t length) {
     if (hexText == nullptr) {
         throw Exception("NULL указатель", ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
     }
-    reserve(size() + length / 2);
+    // Bytes are written in place into room for the longest possible result and
+    // the string is cut to what was parsed; on failure it is left as it was.
+    const size_t start = size();
+    resize(start + length / 2);
+    uint8_t* out = data() + start;
     int high = -1;
     for (size_t i = 0; i < length; ++i) {
         const uint8_t c = static_cast<uint8_t>(hexText[i]);
@@ -61,19 +65,22 @@ void Binary::Init(const char* hexText, size_t length) {
         const int v = kHex.value[c];
         if (v == -1) continue;
         if (v == -2) {
+            resize(start);
             throw Exception("Недопустимый символ в hex-строке", ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
         }
         if (high < 0) {
             high = v;
         } else {
-            push_back(static_cast<uint8_t>((high << 4) | v));
+            *out++ = static_cast<uint8_t>((high << 4) | v);
             high = -1;
         }
     }
     if (high >= 0) {
+        resize(start);
         throw Exception("Нечётное количество значащих символов в hex-строке",
                         ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
     }
+    resize(static_cast<size_t>(out - data()));
 }
 
 Binary& Binary::operator+=(const Binary& other) {
@@ -94,25 +101,31 @@ Binary& Binary::operator+=(uint8_t byte) {
 std::string ToHex(const Binary& data, uint32_t spaceEvery, uint32_t doubleSpaceEvery, uint32_t newlineEvery) {
     std::string text;
     if (data.empty()) return text;
-    text.reserve(data.size() * 3);
+    // Room for three characters per byte (the widest separator adds one more
+    // now and then); the text is written in place and cut to length at the end.
+    text.resize(data.size() * 4);
+    char* out = text.data();
     for (size_t i = 0; i < data.size(); ++i) {
         if (i != 0) {
             if (newlineEvery != 0 && i % newlineEvery == 0) {
-                text += '\n';
+                *out++ = '\n';
             } else if (doubleSpaceEvery != 0 && i % doubleSpaceEvery == 0) {
-                text += "  ";
+                *out++ = ' ';
+                *out++ = ' ';
             } else if (spaceEvery != 0 && i % spaceEvery == 0) {
-                text += ' ';
+                *out++ = ' ';
             }
         }
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 0x0F];
+        *out++ = kDigits[data[i] >> 4];
+        *out++ = kDigits[data[i] & 0x0F];
     }
+    text.resize(static_cast<size_t>(out - text.data()));
     return text;
 }
 
 std::istream& operator>>(std::istream& in, Binary& target) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.setstate(std::ios::eofbit);  // the whole rest of the stream was consumed
     Binary parsed(text);
     target = std::move(parsed);
     return in;

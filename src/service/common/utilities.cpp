@@ -191,7 +191,9 @@ std::string IntToStr(int64_t value, int radix) {
     if (radix < 2 || radix > 36) return std::string();
     if (radix == 10 && value < 0) {
         // Negate in unsigned arithmetic so that INT64_MIN stays defined.
-        return "-" + NumToStr(0 - static_cast<uint64_t>(value), 10);
+        std::string text(1, '-');
+        text += NumToStr(0 - static_cast<uint64_t>(value), 10);
+        return text;
     }
     return NumToStr(static_cast<uint64_t>(value), radix);
 }
