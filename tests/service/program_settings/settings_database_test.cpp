@@ -1,0 +1,230 @@
+#include "service/program_settings/settings_database.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "service/common/exception.h"
+
+namespace ZORVIK {
+namespace {
+
+using Pairs = SettingsDatabase::Pairs;
+
+std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST(SettingsDatabase, KeysAreLowerCasedOnWriteAndLookup) {
+    SettingsDatabase db;
+    db.AddSetting("Log_Level", "5", Set);
+    EXPECT_TRUE(db.Has("LOG_LEVEL"));
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "5"}}));
+    db.AddSetting("ПИТАНИЕ", "Вкл", Set);
+    EXPECT_TRUE(db.Has("питание"));
+    EXPECT_EQ(db.GetString("Питание"), "Вкл");  // values keep their case
+}
+
+TEST(SettingsDatabase, SetReplacesAndAppendJoinsWithOneComma) {
+    SettingsDatabase db;
+    db.AddSetting("a", "1", Append);
+    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "1"}}));
+    db.AddSetting("A", "2", Append);
+    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "1,2"}}));
+    db.AddSetting("a", " \"3\" ", Append);  // nothing trimmed or unquoted
+    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "1,2, \"3\" "}}));
+    db.AddSetting("a", "x", Set);
+    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "x"}}));
+}
+
+TEST(SettingsDatabase, SetNewRefusesAPresentKeyNamingItAsWritten) {
+    SettingsDatabase db;
+    db.AddSetting("reader", "#OSM", SetNew);
+    EXPECT_EQ(MessageOf([&] { db.AddSetting("ReaDer", "#PCSC", SetNew); }),
+              "Попытка перекрыть уже заданную настройку \"ReaDer\" с помощью оператора !=");
+    EXPECT_EQ(db.GetString("reader"), "#OSM");
+}
+
+TEST(SettingsDatabase, SetIfAbsentKeepsAPresentKeyAndUnknownOperationsDoNothing) {
+    SettingsDatabase db;
+    db.AddSetting("a", "1", SetIfAbsent);
+    db.AddSetting("a", "2", SetIfAbsent);
+    EXPECT_EQ(db.GetString("a"), "1");
+    db.AddSetting("a", "3", static_cast<SettingOperation>(4));
+    db.AddSetting("b", "3", static_cast<SettingOperation>(-1));
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
+}
+
+TEST(SettingsDatabase, RemoveReportsWhetherTheKeyExisted) {
+    SettingsDatabase db;
+    db.AddSetting("a", "1", Set);
+    EXPECT_FALSE(db.Remove("b"));
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
+    EXPECT_TRUE(db.Remove("A"));
+    EXPECT_FALSE(db.Has("a"));
+    EXPECT_FALSE(db.HasGroup(""));
+}
+
+TEST(SettingsDatabase, GroupIsTheRunOfKeysSharingThePrefixInByteOrder) {
+    SettingsDatabase db;
+    for (const char* key : {"reader2", "reader.name", "readeq", "reader", "reades", "a", "reader2.power_on"}) {
+        db.AddSetting(key, key, Set);
+    }
+    EXPECT_EQ(db.GetGroup("READER"), (Pairs{{"reader", "reader"},
+                                            {"reader.name", "reader.name"},
+                                            {"reader2", "reader2"},
+                                            {"reader2.power_on", "reader2.power_on"}}));
+    EXPECT_EQ(db.GetGroup("reader2."), (Pairs{{"reader2.power_on", "reader2.power_on"}}));
+    EXPECT_TRUE(db.HasGroup("reader2."));
+    EXPECT_FALSE(db.HasGroup("reader3"));
+    EXPECT_FALSE(db.HasGroup("reader.name.x"));
+    EXPECT_EQ(db.GetGroup("").size(), 7u);
+}
+
+TEST(SettingsDatabase, GroupOrderComparesBytesAsUnsigned) {
+    SettingsDatabase db;
+    db.AddSetting("k\xff", "high", Set);  // 0xFF sorts after every ASCII byte
+    db.AddSetting("k~", "tilde", Set);
+    db.AddSetting("l", "next", Set);
+    EXPECT_EQ(db.GetGroup("k"), (Pairs{{"k~", "tilde"}, {"k\xff", "high"}}));
+    EXPECT_EQ(db.GetGroup("k\xff"), (Pairs{{"k\xff", "high"}}));
+}
+
+TEST(SettingsDatabase, BoolReads) {
+    SettingsDatabase db;
+    db.AddSetting("empty", "", Set);
+    db.AddSetting("caps", "YES", Set);
+    db.AddSetting("off", "Off", Set);
+    db.AddSetting("blank", " yes", Set);
+    db.AddSetting("single", "'on'", Set);
+    db.AddSetting("double", "\"on\"", Set);
+    EXPECT_TRUE(db.GetBool("empty"));
+    EXPECT_TRUE(db.GetBool("caps"));
+    EXPECT_FALSE(db.GetBoolOr("off", true));
+    EXPECT_FALSE(db.GetBool("absent"));
+    EXPECT_TRUE(db.GetBoolOr("absent", true));
+    EXPECT_EQ(MessageOf([&] { db.GetBool("blank"); }), "' yes' doesn't look like a bool value.");
+    // Bool reads never unquote.
+    EXPECT_EQ(MessageOf([&] { db.GetBool("single"); }), "''on'' doesn't look like a bool value.");
+    EXPECT_EQ(MessageOf([&] { db.GetBool("double"); }), "'\"on\"' doesn't look like a bool value.");
+}
+
+TEST(SettingsDatabase, BoolGetWithAndWithoutDefault) {
+    SettingsDatabase db;
+    db.AddSetting("v", "false", Set);
+    bool out = true;
+    EXPECT_FALSE(db.Get<bool>("absent", out));
+    EXPECT_TRUE(out);
+    EXPECT_FALSE(db.Get<bool>("absent", out, false));
+    EXPECT_FALSE(out);
+    out = true;
+    EXPECT_TRUE(db.Get<bool>("v", out, true));
+    EXPECT_FALSE(out);
+    EXPECT_FALSE(db.GetMandatory<bool>("V"));
+    EXPECT_EQ(MessageOf([&] { db.GetMandatory<bool>("Absent"); }), "Не задана обязательная настройка \"absent\"");
+}
+
+TEST(SettingsDatabase, IntReadsStopAtTheFirstNonDigit) {
+    SettingsDatabase db;
+    db.AddSetting("padded", " 17 ", Set);
+    db.AddSetting("suffix", "17x", Set);
+    db.AddSetting("word", "x", Set);
+    db.AddSetting("hex", "0x10", Set);
+    db.AddSetting("negative", "-5", Set);
+    db.AddSetting("huge", "99999999999", Set);
+    db.AddSetting("empty", "", Set);
+    EXPECT_EQ(db.GetInt("padded"), 17);
+    EXPECT_EQ(db.GetInt("suffix"), 17);
+    EXPECT_EQ(db.GetInt("word"), 0);
+    EXPECT_EQ(db.GetInt("hex"), 0);
+    EXPECT_EQ(db.GetInt("negative"), -5);
+    EXPECT_EQ(db.GetInt("huge"), 0);
+    EXPECT_EQ(db.GetInt("absent"), 0);
+    EXPECT_EQ(MessageOf([&] { db.GetInt("empty"); }), "Попытка интерпретировать пустую строку как тип int");
+}
+
+TEST(SettingsDatabase, UnsignedReadsLeaveTheTargetWhenNoNumberIsThere) {
+    SettingsDatabase db;
+    db.AddSetting("n", "4096", Set);
+    db.AddSetting("word", "abc", Set);
+    db.AddSetting("huge", "4294967296", Set);
+    db.AddSetting("empty", "", Set);
+    uint32_t out = 7;
+    EXPECT_TRUE(db.Get<unsigned>("word", out));
+    EXPECT_EQ(out, 7u);
+    EXPECT_TRUE(db.Get<unsigned>("huge", out));
+    EXPECT_EQ(out, 7u);
+    EXPECT_FALSE(db.Get<unsigned>("absent", out));
+    EXPECT_EQ(out, 7u);
+    EXPECT_TRUE(db.Get<unsigned>("n", out));
+    EXPECT_EQ(out, 4096u);
+    EXPECT_EQ(db.GetOr<unsigned>("word", 9), 0u);
+    EXPECT_EQ(db.GetOr<unsigned>("absent", 9), 9u);
+    EXPECT_EQ(MessageOf([&] { db.GetOr<unsigned>("empty", 9); }),
+              "Попытка интерпретировать пустую строку как тип unsigned int");
+}
+
+TEST(SettingsDatabase, StringReadsRemoveOneMatchingPairOfQuotes) {
+    SettingsDatabase db;
+    db.AddSetting("double", "\"abc\"", Set);
+    db.AddSetting("single", "'a b'", Set);
+    db.AddSetting("mixed", "'abc\"", Set);
+    db.AddSetting("nested", "\"'x'\"", Set);
+    db.AddSetting("lone", "\"", Set);
+    db.AddSetting("blanks", " \"x\" ", Set);
+    EXPECT_EQ(db.GetString("double"), "abc");
+    EXPECT_EQ(db.GetString("single"), "a b");
+    EXPECT_EQ(db.GetString("mixed"), "'abc\"");
+    EXPECT_EQ(db.GetString("nested"), "'x'");
+    EXPECT_EQ(db.GetString("lone"), "");
+    EXPECT_EQ(db.GetString("blanks"), " \"x\" ");  // not trimmed, so the quotes are not at the ends
+    EXPECT_EQ(db.GetString("absent"), "");
+    EXPECT_EQ(db.GetMandatory("double"), "abc");
+    EXPECT_EQ(db.GetOr<std::string>("absent", "dflt"), "dflt");
+    EXPECT_EQ(db.GetOr<std::string>("single", "dflt"), "a b");
+
+    std::string out = "old";
+    EXPECT_FALSE(db.Get<std::string>("absent", out));
+    EXPECT_EQ(out, "old");
+    EXPECT_FALSE(db.GetStringOr("absent", out, "dflt"));
+    EXPECT_EQ(out, "dflt");
+    EXPECT_TRUE(db.GetStringOr("double", out, "dflt"));
+    EXPECT_EQ(out, "abc");
+    EXPECT_EQ(MessageOf([&] { db.GetMandatory("Reader"); }), "Не задана обязательная настройка \"reader\"");
+}
+
+TEST(SettingsDatabase, BinaryReads) {
+    SettingsDatabase db;
+    db.AddSetting("aid", "A0 00 00 01 51 00 00 00", Set);
+    db.AddSetting("odd", "3F0", Set);
+    db.AddSetting("empty", "", Set);
+    EXPECT_EQ(db.GetBinary("aid"), binary::Binary({0xA0, 0x00, 0x00, 0x01, 0x51, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(db.GetBinary("absent").empty());
+    EXPECT_THROW(db.GetBinary("odd"), Exception);
+    EXPECT_EQ(MessageOf([&] { db.GetBinary("empty"); }),
+              "Попытка интерпретировать пустую строку как тип ZORVIK::binary::Binary");
+}
+
+TEST(SettingsDatabase, ListReads) {
+    SettingsDatabase db;
+    db.AddSetting("protocols", "T1, T0", Set);
+    db.AddSetting("gaps", ",a,,b, ,'c',\"d\",", Set);
+    std::vector<std::string> out = {"kept"};
+    EXPECT_TRUE(db.GetList("protocols", out, {"T0"}));
+    EXPECT_EQ(out, (std::vector<std::string>{"kept", "T1", "T0"}));
+    EXPECT_FALSE(db.GetList("absent", out, {"T0"}));
+    EXPECT_EQ(out, (std::vector<std::string>{"T0"}));
+    out.clear();
+    EXPECT_TRUE(db.Get<std::vector<std::string>>("gaps", out));
+    EXPECT_EQ(out, (std::vector<std::string>{"a", "b", "", "c", "d"}));
+    EXPECT_FALSE(db.Get<std::vector<std::string>>("absent", out));
+    EXPECT_EQ(out.size(), 5u);
+}
+
+}  // namespace
+}  // namespace ZORVIK
