@@ -1,0 +1,171 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "service/common/exception.h"
+#include "service/common/printf.h"
+#include "service/log/log.h"
+
+namespace ZORVIK {
+
+namespace {
+
+constexpr uint32_t CounterLimit = 1000;  // numbers 1..999 are tried
+
+enum class CounterKind { None, FromOne, PlainFirst };
+
+// The name built from a format, with the place where the counter goes.
+struct NamePattern {
+    std::string text;
+    size_t counterPosition = 0;
+    CounterKind counter = CounterKind::None;
+};
+
+struct PathParts {
+    std::string directory;  // with its final '/'
+    std::string name;
+    std::string extension;  // without the point
+};
+
+PathParts SplitPath(std::string path) {
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    PathParts parts;
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    parts.directory = path.substr(0, nameStart);
+    const size_t point = path.rfind('.');
+    if (point == std::string::npos || point < nameStart) {
+        parts.name = path.substr(nameStart);
+    } else {
+        parts.name = path.substr(nameStart, point - nameStart);
+        parts.extension = path.substr(point + 1);
+    }
+    return parts;
+}
+
+// Six digits: two of the year counted from 2000, then two and two.
+std::string SixDigits(int first, int second, int third) { return SafePrintf("%02d%02d%02d", first, second, third); }
+
+NamePattern ExpandFormat(const std::string& path, const std::string& format, const std::tm& localTime) {
+    const PathParts parts = SplitPath(path);
+    NamePattern pattern;
+    std::string& out = pattern.text;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') {
+            out += format[i];
+            continue;
+        }
+        if (i + 1 == format.size()) {
+            out += '%';
+            break;
+        }
+        const char code = format[++i];
+        switch (code) {
+            case '%': out += '%'; break;
+            case 'p': out += parts.directory; break;
+            case 'n': out += parts.name; break;
+            case 'e': out += parts.extension; break;
+            case 'd': out += SixDigits(localTime.tm_year + 1900 - 2000, localTime.tm_mon + 1, localTime.tm_mday); break;
+            case 't': out += SixDigits(localTime.tm_hour, localTime.tm_min, localTime.tm_sec); break;
+            case 'c':
+            case 'z':
+                // The last counter code of the format sets both position and kind.
+                pattern.counterPosition = out.size();
+                pattern.counter = code == 'c' ? CounterKind::FromOne : CounterKind::PlainFirst;
+                break;
+            default:
+                out += '%';
+                out += code;
+                break;
+        }
+    }
+    return pattern;
+}
+
+std::string Candidate(const NamePattern& pattern, uint32_t counter, uint32_t width) {
+    std::string name = pattern.text;
+    if (counter != 0) name.insert(pattern.counterPosition, SafePrintf("%0*u", static_cast<int>(width), counter));
+    return name;
+}
+
+bool CanBeRead(const std::string& name) {
+    std::FILE* probe = std::fopen(name.c_str(), "r");
+    if (probe == nullptr) return false;
+    std::fclose(probe);
+    return true;
+}
+
+[[noreturn]] void ThrowCantCreate(const std::string& name) {
+    throw Exception("Log file '" + name + "' can't be created", ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
+}
+
+// The first free numbered name, created exclusively: a name taken by another
+// process between the probe and the creation moves the search on instead of
+// sharing (and truncating) that process's log.
+std::shared_ptr<std::FILE> CreateNumbered(const NamePattern& pattern, uint32_t width, std::string& chosen) {
+    for (uint32_t counter = pattern.counter == CounterKind::FromOne ? 1 : 0; counter < CounterLimit; ++counter) {
+        const std::string name = Candidate(pattern, counter, width);
+        if (CanBeRead(name)) continue;
+        std::FILE* file = std::fopen(name.c_str(), "wx");
+        if (file != nullptr) {
+            chosen = name;
+            return std::shared_ptr<std::FILE>(file, std::fclose);
+        }
+        if (errno != EEXIST) ThrowCantCreate(name);
+    }
+    throw Exception("Log file can't be created", ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
+}
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+}  // namespace
+
+std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode) {
+    std::FILE* file = std::fopen(fileName.c_str(), mode.c_str());
+    if (file == nullptr) ThrowCantCreate(fileName);
+    return std::shared_ptr<std::FILE>(file, std::fclose);
+}
+
+FileLog::FileLog(const std::string& path, const std::string& format, uint32_t counterWidth, std::shared_ptr<iLog> next)
+    : FileLog(path, format, counterWidth, std::move(next), LocalTimeNow()) {}
+
+FileLog::FileLog(const std::string& path, const std::string& format, uint32_t counterWidth, std::shared_ptr<iLog> next,
+                 const std::tm& localTime)
+    : LogFilter(std::move(next)) {
+    const NamePattern pattern = ExpandFormat(path, format, localTime);
+    if (pattern.counter == CounterKind::None) {
+        m_fileName = pattern.text;
+        m_file = OpenFile(m_fileName, "w");
+    } else {
+        m_file = CreateNumbered(pattern, counterWidth, m_fileName);
+    }
+}
+
+FileLog::FileLog(const std::string& fileName, std::shared_ptr<iLog> next)
+    : LogFilter(std::move(next)), m_fileName(fileName), m_file(OpenFile(fileName, "a")) {}
+
+void FileLog::WriteRec(const LogRecord& record) {
+    const size_t written = std::fwrite(record.text.data(), 1, record.text.size(), m_file.get());
+    if (written != record.text.size() || std::fflush(m_file.get()) != 0) {
+        throw Exception("Can't write data", ZORVIK_PLACE("ZORVIK::FileLog::WriteRec"));
+    }
+    PassOn(record);
+}
+
+DeletableFileLog::~DeletableFileLog() {
+    CloseFile();
+    struct stat info {};
+    if (stat(GetFileName().c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
+        std::remove(GetFileName().c_str());
+    }
+}
+
+}  // namespace ZORVIK

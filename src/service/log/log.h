@@ -1,0 +1,142 @@
+// The log chain: every record of the toolkit passes through a chain of iLog
+// objects (filters and sinks), each doing its work and handing the record on.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+
+namespace ZORVIK {
+
+// Console text attributes in the Windows layout: 0x08 intensity, 0x04 red,
+// 0x02 green, 0x01 blue; the same bits shifted by four give the background.
+// The default colour of each level 0..8 (1 debug .. 7 error); any other level
+// gets grey (0x07).
+int32_t LevelColour(int32_t level);
+
+// Marks a colour so that LogRecord(colour, text) does not read as LogRecord(level, text).
+struct LogColour {
+    int32_t value;
+};
+
+// One record, built on the writer's stack and never kept by a sink.
+struct LogRecord {
+    int32_t level;
+    std::string source;  // origin (such as a reader name); no sink prints it
+    int32_t colour;
+    std::string text;    // written unchanged; a line end is part of the text
+
+    LogRecord(std::string source, int32_t level, int32_t colour, std::string text, bool newline);
+    // Colour from the level table, empty source.
+    LogRecord(int32_t level, std::string text, bool newline);
+    // Level 3, empty source.
+    LogRecord(LogColour colour, std::string text, bool newline);
+};
+
+class iLog {
+public:
+    // Handles one record and passes it on.
+    virtual void WriteRec(const LogRecord& record) = 0;
+    // The lowest level that the chain from this object on lets through.
+    virtual int32_t GetImportance() = 0;
+    virtual ~iLog() = default;
+    // The next object of the chain; empty at its end.
+    virtual std::shared_ptr<iLog> GetNext() = 0;
+
+    // A record of level 3 with the given colour; a null text reads as empty.
+    void Write(const char* text, int32_t colour, bool newline);
+};
+
+// Formats the text (SafePrintf rules), appends LF and writes it at level with
+// the level's colour. log must not be null.
+void LogPrintf(iLog* log, int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void LogPrintfColour(iLog* log, int32_t level, int32_t colour, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// Forwards every record; the base of every other object of the chain.
+class LogFilter : public iLog {
+public:
+    explicit LogFilter(std::shared_ptr<iLog> next);
+    void WriteRec(const LogRecord& record) override;
+    int32_t GetImportance() override;
+    std::shared_ptr<iLog> GetNext() override;
+
+protected:
+    void PassOn(const LogRecord& record);
+
+private:
+    std::shared_ptr<iLog> m_next;
+};
+
+// Passes records whose level is at least the threshold.
+class ImportanceFilter : public LogFilter {
+public:
+    ImportanceFilter(int32_t level, std::shared_ptr<iLog> next);
+    void WriteRec(const LogRecord& record) override;
+    int32_t GetImportance() override;
+    void SetLevel(int32_t level);
+    int32_t GetLevel() const { return m_level; }
+
+private:
+    int32_t m_level;
+};
+
+// The console state kept by ConsLog: the stream and whether colours go to it.
+struct tConsLogData {
+    std::FILE* stream = nullptr;
+    bool colour = false;
+};
+
+// Shows each record on standard output in its colour, then passes it on. When
+// standard output is closed the sink is silent and passes nothing on.
+class ConsLog : public LogFilter {
+public:
+    explicit ConsLog(std::shared_ptr<iLog> next);
+    void WriteRec(const LogRecord& record) override;
+
+    // After a record of at least pauseLevel, wait up to pauseSeconds for a key
+    // (0 seconds: no pause).
+    void SetPause(int32_t pauseLevel, int32_t pauseSeconds);
+
+private:
+    std::shared_ptr<tConsLogData> m_data;
+    int32_t m_pauseLevel = 6;
+    int32_t m_pauseSeconds = 0;
+};
+
+// Opens a file; the deleter closes it. Throws "Log file '<name>' can't be created".
+std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode);
+
+// Writes each record's text to a file and passes the record on.
+class FileLog : public LogFilter {
+public:
+    // Builds the name from path and format (%p %n %e %d %t %c %z %%) and
+    // creates the file, truncating an existing one.
+    FileLog(const std::string& path, const std::string& format, uint32_t counterWidth, std::shared_ptr<iLog> next);
+    // The same with the local time given (for %d and %t).
+    FileLog(const std::string& path, const std::string& format, uint32_t counterWidth, std::shared_ptr<iLog> next,
+            const std::tm& localTime);
+    // Opens the named file for appending.
+    FileLog(const std::string& fileName, std::shared_ptr<iLog> next);
+
+    void WriteRec(const LogRecord& record) override;
+    const std::string& GetFileName() const { return m_fileName; }
+
+protected:
+    void CloseFile() { m_file.reset(); }
+
+private:
+    std::string m_fileName;
+    std::shared_ptr<std::FILE> m_file;
+};
+
+// A file log that removes its file on destruction when nothing was written to it.
+class DeletableFileLog : public FileLog {
+public:
+    using FileLog::FileLog;
+    ~DeletableFileLog() override;
+};
+
+}  // namespace ZORVIK

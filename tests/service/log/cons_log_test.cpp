@@ -1,0 +1,186 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "service/log/log.h"
+#include "service/log/recording_log.h"
+#include "service/log/terminal.h"
+
+namespace ZORVIK {
+namespace {
+
+// Puts a descriptor in place of standard output for the life of the object.
+class StdoutRedirect {
+public:
+    explicit StdoutRedirect(int target) {
+        std::fflush(stdout);
+        m_saved = dup(STDOUT_FILENO);
+        dup2(target, STDOUT_FILENO);
+    }
+    ~StdoutRedirect() {
+        std::fflush(stdout);
+        dup2(m_saved, STDOUT_FILENO);
+        close(m_saved);
+    }
+    StdoutRedirect(const StdoutRedirect&) = delete;
+    StdoutRedirect& operator=(const StdoutRedirect&) = delete;
+
+private:
+    int m_saved = -1;
+};
+
+// Sets or clears NO_COLOR and puts the old value back afterwards.
+class NoColourEnv {
+public:
+    explicit NoColourEnv(const char* value) {
+        if (const char* old = std::getenv("NO_COLOR")) m_old = old;
+        if (value) {
+            setenv("NO_COLOR", value, 1);
+        } else {
+            unsetenv("NO_COLOR");
+        }
+    }
+    ~NoColourEnv() {
+        if (m_old) {
+            setenv("NO_COLOR", m_old->c_str(), 1);
+        } else {
+            unsetenv("NO_COLOR");
+        }
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+std::string Drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    pollfd input{fd, POLLIN, 0};
+    while (poll(&input, 1, 200) > 0 && (input.revents & POLLIN)) {
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0) break;
+        text.append(buffer, static_cast<size_t>(count));
+    }
+    return text;
+}
+
+void WriteSample(iLog& log) {
+    log.WriteRec(LogRecord(7, "ошибка", true));
+    log.WriteRec(LogRecord(1, "debug", true));
+    log.Write("plain", 0x07, false);
+}
+
+TEST(ConsLog, PipedOutputHasNoEscapes) {
+    NoColourEnv colour(nullptr);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    auto sink = std::make_shared<test::RecordingLog>();
+    {
+        StdoutRedirect redirect(pipeFds[1]);
+        ConsLog log(sink);
+        WriteSample(log);
+    }
+    close(pipeFds[1]);
+    EXPECT_EQ(Drain(pipeFds[0]), "ошибка\ndebug\nplain");
+    close(pipeFds[0]);
+    EXPECT_EQ(sink->records.size(), 3u);
+}
+
+class ConsLogOnTerminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) GTEST_SKIP() << "no pseudo-terminal";
+        m_slave = open(ptsname(m_master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(m_slave, 0);
+        // Keep the bytes as written: no LF -> CR LF on output.
+        termios mode{};
+        ASSERT_EQ(tcgetattr(m_slave, &mode), 0);
+        mode.c_oflag &= static_cast<tcflag_t>(~OPOST);
+        ASSERT_EQ(tcsetattr(m_slave, TCSANOW, &mode), 0);
+    }
+    void TearDown() override {
+        if (m_slave >= 0) close(m_slave);
+        if (m_master >= 0) close(m_master);
+    }
+    std::string Shown(const char* noColour) {
+        NoColourEnv colour(noColour);
+        {
+            StdoutRedirect redirect(m_slave);
+            ConsLog log(nullptr);
+            WriteSample(log);
+        }
+        return Drain(m_master);
+    }
+
+    int m_master = -1;
+    int m_slave = -1;
+};
+
+TEST_F(ConsLogOnTerminal, EachRecordInItsColourThenDefault) {
+    // ANSI SGR: 91 bright red (0x0C), 96 bright cyan (0x0B), 37 white (0x07); 0 resets.
+    EXPECT_EQ(Shown(nullptr),
+              "\x1b[0;91mошибка\n\x1b[0m"
+              "\x1b[0;96mdebug\n\x1b[0m"
+              "\x1b[0;37mplain\x1b[0m");
+}
+
+TEST_F(ConsLogOnTerminal, NoColorSuppressesEscapes) {
+    EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain");
+}
+
+TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
+    auto sink = std::make_shared<test::RecordingLog>();
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    close(STDOUT_FILENO);
+    {
+        ConsLog log(sink);
+        WriteSample(log);
+    }
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_TRUE(sink->records.empty());
+}
+
+TEST(ConsLog, PauseWithoutTerminalDoesNotWait) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const int savedIn = dup(STDIN_FILENO);
+    dup2(pipeFds[0], STDIN_FILENO);
+    std::string shown;
+    {
+        StdoutRedirect redirect(pipeFds[1]);
+        ConsLog log(nullptr);
+        log.SetPause(6, 1000);
+        log.WriteRec(LogRecord(7, "stop", true));
+    }
+    dup2(savedIn, STDIN_FILENO);
+    close(savedIn);
+    close(pipeFds[1]);
+    EXPECT_EQ(Drain(pipeFds[0]), "stop\n");
+    close(pipeFds[0]);
+}
+
+TEST(TerminalColours, WindowsAttributesBecomeAnsiSgr) {
+    struct Case {
+        int32_t attribute;
+        const char* sgr;
+    };
+    // Windows: 0x01 blue, 0x02 green, 0x04 red, 0x08 intensity; ANSI: 30 + (red 1, green 2, blue 4), bright 90 +.
+    const Case cases[] = {
+        {0x00, "\x1b[0;30m"}, {0x01, "\x1b[0;34m"}, {0x02, "\x1b[0;32m"}, {0x03, "\x1b[0;36m"},
+        {0x04, "\x1b[0;31m"}, {0x07, "\x1b[0;37m"}, {0x08, "\x1b[0;90m"}, {0x0B, "\x1b[0;96m"},
+        {0x0E, "\x1b[0;93m"}, {0x0F, "\x1b[0;97m"}, {0x1F, "\x1b[0;97;44m"}, {0xC0, "\x1b[0;30;101m"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(terminal::SgrForAttribute(c.attribute), c.sgr) << c.attribute;
+}
+
+}  // namespace
+}  // namespace ZORVIK

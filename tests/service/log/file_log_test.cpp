@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "service/common/exception.h"
+#include "service/log/log.h"
+#include "service/log/recording_log.h"
+
+namespace ZORVIK {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "zorvik_filelog_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern + "/";
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string Dir() const { return m_dir; }
+
+    static void MakeFile(const std::string& name, const std::string& content) { std::ofstream(name) << content; }
+    static std::string ReadFile(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // 30 October 2018, 09:05:07 local time.
+    static std::tm FixedTime() {
+        std::tm time{};
+        time.tm_year = 2018 - 1900;
+        time.tm_mon = 9;
+        time.tm_mday = 30;
+        time.tm_hour = 9;
+        time.tm_min = 5;
+        time.tm_sec = 7;
+        return time;
+    }
+
+private:
+    std::string m_dir;
+};
+
+TEST_F(FileLogTest, DateAndCounterPatternOfTheFramework) {
+    const std::string path = Dir() + "tool.log";
+    {
+        FileLog log(path, "%p%n_%d_%c.%e", 3, nullptr, FixedTime());
+        EXPECT_EQ(log.GetFileName(), Dir() + "tool_181030_001.log");
+    }
+    FileLog second(path, "%p%n_%d_%c.%e", 3, nullptr, FixedTime());
+    EXPECT_EQ(second.GetFileName(), Dir() + "tool_181030_002.log");
+}
+
+TEST_F(FileLogTest, EveryFormatCode) {
+    struct Case {
+        const char* format;
+        const char* expected;  // after the directory
+    };
+    const Case cases[] = {
+        {"%p%t.txt", "090507.txt"},
+        {"%p%n-%e", "tool-log"},
+        {"%p100%%", "100%"},
+        {"%p%q%n", "%qtool"},
+        {"%p%n%", "tool%"},
+        {"%pa%cb%zc", "abc"},  // the last counter code (%z) wins: plain name first
+    };
+    for (const Case& c : cases) {
+        FileLog log(Dir() + "tool.log", c.format, 3, nullptr, FixedTime());
+        EXPECT_EQ(log.GetFileName(), Dir() + c.expected) << c.format;
+    }
+}
+
+TEST_F(FileLogTest, BackslashesAndMissingParts) {
+    fs::create_directory(Dir() + "sub");
+    FileLog backslashed(Dir() + "sub\\name.log", "%p|%n|%e", 3, nullptr, FixedTime());
+    EXPECT_EQ(backslashed.GetFileName(), Dir() + "sub/|name|log");
+    // A point in the directory is no extension.
+    fs::create_directory(Dir() + "a.b");
+    FileLog noExtension(Dir() + "a.b/name", "%p%n[%e]", 3, nullptr, FixedTime());
+    EXPECT_EQ(noExtension.GetFileName(), Dir() + "a.b/name[]");
+}
+
+TEST_F(FileLogTest, PlainPatternTruncatesAndSecondConstructorAppends) {
+    const std::string name = Dir() + "name.log";
+    MakeFile(name, "old\n");
+    {
+        FileLog log(Dir() + "name.log", "%p%n.%e", 3, nullptr, FixedTime());
+        EXPECT_EQ(log.GetFileName(), name);
+        log.WriteRec(LogRecord(3, "first", true));
+    }
+    EXPECT_EQ(ReadFile(name), "first\n");
+    {
+        FileLog log(name, nullptr);
+        log.Write("second", 7, true);
+    }
+    EXPECT_EQ(ReadFile(name), "first\nsecond\n");
+}
+
+TEST_F(FileLogTest, BackslashPathIsUnified) {
+    fs::create_directory(Dir() + "dir");
+    FileLog log(Dir() + "dir\\name.log", "%p%n.%e", 3, nullptr, FixedTime());
+    EXPECT_EQ(log.GetFileName(), Dir() + "dir/name.log");
+    EXPECT_TRUE(fs::exists(Dir() + "dir/name.log"));
+}
+
+TEST_F(FileLogTest, PlainFirstThenNumbered) {
+    const std::string path = Dir() + "run.log";
+    FileLog first(path, "%p%n%z.%e", 2, nullptr, FixedTime());
+    EXPECT_EQ(first.GetFileName(), Dir() + "run.log");
+    FileLog second(path, "%p%n%z.%e", 2, nullptr, FixedTime());
+    EXPECT_EQ(second.GetFileName(), Dir() + "run01.log");
+}
+
+TEST_F(FileLogTest, CounterWidthZeroMeansNoPadding) {
+    FileLog log(Dir() + "run.log", "%p%n%c.%e", 0, nullptr, FixedTime());
+    EXPECT_EQ(log.GetFileName(), Dir() + "run1.log");
+}
+
+TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
+    char number[8];
+    for (int i = 1; i <= 999; ++i) {
+        std::snprintf(number, sizeof number, "%03d", i);
+        MakeFile(Dir() + "x" + number + ".log", "");
+    }
+    try {
+        FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
+        FAIL() << "expected an error, got " << log.GetFileName();
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Log file can't be created");
+    }
+    // The last free number is still found.
+    fs::remove(Dir() + "x999.log");
+    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
+    EXPECT_EQ(log.GetFileName(), Dir() + "x999.log");
+}
+
+TEST_F(FileLogTest, NumberedNameNeverReusesAnExistingFile) {
+    // A file that exists but cannot be probed by reading is still not truncated:
+    // the exclusive creation moves on to the next number.
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    const std::string locked = Dir() + "x001.log";
+    MakeFile(locked, "other process");
+    fs::permissions(locked, fs::perms::none);
+    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
+    EXPECT_EQ(log.GetFileName(), Dir() + "x002.log");
+    fs::permissions(locked, fs::perms::owner_read);
+    EXPECT_EQ(ReadFile(locked), "other process");
+}
+
+TEST_F(FileLogTest, UncreatableFileNamesTheFile) {
+    const std::string name = Dir() + "missing/dir/x.log";
+    try {
+        FileLog log(name, nullptr);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Log file '" + name + "' can't be created");
+    }
+    EXPECT_THROW(FileLog(Dir() + "missing/x.log", "%p%n%c.%e", 3, nullptr, FixedTime()), Exception);
+}
+
+TEST_F(FileLogTest, WritesTextUnchangedAndPassesRecordsOn) {
+    auto sink = std::make_shared<test::RecordingLog>();
+    const std::string name = Dir() + "raw.log";
+    {
+        FileLog log(name, sink);
+        log.WriteRec(LogRecord("src", 1, 0x0B, "строка\r\nб", false));
+        log.WriteRec(LogRecord(8, "x", true));
+    }
+    EXPECT_EQ(ReadFile(name), "строка\r\nбx\n");
+    ASSERT_EQ(sink->records.size(), 2u);
+    EXPECT_EQ(sink->records[0].source, "src");
+}
+
+TEST_F(FileLogTest, FailedFlushIsReportedAndRecordNotPassedOn) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    auto sink = std::make_shared<test::RecordingLog>();
+    FileLog log("/dev/full", sink);
+    try {
+        log.WriteRec(LogRecord(3, "data", true));
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Can't write data");
+    }
+    EXPECT_TRUE(sink->records.empty());
+}
+
+TEST_F(FileLogTest, DeletableLogRemovedOnlyWhenEmpty) {
+    const std::string empty = Dir() + "empty.log";
+    const std::string used = Dir() + "used.log";
+    {
+        DeletableFileLog a(Dir() + "empty.log", "%p%n.%e", 3, nullptr, FixedTime());
+        DeletableFileLog b(used, nullptr);
+        b.Write("kept", 3, true);
+        EXPECT_TRUE(fs::exists(empty));
+    }
+    EXPECT_FALSE(fs::exists(empty));
+    EXPECT_EQ(ReadFile(used), "kept\n");
+}
+
+TEST_F(FileLogTest, OpenFileGivesAClosingHandle) {
+    const std::string name = Dir() + "open.txt";
+    {
+        std::shared_ptr<std::FILE> file = OpenFile(name, "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("abc", file.get());
+    }
+    EXPECT_EQ(ReadFile(name), "abc");
+    EXPECT_THROW(OpenFile(Dir() + "none/open.txt", "r"), Exception);
+}
+
+}  // namespace
+}  // namespace ZORVIK
