@@ -1,0 +1,281 @@
+#include "sc/exchange/capdu_rapdu.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sc/card_service/apdu_printer_iface.h"
+#include "service/common/exception.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+
+// Expects fn to throw ZORVIK::Exception with exactly the given message.
+template <class Fn>
+void ExpectError(Fn fn, const std::string& message) {
+    try {
+        fn();
+        ADD_FAILURE() << "no exception, expected: " << message;
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), message);
+    }
+}
+
+struct DecodeCase {
+    const char* canonical;
+    const char* data;
+    uint32_t ne;
+    bool extended;
+    uint32_t apduCase;
+};
+
+// ISO/IEC 7816-3, 12.1: every case in its short and extended form; each decodes
+// to the given fields and encodes back to the same bytes.
+const DecodeCase DecodeCases[] = {
+    {"00 B0 00 00", "", 0, false, CApdu::Case1},
+    {"00 B0 00 00 10", "", 16, false, CApdu::Case2Short},
+    {"00 B0 00 00 00", "", 256, false, CApdu::Case2Short},
+    {"00 A4 00 00 02 3F 00", "3F00", 0, false, CApdu::Case3Short},
+    {"00 A4 04 00 02 3F 00 00", "3F00", 256, false, CApdu::Case4Short},
+    {"00 A4 04 00 01 3F 12", "3F", 18, false, CApdu::Case4Short},
+    {"00 B0 00 00 00 00 00", "", 65536, true, CApdu::Case2Extended},
+    {"00 B0 00 00 00 01 00", "", 256, true, CApdu::Case2Extended},
+    {"00 B0 00 00 00 00 05", "", 5, true, CApdu::Case2Extended},
+    {"00 D6 00 00 00 00 01 AB", "AB", 0, true, CApdu::Case3Extended},
+    {"00 D6 00 00 00 00 02 AB CD 01 02", "ABCD", 0x102, true, CApdu::Case4Extended},
+    {"00 D6 00 00 00 00 01 AB 00 00", "AB", 65536, true, CApdu::Case4Extended},
+};
+
+TEST(CApduDecode, DecodesEveryCaseAndEncodesItBack) {
+    for (const DecodeCase& c : DecodeCases) {
+        SCOPED_TRACE(c.canonical);
+        const Binary bytes(c.canonical);
+        const CApdu command(bytes);
+        EXPECT_EQ(command.cla, bytes[0]);
+        EXPECT_EQ(command.ins, bytes[1]);
+        EXPECT_EQ(command.p1, bytes[2]);
+        EXPECT_EQ(command.p2, bytes[3]);
+        EXPECT_EQ(command.data, Binary(c.data));
+        EXPECT_EQ(command.ne, c.ne);
+        EXPECT_EQ(command.extended, c.extended);
+        EXPECT_FALSE(command.forceCase4);
+        EXPECT_EQ(command.printer, nullptr);
+        EXPECT_EQ(command.GetCase(), c.apduCase);
+        EXPECT_EQ(command.Encode(), bytes);
+    }
+}
+
+TEST(CApduDecode, HexTextConstructorReadsTheSameBytes) {
+    const CApdu command("00 C2 00 00 03 01 02 03");
+    EXPECT_EQ(command.ins, 0xC2);
+    EXPECT_EQ(command.data, Binary("010203"));
+    EXPECT_EQ(command.GetCase(), CApdu::Case3Short);
+}
+
+TEST(CApduDecode, RefusesMalformedCommands) {
+    const std::string incomplete = "Командное APDU задано не полностью";
+    const std::string wrongLc = "Командное APDU некорректно. Вероятно неправильно задано Lc";
+    const std::string malformed = "Командное APDU некорректно.";
+    const std::pair<const char*, const std::string*> cases[] = {
+        {"", &incomplete},
+        {"00", &incomplete},
+        {"00 A4 00", &incomplete},
+        {"00 D6 00 00 05 01 02", &wrongLc},             // short Lc larger than the data
+        {"00 D6 00 00 01 01 02 03", &wrongLc},          // one byte too many for Lc + Le
+        {"00 B0 00 00 00 00", &malformed},              // extended form cut after one byte
+        {"00 D6 00 00 00 00 02 AB", &wrongLc},          // extended Lc larger than the data
+        {"00 D6 00 00 00 00 01 AB CD", &wrongLc},       // extended Le cut to one byte
+        {"00 D6 00 00 00 00 00 01 02", &wrongLc},       // extended Lc of zero
+    };
+    for (const auto& [hex, message] : cases) {
+        SCOPED_TRACE(hex);
+        ExpectError([&] { CApdu command{Binary(hex)}; }, *message);
+    }
+}
+
+TEST(CApduDecode, DecodingClearsTheExtendedFlagAndKeepsThePrinterSlot) {
+    CApdu command(0x80, 0x01, 0x02, 0x03, 0x10, true, false);
+    command.DecodeCanonical(Binary("00 B0 00 00 10"));
+    EXPECT_FALSE(command.extended);
+    EXPECT_EQ(command.ne, 16u);
+}
+
+TEST(CApduEncode, LongDataUsesTheExtendedLc) {
+    const Binary data(300, 0x5A);
+    CApdu command(0x00, 0xD6, 0x00, 0x00, data, 0);
+    EXPECT_EQ(command.GetCase(), CApdu::Case3Extended);
+    EXPECT_EQ(command.Encode(), Binary("00 D6 00 00 00 01 2C") + data);
+
+    command.ne = 256;
+    EXPECT_EQ(command.GetCase(), CApdu::Case4Extended);
+    EXPECT_EQ(command.Encode(), Binary("00 D6 00 00 00 01 2C") + data + Binary("01 00"));
+}
+
+TEST(CApduEncode, ExtendedFlagForcesTheExtendedForm) {
+    const Binary data("00 01 02 03 04 05 06 07 08 09");
+    const CApdu command(0x00, 0xD6, 0x00, 0x00, data, 20, true);
+    EXPECT_TRUE(command.IsExtended());
+    EXPECT_EQ(command.GetCase(), CApdu::Case4Extended);
+    EXPECT_EQ(command.Encode(), Binary("00 D6 00 00 00 00 0A") + data + Binary("00 14"));
+}
+
+TEST(CApduEncode, ForceExtendedArgumentActsLikeTheFlag) {
+    const CApdu command(0x00, 0xB0, 0x00, 0x00, 16);
+    Binary out("FF FF");  // replaced, not appended to
+    command.Encode(out, true);
+    EXPECT_EQ(out, Binary("00 B0 00 00 00 00 10"));
+    command.Encode(out, false);
+    EXPECT_EQ(out, Binary("00 B0 00 00 10"));
+}
+
+TEST(CApduEncode, LargeNeWithoutDataIsCase2Extended) {
+    const CApdu big(0x00, 0xB0, 0x00, 0x00, 257);
+    EXPECT_EQ(big.GetCase(), CApdu::Case2Extended);
+    EXPECT_EQ(big.Encode(), Binary("00 B0 00 00 00 01 01"));
+    const CApdu max(0x00, 0xB0, 0x00, 0x00, 65536);
+    EXPECT_EQ(max.Encode(), Binary("00 B0 00 00 00 00 00"));
+}
+
+TEST(CApduEncode, ForceCase4WithoutDataOrNeIsTheBareHeader) {
+    CApdu command(0x80, 0xCA, 0x9F, 0x7F, 0, false, true);
+    EXPECT_EQ(command.GetCase(), CApdu::Case4Short);
+    EXPECT_EQ(command.Encode(), Binary("80 CA 9F 7F"));
+    command.extended = true;
+    EXPECT_EQ(command.GetCase(), CApdu::Case4Extended);
+}
+
+TEST(CApduEncode, Case1StaysCase1EvenWhenExtended) {
+    const CApdu command(0x00, 0x44, 0x00, 0x00, 0, true);
+    EXPECT_EQ(command.GetCase(), CApdu::Case1);
+    EXPECT_TRUE(command.IsExtended());
+    EXPECT_EQ(command.Encode(), Binary("00 44 00 00"));
+}
+
+TEST(CApduEncode, PiecesBuildTheEncoding) {
+    const CApdu command(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51"), 256);
+    Binary pieces;
+    command.AppendHeader(pieces);
+    command.AppendLc(pieces);
+    pieces += command.data;
+    command.AppendLe(pieces);
+    EXPECT_EQ(pieces, command.Encode());
+    EXPECT_EQ(pieces, Binary("00 A4 04 00 05 A0 00 00 01 51 00"));
+}
+
+TEST(CApduEncode, SizeLimits) {
+    CApdu command(0x00, 0xD6, 0x00, 0x00, Binary(65535, 0x11), 65536);
+    Binary out;
+    command.Encode(out);
+    EXPECT_EQ(Binary(out.begin() + 4, out.begin() + 7), Binary("00 FF FF"));
+    EXPECT_EQ(Back(out, 2), Binary("00 00"));
+
+    command.data.push_back(0x11);
+    ExpectError([&] { command.Encode(out); }, "Некорректные размеры данных в CApdu");
+    command.data.pop_back();
+    command.ne = 65537;
+    ExpectError([&] { command.SelfCheck(); }, "Некорректные размеры данных в CApdu");
+}
+
+TEST(CApduEncode, IsExtendedThresholds) {
+    EXPECT_FALSE(CApdu(0, 0xB0, 0, 0, 256).IsExtended());
+    EXPECT_TRUE(CApdu(0, 0xB0, 0, 0, 257).IsExtended());
+    EXPECT_FALSE(CApdu(0, 0xD6, 0, 0, Binary(255, 0)).IsExtended());
+    EXPECT_TRUE(CApdu(0, 0xD6, 0, 0, Binary(256, 0)).IsExtended());
+}
+
+// A printer that counts its live instances and remembers which one it was cloned from.
+class CountingPrinter : public I_APDU_Printer {
+public:
+    static int live;
+    explicit CountingPrinter(std::string name) : m_name(std::move(name)) { ++live; }
+    CountingPrinter(const CountingPrinter& other) : I_APDU_Printer(other), m_name(other.m_name) { ++live; }
+    ~CountingPrinter() override { --live; }
+
+    void PrintCommand(const CApdu&, iLog&) const override {}
+    void PrintResponse(const RApdu&, const std::string&, iLog&) const override {}
+    void AppendName(std::string& text) const override { text += m_name; }
+    void FormatExchange(const CApdu&, const RApdu&, std::string& out) const override { out = m_name; }
+    std::shared_ptr<I_APDU_Printer> Clone() const override { return std::make_shared<CountingPrinter>(*this); }
+
+private:
+    std::string m_name;
+};
+int CountingPrinter::live = 0;
+
+std::string NameOf(const CApdu& command) {
+    std::string name;
+    command.printer->AppendName(name);
+    return name;
+}
+
+TEST(CApduPrinter, ConstructorsCloneTheGivenPrinter) {
+    auto printer = std::make_shared<CountingPrinter>("SELECT");
+    const CApdu withData(0x00, 0xA4, 0x04, 0x00, Binary("3F00"), 0, printer);
+    const CApdu withoutData(0x00, 0xB0, 0x00, 0x00, 16, printer);
+    ASSERT_NE(withData.printer, nullptr);
+    ASSERT_NE(withoutData.printer, nullptr);
+    EXPECT_NE(withData.printer, printer);
+    EXPECT_NE(withoutData.printer, printer);
+    EXPECT_EQ(NameOf(withData), "SELECT");
+    EXPECT_EQ(CountingPrinter::live, 3);
+}
+
+TEST(CApduPrinter, CopiesOwnTheirCloneAndMovesTakeTheHandle) {
+    ASSERT_EQ(CountingPrinter::live, 0);
+    CApdu original(0x00, 0xB0, 0x00, 0x00, 16);
+    original.SetPrinter(CountingPrinter("READ"));
+    ASSERT_EQ(CountingPrinter::live, 1);
+    {
+        const CApdu copy(original);
+        EXPECT_NE(copy.printer, original.printer);
+        EXPECT_EQ(CountingPrinter::live, 2);
+        CApdu assigned;
+        assigned = original;
+        EXPECT_NE(assigned.printer, original.printer);
+        EXPECT_EQ(NameOf(assigned), "READ");
+        EXPECT_EQ(CountingPrinter::live, 3);
+    }
+    EXPECT_EQ(CountingPrinter::live, 1);
+    EXPECT_EQ(NameOf(original), "READ");
+
+    I_APDU_Printer* const handle = original.printer.get();
+    CApdu moved(std::move(original));
+    EXPECT_EQ(moved.printer.get(), handle);
+    EXPECT_EQ(CountingPrinter::live, 1);
+}
+
+TEST(CApduPrinter, CopyWithoutPrinterStaysWithout) {
+    const CApdu original(0x00, 0xB0, 0x00, 0x00, 16);
+    const CApdu copy(original);
+    EXPECT_EQ(copy.printer, nullptr);
+    EXPECT_EQ(copy.Encode(), original.Encode());
+}
+
+TEST(RApdu, DecodesDataAndStatus) {
+    const RApdu bare(Binary("90 00"));
+    EXPECT_TRUE(bare.data.empty());
+    EXPECT_EQ(bare.GetSW(), 0x9000);
+
+    RApdu withData(Binary("01 02 03 6A 82"));
+    EXPECT_EQ(withData.data, Binary("01 02 03"));
+    EXPECT_EQ(withData.sw1, 0x6A);
+    EXPECT_EQ(withData.sw2, 0x82);
+    EXPECT_EQ(withData.Encode(), Binary("01 02 03 6A 82"));
+
+    withData.Clear();
+    EXPECT_TRUE(withData.data.empty());
+    EXPECT_EQ(withData.GetSW(), 0);
+}
+
+TEST(RApdu, RefusesResponsesWithoutStatus) {
+    for (const char* hex : {"", "90"}) {
+        SCOPED_TRACE(hex);
+        ExpectError([&] { RApdu response{Binary(hex)}; },
+                    "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса");
+    }
+}
+
+}  // namespace
+}  // namespace ZORVIK
