@@ -1,0 +1,105 @@
+#include "support/loopback_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <string>
+
+namespace ZORVIK::test {
+
+namespace {
+
+int BindLoopback(uint16_t port, bool listenToo) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        (listenToo && ::listen(fd, 8) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port) + ": " + std::to_string(error));
+    }
+    return fd;
+}
+
+uint16_t BoundPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer(Handler handler, uint16_t port) : m_handler(std::move(handler)) {
+    m_listenFd = BindLoopback(port, true);
+    m_port = BoundPort(m_listenFd);
+    m_thread = std::thread(&LoopbackServer::AcceptLoop, this);
+}
+
+LoopbackServer::~LoopbackServer() {
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+void LoopbackServer::AcceptLoop() {
+    while (!m_stop) {
+        pollfd wait{m_listenFd, POLLIN, 0};
+        if (::poll(&wait, 1, 20) <= 0) continue;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        try {
+            m_handler(fd);
+        } catch (...) {
+            // A failing handler ends only its own connection.
+        }
+        ::close(fd);
+        ++m_served;
+    }
+}
+
+void LoopbackServer::SendAll(int fd, const binary::Binary& data) {
+    size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t rc = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (rc < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        sent += static_cast<size_t>(rc);
+    }
+}
+
+binary::Binary LoopbackServer::ReadUpTo(int fd, size_t count, int timeoutMs) {
+    binary::Binary result;
+    while (result.size() < count) {
+        pollfd wait{fd, POLLIN, 0};
+        if (::poll(&wait, 1, timeoutMs) <= 0) break;
+        uint8_t buffer[4096];
+        const size_t want = std::min(count - result.size(), sizeof buffer);
+        const ssize_t got = ::recv(fd, buffer, want, 0);
+        if (got <= 0) break;
+        result.insert(result.end(), buffer, buffer + got);
+    }
+    return result;
+}
+
+uint16_t UnusedLoopbackPort() {
+    const int fd = BindLoopback(0, false);
+    const uint16_t port = BoundPort(fd);
+    ::close(fd);
+    return port;
+}
+
+}  // namespace ZORVIK::test
