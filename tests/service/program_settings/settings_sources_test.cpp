@@ -1,0 +1,345 @@
+#include "service/program_settings/settings_sources.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "service/common/exception.h"
+#include "support/vectors.h"
+
+namespace ZORVIK {
+namespace {
+
+using Pairs = SettingsDatabase::Pairs;
+
+std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+// A fresh directory per test for files written by the test itself.
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zorvik_settings_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    // Writes text to a file under the test's directory and returns its path.
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::filesystem::path path = std::filesystem::path(m_dir) / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+    Pairs Read(const std::string& text) {
+        SettingsDatabase db;
+        AddFileSettings(Write("t.ini", text), db, "", true);
+        return db.GetGroup("");
+    }
+    // The message of reading text as t.ini, with the file prefix replaced by "@".
+    std::string ReadError(const std::string& text) {
+        SettingsDatabase db;
+        const std::string path = Write("t.ini", text);
+        std::string message = MessageOf([&] { AddFileSettings(path, db, "", true); });
+        for (size_t at; (at = message.find(path)) != std::string::npos;) message.replace(at, path.size(), "@");
+        return message;
+    }
+
+    std::string m_dir;
+};
+
+// --- Settings files -------------------------------------------------------
+
+TEST_F(SettingsFileTest, GroupPrefixesItsKeysLowerCased) {
+    EXPECT_EQ(Read("Reader2 = {\npower_on = 1\n}\n"), (Pairs{{"reader2.power_on", "1"}}));
+    EXPECT_EQ(Read("a = {\n b += {\n  X = 1\n }\n y = 2\n}\nz = 3\n"),
+              (Pairs{{"a.b.x", "1"}, {"a.y", "2"}, {"z", "3"}}));
+}
+
+TEST_F(SettingsFileTest, FilePrefixGoesInFrontOfGroups) {
+    SettingsDatabase db;
+    AddFileSettings(Write("t.ini", "g = {\nk = v\n}\nk = w"), db, "Outer.", true);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"outer.g.k", "v"}, {"outer.k", "w"}}));
+}
+
+TEST_F(SettingsFileTest, OperatorsOfEachLine) {
+    EXPECT_EQ(Read("a += 1\na += 2\na ?= 3\nb ?= 4\nc = x\nc = y\n"),
+              (Pairs{{"a", "1,2"}, {"b", "4"}, {"c", "y"}}));
+    EXPECT_EQ(ReadError("a += 1\na += 2\na ?= 3\na != 4\n"),
+              "Файл: \"@\" Строка: 4;\nПопытка перекрыть уже заданную настройку \"a\" с помощью оператора !=");
+}
+
+TEST_F(SettingsFileTest, KeyIsTheFirstWordAndValueIsTrimmedButOtherwiseKept) {
+    EXPECT_EQ(Read("log level = 5\n"), (Pairs{{"log", "5"}}));
+    EXPECT_EQ(Read("\t name\t=\t \"a b\" ; not a comment # either \r\n"),
+              (Pairs{{"name", "\"a b\" ; not a comment # either"}}));
+    EXPECT_EQ(Read("list = a,,b\nempty =\n"), (Pairs{{"empty", ""}, {"list", "a,,b"}}));
+}
+
+TEST_F(SettingsFileTest, CommentsAndBlankLinesAreSkipped) {
+    EXPECT_EQ(Read("# a = 1\n   ; b = 2\n\n \t \nc = 3\n\t#d=4"), (Pairs{{"c", "3"}}));
+}
+
+TEST_F(SettingsFileTest, BackslashJoinsTheNextLineWithoutSeparator) {
+    EXPECT_EQ(Read("a = one\\\n  two\n"), (Pairs{{"a", "one  two"}}));
+    // An empty line inside a continuation adds nothing and does not end it.
+    EXPECT_EQ(Read("a = x\\\n\ny\nb = 1"), (Pairs{{"a", "xy"}, {"b", "1"}}));
+    EXPECT_EQ(Read("a = x\\\n\\\nz\n"), (Pairs{{"a", "xz"}}));
+    // A file ending inside a continuation does not store that line.
+    EXPECT_EQ(Read("a = 1\nb = 2\\\n"), (Pairs{{"a", "1"}}));
+}
+
+TEST_F(SettingsFileTest, CrLfLineEndsReadLikeLf) {
+    EXPECT_EQ(Read("a = 1\r\ng = {\r\nb = x\\\r\ny\r\n}\r\n"), (Pairs{{"a", "1"}, {"g.b", "xy"}}));
+}
+
+TEST_F(SettingsFileTest, ErrorLineIsThePhysicalLineWhereTheLogicalLineEnds) {
+    EXPECT_EQ(ReadError("a = 1\nb \\\n\\\n\nc\n"),
+              "Файл: \"@\" Строка: 5;\nНекорректно задана операция. Поддерживаются 4 вида операций с настройками: "
+              "(=, +=, ?=, !=)");
+}
+
+TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
+    const std::string operatorError =
+        "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)";
+    const std::string includeError = "Строка @include должна иметь вид: @include <file_name> [as <prefix>]";
+    const struct {
+        const char* text;
+        std::string message;
+    } cases[] = {
+        {"a = 1\nkey_only\n", operatorError},
+        {"a + 1\n", operatorError},
+        {"a ?\n", operatorError},
+        {"a !", operatorError},
+        {"  = 1\n", "Пустое значение ключа настройки"},
+        {"+= 1\n", "Пустое значение ключа настройки"},
+        {"}\n", "Кол-во скобок, закрывающих группы настроек превышает кол-во открывающих скобок"},
+        {"g = {\n} x\n", "Строка с окончанием группы дожна содержать только символ '}' "},
+        {"g = { x\n", "Строка с началом группы дожна быть в формате \"<key> = {\" "},
+        {"g = {}\n", "Строка с началом группы дожна быть в формате \"<key> = {\" "},
+        {"@include\n", includeError},
+        {"@inc lude.ini\n", includeError},
+        {"@Include a.ini\n", includeError},
+        {"@include a.ini for x\n", includeError},
+        {"@include a.ini as\n", includeError},
+    };
+    for (const auto& c : cases) {
+        const std::string text = c.text;
+        const size_t line = static_cast<size_t>(std::count(text.begin(), text.end() - 1, '\n') + 1);
+        EXPECT_EQ(ReadError(text), "Файл: \"@\" Строка: " + std::to_string(line) + ";\n" + c.message) << text;
+    }
+}
+
+TEST_F(SettingsFileTest, OpenGroupAtTheEndIsAnErrorOfTheFile) {
+    EXPECT_EQ(ReadError("g = {\na = 1\n"), "Файл: \"@\" Не все открытые группы настроек были закрыты");
+}
+
+TEST_F(SettingsFileTest, SettingsBeforeAnErrorStay) {
+    SettingsDatabase db;
+    EXPECT_THROW(AddFileSettings(Write("t.ini", "a = 1\nbad\nc = 3\n"), db, "", true), Exception);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
+}
+
+TEST_F(SettingsFileTest, MissingFileIsAnErrorOnlyWhenItMustExist) {
+    SettingsDatabase db;
+    const std::string path = m_dir + "/absent.ini";
+    AddFileSettings(path, db, "", false);
+    EXPECT_FALSE(db.HasGroup(""));
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(path, db, "", true); }),
+              "Файл настроек \"" + path + "\" не найден");
+    // A directory is no settings file either.
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(m_dir, db, "", true); }),
+              "Файл настроек \"" + m_dir + "\" не найден");
+}
+
+TEST_F(SettingsFileTest, LogicalLineMustFitTheLineBuffer) {
+    const std::string tooLong = "Превышен размер внутреннего буфера программы. Слишком большой размер строки";
+    const std::string fits = "a = " + std::string(19999 - 4, 'v');
+    EXPECT_EQ(Read(fits + "\n").at(0).second.size(), 19995u);
+    // Longer lines are refused rather than cut into pieces read as lines of their own.
+    EXPECT_EQ(ReadError(fits + "v\n"), tooLong);
+    EXPECT_EQ(ReadError("a = " + std::string(100000, 'v')), tooLong);
+    EXPECT_EQ(ReadError("a = " + std::string(10000, 'v') + "\\\n" + std::string(10000, 'w') + "\n"), tooLong);
+}
+
+TEST(SettingsFile, IncludesNestedAndRelativeToTheIncludingFile) {
+    // Run from another directory: included names do not depend on it.
+    SettingsDatabase db;
+    AddFileSettings(test::DataPath("settings/tree/main.ini"), db, "", true);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "5"},
+                                      {"reader2.card.auto_t0", "off"},
+                                      {"reader2.card.power_on", "0"},
+                                      {"transport_protocols", "\"T1, T0\""}}));
+}
+
+TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst) {
+    Write("sub/inner.ini", "a = 1\n\nbad line\n");
+    EXPECT_EQ(ReadError("x = 1\n@include sub/inner.ini as i\n"),
+              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "/sub/inner.ini\" Строка: 3;\n"
+              "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)");
+    EXPECT_EQ(ReadError("@include absent.ini\n"),
+              "Файл: \"@\" Строка: 1;\nФайл настроек \"" + m_dir + "/absent.ini\" не найден");
+    Write("open.ini", "g = {\n");
+    EXPECT_EQ(ReadError("\n@include open.ini\n"),
+              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "/open.ini\" Не все открытые группы настроек были закрыты");
+}
+
+TEST_F(SettingsFileTest, IncludeKeepsTheIncludersGroupsAndPrefix) {
+    Write("inc.ini", "g = {\nk = 1\n}\n");
+    EXPECT_EQ(Read("o = {\n@include inc.ini as x\nafter = 2\n}\nlast = 3\n"),
+              (Pairs{{"last", "3"}, {"o.after", "2"}, {"o.x.g.k", "1"}}));
+    // Words after the prefix name are ignored.
+    EXPECT_EQ(Read("@include inc.ini as y and more\n"), (Pairs{{"y.g.k", "1"}}));
+}
+
+TEST(SettingsFile, IncludeCycleIsRefusedNamingTheFile) {
+    const std::string self = test::DataPath("settings/cycle/self.ini");
+    SettingsDatabase db;
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(self, db, "", true); }),
+              "Файл: \"" + self + "\" Строка: 2;\nФайл настроек \"" + self +
+                  "\" включает сам себя (циклический @include)");
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
+
+    const std::string first = test::DataPath("settings/cycle/first.ini");
+    const std::string second = test::DataPath("settings/cycle/second.ini");
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(first, db, "", true); }),
+              "Файл: \"" + first + "\" Строка: 2;\nФайл: \"" + second + "\" Строка: 3;\nФайл настроек \"" + first +
+                  "\" включает сам себя (циклический @include)");
+}
+
+TEST_F(SettingsFileTest, SameFileIncludedTwiceSideBySideIsNoCycle) {
+    Write("inc.ini", "k = 1\n");
+    EXPECT_EQ(Read("@include inc.ini as a\n@include inc.ini as b\n"), (Pairs{{"a.k", "1"}, {"b.k", "1"}}));
+}
+
+// --- One line ---------------------------------------------------------------
+
+TEST(ProcessSetting, GroupLinesChangeTheCallersStackAndPrefix) {
+    SettingsDatabase db;
+    std::vector<std::string> groups;
+    std::string prefix = "p.";
+    ProcessSetting("  Reader2 ?= {  ", db, "x.ini", groups, prefix);
+    EXPECT_EQ(groups, std::vector<std::string>{"Reader2"});
+    EXPECT_EQ(prefix, "p.Reader2.");
+    ProcessSetting("power_on = 1", db, "x.ini", groups, prefix);
+    ProcessSetting("}", db, "x.ini", groups, prefix);
+    EXPECT_TRUE(groups.empty());
+    EXPECT_EQ(prefix, "p.");
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"p.reader2.power_on", "1"}}));
+}
+
+TEST(ProcessSetting, OutsideFilesBracesAreOrdinaryAndABareKeyIsASwitch) {
+    SettingsDatabase db;
+    std::vector<std::string> groups;
+    std::string prefix;
+    ProcessSetting("x={", db, "", groups, prefix);
+    ProcessSetting("verbose", db, "", groups, prefix);
+    ProcessSetting("   ", db, "", groups, prefix);
+    EXPECT_TRUE(groups.empty());
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"verbose", ""}, {"x", "{"}}));
+    EXPECT_TRUE(db.GetBool("verbose"));
+}
+
+// --- Command line and environment -------------------------------------------
+
+TEST(CommandLineSettings, SwitchesSettingsAndPositionalWords) {
+    const char* argv[] = {"qxw", "-verbose", "-x={", "-log_level=5", "a.skarna", "-l+=1", "b,c.skarna"};
+    SettingsDatabase db;
+    AddCommandLineSettings(7, argv, db, false);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"l", "1"},
+                                      {"log_level", "5"},
+                                      {"positional", "a.skarna,b,c.skarna"},
+                                      {"verbose", ""},
+                                      {"x", "{"}}));
+    std::vector<std::string> scripts;
+    db.GetList("positional", scripts, {});
+    EXPECT_EQ(scripts, (std::vector<std::string>{"a.skarna", "b", "c.skarna"}));
+}
+
+TEST(CommandLineSettings, ErrorsCarryNoPrefix) {
+    SettingsDatabase db;
+    const char* plus[] = {"qxw", "-a+b"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(2, plus, db, false); }),
+              "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)");
+    const char* noKey[] = {"qxw", "-=5"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(2, noKey, db, false); }), "Пустое значение ключа настройки");
+    const char* setNew[] = {"qxw", "-a=1", "-A!=2", "-b=3"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(4, setNew, db, false); }),
+              "Попытка перекрыть уже заданную настройку \"A\" с помощью оператора !=");
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));  // the rest of the line is not read
+}
+
+TEST(CommandLineSettings, ArgumentsAreFilesWhenAsked) {
+    const std::string main = test::DataPath("settings/tree/cards/common.ini");
+    const std::string other = test::DataPath("settings/tree/cards/transport.ini");
+    const char* argv[] = {"qxw", main.c_str(), "-x=1", other.c_str()};
+    SettingsDatabase db;
+    AddCommandLineSettings(4, argv, db, true);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"auto_t0", "off"}, {"transport_protocols", "\"T1, T0\""}, {"x", "1"}}));
+    const char* missing[] = {"qxw", "no_such.ini"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(2, missing, db, true); }),
+              "Файл настроек \"no_such.ini\" не найден");
+}
+
+TEST(CommandLineSettings, IncludeIsRelativeToTheCurrentDirectory) {
+    const std::string saved = std::filesystem::current_path();
+    std::filesystem::current_path(test::DataPath("settings/tree"));
+    const char* argv[] = {"qxw", "-@include readers/osm.ini as r"};
+    SettingsDatabase db;
+    EXPECT_NO_THROW(AddCommandLineSettings(2, argv, db, false));
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"r.auto_t0", "off"}, {"r.power_on", "0"}}));
+}
+
+TEST(CommandLineSettings, LongArgumentIsKeptWhole) {
+    const std::string value(5000, 'v');
+    const std::string argument = "-key=" + value;
+    const char* argv[] = {"qxw", argument.c_str()};
+    SettingsDatabase db;
+    AddCommandLineSettings(2, argv, db, false);
+    EXPECT_EQ(db.GetString("key"), value);
+}
+
+TEST(StringSettings, NullDoesNothing) {
+    SettingsDatabase db;
+    AddStringSettings(nullptr, db);
+    EXPECT_FALSE(db.HasGroup(""));
+}
+
+TEST(StringSettings, WordsAreSplitAtBlanksAndOuterQuotesDropped) {
+    SettingsDatabase db;
+    AddStringSettings("\"-log_level=3 \t a.skarna\r-verbose  b.skarna\"", db);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "3"}, {"positional", "a.skarna,b.skarna"}, {"verbose", ""}}));
+}
+
+TEST(StringSettings, InnerQuotesGroupNothing) {
+    SettingsDatabase db;
+    AddStringSettings("-name=\"x y\"", db);  // only the final quote is dropped
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"name", "\"x"}, {"positional", "y"}}));
+    SettingsDatabase lone;
+    AddStringSettings("\"", lone);
+    EXPECT_FALSE(lone.HasGroup(""));
+}
+
+TEST(StringSettings, LongValueIsKeptWhole) {
+    const std::string value(3000, 'v');
+    const std::string text = "-a=" + value + " -b=" + value;
+    SettingsDatabase db;
+    AddStringSettings(text.c_str(), db);
+    EXPECT_EQ(db.GetString("a"), value);
+    EXPECT_EQ(db.GetString("b"), value);
+}
+
+}  // namespace
+}  // namespace ZORVIK
