@@ -13,6 +13,10 @@ struct StatusCase {
     const char* expected;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* out) {
+    *out << std::hex << std::uppercase << c.statusWord << " CLA " << static_cast<int>(c.cla);
+}
+
 class DescribeStatusWordTest : public ::testing::TestWithParam<StatusCase> {};
 
 TEST_P(DescribeStatusWordTest, GivesTheTextOfTheStatus) {
