@@ -20,8 +20,9 @@ std::FILE* OpenLog(const std::string& fileName) {
                  "Пустое название файла для конвертированных APDU");
     std::FILE* file = std::fopen(fileName.c_str(), "a");
     if (file == nullptr) {
-        throw Exception("Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + std::strerror(errno),
-                        ZORVIK_PLACE("ZORVIK::BaseApduWriter::BaseApduWriter"));
+        throw Exception(
+            "Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + std::strerror(errno),
+            ZORVIK_PLACE("ZORVIK::BaseApduWriter::BaseApduWriter"));
     }
     return file;
 }
@@ -32,11 +33,15 @@ BaseApduWriter::BaseApduWriter(const std::string& fileName) : m_file(OpenLog(fil
 
 BaseApduWriter::~BaseApduWriter() = default;
 
-void BaseApduWriter::WriteReset() { ClearPending(); }
+void BaseApduWriter::WriteReset() {
+    ClearPending();
+}
 
 void BaseApduWriter::WritePowerOff() {}
 
-void BaseApduWriter::WritePowerOn() { ClearPending(); }
+void BaseApduWriter::WritePowerOn() {
+    ClearPending();
+}
 
 void BaseApduWriter::AddVariable(const std::string& name, uint32_t offset, uint32_t length) {
     m_variables.push_back({name, offset, length});
@@ -52,7 +57,9 @@ void BaseApduWriter::SetSource(const std::string& resultVariable, const std::str
     m_source = {true, resultVariable, functionName, argumentNames};
 }
 
-void BaseApduWriter::SuppressNextMarker() { m_suppressNext = true; }
+void BaseApduWriter::SuppressNextMarker() {
+    m_suppressNext = true;
+}
 
 void BaseApduWriter::Print(const char* format, ...) {
     va_list args;
@@ -61,9 +68,13 @@ void BaseApduWriter::Print(const char* format, ...) {
     va_end(args);
 }
 
-void BaseApduWriter::PrintText(const std::string& text) { std::fputs(text.c_str(), m_file.get()); }
+void BaseApduWriter::PrintText(const std::string& text) {
+    std::fputs(text.c_str(), m_file.get());
+}
 
-void BaseApduWriter::EndEntry() { std::fflush(m_file.get()); }
+void BaseApduWriter::EndEntry() {
+    std::fflush(m_file.get());
+}
 
 void BaseApduWriter::ClearPending() {
     m_variables.clear();
@@ -79,10 +90,12 @@ void BaseApduWriter::WriteMarker(const char* text, bool clearsPending) {
     }
     PrintText(text);
     EndEntry();
-    if (clearsPending) ClearPending();
+    if (clearsPending)
+        ClearPending();
 }
 
-std::unique_ptr<BaseApduWriter> BaseApduWriter::Create(int kind, const std::string& fileName, uint32_t verboseLevel) {
+std::unique_ptr<BaseApduWriter> BaseApduWriter::Create(int kind, const std::string& fileName,
+                                                       uint32_t verboseLevel) {
     switch (kind) {
         case Skarna:
             return std::make_unique<SkarnaApduWriter>(fileName, verboseLevel);
@@ -95,7 +108,8 @@ std::unique_ptr<BaseApduWriter> BaseApduWriter::Create(int kind, const std::stri
         case Ruzo:
             return std::make_unique<RuzoApduWriter>(fileName);
         default:
-            throw Exception("Режим конвертации APDU задан некорректно", ZORVIK_PLACE("ZORVIK::BaseApduWriter::Create"));
+            throw Exception("Режим конвертации APDU задан некорректно",
+                            ZORVIK_PLACE("ZORVIK::BaseApduWriter::Create"));
     }
 }
 
@@ -118,21 +132,25 @@ std::string BaseApduWriter::DefaultFileName(int kind) {
 
 std::string DisplayName(const CApdu& command) {
     std::string name;
-    if (command.printer) command.printer->AppendName(name);
+    if (command.printer)
+        command.printer->AppendName(name);
     return name;
 }
 
-std::vector<DataPiece> CutByVariables(const binary::Binary& data, const std::vector<ApduWriterVariable>& variables) {
+std::vector<DataPiece> CutByVariables(const binary::Binary& data,
+                                      const std::vector<ApduWriterVariable>& variables) {
     std::vector<DataPiece> pieces;
     uint64_t position = 0;
     for (const ApduWriterVariable& variable : variables) {
         if (variable.offset > position && variable.offset < data.size()) {
-            pieces.push_back({nullptr, std::vector<uint8_t>(data.begin() + position, data.begin() + variable.offset)});
+            pieces.push_back(
+                {nullptr, std::vector<uint8_t>(data.begin() + position, data.begin() + variable.offset)});
         }
         pieces.push_back({&variable, {}});
         position = static_cast<uint64_t>(variable.offset) + variable.length;
     }
-    if (position < data.size()) pieces.push_back({nullptr, std::vector<uint8_t>(data.begin() + position, data.end())});
+    if (position < data.size())
+        pieces.push_back({nullptr, std::vector<uint8_t>(data.begin() + position, data.end())});
     return pieces;
 }
 

@@ -8,15 +8,18 @@ bool MatchStatus(const std::vector<uint16_t>& expected, uint16_t statusWord) {
     for (uint16_t entry : expected) {
         switch (entry) {
             case ST_OK:
-                if (IsSuccessStatus(statusWord)) return true;
+                if (IsSuccessStatus(statusWord))
+                    return true;
                 break;
             case ST_ERR:
-                if (!IsSuccessStatus(statusWord)) return true;
+                if (!IsSuccessStatus(statusWord))
+                    return true;
                 break;
             case ST_ANY:
                 return true;
             default:
-                if (entry == statusWord) return true;
+                if (entry == statusWord)
+                    return true;
                 break;
         }
     }

@@ -16,14 +16,16 @@ binary::Binary JCShellBytes(const CApdu& command) {
     const bool extended = command.IsExtended();
     if (!command.data.empty()) {
         const size_t lc = command.data.size();
-        if (extended) bytes += static_cast<uint8_t>(lc >> 8);
+        if (extended)
+            bytes += static_cast<uint8_t>(lc >> 8);
         bytes += static_cast<uint8_t>(lc);
         bytes += command.data;
     }
     if (command.GetCase() == CApdu::Case1) {
         bytes += static_cast<uint8_t>(0x00);
     } else if (command.ne != 0) {
-        if (extended) bytes += static_cast<uint8_t>(command.ne >> 8);
+        if (extended)
+            bytes += static_cast<uint8_t>(command.ne >> 8);
         bytes += static_cast<uint8_t>(command.ne);
     }
     return bytes;
@@ -38,9 +40,11 @@ void JCShellApduWriter::WriteApdu(const CApdu& command, const RApdu& /*response*
                         ZORVIK_PLACE("ZORVIK::JCShellApduWriter::WriteApdu"));
     }
     std::string name;
-    if (command.printer) name = DisplayName(command) + ", ";
+    if (command.printer)
+        name = DisplayName(command) + ", ";
     if (place.line != 0) {
-        Print("# %sfile: %s, line: %u\n", name.c_str(), place.file, static_cast<unsigned>(place.line));
+        Print("# %sfile: %s, line: %u\n", name.c_str(), place.file != nullptr ? place.file : "",
+              static_cast<unsigned>(place.line));
     } else {
         Print("# %s\n", name.c_str());
     }

@@ -4,8 +4,12 @@
 
 namespace ZORVIK {
 
-void NULL_SM::WrapCommand(const CApdu& plain, CApdu& wrapped) { wrapped = plain; }
+void NULL_SM::WrapCommand(const CApdu& plain, CApdu& wrapped) {
+    wrapped = plain;
+}
 
-void NULL_SM::UncoverResponse(const RApdu& wrapped, RApdu& plain) { plain = wrapped; }
+void NULL_SM::UncoverResponse(const RApdu& wrapped, RApdu& plain) {
+    plain = wrapped;
+}
 
 }  // namespace ZORVIK

@@ -8,7 +8,8 @@ namespace ZORVIK {
 std::string SkarnaApduWriter::ScriptHex(const binary::Binary& data) {
     std::string text;
     for (char c : binary::ToHex(data, 1, 4, 16)) {
-        if (c == '\n') text += '\\';
+        if (c == '\n')
+            text += '\\';
         text += c;
     }
     return text;
@@ -25,8 +26,11 @@ void SkarnaApduWriter::WriteApdu(const CApdu& command, const RApdu& /*response*/
         Print("\n; %s", name.c_str());
     } else if (m_verboseLevel > 1) {
         PrintText("\n; ");
-        if (!name.empty()) Print("%s, ", name.c_str());
-        if (place.line != 0) Print("file: %s, line: %u", place.file, static_cast<unsigned>(place.line));
+        if (!name.empty())
+            Print("%s, ", name.c_str());
+        if (place.line != 0)
+            Print("file: %s, line: %u", place.file != nullptr ? place.file : "",
+                  static_cast<unsigned>(place.line));
     }
 
     if (!command.data.empty()) {
@@ -40,8 +44,8 @@ void SkarnaApduWriter::WriteApdu(const CApdu& command, const RApdu& /*response*/
         }
     } else if (command.ne != 0) {
         // Ne above 255 takes four digits, so 256 reads 0100.
-        Print(command.ne <= 0xFF ? "\no %02X %02X %02X %02X %02X" : "\no %02X %02X %02X %02X %04X", command.cla,
-              command.ins, command.p1, command.p2, command.ne);
+        Print(command.ne <= 0xFF ? "\no %02X %02X %02X %02X %02X" : "\no %02X %02X %02X %02X %04X",
+              command.cla, command.ins, command.p1, command.p2, command.ne);
     } else {
         Print("\ni %02X %02X %02X %02X", command.cla, command.ins, command.p1, command.p2);
     }

@@ -46,8 +46,9 @@ TEST(StandardPrinter, BreaksDataLinesAfter16Bytes) {
     RecordingLog log;
     StandardPrinter().PrintCommand(CApdu(0x80, 0xD6, 0x00, 0x00, Counting(20), 0), log);
     ASSERT_EQ(log.records.size(), 1u);
-    EXPECT_EQ(log.records[0].text, Header + " 80   D6   00   00     0  (0x0)\nData: 20 (0x14)\n"
-                                            "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10 11 12 13\n");
+    EXPECT_EQ(log.records[0].text, Header +
+                                       " 80   D6   00   00     0  (0x0)\nData: 20 (0x14)\n"
+                                       "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10 11 12 13\n");
 }
 
 TEST(StandardPrinter, ResponseWithoutDataPrintsOnlyTheStatusLine) {
@@ -72,8 +73,8 @@ TEST(StandardPrinter, FormatExchangeWithoutNameStartsWithTheHeader) {
 
 TEST(StandardPrinter, FormatExchangeStartsWithTheName) {
     std::string out;
-    StandardPrinter("SELECT").FormatExchange(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0"), 0), RApdu(Binary("9000")),
-                                             out);
+    StandardPrinter("SELECT").FormatExchange(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0"), 0),
+                                             RApdu(Binary("9000")), out);
     EXPECT_EQ(out, "SELECT\n" + Header + " 00   A4   04   00     0  (0x0)\nData: 1 (0x1)\nA0\nStatus: 9000");
 }
 
@@ -100,9 +101,10 @@ TEST(StandardSMPrinter, FramesTheWrappedExchange) {
     SMPrinter().PrintCommand(CApdu(0x84, 0xB0, 0x00, 0x00, Binary("9701 FF 8E08 0102030405060708"), 0), log);
     SMPrinter().PrintResponse(RApdu(Binary("990290008E0411223344 9000")), "Ok", log);
     ASSERT_EQ(log.records.size(), 2u);
-    ExpectRecord(log.records[0], 2, 2,
-                 Tildes.substr(0, 7) + " Secure Messaging " + Tildes.substr(0, 7) + "\n" + Header +
-                     " 84   B0   00   00     0  (0x0)\nData: 13 (0xD)\n97 01 FF 8E 08 01 02 03 04 05 06 07 08\n");
+    ExpectRecord(
+        log.records[0], 2, 2,
+        Tildes.substr(0, 7) + " Secure Messaging " + Tildes.substr(0, 7) + "\n" + Header +
+            " 84   B0   00   00     0  (0x0)\nData: 13 (0xD)\n97 01 FF 8E 08 01 02 03 04 05 06 07 08\n");
     ExpectRecord(log.records[1], 2, 2,
                  "Response: 10 (0xA)\n99 02 90 00 8E 04 11 22 33 44\nStatus: 9000 (Ok)\n" + Tildes + "\n");
 }

@@ -30,7 +30,8 @@ std::string ReadFile(const std::string& path) {
 // A fresh file in the test's temporary directory, removed afterwards.
 class LogFile {
 public:
-    explicit LogFile(const std::string& name) : m_path(::testing::TempDir() + "apdu_writer_" + name + "_" + TestName()) {
+    explicit LogFile(const std::string& name)
+        : m_path(::testing::TempDir() + "apdu_writer_" + name + "_" + TestName()) {
         std::filesystem::remove(m_path);
     }
     ~LogFile() { std::filesystem::remove(m_path); }
@@ -41,7 +42,8 @@ private:
     static std::string TestName() {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char& c : name) {
-            if (c == '/') c = '_';
+            if (c == '/')
+                c = '_';
         }
         return name;
     }
@@ -56,9 +58,13 @@ SourcePlace Place(const char* file, int32_t line) {
     return place;
 }
 
-RApdu Response(const char* hex) { return RApdu(Binary(hex)); }
+RApdu Response(const char* hex) {
+    return RApdu(Binary(hex));
+}
 
-std::shared_ptr<I_APDU_Printer> Named(const char* name) { return std::make_shared<StandardPrinter>(name); }
+std::shared_ptr<I_APDU_Printer> Named(const char* name) {
+    return std::make_shared<StandardPrinter>(name);
+}
 
 Binary Counting(size_t count) {
     Binary data;
@@ -72,11 +78,12 @@ Binary Counting(size_t count) {
 // hand from the format descriptions.
 void RunSession(BaseApduWriter& writer) {
     writer.WritePowerOn();
-    writer.WriteApdu(CApdu(0x80, 0xCA, 0x00, 0x00, 0, Named("GET DATA")), Response("9000"), ST_OK, SourcePlace());
+    writer.WriteApdu(CApdu(0x80, 0xCA, 0x00, 0x00, 0, Named("GET DATA")), Response("9000"), ST_OK,
+                     SourcePlace());
 
     writer.SetComment("buf");
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x10), Response("000102030405060708090A0B0C0D0E0F 9000"), 0x9000,
-                     SourcePlace());
+    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x10), Response("000102030405060708090A0B0C0D0E0F 9000"),
+                     0x9000, SourcePlace());
 
     writer.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51 00 00 00"), 0, Named("SELECT")),
                      Response("6A82"), ST_ANY, Place("../scripts/personal.skarna", 7));
@@ -84,8 +91,8 @@ void RunSession(BaseApduWriter& writer) {
     writer.AddVariable("KEY", 4, 8);
     writer.SetSource("sig", "Sign", {"KEY", "MSG"});
     writer.SetComment("sig");
-    writer.WriteApdu(CApdu(0x80, 0x2A, 0x9E, 0x9A, Counting(20), 256, Named("PSO")), Response("11223344 9000"), ST_OK,
-                     SourcePlace());
+    writer.WriteApdu(CApdu(0x80, 0x2A, 0x9E, 0x9A, Counting(20), 256, Named("PSO")),
+                     Response("11223344 9000"), ST_OK, SourcePlace());
 
     writer.WriteReset();
     writer.WriteApdu(CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03 04"), 0, true), Response("6A82"), 0x6A82,
@@ -107,7 +114,9 @@ struct FormatCase {
     const char* golden;
 };
 
-void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.golden; }
+void PrintTo(const FormatCase& c, std::ostream* out) {
+    *out << c.golden;
+}
 
 class ApduLogFormat : public ::testing::TestWithParam<FormatCase> {};
 
@@ -117,7 +126,8 @@ TEST_P(ApduLogFormat, WritesTheRecordedSession) {
         std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(GetParam().kind, file.Path(), 2);
         RunSession(*writer);
         // Every entry is on disk before the writer is gone.
-        EXPECT_EQ(file.Text(), ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
+        EXPECT_EQ(file.Text(),
+                  ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
     }
     EXPECT_EQ(file.Text(), ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
 }
@@ -179,7 +189,8 @@ TEST(ApduWriter, DefaultFileNames) {
 }
 
 TEST(SkarnaApduWriter, ContinuesDataLinesAfterEvery16Bytes) {
-    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(16)), "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F");
+    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(16)),
+              "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F");
     EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(20)),
               "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F\\\n10 11 12 13");
 }
@@ -203,7 +214,8 @@ TEST(SkarnaApduWriter, VariablePastTheDataWritesNoBytesTwice) {
 TEST(SkarnaApduWriter, VerboseLevelOneWritesTheNameOnly) {
     LogFile file("verbose1");
     SkarnaApduWriter writer(file.Path(), 1);
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK, Place("a", 3));
+    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK,
+                     Place("a", 3));
     EXPECT_EQ(file.Text(), "\n; READ\no 00 B0 00 00 FF\n");
 }
 
@@ -243,9 +255,11 @@ TEST(RuzoApduWriter, PowerOffKeepsTheCommentAndPowerOnDropsIt) {
 TEST(RuzoApduWriter, CommandWithDataAndTwoByteResponse) {
     LogFile file("ruzo_case4");
     RuzoApduWriter writer(file.Path());
-    writer.WriteApdu(CApdu(0x80, 0x10, 0x00, 0x00, Binary("55")), Response("ABCD 9000"), ST_OK, SourcePlace());
+    writer.WriteApdu(CApdu(0x80, 0x10, 0x00, 0x00, Binary("55")), Response("ABCD 9000"), ST_OK,
+                     SourcePlace());
     writer.SetComment("name");
-    writer.WriteApdu(CApdu(0x80, 0x10, 0x00, 0x00, Binary("55")), Response("ABCD 9000"), ST_OK, SourcePlace());
+    writer.WriteApdu(CApdu(0x80, 0x10, 0x00, 0x00, Binary("55")), Response("ABCD 9000"), ST_OK,
+                     SourcePlace());
     EXPECT_EQ(file.Text(),
               "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 AB CD 90 00\n\n"
               "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 $name= 90 00\n\n");
@@ -255,8 +269,8 @@ TEST(JCShellApduWriter, RefusesStErrAndWritesNothingForTheEntry) {
     LogFile file("jcshell_err");
     JCShellApduWriter writer(file.Path());
     try {
-        writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")), Response("6A82"), ST_ERR,
-                         Place("s", 1));
+        writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")), Response("6A82"),
+                         ST_ERR, Place("s", 1));
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
@@ -269,7 +283,8 @@ TEST(JCShellApduWriter, ExtendedLengthsTakeTwoBytesWithoutLeadingZero) {
     LogFile file("jcshell_ext");
     JCShellApduWriter writer(file.Path());
     writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x1234), Response("9000"), ST_ANY, SourcePlace());
-    writer.WriteApdu(CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300), Response("9000"), ST_ANY, SourcePlace());
+    writer.WriteApdu(CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300), Response("9000"), ST_ANY,
+                     SourcePlace());
     EXPECT_EQ(file.Text(), "# \nsend 00B000001234\n\n# \nsend 002A8086000201020300\n\n");
 }
 
@@ -277,14 +292,14 @@ TEST(GPApduWriter, VerboseLevelZeroOrNoPrinterWritesNoComment) {
     LogFile file("gp_quiet");
     {
         GPApduWriter quiet(file.Path(), 0);
-        quiet.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")), Response("9000"),
-                        ST_OK, SourcePlace());
+        quiet.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")),
+                        Response("9000"), ST_OK, SourcePlace());
     }
     GoznakApduWriter verbose(file.Path(), 1);
     verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000")), Response("9000"), ST_OK,
                       SourcePlace());
-    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")), Response("9000"),
-                      ST_OK, SourcePlace());
+    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")),
+                      Response("9000"), ST_OK, SourcePlace());
     EXPECT_EQ(file.Text(),
               "00 A4 04 00 07 A0 00 00 01 51 00 00\n\n"
               "00 A4 04 00 07 A0 00 00 01 51 00 00\n\n"
