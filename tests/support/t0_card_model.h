@@ -1,0 +1,97 @@
+// A card at the character level of T=0 (ISO/IEC 7816-3, clause 10) behind the
+// byte link of the engines: procedure bytes, 61xx and 6Cxx answers, ENVELOPE
+// reassembly, with faults to inject. Also the reader and log doubles that the
+// transmission-engine tests and the card models share.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sc/exchange/byte_link.h"
+#include "sc/exchange/capdu_rapdu.h"
+#include "sc/exchange/reader.h"
+#include "service/log/log.h"
+
+namespace ZORVIK::test {
+
+// What runs behind a card model: a whole command APDU in, its response out.
+using CardApplication = std::function<RApdu(const CApdu&)>;
+
+// A reader double for the engines: its parameters, and counters of the resets
+// and power-offs an engine asks for; onReset lets a card model start over.
+class ModelReader : public iReader {
+public:
+    ReaderParams params;
+    int resets = 0;
+    int powerOffs = 0;
+    std::function<void()> onReset;
+
+    const ReaderParams& GetParams() const override { return params; }
+    void PowerOn(ATR& atr) override;
+    void PowerOff() override;
+    void Reset(ATR& atr) override;
+    binary::Binary GetATR() const override { return {}; }
+    void Command(const CApdu& command, RApdu& response) override;
+    bool IsPowered() const override { return true; }
+    CardExchParam& GetCardExchParam(CardExchParam& param) override { return param; }
+};
+
+// A log sink that keeps the text of every record it is given.
+class RecordingLog : public iLog {
+public:
+    std::vector<LogRecord> records;
+
+    void WriteRec(const LogRecord& record) override { records.push_back(record); }
+    int32_t GetImportance() override { return 1; }
+    std::shared_ptr<iLog> GetNext() override { return {}; }
+    // All texts joined, in order.
+    std::string Text() const;
+};
+
+class T0CardModel : public iByteLink {
+public:
+    explicit T0CardModel(CardApplication application);
+
+    // INS codes whose P3 is Lc, so that data follows the ACK; ENVELOPE (C2) always is.
+    std::set<uint8_t> incomingIns{0x0E, 0x20, 0x22, 0x24, 0x2A, 0x82, 0x88, 0xA4, 0xD6, 0xDA, 0xE0, 0xE2, 0xE4};
+    // Faults and variations.
+    uint32_t nullBytes = 0;                 // NULL bytes before every procedure byte
+    bool endlessGetResponse = false;        // every GET RESPONSE: 256 bytes and 61 00 again
+    bool emptyEndlessGetResponse = false;   // every GET RESPONSE: 61 00 without data
+    std::optional<size_t> silentAfter;      // stop answering once this many bytes went out
+    std::deque<binary::Binary> rawAnswers;  // answers the next headers with these bytes instead
+
+    // What the card received: each 5-byte header and each data field.
+    std::vector<binary::Binary> headers;
+    std::vector<binary::Binary> dataFields;
+    // The commands the application ran.
+    std::vector<CApdu> commands;
+
+    void SendBytes(const uint8_t* bytes, uint32_t count) override;
+    bool ReceiveByte(uint8_t& byte) override;
+
+private:
+    void OnHeader();
+    void OnData();
+    void Answer(const RApdu& response);
+    void Procedure(uint8_t byte);
+    void Put(const binary::Binary& bytes);
+
+    CardApplication m_application;
+    binary::Binary m_input;
+    binary::Binary m_header;
+    bool m_awaitingData = false;
+    binary::Binary m_envelope;
+    binary::Binary m_pending;
+    uint8_t m_pendingSw1 = 0x90;
+    uint8_t m_pendingSw2 = 0x00;
+    std::deque<uint8_t> m_output;
+    size_t m_sent = 0;
+};
+
+}  // namespace ZORVIK::test
