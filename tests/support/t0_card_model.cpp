@@ -26,12 +26,6 @@ void ModelReader::Command(const CApdu& /*command*/, RApdu& /*response*/) {
     throw Exception("ModelReader carries no commands itself", SourcePlace());
 }
 
-std::string RecordingLog::Text() const {
-    std::string text;
-    for (const LogRecord& record : records) text += record.text;
-    return text;
-}
-
 T0CardModel::T0CardModel(CardApplication application) : m_application(std::move(application)) {}
 
 void T0CardModel::SendBytes(const uint8_t* bytes, uint32_t count) {

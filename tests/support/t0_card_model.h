@@ -1,6 +1,6 @@
 // A card at the character level of T=0 (ISO/IEC 7816-3, clause 10) behind the
 // byte link of the engines: procedure bytes, 61xx and 6Cxx answers, ENVELOPE
-// reassembly, with faults to inject. Also the reader and log doubles that the
+// reassembly, with faults to inject. Also the reader double that the
 // transmission-engine tests and the card models share.
 #pragma once
 
@@ -15,7 +15,6 @@
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/reader.h"
-#include "service/log/log.h"
 
 namespace ZORVIK::test {
 
@@ -39,18 +38,6 @@ public:
     void Command(const CApdu& command, RApdu& response) override;
     bool IsPowered() const override { return true; }
     CardExchParam& GetCardExchParam(CardExchParam& param) override { return param; }
-};
-
-// A log sink that keeps the text of every record it is given.
-class RecordingLog : public iLog {
-public:
-    std::vector<LogRecord> records;
-
-    void WriteRec(const LogRecord& record) override { records.push_back(record); }
-    int32_t GetImportance() override { return 1; }
-    std::shared_ptr<iLog> GetNext() override { return {}; }
-    // All texts joined, in order.
-    std::string Text() const;
 };
 
 class T0CardModel : public iByteLink {

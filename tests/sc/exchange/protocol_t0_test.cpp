@@ -6,6 +6,7 @@
 
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/reader.h"
+#include "service/log/recording_log.h"
 #include "support/t0_card_model.h"
 
 namespace ZORVIK {
