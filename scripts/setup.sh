@@ -10,6 +10,7 @@ packages=(
   libssl-dev
   libpcsclite-dev pcscd vsmartcard-vpcd
   socat procps
+  libengine-gost-openssl
 )
 
 missing=()

@@ -1,0 +1,118 @@
+// The GOST 28147-89 block transformation (RFC 5830) shared by the cipher and by the
+// GOST R 34.11-94 step function: the S-box folded into four byte tables together
+// with the 11-bit rotation, a 256-bit key as eight little-endian words, the 32-round
+// encipherment, the 16-round MAC step and CryptoPro key meshing (RFC 4357, 2.3.2).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace ZORVIK::gost28147 {
+
+struct Core {
+    uint32_t key[8] = {};
+    // table[i][b]: byte b of the 32-bit round input (byte i, 0 = least significant)
+    // through its two S-box rows (K(2i+2) high nibble, K(2i+1) low), shifted into
+    // place and rotated left by 11 bits.
+    uint32_t table[4][256] = {};
+};
+
+inline uint32_t LoadLE32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline void StoreLE32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+// Builds the tables from an S-box in the core-block layout: 8 rows of 16 values,
+// row 0 = K8 ... row 7 = K1. The key is not touched.
+void LoadSBox(Core& core, const uint8_t coreBlock[128]);
+// The S-box back from the tables, in the row layout (row 0 = K1 ... row 7 = K8).
+void ReadSBox(const Core& core, uint8_t rowLayout[128]);
+
+void LoadKey(Core& core, const uint8_t key[32]);
+void StoreKey(const Core& core, uint8_t key[32]);
+void WipeKey(Core& core);
+
+inline uint32_t Round(const Core& c, uint32_t x) {
+    return c.table[0][x & 0xFF] ^ c.table[1][(x >> 8) & 0xFF] ^ c.table[2][(x >> 16) & 0xFF] ^
+           c.table[3][x >> 24];
+}
+
+// RFC 5830, 6.1: 32 rounds, K1..K8 three times then K8..K1. The standard's swap
+// after every round but the last is folded into alternating the two halves.
+inline void EncryptWords(const Core& c, const uint32_t* k, uint32_t& n1, uint32_t& n2) {
+    uint32_t a = n1, b = n2;
+    for (int pass = 0; pass < 3; ++pass) {
+        b ^= Round(c, a + k[0]); a ^= Round(c, b + k[1]);
+        b ^= Round(c, a + k[2]); a ^= Round(c, b + k[3]);
+        b ^= Round(c, a + k[4]); a ^= Round(c, b + k[5]);
+        b ^= Round(c, a + k[6]); a ^= Round(c, b + k[7]);
+    }
+    b ^= Round(c, a + k[7]); a ^= Round(c, b + k[6]);
+    b ^= Round(c, a + k[5]); a ^= Round(c, b + k[4]);
+    b ^= Round(c, a + k[3]); a ^= Round(c, b + k[2]);
+    b ^= Round(c, a + k[1]); a ^= Round(c, b + k[0]);
+    n1 = b;
+    n2 = a;
+}
+
+// RFC 5830, 6.2: K1..K8 once, then K8..K1 three times.
+inline void DecryptWords(const Core& c, const uint32_t* k, uint32_t& n1, uint32_t& n2) {
+    uint32_t a = n1, b = n2;
+    b ^= Round(c, a + k[0]); a ^= Round(c, b + k[1]);
+    b ^= Round(c, a + k[2]); a ^= Round(c, b + k[3]);
+    b ^= Round(c, a + k[4]); a ^= Round(c, b + k[5]);
+    b ^= Round(c, a + k[6]); a ^= Round(c, b + k[7]);
+    for (int pass = 0; pass < 3; ++pass) {
+        b ^= Round(c, a + k[7]); a ^= Round(c, b + k[6]);
+        b ^= Round(c, a + k[5]); a ^= Round(c, b + k[4]);
+        b ^= Round(c, a + k[3]); a ^= Round(c, b + k[2]);
+        b ^= Round(c, a + k[1]); a ^= Round(c, b + k[0]);
+    }
+    n1 = b;
+    n2 = a;
+}
+
+// One 8-byte block: bytes 0-3 are N1, bytes 4-7 N2, each least significant byte first.
+inline void EncryptBlock(const Core& c, const uint8_t in[8], uint8_t out[8]) {
+    uint32_t n1 = LoadLE32(in), n2 = LoadLE32(in + 4);
+    EncryptWords(c, c.key, n1, n2);
+    StoreLE32(out, n1);
+    StoreLE32(out + 4, n2);
+}
+
+inline void DecryptBlock(const Core& c, const uint8_t in[8], uint8_t out[8]) {
+    uint32_t n1 = LoadLE32(in), n2 = LoadLE32(in + 4);
+    DecryptWords(c, c.key, n1, n2);
+    StoreLE32(out, n1);
+    StoreLE32(out + 4, n2);
+}
+
+// RFC 5830, 8: the MAC step, 16 rounds K1..K8 twice over state XOR block, no final swap.
+inline void MacWords(const Core& c, uint32_t& n1, uint32_t& n2) {
+    const uint32_t* k = c.key;
+    uint32_t a = n1, b = n2;
+    for (int pass = 0; pass < 2; ++pass) {
+        b ^= Round(c, a + k[0]); a ^= Round(c, b + k[1]);
+        b ^= Round(c, a + k[2]); a ^= Round(c, b + k[3]);
+        b ^= Round(c, a + k[4]); a ^= Round(c, b + k[5]);
+        b ^= Round(c, a + k[6]); a ^= Round(c, b + k[7]);
+    }
+    n1 = a;
+    n2 = b;
+}
+
+// The MAC over data from the 8-byte start value in state: every whole block, then a
+// trailing partial block zero-padded; a single block gets no extra block.
+void Mac(const Core& core, uint8_t state[8], const uint8_t* data, size_t length);
+
+// RFC 4357, 2.3.2: the new key is the meshing constant deciphered under the current
+// key; then iv is replaced by its encipherment under the new key.
+void MeshKey(Core& core, uint8_t iv[8]);
+
+}  // namespace ZORVIK::gost28147

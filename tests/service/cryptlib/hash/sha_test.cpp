@@ -1,0 +1,172 @@
+#include "service/cryptlib/hash/sha.h"
+
+#include <gtest/gtest.h>
+
+#include "service/common/exception.h"
+#include "service/cryptlib/hash/hash_test_util.h"
+#include "support/vectors.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+using binary::ToHex;
+
+uint32_t WordAt(const Binary& context, size_t offset) {
+    return uint32_t(context[offset]) | uint32_t(context[offset + 1]) << 8 | uint32_t(context[offset + 2]) << 16 |
+           uint32_t(context[offset + 3]) << 24;
+}
+
+Binary Ascii(const std::string& text) { return Binary(text.begin(), text.end()); }
+
+TEST(Sha, PublishedVectorsOneShotAndIncremental) {
+    for (const auto& v : test::LoadVectors("hash/sha.vec")) {
+        SCOPED_TRACE(v.Where());
+        const Binary message = v.Bin("Message");
+        SHA1 sha1;
+        SHA256 sha256;
+        EXPECT_EQ(sha1.Calc(message), v.Bin("SHA1"));
+        EXPECT_EQ(sha256.Calc(message), v.Bin("SHA256"));
+        sha1.Reset();
+        sha1.Input(message);
+        EXPECT_EQ(sha1.Result(), v.Bin("SHA1"));
+        sha256.Reset();
+        sha256.Input(message);
+        EXPECT_EQ(sha256.Result(), v.Bin("SHA256"));
+    }
+}
+
+TEST(Sha, FreeFunctionsTakeNullForEmptyAndRefuseNullWithLength) {
+    uint8_t out[32];
+    SHA1_Calc(nullptr, 0, out);
+    EXPECT_EQ(Binary(out, out + 20), Binary("da39a3ee5e6b4b0d3255bfef95601890afd80709"));
+    SHA256_Calc(nullptr, 0, out);
+    EXPECT_EQ(Binary(out, out + 32), Binary("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+    try {
+        SHA1_Calc(nullptr, 3, out);
+        FAIL() << "SHA1_Calc took a null pointer";
+    } catch (const CryptLibException&) {
+        FAIL() << "SHA-1 reports as ZORVIK::Exception, not the crypto library error";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Invalid data");
+    }
+    try {
+        SHA256_Calc(nullptr, 3, out);
+        FAIL() << "SHA256_Calc took a null pointer";
+    } catch (const CryptLibException& e) {
+        EXPECT_STREQ(e.what(), "Invalid data");
+        EXPECT_EQ(e.ErrorCode(), 0);
+    }
+}
+
+TEST(Sha, ContextAfterSeventyBytesShowsLayoutAndResumes) {
+    const Binary message = test::PseudoRandomMessage(100, 1);
+    const Binary head(message.begin(), message.begin() + 70), tail(message.begin() + 70, message.end());
+    {
+        SHA1 a;
+        a.Input(head);
+        const Binary context = a.GetContext();
+        ASSERT_EQ(context.size(), 96u);
+        EXPECT_EQ(WordAt(context, 20), 560u);  // bit count, low word
+        EXPECT_EQ(WordAt(context, 24), 0u);
+        EXPECT_EQ(WordAt(context, 92), 6u);  // pending count
+        EXPECT_EQ(Binary(context.begin() + 28, context.begin() + 34), Binary(head.begin() + 64, head.end()));
+        SHA1 b;
+        b.SetContext(context);
+        b.Input(tail);
+        EXPECT_EQ(b.Result(), SHA1().Calc(message));
+    }
+    {
+        SHA256 a;
+        a.Input(head);
+        const Binary context = a.GetContext();
+        ASSERT_EQ(context.size(), 112u);
+        EXPECT_EQ(WordAt(context, 32), 560u);
+        EXPECT_EQ(WordAt(context, 104), 6u);
+        EXPECT_EQ(WordAt(context, 108), 32u);  // digest length
+        EXPECT_EQ(Binary(context.begin() + 40, context.begin() + 46), Binary(head.begin() + 64, head.end()));
+        SHA256 b;
+        b.SetContext(context);
+        b.Input(tail);
+        EXPECT_EQ(b.Result(), SHA256().Calc(message));
+    }
+}
+
+TEST(Sha, ContextRoundTripsAtEveryByteBoundary) {
+    const Binary message = test::PseudoRandomMessage(200, 2);
+    test::ExpectContextRoundTrips([] { return std::make_unique<SHA1>(); }, message);
+    test::ExpectContextRoundTrips([] { return std::make_unique<SHA256>(); }, message);
+}
+
+TEST(Sha, SetContextSizeChecks) {
+    SHA1 sha1;
+    const Binary start = sha1.GetContext();
+    try {
+        sha1.SetContext(Binary(95));
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Too small context size");
+    }
+    EXPECT_EQ(sha1.GetContext(), start);
+
+    sha1.Input(Ascii("ab"));
+    Binary longer = sha1.GetContext();
+    longer.resize(100, 0xEE);
+    SHA1 other;
+    other.SetContext(longer);
+    EXPECT_EQ(other.GetContext(), Binary(longer.begin(), longer.begin() + 96));
+    other.Input(Ascii("c"));
+    EXPECT_EQ(other.Result(), SHA1().Calc(Ascii("abc")));
+
+    SHA256 sha256;
+    try {
+        sha256.SetContext(Binary(111));
+        FAIL();
+    } catch (const CryptLibException& e) {
+        EXPECT_STREQ(e.what(), "Too small context size.");
+    }
+}
+
+TEST(Sha, SetContextRefusesPendingCountPastTheBlock) {
+    SHA1 sha1;
+    Binary context = sha1.GetContext();
+    context[92] = 64;
+    EXPECT_THROW(sha1.SetContext(context), Exception);
+    EXPECT_EQ(sha1.GetContext(), SHA1().GetContext());
+
+    SHA256 sha256;
+    context = sha256.GetContext();
+    context[104] = 0xFF;
+    EXPECT_THROW(sha256.SetContext(context), CryptLibException);
+    context = sha256.GetContext();
+    context[108] = 64;  // digest length
+    EXPECT_THROW(sha256.SetContext(context), CryptLibException);
+}
+
+TEST(Sha, CloneContinuesIndependently) {
+    SHA256 original;
+    original.Input(Ascii("ab"));
+    auto copy = original.Clone();
+    copy->Input(Ascii("c"));
+    original.Input(Ascii("x"));
+    EXPECT_EQ(copy->Result(), Binary("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(original.Result(), SHA256().Calc(Ascii("abx")));
+}
+
+TEST(Sha, Constants) {
+    SHA1 sha1;
+    SHA256 sha256;
+    EXPECT_EQ(sha1.GetHashSize(), 20u);
+    EXPECT_EQ(sha1.Calc(Ascii("abc")).size(), 20u);
+    EXPECT_EQ(sha256.GetHashSize(), 32u);
+    EXPECT_EQ(sha256.Result().size(), 32u);
+    EXPECT_EQ(sha1.GetBlockSize(), 64u);
+    EXPECT_EQ(sha256.GetBlockSize(), 64u);
+    EXPECT_EQ(sha1.GetHashID(), 0x33);
+    EXPECT_EQ(sha256.GetHashID(), 0x34);
+    EXPECT_EQ(sha1.GetName(), "SHA1");
+    EXPECT_EQ(sha256.GetName(), "SHA256");
+}
+
+}  // namespace
+}  // namespace ZORVIK
