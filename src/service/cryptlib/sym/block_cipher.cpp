@@ -38,6 +38,19 @@ void BlockCipher::CheckChainStarted(const char* function) const {
 
 Binary BlockCipher::IvOrZeros(const Binary& iv) const { return iv.empty() ? Binary(m_blockSize, 0) : iv; }
 
+bool BlockCipher::CheckOneBlockIvProcess(const char* function, const Binary& data, const Binary& iv, uint32_t mode,
+                                         uint32_t enc) const {
+    ZORVIK_CHECK(function, enc == 0 || enc == 1, "Invalid enc");
+    ZORVIK_CHECK(function, !iv.empty(), "Invalid iv");
+    // The block modes read and write one whole block of IV.
+    ZORVIK_CHECK(function, iv.size() == m_blockSize, "Invalid iv size");
+    if (data.empty()) return false;
+    // A partial block would make ECB leave bytes in the clear and CBC write a
+    // whole block past the end of the buffer.
+    if (NeedsWholeBlocks(mode)) ZORVIK_CHECK(function, IsAligned(data.size()), "Data must be aligned");
+    return true;
+}
+
 Binary BlockCipher::Encrypt(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
     const char* function = "ZORVIK::BlockCipher::Encrypt";
     CheckNotEmpty(function, data);

@@ -83,6 +83,12 @@ protected:
     // iv, or one block of zeros when iv is empty.
     binary::Binary IvOrZeros(const binary::Binary& iv) const;
     bool IsAligned(size_t length) const { return length % m_blockSize == 0; }
+    // The argument checks of a Process that takes a one-block IV: enc 0 or 1
+    // ("Invalid enc"), a non-empty ("Invalid iv") one-block ("Invalid iv size")
+    // IV, and whole blocks in ECB and CBC. Returns false when data is empty and
+    // there is nothing to do.
+    bool CheckOneBlockIvProcess(const char* function, const binary::Binary& data, const binary::Binary& iv,
+                                uint32_t mode, uint32_t enc) const;
 
     // State of the running chain, written by the First operations.
     uint32_t m_padding = PADDING_NONE;

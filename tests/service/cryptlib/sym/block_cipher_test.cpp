@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "service/common/exception.h"
+#include "service/cryptlib/sym/aes.h"
+#include "service/cryptlib/sym/des.h"
 
 namespace ZORVIK {
 namespace {
@@ -319,38 +321,52 @@ TEST(BlockCipherChain, SixteenThenFiveBytesEqualsTheWholeMessage) {
 
 // First + Next over pieces equals the whole message for every mode and
 // padding, in both directions, when all pieces but the last are whole blocks.
-TEST(BlockCipherChain, PiecesEqualTheWholeMessageForEveryModeAndPadding) {
-    ToyCipher cipher(kKey);
-    const std::vector<std::vector<size_t>> splits = {{8, 8, 8, 3}, {16, 8}, {8, 16, 5}, {24, 8}};
+void ExpectChainsEqualWholeMessages(BlockCipher& cipher) {
+    const size_t b = cipher.GetBlockSize();
+    const Binary iv = Bytes(b, 0xA5);
+    const std::vector<std::vector<size_t>> splits = {{b, b, b, 3}, {2 * b, b}, {b, 2 * b, b - 1}, {3 * b, 1}};
     for (uint32_t mode = CIPHER_MODE_ECB; mode <= CIPHER_MODE_CFB; ++mode) {
         for (uint32_t padding = 0; padding <= 3; ++padding) {
             for (const auto& pieces : splits) {
                 size_t total = 0;
                 for (size_t piece : pieces) total += piece;
-                const bool aligned = total % 8 == 0;
-                if (!aligned && padding == 0 && mode <= CIPHER_MODE_CBC) continue;
+                if (total % b != 0 && padding == 0 && mode <= CIPHER_MODE_CBC) continue;
                 const Binary plain = Bytes(total, 0x42);
-                const Binary whole = cipher.Encrypt(plain, mode, padding, kIv);
+                const Binary whole = cipher.Encrypt(plain, mode, padding, iv);
 
                 Binary chained;
                 size_t offset = 0;
                 for (size_t i = 0; i < pieces.size(); ++i) {
-                    const Binary piece = Slice(plain, offset, pieces[i]);
-                    chained += i == 0 ? cipher.EncryptFirst(piece, mode, padding, kIv)
+                    const Binary piece = Slice(plain, static_cast<uint32_t>(offset), static_cast<uint32_t>(pieces[i]));
+                    chained += i == 0 ? cipher.EncryptFirst(piece, mode, padding, iv)
                                       : cipher.EncryptNext(piece, i + 1 == pieces.size());
                     offset += pieces[i];
                 }
-                SCOPED_TRACE("mode " + std::to_string(mode) + " padding " + std::to_string(padding) + " total " +
-                             std::to_string(total));
+                SCOPED_TRACE(cipher.GetName() + " mode " + std::to_string(mode) + " padding " +
+                             std::to_string(padding) + " total " + std::to_string(total));
                 EXPECT_EQ(chained, whole);
-                if (padding == 3) continue;  // zero alignment cannot be removed
+                if (padding == PADDING_GOST_ALIGN) continue;  // zero alignment cannot be removed
 
-                // Decrypt the whole cipher text in block-aligned pieces.
-                Binary decrypted = cipher.DecryptFirst(Slice(whole, 0, 8), mode, padding, kIv);
-                decrypted += cipher.DecryptNext(Slice(whole, 8, whole.size() - 8), true);
+                const uint32_t head = static_cast<uint32_t>(b);
+                Binary decrypted = cipher.DecryptFirst(Slice(whole, 0, head), mode, padding, iv);
+                decrypted += cipher.DecryptNext(Slice(whole, head, static_cast<uint32_t>(whole.size()) - head), true);
                 EXPECT_EQ(decrypted, plain);
+                EXPECT_EQ(cipher.Decrypt(whole, mode, padding, iv), plain);
             }
         }
+    }
+}
+
+TEST(BlockCipherChain, PiecesEqualTheWholeMessageForEveryModeAndPadding) {
+    ToyCipher toy(kKey);
+    ExpectChainsEqualWholeMessages(toy);
+    DES des(Binary("0123456789ABCDEF"), 1, 0);
+    ExpectChainsEqualWholeMessages(des);
+    TriDES tdes(Binary("0123456789ABCDEF FEDCBA9876543210"), 1, 1);
+    ExpectChainsEqualWholeMessages(tdes);
+    for (size_t keyLength : {16u, 24u, 32u}) {
+        AES aes(Bytes(keyLength, 0x07), 1, 0);
+        ExpectChainsEqualWholeMessages(aes);
     }
 }
 

@@ -1,0 +1,147 @@
+// Single blocks go through libcrypto's low-level AES functions (no provider or
+// context to set up for 16 bytes); whole buffers go through EVP, which uses the
+// processor's AES instructions where it has them.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
+#include "service/cryptlib/sym/aes.h"
+
+#include <openssl/aes.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <climits>
+
+#include "service/common/exception.h"
+
+namespace ZORVIK {
+
+using binary::Binary;
+
+namespace {
+
+bool IsValidKeyLength(size_t length) { return length == 16 || length == 24 || length == 32; }
+
+void CheckBlockArguments(const char* function, const uint8_t* key, uint32_t keyLength, const uint8_t* block) {
+    ZORVIK_CHECK(function, key != nullptr, "Key is not initialized");
+    ZORVIK_CHECK(function, block != nullptr, "Data is not initialized");
+    ZORVIK_CHECK(function, IsValidKeyLength(keyLength), "Invalid key length");
+}
+
+// The key schedule of one call, wiped when the call ends.
+struct AesSchedule {
+    AES_KEY key;
+
+    AesSchedule(const uint8_t* raw, uint32_t keyLength, bool forEncryption) {
+        const int bits = static_cast<int>(keyLength * 8);
+        if (forEncryption) {
+            AES_set_encrypt_key(raw, bits, &key);
+        } else {
+            AES_set_decrypt_key(raw, bits, &key);
+        }
+    }
+    ~AesSchedule() { OPENSSL_cleanse(&key, sizeof key); }
+    AesSchedule(const AesSchedule&) = delete;
+    AesSchedule& operator=(const AesSchedule&) = delete;
+};
+
+// The EVP ciphers, fetched from the default provider once per process: an
+// implicit fetch on every call would cost more than the key schedule.
+class EvpAesCiphers {
+public:
+    static const EVP_CIPHER* Get(uint32_t keyLength, uint32_t mode) {
+        static const EvpAesCiphers ciphers;
+        const size_t sizeIndex = keyLength / 8 - 2;  // 16, 24, 32 -> 0, 1, 2
+        return ciphers.m_table[sizeIndex][mode - CIPHER_MODE_ECB];
+    }
+
+private:
+    EvpAesCiphers() {
+        static const char* const kNames[3][4] = {
+            {"AES-128-ECB", "AES-128-CBC", "AES-128-OFB", "AES-128-CFB"},
+            {"AES-192-ECB", "AES-192-CBC", "AES-192-OFB", "AES-192-CFB"},
+            {"AES-256-ECB", "AES-256-CBC", "AES-256-OFB", "AES-256-CFB"},
+        };
+        // Kept for the life of the process.
+        for (size_t size = 0; size < 3; ++size) {
+            for (size_t mode = 0; mode < 4; ++mode) m_table[size][mode] = EVP_CIPHER_fetch(nullptr, kNames[size][mode], nullptr);
+        }
+    }
+
+    EVP_CIPHER* m_table[3][4] = {};
+};
+
+struct EvpContextFree {
+    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+
+void ThrowOpenSslFailure(const char* function, const char* step) {
+    throw Exception(std::string("OpenSSL AES ") + step + " failed", ZORVIK_PLACE(function));
+}
+
+}  // namespace
+
+void Aes_EncryptBlock(const uint8_t* key, uint32_t keyLength, uint8_t* block) {
+    CheckBlockArguments("ZORVIK::Aes_EncryptBlock", key, keyLength, block);
+    AesSchedule schedule(key, keyLength, true);
+    AES_encrypt(block, block, &schedule.key);
+}
+
+void Aes_DecryptBlock(const uint8_t* key, uint32_t keyLength, uint8_t* block) {
+    CheckBlockArguments("ZORVIK::Aes_DecryptBlock", key, keyLength, block);
+    AesSchedule schedule(key, keyLength, false);
+    AES_decrypt(block, block, &schedule.key);
+}
+
+AES::AES(const Binary& key, uint32_t ccsPadding, uint32_t ccsMode)
+    : BlockCipher(ccsPadding, ccsMode, kBlockSize), m_key(key) {
+    ZORVIK_CHECK("ZORVIK::AES::AES", IsValidKeyLength(key.size()), "Wrong key length");
+}
+
+std::unique_ptr<BlockCipher> AES::Clone(const Binary& newKey) const {
+    ZORVIK_CHECK("ZORVIK::AES::Clone", newKey.empty() || newKey.size() == m_key.size(), "Wrong key length");
+    auto copy = std::make_unique<AES>(*this);
+    if (!newKey.empty()) copy->m_key = newKey;
+    return copy;
+}
+
+void AES::EncryptBlock(uint8_t* block) {
+    Aes_EncryptBlock(m_key.data(), static_cast<uint32_t>(m_key.size()), block);
+}
+
+void AES::DecryptBlock(uint8_t* block) {
+    Aes_DecryptBlock(m_key.data(), static_cast<uint32_t>(m_key.size()), block);
+}
+
+void AES::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
+    const char* function = "ZORVIK::AES::Process";
+    if (!CheckOneBlockIvProcess(function, data, iv, mode, enc)) return;
+    if (mode < CIPHER_MODE_ECB || mode > CIPHER_MODE_CFB) return;  // modes AES does not know leave the data as it is
+
+    const EVP_CIPHER* cipher = EvpAesCiphers::Get(static_cast<uint32_t>(m_key.size()), mode);
+    if (cipher == nullptr) ThrowOpenSslFailure(function, "cipher fetch");
+    std::unique_ptr<EVP_CIPHER_CTX, EvpContextFree> ctx(EVP_CIPHER_CTX_new());
+    if (!ctx) ThrowOpenSslFailure(function, "context allocation");
+    // A fresh context per call: OFB and CFB start at feedback position 0.
+    const uint8_t* ivIn = mode == CIPHER_MODE_ECB ? nullptr : iv.data();
+    if (EVP_CipherInit_ex2(ctx.get(), cipher, m_key.data(), ivIn, static_cast<int>(enc), nullptr) != 1) {
+        ThrowOpenSslFailure(function, "initialisation");
+    }
+    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);  // padding is the base's business
+
+    // EVP counts in int; a whole number of blocks per step keeps ECB and CBC whole.
+    constexpr size_t kStep = (INT_MAX / kBlockSize) * kBlockSize;
+    for (size_t offset = 0; offset < data.size(); offset += kStep) {
+        const size_t length = std::min(kStep, data.size() - offset);
+        int written = 0;
+        if (EVP_CipherUpdate(ctx.get(), data.data() + offset, &written, data.data() + offset,
+                             static_cast<int>(length)) != 1 ||
+            static_cast<size_t>(written) != length) {
+            ThrowOpenSslFailure(function, "update");
+        }
+    }
+    if (mode != CIPHER_MODE_ECB && EVP_CIPHER_CTX_get_updated_iv(ctx.get(), iv.data(), iv.size()) != 1) {
+        ThrowOpenSslFailure(function, "IV read-back");
+    }
+}
+
+}  // namespace ZORVIK

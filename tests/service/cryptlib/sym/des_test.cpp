@@ -1,0 +1,312 @@
+#include "service/cryptlib/sym/des.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "service/common/exception.h"
+#include "support/vectors.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+using test::LoadVectors;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+const Binary kK1("0123456789ABCDEF");
+const Binary kK2("FEDCBA9876543210");
+const Binary kIv("1234567890ABCDEF");
+
+Binary Bytes(size_t count) {
+    Binary out(count);
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(0x30 + 13 * i);
+    return out;
+}
+
+// --- Published vectors ---------------------------------------------------
+
+TEST(DesVectors, KnownAnswerTestsForDesAndTripleDes) {
+    for (const auto& v : LoadVectors("sym/des_kat.vec")) {
+        SCOPED_TRACE(v.Where());
+        const Binary key = v.Bin("Key");
+        const Binary plain = v.Bin("Plain");
+        const Binary cipher = v.Bin("Cipher");
+
+        DES des(key, 0, 0);
+        Binary block = plain;
+        des.EncryptBlock(block.data());
+        EXPECT_EQ(block, cipher);
+        des.DecryptBlock(block.data());
+        EXPECT_EQ(block, plain);
+
+        block = plain;
+        Des_EncryptBlock(key.data(), block.data());
+        EXPECT_EQ(block, cipher);
+
+        // The vectors were made with K1 = K2 = K3.
+        const Binary doubled = key + key;
+        TriDES tdes(doubled, 0, 0);
+        block = plain;
+        tdes.EncryptBlock(block.data());
+        EXPECT_EQ(block, cipher);
+        TriDes_DecryptBlock(doubled.data(), block.data());
+        EXPECT_EQ(block, plain);
+    }
+}
+
+TEST(DesVectors, Fips81ModeExamples) {
+    for (const auto& v : LoadVectors("sym/des_modes.vec")) {
+        SCOPED_TRACE(v.Where());
+        const uint32_t mode = static_cast<uint32_t>(v.Number("Mode"));
+        const Binary key = v.Bin("Key");
+        DES des(key, 0, 0);
+        TriDES tdes(key + key, 0, 0);
+        for (BlockCipher* cipher : {static_cast<BlockCipher*>(&des), static_cast<BlockCipher*>(&tdes)}) {
+            SCOPED_TRACE(cipher->GetName());
+            EXPECT_EQ(cipher->Encrypt(v.Bin("Plain"), mode, 0, v.Bin("IV")), v.Bin("Cipher"));
+            EXPECT_EQ(cipher->Decrypt(v.Bin("Cipher"), mode, 0, v.Bin("IV")), v.Bin("Plain"));
+        }
+    }
+}
+
+TEST(DesVectors, TwoKeyTripleDesCbc) {
+    for (const auto& v : LoadVectors("sym/tdes_cbc.vec")) {
+        SCOPED_TRACE(v.Where());
+        TriDES tdes(v.Bin("Key"), 0, 0);
+        EXPECT_EQ(tdes.Encrypt(v.Bin("Plain"), CIPHER_MODE_CBC, 0, v.Bin("IV")), v.Bin("Cipher"));
+        EXPECT_EQ(tdes.Decrypt(v.Bin("Cipher"), CIPHER_MODE_CBC, 0, v.Bin("IV")), v.Bin("Plain"));
+    }
+}
+
+TEST(DesVectors, RetailMacOfIso9797) {
+    for (const auto& v : LoadVectors("sym/retail_mac.vec")) {
+        SCOPED_TRACE(v.Where());
+        TriDES tdes(v.Bin("Key"), PADDING_GOST_ALIGN, 1);
+        Binary iv;
+        EXPECT_EQ(tdes.CalcCCS(v.Bin("Data"), iv), v.Bin("MAC"));
+    }
+}
+
+// --- Process -------------------------------------------------------------
+
+TEST(DesProcess, PiecesInEveryModeContinueThroughTheIv) {
+    DES des(kK1, 0, 0);
+    for (uint32_t mode = CIPHER_MODE_ECB; mode <= CIPHER_MODE_CFB; ++mode) {
+        const Binary plain = Bytes(24);
+        const Binary whole = des.Encrypt(plain, mode, 0, kIv);
+        Binary iv = kIv;
+        Binary first = Slice(plain, 0, 16);
+        Binary rest = Slice(plain, 16, 8);
+        des.Process(first, iv, mode, 1);
+        des.Process(rest, iv, mode, 1);
+        EXPECT_EQ(first + rest, whole) << "mode " << mode;
+        if (mode == CIPHER_MODE_ECB) {
+            EXPECT_EQ(iv, kIv);
+        } else if (mode == CIPHER_MODE_CBC || mode == CIPHER_MODE_CFB) {
+            EXPECT_EQ(iv, Back(whole, 8)) << "mode " << mode;
+        }
+    }
+}
+
+TEST(DesProcess, OfbLeavesTheLastKeyStreamBlock) {
+    TriDES tdes(kK1 + kK2, 0, 0);
+    Binary data(16, 0);  // zero plain text: the output is the key stream itself
+    Binary iv = kIv;
+    tdes.Process(data, iv, CIPHER_MODE_OFB, 1);
+    EXPECT_EQ(iv, Back(data, 8));
+}
+
+TEST(DesProcess, UnknownModeAndEmptyDataChangeNothing) {
+    for (uint32_t mode : {0u, 5u, 99u}) {
+        DES des(kK1, 0, 0);
+        Binary data = Bytes(13);
+        Binary iv = kIv;
+        EXPECT_NO_THROW(des.Process(data, iv, mode, 1));
+        EXPECT_EQ(data, Bytes(13));
+        EXPECT_EQ(iv, kIv);
+    }
+    TriDES tdes(kK1 + kK2, 0, 0);
+    Binary empty;
+    Binary iv = kIv;
+    tdes.Process(empty, iv, CIPHER_MODE_CBC, 1);
+    EXPECT_TRUE(empty.empty());
+    EXPECT_EQ(iv, kIv);
+}
+
+TEST(DesProcess, RefusesBadArgumentsBeforeTouchingTheData) {
+    DES des(kK1, 0, 0);
+    TriDES tdes(kK1 + kK2, 0, 0);
+    for (BlockCipher* cipher : {static_cast<BlockCipher*>(&des), static_cast<BlockCipher*>(&tdes)}) {
+        SCOPED_TRACE(cipher->GetName());
+        Binary data = Bytes(16);
+        Binary iv = kIv;
+        EXPECT_THAT([&] { cipher->Process(data, iv, CIPHER_MODE_CBC, 2); }, ThrowsMessage<Exception>(StrEq("Invalid enc")));
+        Binary emptyIv;
+        EXPECT_THAT([&] { cipher->Process(data, emptyIv, CIPHER_MODE_ECB, 1); },
+                    ThrowsMessage<Exception>(StrEq("Invalid iv")));
+        for (const char* bad : {"01 02 03 04", "00 11 22 33 44 55 66 77 88"}) {
+            Binary badIv(bad);
+            EXPECT_THAT([&] { cipher->Process(data, badIv, CIPHER_MODE_CFB, 1); },
+                        ThrowsMessage<Exception>(StrEq("Invalid iv size")));
+            EXPECT_THAT([&] { cipher->Encrypt(data, CIPHER_MODE_CBC, 0, badIv); },
+                        ThrowsMessage<Exception>(StrEq("Invalid iv size")));
+        }
+        // A partial block would be left in the clear (ECB) or overrun (CBC).
+        Binary partial = Bytes(12);
+        for (uint32_t mode : {CIPHER_MODE_ECB, CIPHER_MODE_CBC}) {
+            EXPECT_THAT([&] { cipher->Process(partial, iv, mode, 1); },
+                        ThrowsMessage<Exception>(StrEq("Data must be aligned")));
+        }
+        EXPECT_EQ(data, Bytes(16));
+        EXPECT_EQ(partial, Bytes(12));
+        EXPECT_EQ(iv, kIv);
+    }
+}
+
+// --- Keys ----------------------------------------------------------------
+
+TEST(DesKeys, WrongKeyLengthsAreRefused) {
+    EXPECT_THAT([] { DES(Binary(16, 1), 0, 0); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    EXPECT_THAT([] { DES(Binary(), 0, 0); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    EXPECT_THAT([] { TriDES(Binary(8, 1), 0, 0); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    EXPECT_THAT([] { TriDES(Binary(24, 1), 0, 0); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    DES des(kK1, 0, 0);
+    EXPECT_THAT([&] { des.Clone(Binary(7, 1)); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    TriDES tdes(kK1 + kK2, 0, 0);
+    EXPECT_THAT([&] { tdes.Clone(kK1); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+}
+
+TEST(DesKeys, BlockFunctionsRefuseNullPointers) {
+    uint8_t block[8] = {};
+    EXPECT_THAT([&] { Des_EncryptBlock(nullptr, block); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    EXPECT_THAT([&] { Des_DecryptBlock(kK1.data(), nullptr); }, ThrowsMessage<Exception>(StrEq("Invalid data")));
+    EXPECT_THAT([&] { TriDes_EncryptBlock(nullptr, block); }, ThrowsMessage<Exception>(StrEq("Invalid key")));
+    EXPECT_THAT([&] { TriDes_DecryptBlock(kK1.data(), nullptr); }, ThrowsMessage<Exception>(StrEq("Invalid data")));
+}
+
+TEST(DesKeys, ConstantsAndClone) {
+    DES des(kK1, 1, 0);
+    EXPECT_EQ(des.GetName(), "DES");
+    EXPECT_EQ(des.GetBlockSize(), 8u);
+    EXPECT_EQ(des.GetKeyLength(), 8u);
+    EXPECT_EQ(des.GetMaxKeyLength(), 8u);
+    EXPECT_EQ(des.GetCCSSize(), 8u);
+    EXPECT_EQ(des.GetKey(), kK1);
+    TriDES tdes(kK1 + kK2, 1, 1);
+    EXPECT_EQ(tdes.GetName(), "TriDES");
+    EXPECT_EQ(tdes.GetKeyLength(), 16u);
+    EXPECT_EQ(tdes.GetMaxKeyLength(), 16u);
+    EXPECT_EQ(tdes.GetCCSSize(), 8u);
+    EXPECT_EQ(tdes.GetKey(), kK1 + kK2);
+
+    std::unique_ptr<BlockCipher> copy = tdes.Clone(Binary());
+    EXPECT_EQ(copy->GetName(), "TriDES");
+    EXPECT_EQ(copy->GetKey(), kK1 + kK2);
+    EXPECT_EQ(copy->GetCCSMode(), 1u);
+    std::unique_ptr<BlockCipher> rekeyed = des.Clone(kK2);
+    EXPECT_EQ(rekeyed->GetKey(), kK2);
+    // The clone encrypts under its own key, the original keeps its own.
+    Binary a = Bytes(8);
+    Binary b = a;
+    rekeyed->EncryptBlock(a.data());
+    Des_EncryptBlock(kK2.data(), b.data());
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(des.GetKey(), kK1);
+}
+
+// Two-key triple DES with K1 = K2 collapses to single DES in every mode,
+// every padding and the chains.
+TEST(DesKeys, TripleDesWithEqualHalvesIsDes) {
+    DES des(kK2, 1, 0);
+    TriDES tdes(kK2 + kK2, 1, 0);
+    for (uint32_t mode = CIPHER_MODE_ECB; mode <= CIPHER_MODE_CFB; ++mode) {
+        for (uint32_t padding = 0; padding <= 3; ++padding) {
+            for (size_t length : {8u, 21u, 40u}) {
+                if (padding == 0 && length % 8 != 0 && mode <= CIPHER_MODE_CBC) continue;
+                const Binary plain = Bytes(length);
+                SCOPED_TRACE("mode " + std::to_string(mode) + " padding " + std::to_string(padding));
+                const Binary out = des.Encrypt(plain, mode, padding, kIv);
+                EXPECT_EQ(tdes.Encrypt(plain, mode, padding, kIv), out);
+                if (padding != 3) {
+                    EXPECT_EQ(tdes.Decrypt(out, mode, padding, kIv), plain);
+                }
+            }
+        }
+    }
+    Binary desIv;
+    Binary tdesIv;
+    EXPECT_EQ(tdes.CalcCCS(Bytes(19), tdesIv), des.CalcCCS(Bytes(19), desIv));
+}
+
+// --- Retail MAC ----------------------------------------------------------
+
+TEST(TriDesCalcCCS, RetailMacLeavesTheSingleDesChainInTheIv) {
+    TriDES tdes(kK1 + kK2, PADDING_ISO9797_M2, 1);
+    const Binary data = Bytes(8);
+    Binary iv;
+    const Binary mac = tdes.CalcCCS(data, iv);
+
+    // Y: single-DES CBC-MAC under K1 over the 16 padded bytes.
+    DES desK1(kK1, PADDING_ISO9797_M2, 0);
+    Binary y;
+    desK1.CalcCCS(data, y);
+    EXPECT_EQ(iv, y);
+    Binary expected = y;
+    Des_DecryptBlock(kK2.data(), expected.data());
+    Des_EncryptBlock(kK1.data(), expected.data());
+    EXPECT_EQ(mac, expected);
+}
+
+TEST(TriDesCalcCCS, RetailMacOfOneBlockIsTripleDesOfThatBlock) {
+    TriDES tdes(kK1 + kK2, PADDING_NONE, 1);
+    const Binary data = Bytes(8);
+    Binary chained = data;
+    for (size_t i = 0; i < 8; ++i) chained[i] ^= kIv[i];
+    Binary y = chained;
+    Des_EncryptBlock(kK1.data(), y.data());
+    // With one block, E_K1(D_K2(E_K1(x))) is two-key triple-DES encryption of x.
+    Binary expected = chained;
+    TriDes_EncryptBlock((kK1 + kK2).data(), expected.data());
+    Binary iv = kIv;
+    EXPECT_EQ(tdes.CalcCCS(data, iv), expected);
+    EXPECT_EQ(iv, y);
+}
+
+TEST(TriDesCalcCCS, IvContinuesTheRetailMacOverALongerMessage) {
+    TriDES tdes(kK1 + kK2, PADDING_NONE, 1);
+    const Binary data = Bytes(32);
+    Binary wholeIv;
+    const Binary whole = tdes.CalcCCS(data, wholeIv);
+    Binary running;
+    tdes.CalcCCS(Slice(data, 0, 16), running);
+    EXPECT_EQ(tdes.CalcCCS(Slice(data, 16, 16), running), whole);
+}
+
+TEST(TriDesCalcCCS, ModeZeroIsTheLastTripleDesCbcBlock) {
+    TriDES tdes(kK1 + kK2, PADDING_ISO9797_M2, 0);
+    const Binary data = Bytes(8);
+    Binary iv = kIv;
+    const Binary mac = tdes.CalcCCS(data, iv);
+    const Binary encrypted = tdes.Encrypt(data, CIPHER_MODE_CBC, PADDING_ISO9797_M2, kIv);
+    ASSERT_EQ(encrypted.size(), 16u);
+    EXPECT_EQ(mac, Back(encrypted, 8));
+    EXPECT_EQ(iv, mac);
+}
+
+TEST(TriDesCalcCCS, ReportsEachBadArgument) {
+    TriDES tdes(kK1 + kK2, PADDING_NONE, 1);
+    Binary iv;
+    EXPECT_THAT([&] { tdes.CalcCCS(Binary(), iv); }, ThrowsMessage<Exception>(StrEq("Empty data is  invalid")));
+    EXPECT_THAT([&] { tdes.CalcCCS(Bytes(9), iv); }, ThrowsMessage<Exception>(StrEq("Data must be aligned")));
+    Binary shortIv("01 02 03 04");
+    EXPECT_THAT([&] { tdes.CalcCCS(Bytes(8), shortIv); }, ThrowsMessage<Exception>(StrEq("Invalid iv size")));
+    EXPECT_EQ(shortIv, Binary("01 02 03 04"));
+    tdes.SetCCSPadding(5);
+    EXPECT_THAT([&] { tdes.CalcCCS(Bytes(8), iv); },
+                ThrowsMessage<Exception>(StrEq("Invalid padding kind 5, expected 0 to 3")));
+    EXPECT_TRUE(iv.empty());
+}
+
+}  // namespace
+}  // namespace ZORVIK
