@@ -8,18 +8,13 @@
 
 namespace ZORVIK {
 
-// Owned through std::shared_ptr made for the concrete class, so the destructor
-// need not be virtual; it is protected to forbid deleting through this interface.
+// Shared by the descriptions through std::shared_ptr; the destructor is virtual
+// so that a type may also be owned or deleted through this interface.
 class iTypeInfo {
 public:
+    virtual ~iTypeInfo() = default;
     virtual bool IsValid(const std::string& text) const = 0;
     virtual std::string TypeName() const = 0;
-
-protected:
-    iTypeInfo() = default;
-    iTypeInfo(const iTypeInfo&) = default;
-    iTypeInfo& operator=(const iTypeInfo&) = default;
-    ~iTypeInfo() = default;
 };
 
 // Decimal digits only (no sign, no blanks); when ranged, min <= value <= max,
