@@ -27,11 +27,6 @@ public:
     NestingGuard& operator=(const NestingGuard&) = delete;
 };
 
-TLVPtr MakeFromBytes(const binary::Binary& bytes, uint32_t& offset) {
-    // The constructed bit sits in the first tag byte (ISO/IEC 8825-1, 8.1.2.5).
-    return (bytes[offset] & 0x20) ? TLV_Base::MakeConstructed(bytes, offset) : TLV_Base::MakePrimitive(bytes, offset);
-}
-
 }  // namespace
 
 // ---- TLV_Base
@@ -71,15 +66,32 @@ TLVPtr TLV_Base::MakePrimitive(const binary::Binary& bytes, uint32_t& offset) {
 }
 
 TLVPtr TLV_Base::Create(const binary::Binary& bytes) {
-    if (bytes.size() < 2) Fail("Record size must be >= 2", "ZORVIK::TLV_Base::Create");
+    return ParseChain(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+TLVPtr TLV_Base::ParseChain(const uint8_t* data, uint32_t size) {
+    if (size < 2) Fail("Record size must be >= 2", "ZORVIK::TLV_Base::Create");
     uint32_t offset = 0;
-    TLVPtr first = MakeFromBytes(bytes, offset);
+    TLVPtr first = ParseNode(data, size, offset);
     TLV_Base* tail = first.get();
-    while (offset < bytes.size()) {
-        tail->m_next = MakeFromBytes(bytes, offset);
+    while (offset < size) {
+        tail->m_next = ParseNode(data, size, offset);
         tail = tail->m_next.get();
     }
     return first;
+}
+
+TLVPtr TLV_Base::ParseNode(const uint8_t* data, uint32_t size, uint32_t& offset) {
+    // The constructed bit sits in the first tag byte (ISO/IEC 8825-1, 8.1.2.5).
+    TLVPtr node;
+    if (offset < size && (data[offset] & 0x20)) {
+        node = std::make_shared<ConstructedTLV>(TLVNodeKey(), 0);
+    } else {
+        node = std::make_shared<PrimitiveTLV>(TLVNodeKey(), 0);
+    }
+    node->ConstructAt(data, size, offset);
+    Adopt(node);
+    return node;
 }
 
 TLVPtr TLV_Base::Create(uint32_t tag, const binary::Binary& value) {
@@ -89,19 +101,23 @@ TLVPtr TLV_Base::Create(uint32_t tag, const binary::Binary& value) {
 }
 
 void TLV_Base::Construct(const binary::Binary& bytes, uint32_t& offset) {
+    ConstructAt(bytes.data(), static_cast<uint32_t>(bytes.size()), offset);
+}
+
+void TLV_Base::ConstructAt(const uint8_t* data, uint32_t size, uint32_t& offset) {
     constexpr const char* Where = "ZORVIK::TLV_Base::Construct";
-    if (bytes.empty() || offset >= bytes.size()) Fail("Invalid Record", Where);
-    const uint32_t left = static_cast<uint32_t>(bytes.size()) - offset;
+    if (size == 0 || offset >= size) Fail("Invalid Record", Where);
+    const uint32_t left = size - offset;
     uint32_t tag = 0;
     uint32_t valueLength = 0;
-    const uint32_t headerLength = GetTL(bytes.data() + offset, left, tag, valueLength);
+    const uint32_t headerLength = GetTL(data + offset, left, tag, valueLength);
     m_tag = tag;
     // In 64 bits: a four-byte length must not wrap around past the check.
     const uint64_t total = uint64_t{headerLength} + valueLength;
     if (total > left) Fail("Invalid Record", Where);
-    const auto valueStart = bytes.begin() + offset + headerLength;
+    const uint8_t* value = data + offset + headerLength;
     offset += static_cast<uint32_t>(total);
-    SetValue(binary::Binary(valueStart, valueStart + valueLength));
+    AssignValue(value, valueLength);
 }
 
 TLVPtr TLV_Base::GetLast() const {
@@ -177,13 +193,15 @@ PrimitiveTLV::PrimitiveTLV(const binary::Binary& bytes, uint32_t& offset) : TLV_
 TLVPtr PrimitiveTLV::Clone() const { return CloneChain(); }
 
 TLVPtr PrimitiveTLV::CloneNode() const {
-    auto copy = std::shared_ptr<PrimitiveTLV>(new PrimitiveTLV(Unchecked{}, GetTag()));
+    auto copy = std::make_shared<PrimitiveTLV>(TLVNodeKey(), GetTag());
     copy->m_value = m_value;
     Adopt(copy);
     return copy;
 }
 
 void PrimitiveTLV::SetValue(const binary::Binary& value) { m_value = value; }
+
+void PrimitiveTLV::AssignValue(const uint8_t* value, uint32_t length) { m_value.assign(value, value + length); }
 
 TLVPtr PrimitiveTLV::AppendChild(const TLVPtr& /*child*/) {
     Fail("AppendChild for PrimitiveTLV cannot be implemented", "ZORVIK::PrimitiveTLV::AppendChild");
@@ -216,19 +234,23 @@ ConstructedTLV::ConstructedTLV(const binary::Binary& bytes, uint32_t& offset) : 
 TLVPtr ConstructedTLV::Clone() const { return CloneChain(); }
 
 TLVPtr ConstructedTLV::CloneNode() const {
-    auto copy = std::shared_ptr<ConstructedTLV>(new ConstructedTLV(Unchecked{}, GetTag()));
+    auto copy = std::make_shared<ConstructedTLV>(TLVNodeKey(), GetTag());
     copy->m_child = m_child ? m_child->Clone() : EmptyTLV;
     Adopt(copy);
     return copy;
 }
 
 void ConstructedTLV::SetValue(const binary::Binary& value) {
-    if (value.empty()) {
+    AssignValue(value.data(), static_cast<uint32_t>(value.size()));
+}
+
+void ConstructedTLV::AssignValue(const uint8_t* value, uint32_t length) {
+    if (length == 0) {
         m_child = EmptyTLV;
         return;
     }
     NestingGuard guard;
-    m_child = Create(value);
+    m_child = ParseChain(value, length);
 }
 
 TLVPtr ConstructedTLV::AppendChild(const TLVPtr& child) {

@@ -23,6 +23,15 @@ extern const TLVPtr EmptyTLV;
 // input cannot exhaust the stack.
 inline constexpr uint32_t MaxTLVNesting = 64;
 
+// Opens the unchecked node constructors to std::make_shared while keeping them
+// to the classes of this module: only they can make a key.
+class TLVNodeKey {
+    friend class TLV_Base;
+    friend class PrimitiveTLV;
+    friend class ConstructedTLV;
+    TLVNodeKey() = default;
+};
+
 class TLV_Base {
 public:
     // A deep copy of the chain from this node to its end.
@@ -70,6 +79,13 @@ protected:
 
     // A copy of this node alone (its value or children, not its siblings).
     virtual TLVPtr CloneNode() const = 0;
+    // SetValue on raw bytes, so that parsing never copies a value twice.
+    virtual void AssignValue(const uint8_t* value, uint32_t length) = 0;
+
+    // The sibling chain that fills size bytes exactly.
+    static TLVPtr ParseChain(const uint8_t* data, uint32_t size);
+    static TLVPtr ParseNode(const uint8_t* data, uint32_t size, uint32_t& offset);
+    void ConstructAt(const uint8_t* data, uint32_t size, uint32_t& offset);
 
     TLVPtr Self() const { return m_self.lock(); }
     TLVPtr CloneChain() const;
@@ -87,6 +103,8 @@ private:
 class PrimitiveTLV : public TLV_Base {
 public:
     explicit PrimitiveTLV(uint32_t tag);
+    // Any tag, as a parsed or copied node carries it.
+    PrimitiveTLV(TLVNodeKey, uint32_t tag) : TLV_Base(tag) {}
     PrimitiveTLV(const binary::Binary& bytes, uint32_t& offset);
 
     TLVPtr Clone() const override;
@@ -104,10 +122,9 @@ public:
 
 protected:
     TLVPtr CloneNode() const override;
+    void AssignValue(const uint8_t* value, uint32_t length) override;
 
 private:
-    struct Unchecked {};
-    PrimitiveTLV(Unchecked, uint32_t tag) : TLV_Base(tag) {}
 
     binary::Binary m_value;
 };
@@ -115,6 +132,8 @@ private:
 class ConstructedTLV : public TLV_Base {
 public:
     explicit ConstructedTLV(uint32_t tag);
+    // Any tag, as a parsed or copied node carries it.
+    ConstructedTLV(TLVNodeKey, uint32_t tag) : TLV_Base(tag) {}
     ConstructedTLV(const binary::Binary& bytes, uint32_t& offset);
 
     TLVPtr Clone() const override;
@@ -130,10 +149,9 @@ public:
 
 protected:
     TLVPtr CloneNode() const override;
+    void AssignValue(const uint8_t* value, uint32_t length) override;
 
 private:
-    struct Unchecked {};
-    ConstructedTLV(Unchecked, uint32_t tag) : TLV_Base(tag) {}
 
     TLVPtr m_child;
 };
