@@ -1,0 +1,246 @@
+#include "sc/drivers/osm/osm_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "sc/drivers/osm/error_catalogue.h"
+#include "service/common/exception.h"
+#include "service/log/recording_log.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+namespace fs = std::filesystem;
+
+// A private directory for image files, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "osm_reader_test.XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempDir() { fs::remove_all(m_path); }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+    size_t EntryCount() const { return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {})); }
+
+private:
+    fs::path m_path;
+};
+
+void WriteFile(const std::string& path, const Binary& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Binary Pattern() {
+    Binary image(OSM::ImageSize);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    return image;
+}
+
+template <class Error, class Fn>
+void ExpectError(Fn fn, const std::string& message, int32_t code) {
+    try {
+        fn();
+        ADD_FAILURE() << "no exception, expected: " << message;
+    } catch (const Exception& e) {
+        EXPECT_NE(dynamic_cast<const Error*>(&e), nullptr) << "thrown as " << e.Name();
+        EXPECT_EQ(std::string(e.what()), message);
+        EXPECT_EQ(e.ErrorCode(), code);
+    }
+}
+
+TEST(OSMReader, PowerOnAnswersAT1Atr) {
+    OSMReader reader(ReaderSpec{}, nullptr);
+    EXPECT_TRUE(OSMReader::IsAvailable());
+    EXPECT_FALSE(reader.IsPowered());
+    EXPECT_TRUE(reader.GetATR().empty());
+
+    ATR atr;
+    reader.PowerOn(atr);
+    EXPECT_TRUE(reader.IsPowered());
+    EXPECT_EQ(reader.GetATR(), Binary("3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4"));
+    EXPECT_EQ(atr.GetRaw(), reader.GetATR());
+    EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
+    EXPECT_TRUE(atr.IsProtocolSupported(1));
+    EXPECT_EQ(atr.GetIFSC(), 254);
+    EXPECT_TRUE(atr.GetDetail().tckOk);
+
+    CardExchParam param;
+    param.clock = 4000000;
+    EXPECT_EQ(reader.GetCardExchParam(param).protocol, 1u);
+    EXPECT_EQ(param.clock, 4000000u);  // the simulated card reports the protocol alone
+
+    const ReaderParams defaults;
+    EXPECT_EQ(reader.GetParams().protocols, defaults.protocols);
+    EXPECT_EQ(reader.GetParams().auto_t0, defaults.auto_t0);
+}
+
+TEST(OSMReader, EveryCommandIsUnknownToTheCard) {
+    OSMReader reader(ReaderSpec{}, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    reader.PowerOn(atr);  // already on: stays on
+    RApdu response(Binary("01 02 90 00"));
+    reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
+    EXPECT_TRUE(response.data.empty());
+    EXPECT_EQ(response.GetSW(), 0x6D00);
+}
+
+TEST(OSMReader, UnpoweredCardRefusesResetAndCommands) {
+    OSMReader reader(ReaderSpec{}, nullptr);
+    ATR atr;
+    ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
+    RApdu response;
+    ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
+                           "No Card in Reader or Card is Powered Off", 0);
+
+    reader.PowerOn(atr);
+    reader.Reset(atr);
+    EXPECT_TRUE(reader.IsPowered());
+    EXPECT_EQ(atr.GetRaw(), reader.GetATR());
+
+    reader.PowerOff();
+    reader.PowerOff();  // already off: nothing happens
+    EXPECT_FALSE(reader.IsPowered());
+    ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
+    ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
+                           "No Card in Reader or Card is Powered Off", 0);
+}
+
+TEST(OSMReader, SpecSwitchesAreKeptByTheHost) {
+    test::RecordingLog log;
+    ReaderSpec spec;
+    spec.tex = 1;
+    spec.cless = 1;
+    OSMReader traced(spec, &log);
+    EXPECT_TRUE(traced.Host().IsTraceOn());
+    EXPECT_TRUE(traced.Host().IsContactless());
+    EXPECT_EQ(dynamic_cast<OSM&>(traced.Host()).GetCommandTimeout(), -1);  // 0: no time-out
+
+    ATR atr;
+    traced.PowerOn(atr);
+    RApdu response;
+    traced.Command(CApdu("80 CA 00 00 00"), response);
+    ASSERT_EQ(log.records.size(), 2u);
+    EXPECT_EQ(log.records[0].text, "OSM > 80 CA 00 00 00\n");
+    EXPECT_EQ(log.records[1].text, "OSM < 6D 00\n");
+    EXPECT_EQ(log.records[0].level, 1);
+}
+
+TEST(OSMReader, CommandTimeoutIsPassedOn) {
+    ReaderSpec spec;
+    spec.cmd_timeout = 5000;
+    OSMReader reader(spec, nullptr);
+    EXPECT_EQ(dynamic_cast<OSM&>(reader.Host()).GetCommandTimeout(), 5000);
+    EXPECT_FALSE(reader.Host().IsTraceOn());
+    EXPECT_FALSE(reader.Host().IsContactless());
+}
+
+TEST(OSMReader, OnlyOneHostLivesAtATime) {
+    {
+        OSMReader first(ReaderSpec{}, nullptr);
+        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); }, "Can't create OS model", 0);
+    }
+    OSMReader again(ReaderSpec{}, nullptr);
+    EXPECT_FALSE(again.IsPowered());
+}
+
+TEST(OSMReaderEeprom, FreshImageIsErased) {
+    OSMReader reader(ReaderSpec{}, nullptr);
+    const Binary image = reader.Host().ReadEeprom();
+    EXPECT_EQ(image.size(), 0x12000u);
+    EXPECT_EQ(image, Binary(0x12000, 0xFF));
+}
+
+TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
+    TempDir dir;
+    const std::string path = dir.File("card.bin");
+    WriteFile(path, Binary("00 11 22"));  // replaced whole
+    {
+        ReaderSpec spec;
+        spec.ES = path;
+        OSMReader reader(spec, nullptr);
+        reader.Host().LoadEeprom(Pattern());
+    }
+    EXPECT_EQ(binary::LoadBinaryFile(path), Pattern());
+    EXPECT_EQ(dir.EntryCount(), 1u);  // no temporary file left behind
+
+    ReaderSpec spec;
+    spec.EL = path;
+    OSMReader reader(spec, nullptr);
+    EXPECT_EQ(reader.Host().ReadEeprom(), Pattern());
+}
+
+TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSize) {
+    TempDir dir;
+    for (size_t size : {size_t{0}, size_t{100}, OSM::ImageSize - 1, OSM::ImageSize + 1}) {
+        SCOPED_TRACE(size);
+        const std::string path = dir.File("wrong.bin");
+        WriteFile(path, Binary(size, 0xA5));
+        ReaderSpec spec;
+        spec.EL = path;
+        ExpectError<CardDrvException>([&] { OSMReader reader(spec, nullptr); },
+                                      "EEPROM image '" + path + "' has " + std::to_string(size) +
+                                          " bytes, expected 73728",
+                                      0);
+    }
+    OSMReader reader(ReaderSpec{}, nullptr);
+    ExpectError<Exception>([&] { reader.Host().LoadEeprom(Binary(10, 0)); },
+                           "EEPROM image has 10 bytes, expected 73728", 0);
+}
+
+TEST(OSMReaderEeprom, MissingImageFileFailsConstruction) {
+    TempDir dir;
+    ReaderSpec spec;
+    spec.EL = dir.File("absent.bin");
+    EXPECT_THROW(OSMReader(spec, nullptr), Exception);
+    OSMReader next(ReaderSpec{}, nullptr);  // the failed reader released its host
+}
+
+TEST(OSMReaderEeprom, SaveFailureAtDestructionIsLogged) {
+    TempDir dir;
+    test::RecordingLog log;
+    {
+        ReaderSpec spec;
+        spec.ES = dir.File("no/such/dir/card.bin");
+        OSMReader reader(spec, &log);
+    }
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(log.records[0].level, 7);
+    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir.File("no/such/dir/card.bin") + "'"),
+              std::string::npos);
+}
+
+TEST(JCD_OSM_Reader, IsNeverCreated) {
+    TempDir dir;
+    ReaderSpec spec;
+    spec.ES = dir.File("never.bin");
+    OSMReader running(ReaderSpec{}, nullptr);  // a live host does not change the error
+    ExpectError<CardDrvException>([&] { JCD_OSM_Reader reader(spec, nullptr, 8000, {"a.cap"}); },
+                                  "Can't create OS model with JC debug facility", 0);
+    EXPECT_EQ(dir.EntryCount(), 0u);
+}
+
+TEST(ErrorCatalogue, NineGroupsInOrderInstalledByTheHost) {
+    const char* const names[] = {"ex_class", "hal",   "init_phase", "jc",        "vask",
+                                 "lib",      "morva", "morva_3",    "morva_pass"};
+    ASSERT_EQ(error_catalogue.size(), 9u);
+    for (size_t i = 0; i < error_catalogue.size(); ++i) {
+        EXPECT_STREQ(error_catalogue[i].name, names[i]);
+        EXPECT_TRUE(error_catalogue[i].rows.empty());
+    }
+    SetErrorCatalogue({});
+    OSMReader reader(ReaderSpec{}, nullptr);
+    EXPECT_EQ(GetErrorCatalogue().data(), error_catalogue.data());
+    EXPECT_EQ(GetErrorCatalogue().size(), 9u);
+}
+
+}  // namespace
+}  // namespace ZORVIK
