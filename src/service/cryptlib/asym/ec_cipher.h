@@ -1,0 +1,87 @@
+// Elliptic-curve signatures over a hash the caller has computed: the common
+// frame EC_Cipher (signing loop, verification, signature formats) and its two
+// arithmetics, GOST R 34.10-2012 (ECGOST3410) and ECDSA (ANSI X9.62, FIPS 186-4).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "service/common/binary.h"
+#include "service/cryptlib/asym/asym_cipher.h"
+#include "service/cryptlib/asym/ec_keys.h"
+
+struct bignum_st;
+struct bignum_ctx;
+
+namespace ZORVIK {
+
+// Signature formats (L = bytes of the curve order):
+//   1      DER-like 30 (2L+4) 02 L r 02 L s, r and s always L bytes (2L < 122);
+//   3      ECGOST3410 only: hash byte-reversed, signature rev(r) || rev(s);
+//   4      ECGOST3410 only: hash byte-reversed, signature s || r;
+//   other  r || s, each right-aligned in L bytes.
+class EC_Cipher : public AsymCipher {
+public:
+    // Supplies the per-signature secret k as big-endian bytes, 0 < k < n.
+    // Set only to reproduce published examples with a fixed k; by default k
+    // is drawn uniformly from [1, n) by OpenSSL's RAND.
+    using NonceSource = std::function<binary::Binary()>;
+
+    EC_Cipher(const EC_Keys& keys, int format);
+
+    binary::Binary CalcDS(const binary::Binary& hash) const override;
+    bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
+    const AsymKey& GetKeys() const override { return m_keys; }
+    uint32_t GetSignatureSize() const override;
+    uint32_t GetPublicKeySize() const override;
+    uint32_t GetPrivateKeySize() const override;
+
+    void SetNonceSource(NonceSource source) { m_nonceSource = std::move(source); }
+
+    // The arithmetic steps of the frames; each works on its big-number
+    // arguments only and throws on an arithmetic failure.
+    // e := the first min(|hash|, L) bytes of hash, reduced mod n.
+    virtual void InitHash(const binary::Binary& hash, const bignum_st* n, bignum_ctx* ctx, bignum_st* e) const;
+    virtual void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
+                                     const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const = 0;
+    virtual void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,
+                             bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const = 0;
+
+protected:
+    int Format() const { return m_format; }
+    const EC_Keys& Keys() const { return m_keys; }
+
+private:
+    EC_Keys m_keys;
+    int m_format;
+    NonceSource m_nonceSource;
+};
+
+// GOST R 34.10-2012 (RFC 7091): s = (k*e + r*d) mod n; e = 0 is taken as 1.
+class ECGOST3410 : public EC_Cipher {
+public:
+    ECGOST3410(const EC_Keys& keys, int format);
+
+    ECGOST3410* Clone() const override;
+    binary::Binary CalcDS(const binary::Binary& hash) const override;
+    bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
+    void InitHash(const binary::Binary& hash, const bignum_st* n, bignum_ctx* ctx, bignum_st* e) const override;
+    void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
+                             const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const override;
+    void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,
+                     bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const override;
+};
+
+// ECDSA (FIPS 186-4, 6.4): s = k^-1 * (e + d*r) mod n.
+class ECDSA : public EC_Cipher {
+public:
+    ECDSA(const EC_Keys& keys, int format);
+
+    ECDSA* Clone() const override;
+    void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
+                             const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const override;
+    void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,
+                     bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const override;
+};
+
+}  // namespace ZORVIK
