@@ -17,9 +17,9 @@ constexpr const char* UnexpectedBlockType = "Unexpected block type";
 constexpr const char* ElaborateWhere = "ZORVIK::Protocol_T1::Elaborate";
 constexpr uint8_t MaxInfLength = 254;
 constexpr size_t MaxBlockLength = 250;
-// Retries of one block before the engine resynchronises (ISO/IEC 7816-3, 11.6.3.2 rule 7).
+// Attempts at one block before the engine resynchronises (ISO/IEC 7816-3, 11.6.3.2 rule 7.4.2).
 constexpr int MaxRetries = 3;
-// Sends of S(RESYNCH request) in one round (ISO/IEC 7816-3, 11.6.3.2 rule 6.4).
+// Sends of S(RESYNCH request) before the card is given up (ISO/IEC 7816-3, 11.6.3.2 rule 6.4).
 constexpr int MaxResynchSends = 3;
 // Rounds of resynchronisation restarted by R-blocks with an error.
 constexpr int MaxResynchRounds = 3;
@@ -221,7 +221,7 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
         sBlock = BuildBlock(sKind, 0, inf);
         current = &sBlock;
     };
-    // ISO/IEC 7816-3, 11.6.3.2 rule 6.4: S(RESYNCH request) after the retries.
+    // ISO/IEC 7816-3, 11.6.3.2 rule 7.4.2: S(RESYNCH request) after the attempts.
     auto resynchronise = [&] {
         if (!remembered) remembered = kind;
         newSBlock(S_ResynchRequest, {});
@@ -243,7 +243,8 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
 
         if (kind == S_ResynchRequest) {
             if (answer && answer->kind == S_ResynchResponse) {
-                // ISO/IEC 7816-3, 11.6.2.3: resynchronisation restores the defaults.
+                // ISO/IEC 7816-3, 11.6.3.2 rule 6: after S(RESYNCH response) both
+                // sides start over with the defaults and N(S) 0.
                 RestoreDefaults();
                 const BlockKind interrupted = *remembered;
                 remembered.reset();
@@ -279,8 +280,8 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
         }
 
         if (!answer) {
-            // ISO/IEC 7816-3, 11.6.3.2 rule 7.1: an invalid block or none; the
-            // same block again, then resynchronisation.
+            // An invalid block or none (ISO/IEC 7816-3, 11.6.3.2): the same block
+            // again, and resynchronisation after the third attempt (rule 7.4.2).
             if (IsIBlock(kind)) {
                 retryOrResynchronise(&iBlock);
             } else if (kind == R_Ok) {
@@ -293,8 +294,8 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
         const Block& block = *answer;
 
         if (ResumesRemembered(kind)) {
-            // ISO/IEC 7816-3, 11.6.3.2 rule 7.2: an error indication after our
-            // S-response or R-block is not retried block by block.
+            // An error indication answering our S-response or R-block with an
+            // error is not retried block by block: resynchronise.
             if (IsRError(block.kind) || !remembered) {
                 resynchronise();
                 continue;
@@ -307,7 +308,8 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
         // An I-block from the card: collect it, ask for the next or finish.
         auto collect = [&]() -> bool {
             if (kind == R_Ok && block.sequence == m_cardNs) {
-                // ISO/IEC 7816-3, 11.6.2.2: a repeated I-block brings nothing new.
+                // A repeated I-block of the card brings nothing new: ask again for
+                // the next one.
                 newRBlock(R_Ok, static_cast<uint8_t>(m_cardNs ^ 1));
                 return false;
             }
@@ -317,7 +319,7 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
                 throw Exception("Ответ карты по протоколу T=1 длиннее 65538 байт", ZORVIK_PLACE(ElaborateWhere));
             }
             if (block.kind == I_Chained) {
-                // ISO/IEC 7816-3, 11.6.2.2 rule 5: R(N(R)) asks for the next block.
+                // ISO/IEC 7816-3, 11.6.2.3 rule 5: R(N(R)) asks for the next block.
                 newRBlock(R_Ok, static_cast<uint8_t>(block.sequence ^ 1));
                 retries = 0;
                 return false;
@@ -334,7 +336,7 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
 
         switch (kind) {
             case I_Chained:
-                if (block.kind == R_Ok) return;  // ISO/IEC 7816-3, 11.6.2.2 rule 2: the piece is acknowledged
+                if (block.kind == R_Ok) return;  // ISO/IEC 7816-3, 11.6.2.3 rule 5: the piece is acknowledged
                 if (IsRError(block.kind)) {
                     retryOrResynchronise(&iBlock);
                 } else if (block.kind == S_AbortRequest) {
@@ -360,11 +362,12 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
                         return;
                     }
                 } else if (kind == I_Last && block.kind == S_WtxRequest) {
-                    // ISO/IEC 7816-3, 11.6.2.3: the card asks for more time.
+                    // ISO/IEC 7816-3, 11.6.2.3 rule 3: the card asks for more time.
                     m_wtx = block.inf[0];
                     remembered = kind;
                     newSBlock(S_WtxResponse, block.inf);
                 } else if (kind == I_Last && block.kind == S_IfsRequest) {
+                    // ISO/IEC 7816-3, 11.6.2.3 rule 4: the card announces a new IFSC.
                     m_ifs = block.inf[0];
                     remembered = kind;
                     newSBlock(S_IfsResponse, block.inf);
@@ -419,13 +422,17 @@ bool Protocol_T1::SendCommand(const binary::Binary& encoded, RApdu& response) {
         for (size_t size = pieceSize(); length - offset >= size; size = pieceSize()) {
             Elaborate(true, binary::Slice(encoded, static_cast<uint32_t>(offset), static_cast<uint32_t>(size)),
                       response);
-            if (m_restartCommand) return false;
+            if (m_restartCommand) {
+                m_pieceIndex = 0;
+                return false;
+            }
             offset += size;
             ++m_pieceIndex;
         }
     }
     Elaborate(false, binary::Slice(encoded, static_cast<uint32_t>(offset), static_cast<uint32_t>(length - offset)),
               response);
+    m_pieceIndex = 0;
     return !m_restartCommand;
 }
 

@@ -360,6 +360,12 @@ TEST_F(T1Exchange, ResynchronisationInsideAChainedResponseFails) {
 TEST_F(T1Exchange, ResponseWithoutRoomForAStatusWordFails) {
     card.scriptedAnswers = {Binary("00 00 01 90 91")};
     ExpectResetFailure("короче слова состояния", CApdu(0x00, 0x84, 0x00, 0x00, 8));
+    EXPECT_EQ(1, reader.resets);
+    // Card and engine start over together: the next I-block carries N(S) 0 again.
+    EXPECT_EQ(0, engine.GetNs());
+    engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
+    EXPECT_EQ(0x00, Pcb(1));
+    EXPECT_EQ(Binary(8, 0xC4), response.data);
 }
 
 TEST_F(T1Exchange, EmptyIBlockIsAskedForAgainWithROtherError) {
