@@ -1,0 +1,148 @@
+#include "sc/drivers/derimdirect/derimdirect_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "service/common/exception.h"
+#include "support/derim_server.h"
+#include "support/loopback_server.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+using test::DerimServer;
+
+std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "<no exception>";
+}
+
+TEST(DerimPackage, SerializesTypeLengthAndData) {
+    DerimPackage package{3, Binary("00A4040000")};
+    EXPECT_EQ(package.Serialize(), Binary("03 00000005 00A4040000"));
+    EXPECT_EQ((DerimPackage{2, Binary()}).Serialize(), Binary("0200000000"));
+}
+
+TEST(DerimPackage, ReplyDecoding) {
+    EXPECT_EQ(DerimPackage::ParseReply(Binary("03 00000004 9000ABCD")).data, Binary("ABCD9000"));
+    EXPECT_EQ(DerimPackage::ParseReply(Binary("03 00000002 6A82")).data, Binary("6A82"));
+    EXPECT_EQ(DerimPackage::ParseReply(Binary("00 00000002 3B00")).data, Binary("3B00"));
+    EXPECT_TRUE(DerimPackage::ParseReply(Binary("01 00000000")).data.empty());
+    EXPECT_TRUE(DerimPackage::ParseReply(Binary("02 00000003 010203")).data.empty());
+    EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("07 00000000")); }), "Тип команды не поддерживается");
+    EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("03 0000")); }), "Некорректный размер пакета!");
+}
+
+DerimServer::Responder Card6A82() {
+    return DerimServer::Card(Binary("3B 02 14 50"), [](const Binary& apdu) {
+        return apdu == Binary("00B0000002") ? Binary("9000 CAFE") : Binary("6A82");
+    });
+}
+
+TEST(DerimReader, PowerCommandResetPowerOff) {
+    DerimServer server(Card6A82());
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    EXPECT_FALSE(reader.IsPowered());
+    EXPECT_TRUE(reader.GetATR().empty());
+    ATR atr;
+    reader.PowerOn(atr);
+    reader.PowerOn(atr);  // a second power-on sends nothing
+    EXPECT_EQ(atr.GetRaw(), Binary("3B021450"));
+    EXPECT_EQ(reader.GetATR(), Binary("3B021450"));
+
+    RApdu response;
+    reader.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 2), response);
+    EXPECT_EQ(response.data, Binary("CAFE"));
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    reader.Command(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00")), response);
+    EXPECT_TRUE(response.data.empty());
+    EXPECT_EQ(response.GetSW(), 0x6A82);
+
+    reader.Reset(atr);
+    reader.PowerOff();
+    EXPECT_FALSE(reader.IsPowered());
+    reader.PowerOff();  // nothing when not powered
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0].type, 0);
+    EXPECT_EQ(requests[1].type, 3);
+    EXPECT_EQ(requests[1].data, Binary("00B0000002"));
+    EXPECT_EQ(requests[2].data, Binary("00A40000023F00"));
+    EXPECT_EQ(requests[3].type, 1);
+    EXPECT_EQ(requests[4].type, 2);
+}
+
+TEST(DerimReader, ResetWhenNotPoweredPowersOn) {
+    DerimServer server(Card6A82());
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    ATR atr;
+    reader.Reset(atr);
+    EXPECT_TRUE(reader.IsPowered());
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].type, 0);
+}
+
+TEST(DerimReader, CommandWithoutPowerIsTheNoCardError) {
+    DerimDirect_Reader reader("127.0.0.1", test::UnusedLoopbackPort());
+    RApdu response;
+    try {
+        reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
+        FAIL();
+    } catch (const CardDrvException& e) {
+        EXPECT_EQ(e.ErrorCode(), 34);
+        EXPECT_STREQ(e.what(), "No Card in Reader or Card is Powered Off");
+    }
+}
+
+TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {
+    int commands = 0;
+    DerimServer server([&](const DerimServer::Request& request) {
+        if (request.type == 3 && ++commands == 1) return DerimServer::Reply(7, Binary());
+        return DerimServer::Card(Binary("3B00"), [](const Binary&) { return Binary("9000"); })(request);
+    });
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    ATR atr;
+    reader.PowerOn(atr);
+    RApdu response;
+    EXPECT_EQ(MessageOf([&] { reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response); }),
+              "Тип команды не поддерживается");
+    EXPECT_TRUE(reader.IsPowered());  // the powered flag is left as it was
+    reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response);
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    EXPECT_EQ(server.Connections(), 1);  // the first connection was closed by the reader
+}
+
+TEST(DerimReader, HugeDeclaredLengthIsRefusedBeforeAllocation) {
+    DerimServer server([](const DerimServer::Request&) { return Binary("00 7FFFFFFF"); });
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    ATR atr;
+    EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
+    EXPECT_FALSE(reader.IsPowered());
+}
+
+TEST(DerimReader, TruncatedReplyIsAnError) {
+    DerimServer server([](const DerimServer::Request&) { return Binary("00 00000010 3B"); });
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    ATR atr;
+    // The server closes after sending 1 of 16 body bytes.
+    server.Requests();
+    EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
+}
+
+TEST(DerimReader, RefusedConnectionAndProbe) {
+    const uint16_t port = test::UnusedLoopbackPort();
+    EXPECT_FALSE(DerimDirect_Reader::Probe("127.0.0.1", port));
+    DerimDirect_Reader reader("127.0.0.1", port);
+    ATR atr;
+    EXPECT_THROW(reader.PowerOn(atr), NetworkException);
+    DerimServer server(Card6A82());
+    EXPECT_TRUE(DerimDirect_Reader::Probe("127.0.0.1", server.Port()));
+}
+
+}  // namespace
+}  // namespace ZORVIK
