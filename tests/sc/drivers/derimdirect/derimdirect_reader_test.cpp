@@ -126,12 +126,15 @@ TEST(DerimReader, HugeDeclaredLengthIsRefusedBeforeAllocation) {
 }
 
 TEST(DerimReader, TruncatedReplyIsAnError) {
-    DerimServer server([](const DerimServer::Request&) { return Binary("00 00000010 3B"); });
+    // The server sends 1 of 16 announced body bytes and closes the connection.
+    test::LoopbackServer server([](int fd) {
+        test::LoopbackServer::ReadUpTo(fd, 5, 1000);
+        test::LoopbackServer::SendAll(fd, Binary("00 00000010 3B"));
+    });
     DerimDirect_Reader reader("127.0.0.1", server.Port());
     ATR atr;
-    // The server closes after sending 1 of 16 body bytes.
-    server.Requests();
     EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
+    EXPECT_FALSE(reader.IsPowered());
 }
 
 TEST(DerimReader, RefusedConnectionAndProbe) {
