@@ -6,7 +6,9 @@
 
 #include <openssl/bio.h>
 #include <openssl/ec.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/x509.h>
 
 #include <string>
@@ -50,6 +52,20 @@ bool IsOnCurve(const EC_GROUP* group, const BIGNUM* x, const BIGNUM* y) {
            BN_nnmod(term, right, p, frame.Ctx()) && BN_cmp(left, term) == 0;
 }
 
+// OpenSSL has faster and hardened arithmetic for the curves it knows (P-256
+// among them). When the parameters are one of those curves, the group is
+// replaced by OpenSSL's own, without its seed; the values are the same and DER
+// stays explicit, so only the speed differs.
+void UseBuiltInArithmetic(EcGroupPtr& group) {
+    std::unique_ptr<ECPARAMETERS, decltype(&ECPARAMETERS_free)> parameters(
+        EC_GROUP_get_ecparameters(group.get(), nullptr), &ECPARAMETERS_free);
+    EcGroupPtr known(parameters ? EC_GROUP_new_from_ecparameters(parameters.get()) : nullptr);
+    ERR_clear_error();
+    if (!known || EC_GROUP_get_curve_name(known.get()) == NID_undef) return;
+    if (EC_GROUP_set_seed(known.get(), nullptr, 0) != 1) return;
+    group = std::move(known);
+}
+
 binary::Binary Reversed(const binary::Binary& data) { return binary::Binary(data.rbegin(), data.rend()); }
 
 }  // namespace
@@ -89,6 +105,7 @@ ec_group_st* GetGroup(const EC_Param& param) {
         !EC_GROUP_set_generator(group.get(), base.get(), order, cofactor)) {
         Fail("Failed to set base point order", function);
     }
+    UseBuiltInArithmetic(group);
     if (!param.seed.empty() && EC_GROUP_set_seed(group.get(), param.seed.data(), param.seed.size()) == 0) {
         Fail("Failed to set seed", function);
     }
