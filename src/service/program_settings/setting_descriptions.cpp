@@ -77,6 +77,10 @@ const SettingDescription* DescriptionGroup::Find(const std::string& name) const 
     return it == m_index.end() ? nullptr : &m_descriptions[it->second];
 }
 
+SettingsValidator::SettingsValidator(SettingsDatabase* database) : m_database(database) {
+    ZORVIK_CHECK("ZORVIK::SettingsValidator::SettingsValidator", database != nullptr, "NULL указатель");
+}
+
 void SettingsValidator::Validate(const SettingDescription& description, const std::string& prefix) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::SettingsValidator::Validate");
     ZORVIK_CHECK("ZORVIK::SettingsValidator::Validate", !description.names.empty(), kNoName);

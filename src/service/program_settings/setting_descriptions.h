@@ -67,6 +67,8 @@ private:
 class SettingsValidator {
 public:
     explicit SettingsValidator(SettingsDatabase& database) : m_database(&database) {}
+    // The database must outlive the validator; null is refused.
+    explicit SettingsValidator(SettingsDatabase* database);
 
     void Validate(const SettingDescription& description, const std::string& prefix);
     // Every description in declaration order; the first error ends it.

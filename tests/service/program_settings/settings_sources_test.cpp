@@ -190,6 +190,9 @@ TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst)
               "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)");
     EXPECT_EQ(ReadError("@include absent.ini\n"),
               "Файл: \"@\" Строка: 1;\nФайл настроек \"" + m_dir + "/absent.ini\" не найден");
+    Write("long.ini", "a = " + std::string(20000, 'v') + "\n");
+    EXPECT_EQ(ReadError("@include long.ini\n"),
+              "Файл: \"@\" Строка: 1;\nПревышен размер внутреннего буфера программы. Слишком большой размер строки");
     Write("open.ini", "g = {\n");
     EXPECT_EQ(ReadError("\n@include open.ini\n"),
               "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "/open.ini\" Не все открытые группы настроек были закрыты");
