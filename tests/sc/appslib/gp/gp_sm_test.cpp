@@ -1,0 +1,212 @@
+#include "sc/appslib/gp/gp_sm.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "sc/exchange/capdu_rapdu.h"
+#include "service/common/exception.h"
+#include "support/vectors.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+using test::LoadVectors;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+// Session keys of the pySim trace in tests/data/gp/scp02.vec.
+const Binary kSMac("29A69328E60494982632039DDD47A2F1");
+const Binary kSEnc("1BA074B31F72A6C44FE8F5D9AFE4DA2F");
+
+Binary Wrap(GP_SM& sm, const CApdu& plain) {
+    CApdu wrapped;
+    sm.WrapCommand(plain, wrapped);
+    return wrapped.Encode();
+}
+
+// C-MAC by the rules of GlobalPlatform 2.2 E.4.4, composed from the triple-DES
+// retail MAC: the second computation the traces are not needed for.
+Binary ExpectedCMac(const Binary& header, const Binary& data, const Binary& icv) {
+    TriDES mac(kSMac, PADDING_ISO9797_M2, 1);
+    Binary iv = icv;
+    Binary input = header;
+    input += static_cast<uint8_t>(data.size() + 8);
+    input += data;
+    return mac.CalcCCS(input, iv);
+}
+
+// --- Published traces ---------------------------------------------------
+
+TEST(GpSmTrace, WrapsEveryCommandOfThePublishedChains) {
+    std::unique_ptr<GP_SM> sm;
+    int commands = 0;
+    for (const auto& v : LoadVectors("gp/scp02.vec")) {
+        SCOPED_TRACE(v.Where() + " " + v.Text("Section"));
+        if (v.Has("SMAC")) {
+            sm = std::make_unique<GP_SM>(v.Bin("SMAC"), v.Bin("SENC"), static_cast<uint8_t>(v.Number("Level")),
+                                         v.Number("IcvEncryption") != 0);
+            continue;
+        }
+        ASSERT_NE(sm, nullptr);
+        EXPECT_EQ(Wrap(*sm, CApdu(v.Bin("Plain"))), v.Bin("Wrapped"));
+        ++commands;
+    }
+    EXPECT_EQ(commands, 11);
+}
+
+// --- Chaining -------------------------------------------------------------
+
+TEST(GpSmChain, ThreeCommandsChainTheirIcvs) {
+    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, true);
+    const CApdu first("80F2400002 4F00 00");
+    const CApdu second("80CA00CF00");
+    const CApdu third("80E2900003 010203");
+
+    const Binary firstWire = Wrap(sm, first);
+    ASSERT_EQ(firstWire.size(), 16u);  // 84 F2 40 00 0A 4F 00 <C-MAC> 00
+    const Binary mac1 = Slice(firstWire, 7, 8);
+    EXPECT_EQ(mac1, ExpectedCMac(Binary("84F24000"), Binary("4F00"), Binary(8, 0)));
+    EXPECT_EQ(sm.GetLastCMac(), mac1);
+
+    Binary icv2 = mac1;
+    Des_EncryptBlock(kSMac.data(), icv2.data());
+    const Binary mac2 = ExpectedCMac(Binary("84CA00CF"), Binary(), icv2);
+    EXPECT_EQ(Wrap(sm, second), Binary("84CA00CF08") + mac2 + Binary("00"));
+
+    Binary icv3 = mac2;
+    Des_EncryptBlock(kSMac.data(), icv3.data());
+    const Binary mac3 = ExpectedCMac(Binary("84E29000"), Binary("010203"), icv3);
+    EXPECT_EQ(Wrap(sm, third), Binary("84E290000B 010203") + mac3);
+}
+
+TEST(GpSmChain, WithoutIcvEncryptionThePreviousMacIsTheIcv) {
+    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, false);
+    const Binary mac1 = Back(Wrap(sm, CApdu("80F22002")), 8);
+    const Binary mac2 = ExpectedCMac(Binary("84F22002"), Binary(), mac1);
+    EXPECT_EQ(Wrap(sm, CApdu("80F22002")), Binary("84F2200208") + mac2);
+}
+
+TEST(GpSmChain, ARefusedCommandLeavesTheChainAsItWas) {
+    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, true);
+    GP_SM reference(kSMac, kSEnc, GP_SM::LevelCMac, true);
+    Wrap(sm, CApdu("80F22002"));
+    Wrap(reference, CApdu("80F22002"));
+    CApdu tooLong(0x80, 0xE8, 0x00, 0x00, Binary(248, 0x11));
+    CApdu wrapped;
+    EXPECT_THROW(sm.WrapCommand(tooLong, wrapped), Exception);
+    EXPECT_EQ(sm.GetLastCMac(), reference.GetLastCMac());
+    EXPECT_EQ(Wrap(sm, CApdu("80CA006600")), Wrap(reference, CApdu("80CA006600")));
+}
+
+// --- Wrapping details -----------------------------------------------------
+
+TEST(GpSmWrap, LevelThreeEncryptsPaddedDataWithSEnc) {
+    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
+    const Binary plainData("0102030405060708");  // aligned: a whole padding block follows
+    CApdu wrapped;
+    sm.WrapCommand(CApdu(0x80, 0xE6, 0x0C, 0x00, plainData, 256), wrapped);
+    EXPECT_EQ(wrapped.cla, 0x84);
+    EXPECT_EQ(wrapped.ne, 256u);
+    ASSERT_EQ(wrapped.data.size(), 24u);
+    TriDES enc(kSEnc, 0, 0);
+    const Binary cryptogram = Slice(wrapped.data, 0, 16);
+    EXPECT_EQ(enc.Decrypt(cryptogram, CIPHER_MODE_CBC, PADDING_ISO9797_M2, Binary()), plainData);
+    // The C-MAC is over the plain data with Lc + 8 of the plain length.
+    EXPECT_EQ(Back(wrapped.data, 8), ExpectedCMac(Binary("84E60C00"), plainData, Binary(8, 0)));
+}
+
+TEST(GpSmWrap, LevelThreeLeavesCommandsWithoutDataAndExternalAuthenticateInTheClear) {
+    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, false);
+    const Binary noData = Wrap(sm, CApdu("80CA006600"));
+    EXPECT_EQ(noData.size(), 14u);
+    EXPECT_EQ(Slice(noData, 0, 5), Binary("84CA006608"));
+    GP_SM fresh(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, false);
+    const Binary ea = Wrap(fresh, CApdu("8082030008 1122334455667788"));
+    EXPECT_EQ(Slice(ea, 0, 13), Binary("8482030010 1122334455667788"));
+}
+
+TEST(GpSmWrap, SetsTheSecureMessagingBitOfTheClassByte) {
+    struct ClaCase {
+        uint8_t plain;
+        uint8_t wrapped;
+    };
+    for (const ClaCase c : {ClaCase{0x80, 0x84}, ClaCase{0x83, 0x87}, ClaCase{0x00, 0x04}, ClaCase{0x84, 0x84},
+                            ClaCase{0xC1, 0xE1}, ClaCase{0x4F, 0x6F}}) {
+        GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, true);
+        CApdu wrapped;
+        sm.WrapCommand(CApdu(c.plain, 0xF2, 0x20, 0x02, 0u), wrapped);
+        EXPECT_EQ(wrapped.cla, c.wrapped) << static_cast<int>(c.plain);
+        // The MAC covers the modified class byte.
+        Binary header{c.wrapped, 0xF2, 0x20, 0x02};
+        EXPECT_EQ(wrapped.data, ExpectedCMac(header, Binary(), Binary(8, 0)));
+    }
+}
+
+TEST(GpSmWrap, RefusesCommandsThatDoNotFitAShortApdu) {
+    GP_SM levelOne(kSMac, kSEnc, GP_SM::LevelCMac, true);
+    CApdu wrapped;
+    EXPECT_EQ(Wrap(levelOne, CApdu(0x80, 0xE8, 0x00, 0x00, Binary(247, 0x5A))).size(), 5u + 255u);
+    EXPECT_THAT([&] { levelOne.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(248, 0x5A)), wrapped); },
+                ThrowsMessage<Exception>(
+                    StrEq("Данные команды (248 байт) не помещаются в команду SCP02 на уровне 01: не более 247 байт")));
+
+    GP_SM levelThree(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
+    EXPECT_EQ(Wrap(levelThree, CApdu(0x80, 0xE8, 0x00, 0x00, Binary(239, 0x5A))).size(), 5u + 248u);
+    EXPECT_THAT([&] { levelThree.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(240, 0x5A)), wrapped); },
+                ThrowsMessage<Exception>(
+                    StrEq("Данные команды (240 байт) не помещаются в команду SCP02 на уровне 03: не более 239 байт")));
+
+    EXPECT_THAT([&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 257u), wrapped); },
+                ThrowsMessage<Exception>(StrEq("SCP02 защищает только короткие команды, Ne = 257")));
+    EXPECT_THAT([&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 0u, true), wrapped); },
+                ThrowsMessage<Exception>(StrEq("SCP02 защищает только короткие команды, Ne = 0")));
+}
+
+// --- Interface -------------------------------------------------------------
+
+TEST(GpSmInterface, SizesFollowFromTheMacAndPaddingOverhead) {
+    GP_SM levelOne(kSMac, kSEnc, GP_SM::LevelCMac, true);
+    GP_SM levelThree(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
+    struct SizeCase {
+        uint32_t size;
+        uint32_t levelOne;
+        uint32_t levelThree;
+    };
+    for (const SizeCase c : {SizeCase{0, 0, 0}, SizeCase{7, 0, 0}, SizeCase{8, 0, 0}, SizeCase{15, 7, 0},
+                             SizeCase{16, 8, 7}, SizeCase{24, 16, 15}, SizeCase{31, 23, 15}, SizeCase{255, 247, 239},
+                             SizeCase{1000, 247, 239}}) {
+        EXPECT_EQ(levelOne.GetMaxCommandDataSize(c.size), c.levelOne) << c.size;
+        EXPECT_EQ(levelThree.GetMaxCommandDataSize(c.size), c.levelThree) << c.size;
+    }
+    EXPECT_EQ(levelThree.GetResponseDataSize(0), 0u);
+    EXPECT_EQ(levelThree.GetResponseDataSize(256), 256u);
+}
+
+TEST(GpSmInterface, ResponsesPassUnchangedAndTheWireStatusIsNotProtected) {
+    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
+    EXPECT_FALSE(sm.IsStatusWordProtected());
+    EXPECT_FALSE(static_cast<iSM&>(sm).IsStatusWordProtected());
+    const RApdu wire(Binary("0102036A82"));
+    RApdu plain;
+    sm.UncoverResponse(wire, plain);
+    EXPECT_EQ(plain.Encode(), Binary("0102036A82"));
+}
+
+TEST(GpSmInterface, RefusesBadKeysAndLevels) {
+    EXPECT_THAT([] { GP_SM(Binary(8, 1), kSEnc, 1, true); },
+                ThrowsMessage<Exception>(StrEq("Сеансовый ключ S-MAC имеет длину 8 байт, ожидается 16")));
+    EXPECT_THAT([] { GP_SM(kSMac, Binary(24, 1), 1, true); },
+                ThrowsMessage<Exception>(StrEq("Сеансовый ключ S-ENC имеет длину 24 байт, ожидается 16")));
+    for (uint8_t level : {0x00, 0x02, 0x11, 0x13}) {
+        EXPECT_THROW(GP_SM(kSMac, kSEnc, level, true), Exception) << static_cast<int>(level);
+    }
+    EXPECT_THAT([] { GP_SM(kSMac, kSEnc, 0x13, true); },
+                ThrowsMessage<Exception>(StrEq("Неподдерживаемый уровень безопасности SCP02 13, ожидается 01 или 03")));
+    EXPECT_EQ(GP_SM(kSMac, kSEnc, 3, false).GetSecurityLevel(), 3);
+}
+
+}  // namespace
+}  // namespace ZORVIK
