@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "asym_test_data.h"
+#include "service/cryptlib/hash/sha.h"
 
 namespace ZORVIK {
 namespace {
@@ -121,6 +122,7 @@ TEST_F(EcdsaRfc6979, VerifiesThePublishedSignatures) {
     const ECDSA cipher(EC_Keys(LoadCurve("p256"), m_public, 0), 0);
     ASSERT_EQ(m_signatures.size(), 2u);
     for (const auto& vector : m_signatures) {
+        ASSERT_EQ(SHA256().Calc(vector.Bin("Message")), vector.Bin("Hash")) << vector.Where();
         const Binary signature = vector.Bin("R") + vector.Bin("S");
         EXPECT_TRUE(cipher.VerifyDS(vector.Bin("Hash"), signature)) << vector.Where();
         Binary changed = signature;

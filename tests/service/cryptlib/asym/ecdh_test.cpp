@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "asym_test_data.h"
+#include "service/cryptlib/hash/gost_r3411_2012.h"
 
 namespace ZORVIK {
 namespace {
@@ -39,6 +40,8 @@ TEST_F(VkoRfc7836, BothSidesAgreeOnThePublishedPoint) {
     const Binary ukm = m_vector.Bin("Ukm");
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, m_b, ukm, true), m_vector.Bin("Point"));
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_b, m_a, ukm, true), m_vector.Bin("Point"));
+    // KEK = GOST R 34.11-2012 (256) of the point, hashed as the byte string.
+    EXPECT_EQ(R3411_12(true, true).Calc(m_vector.Bin("Point")), m_vector.Bin("Kek256"));
     const EC_Keys publicB(m_curve, m_vector.Bin("PublicB"), 1);
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, publicB, ukm, true).size(), 128u);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "asym_test_data.h"
+#include "service/cryptlib/hash/sha.h"
 
 namespace ZORVIK {
 namespace {
@@ -60,6 +61,7 @@ TEST_F(RsaTest, CrtExponentIsAWorkingPrivateExponent) {
 TEST_F(RsaTest, VerifiesThePublishedExamples) {
     const RSA cipher(Public(), Pkcs1, NoPadding);
     for (const auto& vector : m_signatures) {
+        ASSERT_EQ(SHA1().Calc(vector.Bin("Msg")), vector.Bin("Hash")) << vector.Where();
         EXPECT_TRUE(cipher.VerifyDS(vector.Bin("Hash"), vector.Bin("Signature"))) << vector.Where();
         Binary hash = vector.Bin("Hash");
         hash[0] ^= 0x01;
@@ -72,6 +74,7 @@ TEST(RsaSigVer, MatchesTheNistVerdicts) {
     ASSERT_EQ(vectors.size(), 6u);
     for (const auto& vector : vectors) {
         const RSA verifier(RSA_Keys(vector.Bin("N"), vector.Bin("E")), Pkcs1, NoPadding);
+        ASSERT_EQ(SHA1().Calc(vector.Bin("Msg")), vector.Bin("Hash")) << vector.Where();
         const bool valid = vector.Number("Valid") == 1;
         EXPECT_EQ(verifier.VerifyDS(vector.Bin("Hash"), vector.Bin("Signature")), valid) << vector.Where();
         if (valid) {
