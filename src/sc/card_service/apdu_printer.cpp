@@ -106,7 +106,7 @@ std::shared_ptr<I_APDU_Printer> StandardPrinter::Clone() const {
 void StandardSMPrinter::PrintCommand(const CApdu& command, iLog& log) const {
     std::string text;
     text.reserve(ReservedTextSize);
-    m_inner.AppendName(text);
+    Inner().AppendName(text);
     AppendCommandText(command, text);
     LogPrintfColour(&log, ExchangeLogLevel, SMColour, "%s", text.c_str());
 }

@@ -49,24 +49,38 @@ private:
     std::string m_name;
 };
 
-// Prints the wrapped form of a secure-messaging exchange in its own colour,
-// framed by a header line and a line of "~".
-class StandardSMPrinter : public I_APDU_Printer {
+// A printer built around a named standard printer: what it does not print in
+// its own way it hands to that printer.
+class DecoratedPrinter : public I_APDU_Printer {
 public:
-    static constexpr const char* HeaderLine = "~~~~~~~ Secure Messaging ~~~~~~~";
-
-    StandardSMPrinter() : m_inner(HeaderLine) {}
-
-    void PrintCommand(const CApdu& command, iLog& log) const override;
-    void PrintResponse(const RApdu& response, const std::string& statusText, iLog& log) const override;
+    void PrintCommand(const CApdu& command, iLog& log) const override { m_inner.PrintCommand(command, log); }
+    void PrintResponse(const RApdu& response, const std::string& statusText, iLog& log) const override {
+        m_inner.PrintResponse(response, statusText, log);
+    }
     void AppendName(std::string& text) const override { m_inner.AppendName(text); }
     void FormatExchange(const CApdu& command, const RApdu& response, std::string& out) const override {
         m_inner.FormatExchange(command, response, out);
     }
-    std::shared_ptr<I_APDU_Printer> Clone() const override;
+
+protected:
+    explicit DecoratedPrinter(std::string name) : m_inner(std::move(name)) {}
+    const StandardPrinter& Inner() const { return m_inner; }
 
 private:
     StandardPrinter m_inner;
+};
+
+// Prints the wrapped form of a secure-messaging exchange in its own colour,
+// framed by a header line and a line of "~".
+class StandardSMPrinter : public DecoratedPrinter {
+public:
+    static constexpr const char* HeaderLine = "~~~~~~~ Secure Messaging ~~~~~~~";
+
+    StandardSMPrinter() : DecoratedPrinter(HeaderLine) {}
+
+    void PrintCommand(const CApdu& command, iLog& log) const override;
+    void PrintResponse(const RApdu& response, const std::string& statusText, iLog& log) const override;
+    std::shared_ptr<I_APDU_Printer> Clone() const override;
 };
 
 // The process-wide printers: the default one (no name) for every command without

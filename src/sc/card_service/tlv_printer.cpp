@@ -29,7 +29,7 @@ std::string TLVOrHex(const binary::Binary& data, iLog& log, const char* warning)
 }  // namespace
 
 void TLVRequestPrinter::PrintCommand(const CApdu& command, iLog& log) const {
-    m_inner.PrintName(log);
+    Inner().PrintName(log);
     std::string text;
     text.reserve(ReservedTextSize);
     AppendCommandHeader(command, text);
@@ -42,7 +42,7 @@ void TLVRequestPrinter::PrintCommand(const CApdu& command, iLog& log) const {
 }
 
 std::shared_ptr<I_APDU_Printer> TLVRequestPrinter::Clone() const {
-    return std::make_shared<TLVRequestPrinter>(m_inner.GetName());
+    return std::make_shared<TLVRequestPrinter>(Inner().GetName());
 }
 
 void TLVResponsePrinter::PrintResponse(const RApdu& response, const std::string& statusText,
@@ -61,7 +61,7 @@ void TLVResponsePrinter::PrintResponse(const RApdu& response, const std::string&
 }
 
 std::shared_ptr<I_APDU_Printer> TLVResponsePrinter::Clone() const {
-    return std::make_shared<TLVResponsePrinter>(m_inner.GetName());
+    return std::make_shared<TLVResponsePrinter>(Inner().GetName());
 }
 
 }  // namespace ZORVIK
