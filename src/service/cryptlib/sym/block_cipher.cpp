@@ -75,8 +75,9 @@ Binary BlockCipher::Decrypt(const Binary& data, uint32_t mode, uint32_t padding,
     return out;
 }
 
-Binary BlockCipher::EncryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
-    const char* function = "ZORVIK::BlockCipher::EncryptFirst";
+// The First operations: the first piece of a chain, never padded.
+Binary BlockCipher::StartChain(const char* function, const Binary& data, uint32_t mode, uint32_t padding,
+                               const Binary& iv, uint32_t enc) {
     CheckNotEmpty(function, data);
     // Whole blocks in every mode: OFB and CFB restart their feedback position
     // at each call, so only block boundaries continue the chain.
@@ -84,13 +85,17 @@ Binary BlockCipher::EncryptFirst(const Binary& data, uint32_t mode, uint32_t pad
     CheckPaddingKind(function, padding);
     Binary out = data;
     Binary chainIv = IvOrZeros(iv);
-    Process(out, chainIv, mode, 1);
+    Process(out, chainIv, mode, enc);
     // The chain is replaced only once the first piece went through.
     m_chainIv = std::move(chainIv);
     m_padding = padding;
     m_mode = mode;
     m_chainStarted = true;
     return out;
+}
+
+Binary BlockCipher::EncryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
+    return StartChain("ZORVIK::BlockCipher::EncryptFirst", data, mode, padding, iv, 1);
 }
 
 Binary BlockCipher::EncryptNext(const Binary& data, bool isLast) {
@@ -108,18 +113,7 @@ Binary BlockCipher::EncryptNext(const Binary& data, bool isLast) {
 }
 
 Binary BlockCipher::DecryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
-    const char* function = "ZORVIK::BlockCipher::DecryptFirst";
-    CheckNotEmpty(function, data);
-    ZORVIK_CHECK(function, IsAligned(data.size()), "Data must be aligned");
-    CheckPaddingKind(function, padding);
-    Binary out = data;
-    Binary chainIv = IvOrZeros(iv);
-    Process(out, chainIv, mode, 0);
-    m_chainIv = std::move(chainIv);
-    m_padding = padding;
-    m_mode = mode;
-    m_chainStarted = true;
-    return out;
+    return StartChain("ZORVIK::BlockCipher::DecryptFirst", data, mode, padding, iv, 0);
 }
 
 Binary BlockCipher::DecryptNext(const Binary& data, bool isLast) {

@@ -99,6 +99,10 @@ protected:
     uint32_t m_ccsPadding;
     uint32_t m_ccsMode;
     uint32_t m_blockSize;
+
+private:
+    binary::Binary StartChain(const char* function, const binary::Binary& data, uint32_t mode, uint32_t padding,
+                              const binary::Binary& iv, uint32_t enc);
 };
 
 // data followed by the padding of the given kind.
