@@ -25,10 +25,6 @@ constexpr int DerFormat = 1;
 constexpr int ReversedHalvesFormat = 3;
 constexpr int SwappedHalvesFormat = 4;
 
-[[noreturn]] void Fail(const std::string& message, const char* function) {
-    throw Exception(message, ZORVIK_PLACE(function));
-}
-
 const EC_GROUP* GroupOf(const EC_Keys& keys, const char* function) {
     const EC_GROUP* group = EC_KEY_get0_group(keys.GetKey());
     if (group == nullptr) Fail("Failed to get group from eckeys", function);
@@ -107,8 +103,6 @@ bool MakeFinalCheck(const EC_Keys& keys, const BIGNUM* z1, const BIGNUM* z2, con
     if (!BN_nnmod(x, x, n, ctx)) Fail("Failed to perform x (mod n)", function);
     return BN_cmp(x, r) == 0;
 }
-
-binary::Binary Reversed(const binary::Binary& data) { return binary::Binary(data.rbegin(), data.rend()); }
 
 binary::Binary SwapHalves(const binary::Binary& data) {
     const uint32_t half = static_cast<uint32_t>(data.size() / 2);

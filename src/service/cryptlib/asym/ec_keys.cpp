@@ -4,7 +4,6 @@
 
 #include "service/cryptlib/asym/ec_keys.h"
 
-#include <openssl/bio.h>
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -20,10 +19,6 @@ namespace ZORVIK {
 namespace {
 
 using namespace asym;
-
-[[noreturn]] void Fail(const std::string& message, const char* function) {
-    throw Exception(message, ZORVIK_PLACE(function));
-}
 
 EC_KEY* NewKey() {
     EC_KEY* key = EC_KEY_new();
@@ -65,8 +60,6 @@ void UseBuiltInArithmetic(EcGroupPtr& group) {
     if (EC_GROUP_set_seed(known.get(), nullptr, 0) != 1) return;
     group = std::move(known);
 }
-
-binary::Binary Reversed(const binary::Binary& data) { return binary::Binary(data.rbegin(), data.rend()); }
 
 }  // namespace
 
@@ -277,10 +270,10 @@ binary::Binary EC_Keys::ExportPublicKey(int format) const {
     if (!m_hasPublic || point == nullptr) Fail("EC key holds no public key", function);
     if (format == 2) {
         const int size = i2d_EC_PUBKEY(m_key, nullptr);
-        if (size <= 0) Fail("Failed to encode public key", function);
+        if (size <= 0) Fail("Failed to serialize public key", function);
         binary::Binary result(static_cast<size_t>(size));
         unsigned char* cursor = result.data();
-        if (i2d_EC_PUBKEY(m_key, &cursor) != size) Fail("Failed to encode public key", function);
+        if (i2d_EC_PUBKEY(m_key, &cursor) != size) Fail("Failed to serialize public key", function);
         return result;
     }
     const uint32_t length = KeyLength();
@@ -308,18 +301,10 @@ binary::Binary EC_Keys::ExportPrivateKey(int format) const {
     if (!m_hasPrivate || value == nullptr) Fail("EC key holds no private key", function);
     if (format == 2) {
         EvpPkeyPtr pkey(EVP_PKEY_new());
-        if (!pkey || !EVP_PKEY_set1_EC_KEY(pkey.get(), m_key)) Fail("Failed to encode private key", function);
-        std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(
-            EVP_PKEY2PKCS8(pkey.get()), &PKCS8_PRIV_KEY_INFO_free);
-        std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new(BIO_s_mem()), &BIO_free);
-        if (!info || !memory || !i2d_PKCS8_PRIV_KEY_INFO_bio(memory.get(), info.get())) {
-            Fail("Failed to encode private key", function);
-        }
-        char* data = nullptr;
-        const long size = BIO_get_mem_data(memory.get(), &data);
-        if (size <= 0 || data == nullptr) Fail("Failed to encode private key", function);
-        const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-        return binary::Binary(bytes, bytes + size);
+        if (!pkey || !EVP_PKEY_set1_EC_KEY(pkey.get(), m_key)) Fail("Failed to serialize private key", function);
+        auto der = EncodePkcs8(pkey.get());
+        if (!der) Fail("Failed to serialize private key", function);
+        return *der;
     }
     const uint32_t length = KeyLength();
     auto result = ToFixedWidth(value, length);

@@ -18,10 +18,6 @@ namespace {
 
 using namespace asym;
 
-[[noreturn]] void Fail(const std::string& message, const char* function) {
-    throw Exception(message, ZORVIK_PLACE(function));
-}
-
 // scalar * peer's Q written as X || Y into size bytes.
 binary::Binary MultiplyPeerPoint(const EC_GROUP* group, const EC_Keys& peer, const BIGNUM* scalar, uint32_t size,
                                  BN_CTX* ctx, const char* function) {

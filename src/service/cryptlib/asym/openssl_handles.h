@@ -1,19 +1,28 @@
-// Owning handles for the OpenSSL objects of the asymmetric code and the
-// conversions between big numbers and fixed-width big-endian byte strings.
-// Internal to src/service/cryptlib/asym; the public headers never include it.
+// Owning handles for the OpenSSL objects of the asymmetric code, the
+// conversions between big numbers and fixed-width big-endian byte strings, and
+// the error and DER helpers its sources share. Internal to
+// src/service/cryptlib/asym; the public headers never include it.
 #pragma once
 
+#include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "service/common/binary.h"
+#include "service/common/exception.h"
 
 namespace ZORVIK::asym {
+
+[[noreturn]] inline void Fail(const std::string& message, const char* function) {
+    throw Exception(message, ZORVIK_PLACE(function));
+}
 
 struct BignumFree {
     void operator()(BIGNUM* value) const { BN_clear_free(value); }
@@ -94,6 +103,22 @@ inline binary::Binary ToMinimal(const BIGNUM* value) {
     binary::Binary result(static_cast<size_t>(BN_num_bytes(value)));
     BN_bn2bin(value, result.data());
     return result;
+}
+
+inline binary::Binary Reversed(const binary::Binary& data) { return binary::Binary(data.rbegin(), data.rend()); }
+
+// PKCS#8 PrivateKeyInfo DER of key, written through a memory stream; nothing
+// when OpenSSL cannot encode it.
+inline std::optional<binary::Binary> EncodePkcs8(const EVP_PKEY* key) {
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(key),
+                                                                                    &PKCS8_PRIV_KEY_INFO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new(BIO_s_mem()), &BIO_free);
+    if (!info || !memory || !i2d_PKCS8_PRIV_KEY_INFO_bio(memory.get(), info.get())) return std::nullopt;
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(memory.get(), &data);
+    if (size <= 0 || data == nullptr) return std::nullopt;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    return binary::Binary(bytes, bytes + size);
 }
 
 // Reverses each half of data in place; the halves have data.size() / 2 bytes.

@@ -24,10 +24,6 @@ constexpr size_t Sha256Size = 32;
 constexpr size_t Pkcs1Overhead = 11;
 constexpr size_t OaepOverhead = 42;
 
-[[noreturn]] void Fail(const std::string& message, const char* function) {
-    throw Exception(message, ZORVIK_PLACE(function));
-}
-
 // The reason text of the error OpenSSL queued last; the queue is emptied.
 std::string TakeOpenSslReason(const char* fallback) {
     const unsigned long code = ERR_peek_last_error();

@@ -4,7 +4,6 @@
 
 #include "service/cryptlib/asym/rsa_keys.h"
 
-#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
@@ -22,10 +21,6 @@ using namespace asym;
 
 constexpr size_t MinModulusBytes = 64;
 constexpr size_t MaxModulusBytes = 256;
-
-[[noreturn]] void Fail(const std::string& message, const char* function) {
-    throw Exception(message, ZORVIK_PLACE(function));
-}
 
 ::RSA* NewRsa(const char* function) {
     ::RSA* rsa = RSA_new();
@@ -224,17 +219,9 @@ binary::Binary RSA_Keys::ExportPrivateKey(int format) const {
     if (!m_hasPrivate) GetD();  // reports the missing private exponent
     EvpPkeyPtr pkey(EVP_PKEY_new());
     if (!pkey || !EVP_PKEY_set1_RSA(pkey.get(), m_rsa)) Fail("Failed to serialize private key", function);
-    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(pkey.get()),
-                                                                                    &PKCS8_PRIV_KEY_INFO_free);
-    std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new(BIO_s_mem()), &BIO_free);
-    if (!info || !memory || !i2d_PKCS8_PRIV_KEY_INFO_bio(memory.get(), info.get())) {
-        Fail("Failed to serialize private key", function);
-    }
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(memory.get(), &data);
-    if (size <= 0 || data == nullptr) Fail("Failed to serialize private key", function);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    return binary::Binary(bytes, bytes + size);
+    auto der = EncodePkcs8(pkey.get());
+    if (!der) Fail("Failed to serialize private key", function);
+    return *der;
 }
 
 uint32_t RSA_Keys::GetPublicKeySize() const { return static_cast<uint32_t>(GetN().size()); }

@@ -6,6 +6,7 @@
 
 #include "asym_test_data.h"
 #include "service/cryptlib/asym/ec_cipher.h"
+#include "service/cryptlib/asym/rsa_keys.h"
 
 namespace ZORVIK {
 namespace {
@@ -154,6 +155,12 @@ TEST_F(EcKeysTest, RefusesMalformedDer) {
     EXPECT_EQ(ErrorOf([&] { EC_Keys(m_curve, garbage, Binary(), 2); }), "Invalid private key format");
     const Binary truncated = binary::Slice(EC_Keys(m_curve, m_public, 0).ExportPublicKey(2), 0, 40);
     EXPECT_EQ(ErrorOf([&] { EC_Keys(m_curve, truncated, 2); }), "Invalid public key format");
+}
+
+TEST_F(EcKeysTest, RefusesDerOfAnotherKeyType) {
+    const RSA_Keys rsa(64, Binary{0x01, 0x00, 0x01}, false);
+    EXPECT_EQ(ErrorOf([&] { EC_Keys(m_curve, rsa.ExportPublicKey(2), 2); }), "Invalid public key format");
+    EXPECT_EQ(ErrorOf([&] { EC_Keys(m_curve, rsa.ExportPrivateKey(2), Binary(), 2); }), "Failed to load private key");
 }
 
 TEST_F(EcKeysTest, GeneratedKeysAreCompleteAndCopiesAreEqual) {

@@ -138,6 +138,10 @@ TEST(RsaKeysGeneration, ChecksExponentBeforeLength) {
     EXPECT_EQ(ErrorOf([&] { RSA_Keys(63, Binary{0x02}, false); }), "Open exponent must be odd");
 }
 
+TEST(RsaKeysGeneration, FailureIsReported) {
+    EXPECT_EQ(ErrorOf([] { RSA_Keys(64, Binary{0x01}, false); }), "Failed to generate rsa keys");
+}
+
 TEST(RsaKeysGeneration, CrtFlagChoosesThePrivateExport) {
     const Binary e{0x01, 0x00, 0x01};
     const RSA_Keys plain(64, e, false);
