@@ -110,6 +110,8 @@ TEST_F(RsaTest, SigningFailureIsReported) {
     const RSA cipher(Crt(), NoPadding, NoPadding);
     const std::string message = ErrorOf([&] { cipher.CalcDS(Binary(20, 0x01)); });
     EXPECT_EQ(message.rfind("Failed to prepare rsa signature: ", 0), 0u) << message;
+    const std::string verifyMessage = ErrorOf([&] { cipher.VerifyDS(Binary(20, 0x01), Binary(128, 0x01)); });
+    EXPECT_EQ(verifyMessage.rfind("Failed to prepare rsa verification: ", 0), 0u) << verifyMessage;
 }
 
 TEST_F(RsaTest, PublicOperationLengthRules) {
