@@ -23,8 +23,8 @@ struct FiEntry {
     uint8_t fmax;  // units of 100 kHz
 };
 constexpr FiEntry FiTable[16] = {
-    {372, 40},  {372, 50},   {558, 60},   {744, 80},   {1116, 120}, {1488, 160}, {1860, 200}, {0, 0},
-    {0, 0},     {512, 50},   {768, 75},   {1024, 100}, {1536, 150}, {2048, 200}, {0, 0},      {0, 0},
+    {372, 40}, {372, 50}, {558, 60}, {744, 80},   {1116, 120}, {1488, 160}, {1860, 200}, {0, 0},
+    {0, 0},    {512, 50}, {768, 75}, {1024, 100}, {1536, 150}, {2048, 200}, {0, 0},      {0, 0},
 };
 // ISO/IEC 7816-3, table 8: Di by DI; 0 marks a reserved value.
 constexpr uint16_t DiTable[16] = {0, 1, 2, 4, 8, 16, 32, 64, 12, 20, 0, 0, 0, 0, 0, 0};
@@ -70,8 +70,12 @@ private:
     uint32_t m_position = 0;
 };
 
-bool IsPresent(uint16_t entry) { return (entry & Present) != 0; }
-uint8_t ValueOf(uint16_t entry) { return static_cast<uint8_t>(entry); }
+bool IsPresent(uint16_t entry) {
+    return (entry & Present) != 0;
+}
+uint8_t ValueOf(uint16_t entry) {
+    return static_cast<uint8_t>(entry);
+}
 
 }  // namespace
 
@@ -128,8 +132,8 @@ void ATR::ParseAtr(const uint8_t* bytes, uint32_t length, AtrDetail& detail) {
     ZORVIK_CHECK(Where, offered.T <= 14, InvalidAtr);
     const uint16_t ta2 = reader.Optional(ValueOf(td1) & 0x10, detail.TA);
     if (IsPresent(ta2)) {
-        offered.modeChange = (ValueOf(ta2) & 0x80) ? AtrProtocolRecord::CannotChangeMode
-                                                   : AtrProtocolRecord::CanChangeMode;
+        offered.modeChange =
+            (ValueOf(ta2) & 0x80) ? AtrProtocolRecord::CannotChangeMode : AtrProtocolRecord::CanChangeMode;
         // ISO/IEC 7816-3, 8.3: bit 5 of TA2 set means implicit Fi and Di.
         if (ValueOf(ta2) & 0x10) {
             offered.Fi = 372;
@@ -291,8 +295,9 @@ void ATR::Evaluate(iLog* log) {
 
     if (log != nullptr) {
         // ISO/IEC 7816-3, 10.2: WI from TC2, 10 by default.
-        const uint32_t wi =
-            (m_t0Supported && m_detail.TC.size() > 2 && IsPresent(m_detail.TC[2])) ? ValueOf(m_detail.TC[2]) : 10;
+        const uint32_t wi = (m_t0Supported && m_detail.TC.size() > 2 && IsPresent(m_detail.TC[2]))
+                                ? ValueOf(m_detail.TC[2])
+                                : 10;
         Report(*log, visited, reportPreferred, hasTD1, wi);
     }
 }
@@ -329,7 +334,8 @@ void ATR::Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited
     auto guardTimeLines = [&] {
         line("GT = 12etu + R * (N/f) [for T=0 and T=1]");
         if (hasT15) {
-            LogPrintf(&log, ReportLevel, "R = Fi / Di (from TA1): Fi=%d, Di=%d", records[0].Fi, records[0].Di);
+            LogPrintf(&log, ReportLevel, "R = Fi / Di (from TA1): Fi=%d, Di=%d", records[0].Fi,
+                      records[0].Di);
         } else {
             line("R = F / D (default values)");
         }
@@ -372,13 +378,27 @@ void ATR::Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited
                                              "X: no preference"};
     line(ClockStop[xy >> 6]);
     switch (xy & 0x3F) {
-        case 0x01: line("Y: A only"); break;
-        case 0x02: line("Y: B only"); break;
-        case 0x04: line("Y: C only"); break;
-        case 0x03: line("Y: A and B"); break;
-        case 0x06: line("Y: B and C"); break;
-        case 0x07: line("Y: A, B and C"); break;
-        default: line("Y: RFU"); break;
+        case 0x01:
+            line("Y: A only");
+            break;
+        case 0x02:
+            line("Y: B only");
+            break;
+        case 0x04:
+            line("Y: C only");
+            break;
+        case 0x03:
+            line("Y: A and B");
+            break;
+        case 0x06:
+            line("Y: B and C");
+            break;
+        case 0x07:
+            line("Y: A, B and C");
+            break;
+        default:
+            line("Y: RFU");
+            break;
     }
     // ISO/IEC 7816-3, 8.3: the first TB after T=15 tells the use of SPU (C6).
     const uint8_t spu = m_detail.globalTB.present ? m_detail.globalTB.value : 0;

@@ -24,11 +24,11 @@ struct AtrProtocolRecord {
     static constexpr uint32_t CannotChangeMode = 1;
     static constexpr uint32_t NoTA2 = 2;
 
-    uint16_t Fi = 372;    // clock rate conversion integer
-    uint16_t Di = 1;      // bit rate adjustment integer
-    uint8_t fmax = 50;    // maximum clock frequency, units of 100 kHz
-    uint8_t T = 0;        // protocol number
-    uint8_t ta1 = 0x11;   // the TA1 byte standing for Fi and Di (sent as PPS1)
+    uint16_t Fi = 372;   // clock rate conversion integer
+    uint16_t Di = 1;     // bit rate adjustment integer
+    uint8_t fmax = 50;   // maximum clock frequency, units of 100 kHz
+    uint8_t T = 0;       // protocol number
+    uint8_t ta1 = 0x11;  // the TA1 byte standing for Fi and Di (sent as PPS1)
     uint32_t modeChange = NoTA2;
     bool firstOffered = false;
     bool preferred = false;
@@ -42,11 +42,11 @@ struct AtrOptionalByte {
 
 // The parse result of one answer to reset.
 struct AtrDetail {
-    AtrOptionalByte globalTA;               // first TA for T=15: clock stop (X) and classes (Y)
-    AtrOptionalByte globalTB;               // first TB for T=15: use of SPU
-    AtrOptionalByte t1TA{false, 0x20};      // first TA for T=1: IFSC
-    AtrOptionalByte t1TB{false, 0x4D};      // first TB for T=1: BWI (high nibble), CWI (low nibble)
-    AtrOptionalByte t1TC;                   // first TC for T=1: bit 1 set = CRC
+    AtrOptionalByte globalTA;                  // first TA for T=15: clock stop (X) and classes (Y)
+    AtrOptionalByte globalTB;                  // first TB for T=15: use of SPU
+    AtrOptionalByte t1TA{false, 0x20};         // first TA for T=1: IFSC
+    AtrOptionalByte t1TB{false, 0x4D};         // first TB for T=1: BWI (high nibble), CWI (low nibble)
+    AtrOptionalByte t1TC;                      // first TC for T=1: bit 1 set = CRC
     std::vector<AtrProtocolRecord> protocols;  // one per protocol indication, in ATR order
     binary::Binary historical;
     bool tckRequired = false;

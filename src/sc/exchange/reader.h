@@ -21,11 +21,11 @@ constexpr uint32_t EnvelopeNull = 2;
 
 // Transport parameters of one reader, copied into it at construction.
 struct ReaderParams {
-    bool transport_log = false;               // TPDU and block traces at level 3
-    std::vector<uint32_t> protocols{1, 0};    // usable protocols, preferred first
-    bool auto_t0 = true;                      // T=0 handles 61xx and 6Cxx by itself
-    bool sw1_9f_as_61 = false;                // SW1 9F handled like 61 and 6C
-    bool get_resp_cla_00 = false;             // GET RESPONSE with CLA 00
+    bool transport_log = false;             // TPDU and block traces at level 3
+    std::vector<uint32_t> protocols{1, 0};  // usable protocols, preferred first
+    bool auto_t0 = true;                    // T=0 handles 61xx and 6Cxx by itself
+    bool sw1_9f_as_61 = false;              // SW1 9F handled like 61 and 6C
+    bool get_resp_cla_00 = false;           // GET RESPONSE with CLA 00
     uint32_t envelope_mode = EnvelopeSmart;
 };
 
@@ -37,10 +37,10 @@ uint32_t ParseEnvelopeMode(const std::string& text);
 
 // Card-exchange parameters reported by a reader.
 struct CardExchParam {
-    uint32_t protocol = ProtocolT0;   // active protocol: 0 T=0, 1 T=1, 2 raw
-    uint32_t clocksPerEtu = 0;        // F / D of the current transmission
-    uint32_t clock = 0;               // card clock in Hz
-    uint32_t bitRate = 0;             // clock / clocksPerEtu
+    uint32_t protocol = ProtocolT0;  // active protocol: 0 T=0, 1 T=1, 2 raw
+    uint32_t clocksPerEtu = 0;       // F / D of the current transmission
+    uint32_t clock = 0;              // card clock in Hz
+    uint32_t bitRate = 0;            // clock / clocksPerEtu
 };
 
 // Codes of the reader-driver error CardDrvException.
@@ -51,14 +51,14 @@ constexpr int32_t DataFormat = 6;
 constexpr int32_t CardNotInserted = 8;
 constexpr int32_t PcscConnect = 9;
 constexpr int32_t PcscAttribute = 10;
-constexpr int32_t NoCard = 11;            // PC/SC and simulated-card readers
+constexpr int32_t NoCard = 11;  // PC/SC and simulated-card readers
 constexpr int32_t PcscContext = 13;
 constexpr int32_t ReaderNameTooLong = 15;
 constexpr int32_t UnknownProtocolParams = 16;
 constexpr int32_t T0DataTooLong = 17;
 constexpr int32_t PcscTransmit = 19;
 constexpr int32_t NoResponse = 20;
-constexpr int32_t NoCardByteLink = 34;    // serial-port, hardware-model and network readers
+constexpr int32_t NoCardByteLink = 34;  // serial-port, hardware-model and network readers
 constexpr int32_t WrongReaderName = 36;
 }  // namespace CardDrvError
 

@@ -1,5 +1,6 @@
 #include "sc/exchange/atr.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,16 +15,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-
-template <class Fn>
-void ExpectError(Fn fn, const std::string& message) {
-    try {
-        fn();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
+using testing::StrEq;
+using testing::ThrowsMessage;
 
 ATR Parsed(const char* hex) {
     ATR atr;
@@ -64,7 +57,8 @@ TEST(AtrPublished, RealCardsDecodeAsTheStandardSays) {
         Binary pps;
         if (v.Text("PPS") == "disabled") {
             EXPECT_FALSE(atr.IsPpsEnabled());
-            ExpectError([&] { atr.MakePPS(atr.GetPreferredProtocol(), pps, true); }, "PPS disabled");
+            EXPECT_THAT([&] { atr.MakePPS(atr.GetPreferredProtocol(), pps, true); },
+                        ThrowsMessage<Exception>(StrEq("PPS disabled")));
         } else {
             EXPECT_TRUE(atr.IsPpsEnabled());
             EXPECT_EQ(atr.MakePPS(atr.GetPreferredProtocol(), pps, true), v.Number("First"));
@@ -87,8 +81,8 @@ TEST(AtrPublished, EveryTruncationIsRefusedOrMissesOnlyTheTck) {
                 ATR::ParseAtr(prefix.data(), static_cast<uint32_t>(prefix.size()), detail);
                 EXPECT_FALSE(detail.tckOk);
             } else {
-                ExpectError([&] { ATR::ParseAtr(prefix.data(), static_cast<uint32_t>(length), detail); },
-                            "Invalid ATR");
+                EXPECT_THAT([&] { ATR::ParseAtr(prefix.data(), static_cast<uint32_t>(length), detail); },
+                            ThrowsMessage<Exception>(StrEq("Invalid ATR")));
             }
         }
     }
@@ -123,26 +117,26 @@ TEST(AtrParse, BareAnswersOfEitherConvention) {
 
 TEST(AtrParse, RefusesMalformedAnswers) {
     const std::pair<const char*, const char*> cases[] = {
-        {"3C 00", "Invalid ATR"},                       // TS neither 3B nor 3F
-        {"3B", "Invalid ATR"},                          // no T0
-        {"3B 10", "Invalid ATR"},                       // TA1 announced, missing
-        {"3B 02 14", "Invalid ATR"},                    // one historical byte short
-        {"3B 80 0F", "Invalid ATR"},                    // TD1 may not name T=15
+        {"3C 00", "Invalid ATR"},     // TS neither 3B nor 3F
+        {"3B", "Invalid ATR"},        // no T0
+        {"3B 10", "Invalid ATR"},     // TA1 announced, missing
+        {"3B 02 14", "Invalid ATR"},  // one historical byte short
+        {"3B 80 0F", "Invalid ATR"},  // TD1 may not name T=15
         {"3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9C", "Invalid ATR"},  // wrong TCK
         {"3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D 00", "TCK must present"},
-        {"3B 80 80 00 FF", "Wrong ATR length"},         // T=0 alone: nothing may follow
+        {"3B 80 80 00 FF", "Wrong ATR length"},  // T=0 alone: nothing may follow
     };
     for (const auto& [hex, message] : cases) {
         SCOPED_TRACE(hex);
         ATR atr;
-        ExpectError([&] { atr.SetAtr(Binary(hex), true); }, message);
+        EXPECT_THAT([&] { atr.SetAtr(Binary(hex), true); }, ThrowsMessage<Exception>(StrEq(message)));
         // A failed parse is met again by the next question.
-        ExpectError([&] { atr.GetPreferredProtocol(); }, message);
+        EXPECT_THAT([&] { atr.GetPreferredProtocol(); }, ThrowsMessage<Exception>(StrEq(message)));
     }
     ATR empty;
-    ExpectError([&] { empty.GetIFSC(); }, "Invalid ATR");
+    EXPECT_THAT([&] { empty.GetIFSC(); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));
     AtrDetail detail;
-    ExpectError([&] { ATR::ParseAtr(nullptr, 2, detail); }, "Invalid ATR");
+    EXPECT_THAT([&] { ATR::ParseAtr(nullptr, 2, detail); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));
 }
 
 TEST(AtrParse, HistoricalBytesMayNotReachPastTheLengthLimit) {
@@ -153,7 +147,8 @@ TEST(AtrParse, HistoricalBytesMayNotReachPastTheLengthLimit) {
     atr.push_back(0x00);
     atr.insert(atr.end(), 15, 0x41);
     AtrDetail detail;
-    ExpectError([&] { ATR::ParseAtr(atr.data(), static_cast<uint32_t>(atr.size()), detail); }, "Invalid ATR");
+    EXPECT_THAT([&] { ATR::ParseAtr(atr.data(), static_cast<uint32_t>(atr.size()), detail); },
+                ThrowsMessage<Exception>(StrEq("Invalid ATR")));
 }
 
 TEST(AtrParse, T1CharactersAfterTD2) {
@@ -190,7 +185,7 @@ TEST(AtrParse, SpecificModeFollowsTA2) {
     EXPECT_FALSE(can.IsPpsEnabled());
     EXPECT_TRUE(can.CanChangeMode());
     Binary pps;
-    ExpectError([&] { can.MakePPS(1, pps, false); }, "PPS disabled");
+    EXPECT_THAT([&] { can.MakePPS(1, pps, false); }, ThrowsMessage<Exception>(StrEq("PPS disabled")));
     // TA2 bit 5: implicit parameters instead of those of TA1.
     ATR implicit = Parsed("3B 90 96 11 11 06");
     EXPECT_EQ(implicit.GetDetail().protocols[1].Fi, 372);
@@ -225,20 +220,20 @@ TEST(AtrPps, FallsBackOnlyWhenNotStrict) {
     ATR t0Only = Parsed("3B 10 96");
     EXPECT_EQ(t0Only.MakePPS(1, pps, false), 0u);
     EXPECT_EQ(pps, Binary("FF 10 96 79"));
-    ExpectError([&] { t0Only.MakePPS(1, pps, true); }, "Cannot Make PPS");
-    ExpectError([&] { t0Only.MakePPS(2, pps, false); }, "Cannot Make PPS");
+    EXPECT_THAT([&] { t0Only.MakePPS(1, pps, true); }, ThrowsMessage<Exception>(StrEq("Cannot Make PPS")));
+    EXPECT_THAT([&] { t0Only.MakePPS(2, pps, false); }, ThrowsMessage<Exception>(StrEq("Cannot Make PPS")));
 
     ATR t1Only = Parsed("3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D");
     EXPECT_EQ(t1Only.MakePPS(0, pps, false), 1u);
     EXPECT_EQ(pps, Binary("FF 11 18 F6"));
-    ExpectError([&] { t1Only.MakePPS(0, pps, true); }, "Cannot Make PPS");
+    EXPECT_THAT([&] { t1Only.MakePPS(0, pps, true); }, ThrowsMessage<Exception>(StrEq("Cannot Make PPS")));
 }
 
 TEST(AtrGetTA, NeedsASupportedProtocol) {
     ATR atr = Parsed("3B F0 12 00 FF 91 81 B1 7C 45 1F 03 99");
     EXPECT_EQ(atr.GetTA(1), 0x12);
-    ExpectError([&] { atr.GetTA(0); }, "Protocol not supported");
-    ExpectError([&] { atr.GetTA(15); }, "Protocol not supported");
+    EXPECT_THAT([&] { atr.GetTA(0); }, ThrowsMessage<Exception>(StrEq("Protocol not supported")));
+    EXPECT_THAT([&] { atr.GetTA(15); }, ThrowsMessage<Exception>(StrEq("Protocol not supported")));
 }
 
 TEST(AtrLazy, NewBytesAreEvaluatedAtTheNextQuestion) {
@@ -251,7 +246,7 @@ TEST(AtrLazy, NewBytesAreEvaluatedAtTheNextQuestion) {
     EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
     EXPECT_EQ(atr.GetIFSC(), 254);
     atr.SetAtr(Binary("3C 00"), false);
-    ExpectError([&] { atr.GetIFSC(); }, "Invalid ATR");
+    EXPECT_THAT([&] { atr.GetIFSC(); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));
     EXPECT_EQ(atr.GetRaw(), Binary("3C 00"));
 
     ATR copy;

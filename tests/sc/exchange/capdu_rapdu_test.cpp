@@ -1,5 +1,6 @@
 #include "sc/exchange/capdu_rapdu.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,17 +12,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-
-// Expects fn to throw ZORVIK::Exception with exactly the given message.
-template <class Fn>
-void ExpectError(Fn fn, const std::string& message) {
-    try {
-        fn();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
+using testing::StrEq;
+using testing::ThrowsMessage;
 
 struct DecodeCase {
     const char* canonical;
@@ -82,16 +74,16 @@ TEST(CApduDecode, RefusesMalformedCommands) {
         {"", &incomplete},
         {"00", &incomplete},
         {"00 A4 00", &incomplete},
-        {"00 D6 00 00 05 01 02", &wrongLc},             // short Lc larger than the data
-        {"00 D6 00 00 01 01 02 03", &wrongLc},          // one byte too many for Lc + Le
-        {"00 B0 00 00 00 00", &malformed},              // extended form cut after one byte
-        {"00 D6 00 00 00 00 02 AB", &wrongLc},          // extended Lc larger than the data
-        {"00 D6 00 00 00 00 01 AB CD", &wrongLc},       // extended Le cut to one byte
-        {"00 D6 00 00 00 00 00 01 02", &wrongLc},       // extended Lc of zero
+        {"00 D6 00 00 05 01 02", &wrongLc},        // short Lc larger than the data
+        {"00 D6 00 00 01 01 02 03", &wrongLc},     // one byte too many for Lc + Le
+        {"00 B0 00 00 00 00", &malformed},         // extended form cut after one byte
+        {"00 D6 00 00 00 00 02 AB", &wrongLc},     // extended Lc larger than the data
+        {"00 D6 00 00 00 00 01 AB CD", &wrongLc},  // extended Le cut to one byte
+        {"00 D6 00 00 00 00 00 01 02", &wrongLc},  // extended Lc of zero
     };
     for (const auto& [hex, message] : cases) {
         SCOPED_TRACE(hex);
-        ExpectError([&] { CApdu command{Binary(hex)}; }, *message);
+        EXPECT_THAT([&] { CApdu command{Binary(hex)}; }, ThrowsMessage<Exception>(StrEq(*message)));
     }
 }
 
@@ -172,10 +164,12 @@ TEST(CApduEncode, SizeLimits) {
     EXPECT_EQ(Back(out, 2), Binary("00 00"));
 
     command.data.push_back(0x11);
-    ExpectError([&] { command.Encode(out); }, "Некорректные размеры данных в CApdu");
+    EXPECT_THAT([&] { command.Encode(out); },
+                ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
     command.data.pop_back();
     command.ne = 65537;
-    ExpectError([&] { command.SelfCheck(); }, "Некорректные размеры данных в CApdu");
+    EXPECT_THAT([&] { command.SelfCheck(); },
+                ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
 }
 
 TEST(CApduEncode, IsExtendedThresholds) {
@@ -197,7 +191,9 @@ public:
     void PrintResponse(const RApdu&, const std::string&, iLog&) const override {}
     void AppendName(std::string& text) const override { text += m_name; }
     void FormatExchange(const CApdu&, const RApdu&, std::string& out) const override { out = m_name; }
-    std::shared_ptr<I_APDU_Printer> Clone() const override { return std::make_shared<CountingPrinter>(*this); }
+    std::shared_ptr<I_APDU_Printer> Clone() const override {
+        return std::make_shared<CountingPrinter>(*this);
+    }
 
 private:
     std::string m_name;
@@ -272,8 +268,9 @@ TEST(RApdu, DecodesDataAndStatus) {
 TEST(RApdu, RefusesResponsesWithoutStatus) {
     for (const char* hex : {"", "90"}) {
         SCOPED_TRACE(hex);
-        ExpectError([&] { RApdu response{Binary(hex)}; },
-                    "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса");
+        EXPECT_THAT([&] { RApdu response{Binary(hex)}; },
+                    ThrowsMessage<Exception>(
+                        StrEq("Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса")));
     }
 }
 

@@ -1,9 +1,13 @@
 #include "sc/exchange/reader.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace ZORVIK {
 namespace {
+
+using testing::StrEq;
+using testing::ThrowsMessage;
 
 TEST(ReaderParams, DefaultsAreTheDocumentedOnes) {
     const ReaderParams params;
@@ -26,12 +30,9 @@ TEST(ReaderParams, TransportProtocolsKeepTheWrittenOrder) {
 TEST(ReaderParams, TransportProtocolsRefuseUnknownItems) {
     for (const char* text : {"T2", "t0", "T01", "T0, ", "T1;T0"}) {
         SCOPED_TRACE(text);
-        try {
-            ParseTransportProtocols(text);
-            ADD_FAILURE() << "accepted";
-        } catch (const Exception& e) {
-            EXPECT_STREQ(e.what(), "Некорректный транспортный протокол контактного интерфейса");
-        }
+        EXPECT_THAT(
+            [&] { ParseTransportProtocols(text); },
+            ThrowsMessage<Exception>(StrEq("Некорректный транспортный протокол контактного интерфейса")));
     }
 }
 
@@ -41,12 +42,8 @@ TEST(ReaderParams, EnvelopeModes) {
     EXPECT_EQ(ParseEnvelopeMode("null"), 2u);
     for (const char* text : {"Smart", "", "forced"}) {
         SCOPED_TRACE(text);
-        try {
-            ParseEnvelopeMode(text);
-            ADD_FAILURE() << "accepted";
-        } catch (const Exception& e) {
-            EXPECT_STREQ(e.what(), "Некорректный режим Envelope");
-        }
+        EXPECT_THAT([&] { ParseEnvelopeMode(text); },
+                    ThrowsMessage<Exception>(StrEq("Некорректный режим Envelope")));
     }
 }
 

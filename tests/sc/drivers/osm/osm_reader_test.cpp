@@ -22,12 +22,15 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern = (fs::temp_directory_path() / "osm_reader_test.XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         m_path = pattern;
     }
     ~TempDir() { fs::remove_all(m_path); }
     std::string File(const std::string& name) const { return (m_path / name).string(); }
-    size_t EntryCount() const { return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {})); }
+    size_t EntryCount() const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
+    }
 
 private:
     fs::path m_path;
@@ -146,7 +149,8 @@ TEST(OSMReader, CommandTimeoutIsPassedOn) {
 TEST(OSMReader, OnlyOneHostLivesAtATime) {
     {
         OSMReader first(ReaderSpec{}, nullptr);
-        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); }, "Can't create OS model", 0);
+        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); },
+                                      "Can't create OS model", 0);
     }
     OSMReader again(ReaderSpec{}, nullptr);
     EXPECT_FALSE(again.IsPowered());
@@ -186,10 +190,9 @@ TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSize) {
         WriteFile(path, Binary(size, 0xA5));
         ReaderSpec spec;
         spec.EL = path;
-        ExpectError<CardDrvException>([&] { OSMReader reader(spec, nullptr); },
-                                      "EEPROM image '" + path + "' has " + std::to_string(size) +
-                                          " bytes, expected 73728",
-                                      0);
+        ExpectError<CardDrvException>(
+            [&] { OSMReader reader(spec, nullptr); },
+            "EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected 73728", 0);
     }
     OSMReader reader(ReaderSpec{}, nullptr);
     ExpectError<Exception>([&] { reader.Host().LoadEeprom(Binary(10, 0)); },
