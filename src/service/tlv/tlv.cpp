@@ -42,27 +42,19 @@ TLV_Base::~TLV_Base() {
 }
 
 TLVPtr TLV_Base::MakeConstructed(uint32_t tag) {
-    TLVPtr node = std::make_shared<ConstructedTLV>(tag);
-    Adopt(node);
-    return node;
+    return Adopted(std::make_shared<ConstructedTLV>(tag));
 }
 
 TLVPtr TLV_Base::MakeConstructed(const binary::Binary& bytes, uint32_t& offset) {
-    TLVPtr node = std::make_shared<ConstructedTLV>(bytes, offset);
-    Adopt(node);
-    return node;
+    return Adopted(std::make_shared<ConstructedTLV>(bytes, offset));
 }
 
 TLVPtr TLV_Base::MakePrimitive(uint32_t tag) {
-    TLVPtr node = std::make_shared<PrimitiveTLV>(tag);
-    Adopt(node);
-    return node;
+    return Adopted(std::make_shared<PrimitiveTLV>(tag));
 }
 
 TLVPtr TLV_Base::MakePrimitive(const binary::Binary& bytes, uint32_t& offset) {
-    TLVPtr node = std::make_shared<PrimitiveTLV>(bytes, offset);
-    Adopt(node);
-    return node;
+    return Adopted(std::make_shared<PrimitiveTLV>(bytes, offset));
 }
 
 TLVPtr TLV_Base::Create(const binary::Binary& bytes) {
@@ -90,8 +82,7 @@ TLVPtr TLV_Base::ParseNode(const uint8_t* data, uint32_t size, uint32_t& offset)
         node = std::make_shared<PrimitiveTLV>(TLVNodeKey(), 0);
     }
     node->ConstructAt(data, size, offset);
-    Adopt(node);
-    return node;
+    return Adopted(std::move(node));
 }
 
 TLVPtr TLV_Base::Create(uint32_t tag, const binary::Binary& value) {
@@ -195,8 +186,7 @@ TLVPtr PrimitiveTLV::Clone() const { return CloneChain(); }
 TLVPtr PrimitiveTLV::CloneNode() const {
     auto copy = std::make_shared<PrimitiveTLV>(TLVNodeKey(), GetTag());
     copy->m_value = m_value;
-    Adopt(copy);
-    return copy;
+    return Adopted(std::move(copy));
 }
 
 void PrimitiveTLV::SetValue(const binary::Binary& value) { m_value = value; }
@@ -236,8 +226,7 @@ TLVPtr ConstructedTLV::Clone() const { return CloneChain(); }
 TLVPtr ConstructedTLV::CloneNode() const {
     auto copy = std::make_shared<ConstructedTLV>(TLVNodeKey(), GetTag());
     copy->m_child = m_child ? m_child->Clone() : EmptyTLV;
-    Adopt(copy);
-    return copy;
+    return Adopted(std::move(copy));
 }
 
 void ConstructedTLV::SetValue(const binary::Binary& value) {

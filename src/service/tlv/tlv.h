@@ -90,7 +90,11 @@ protected:
     TLVPtr Self() const { return m_self.lock(); }
     TLVPtr CloneChain() const;
     TLV_Base* LastNode();
-    static void Adopt(const TLVPtr& node) { node->m_self = node; }
+    // Sets the node's reference to itself; every node is made through this.
+    static TLVPtr Adopted(TLVPtr node) {
+        node->m_self = node;
+        return node;
+    }
     // Links chain after the last node of the list that starts at head.
     static void LinkAtEnd(TLVPtr& head, const TLVPtr& chain);
 

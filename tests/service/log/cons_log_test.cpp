@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
@@ -133,6 +135,53 @@ TEST_F(ConsLogOnTerminal, EachRecordInItsColourThenDefault) {
 
 TEST_F(ConsLogOnTerminal, NoColorSuppressesEscapes) {
     EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain");
+}
+
+// Puts a descriptor in place of standard input for the life of the object.
+class StdinRedirect {
+public:
+    explicit StdinRedirect(int source) : m_saved(dup(STDIN_FILENO)) { dup2(source, STDIN_FILENO); }
+    ~StdinRedirect() {
+        dup2(m_saved, STDIN_FILENO);
+        close(m_saved);
+    }
+    StdinRedirect(const StdinRedirect&) = delete;
+    StdinRedirect& operator=(const StdinRedirect&) = delete;
+
+private:
+    int m_saved;
+};
+
+TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTerminal) {
+    NoColourEnv colour("1");
+    ASSERT_EQ(write(m_master, "early", 5), 5);  // typed before the record: discarded
+    std::thread typist([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_EQ(write(m_master, "k", 1), 1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    {
+        StdinRedirect input(m_slave);
+        StdoutRedirect output(m_slave);
+        ConsLog log(nullptr);
+        log.SetPause(6, 30);
+        log.WriteRec(LogRecord(5, "below the pause level\n", false));
+        log.WriteRec(LogRecord(6, "stop\n", false));
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    typist.join();
+    // The key ended the wait long before the 30 s limit, and it was consumed.
+    EXPECT_LT(waited, std::chrono::seconds(20));
+    // The early keys were echoed while the terminal was still canonical; the
+    // key of the pause was read without echo.
+    EXPECT_EQ(Drain(m_master), "earlybelow the pause level\nstop\nPress any key for continue\n");
+    char left = 0;
+    const int flags = fcntl(m_slave, F_GETFL);
+    fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
+    EXPECT_EQ(read(m_slave, &left, 1), -1);
+    termios mode{};
+    ASSERT_EQ(tcgetattr(m_slave, &mode), 0);
+    EXPECT_TRUE(mode.c_lflag & ICANON);
 }
 
 TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
