@@ -154,9 +154,22 @@ private:
 
 TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTerminal) {
     NoColourEnv colour("1");
-    ASSERT_EQ(write(m_master, "early", 5), 5);  // typed before the record: discarded
+    // Without echo, so that the output holds only what the sink wrote.
+    termios before{};
+    ASSERT_EQ(tcgetattr(m_slave, &before), 0);
+    before.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    ASSERT_EQ(tcsetattr(m_slave, TCSANOW, &before), 0);
+    // A line typed before the record, waiting to be read: the pause discards it.
+    ASSERT_EQ(write(m_master, "early\n", 6), 6);
+    pollfd typed{m_slave, POLLIN, 0};
+    ASSERT_EQ(poll(&typed, 1, 5000), 1);
+    // Types a key once the pause has switched the terminal to reading single keys.
     std::thread typist([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        termios mode{};
+        for (int i = 0; i < 1000 && tcgetattr(m_slave, &mode) == 0 && (mode.c_lflag & ICANON); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ASSERT_EQ(write(m_master, "k", 1), 1);
     });
     const auto start = std::chrono::steady_clock::now();
@@ -172,16 +185,15 @@ TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTermina
     typist.join();
     // The key ended the wait long before the 30 s limit, and it was consumed.
     EXPECT_LT(waited, std::chrono::seconds(20));
-    // The early keys were echoed while the terminal was still canonical; the
-    // key of the pause was read without echo.
-    EXPECT_EQ(Drain(m_master), "earlybelow the pause level\nstop\nPress any key for continue\n");
+    EXPECT_EQ(Drain(m_master), "below the pause level\nstop\nPress any key for continue\n");
     char left = 0;
     const int flags = fcntl(m_slave, F_GETFL);
     fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
     EXPECT_EQ(read(m_slave, &left, 1), -1);
-    termios mode{};
-    ASSERT_EQ(tcgetattr(m_slave, &mode), 0);
-    EXPECT_TRUE(mode.c_lflag & ICANON);
+    // The terminal's own mode is back.
+    termios after{};
+    ASSERT_EQ(tcgetattr(m_slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
 }
 
 TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
