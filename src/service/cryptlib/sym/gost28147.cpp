@@ -1,0 +1,443 @@
+#include "service/cryptlib/sym/gost28147.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "service/common/exception.h"
+#include "service/cryptlib/sym/gost28147_core.h"
+#include "service/cryptlib/sym/gost_sbox.h"
+
+namespace ZORVIK {
+
+using binary::Binary;
+
+namespace {
+
+constexpr size_t BlockSize = 8;
+constexpr size_t KeySize = 32;
+// RFC 4357, 2.3.2: the key changes after every 1024 bytes processed under it.
+constexpr size_t MeshingInterval = 1024;
+
+enum : uint32_t { ModeEcb = 1, ModeCbc = 2, ModeCounter = 3, ModeCfb = 4 };
+
+void LoadStandardSBox(gost28147::Core& core, const Binary& sbox) {
+    const Binary block = SBoxPack(Gost2Cryptocom(sbox));
+    gost28147::LoadSBox(core, block.data());
+}
+
+// The core context of the free functions: the S-box and key of the caller,
+// the key words wiped when it goes.
+struct TemporaryCore {
+    gost28147::Core core;
+    TemporaryCore(const uint8_t* key, const uint8_t* sbox) {
+        LoadStandardSBox(core, Binary(sbox, sbox + 64));
+        gost28147::LoadKey(core, key);
+    }
+    ~TemporaryCore() { gost28147::WipeKey(core); }
+};
+
+// RFC 5830, 6.3: the counter register steps by C1 = 0x01010101 modulo 2^32 and
+// C2 = 0x01010104 modulo 2^32 - 1.
+void StepCounter(uint32_t& n1, uint32_t& n2) {
+    n1 += 0x01010101u;
+    const uint64_t sum = uint64_t(n2) + 0x01010104u;
+    n2 = uint32_t(sum) + uint32_t(sum >> 32);
+}
+
+void XorGamma(uint8_t* data, size_t length, uint32_t n1, uint32_t n2) {
+    uint8_t gamma[BlockSize];
+    gost28147::StoreLE32(gamma, n1);
+    gost28147::StoreLE32(gamma + 4, n2);
+    for (size_t i = 0; i < length; ++i) data[i] ^= gamma[i];
+}
+
+// The gamma of the counter mode over data from the register that the next
+// piece uses (each piece of up to 8 bytes consumes one register value); on
+// return the register holds the value for a following piece.
+void CounterRun(const gost28147::Core& core, uint32_t& n1, uint32_t& n2, uint8_t* data, size_t length) {
+    for (size_t at = 0; at < length; at += BlockSize) {
+        uint32_t g1 = n1, g2 = n2;
+        gost28147::EncryptWords(core, core.key, g1, g2);
+        XorGamma(data + at, std::min(BlockSize, length - at), g1, g2);
+        StepCounter(n1, n2);
+    }
+}
+
+void CheckIv8(const char* function, const Binary& iv, const char* message) {
+    ZORVIK_CHECK(function, iv.size() == BlockSize, message);
+}
+
+}  // namespace
+
+// ---- Construction
+
+GOST28147::GOST28147(const Binary& key, const Binary& sbox, uint32_t ccsPadding, uint32_t ccsMode, uint32_t ccsSize)
+    : BlockCipher(ccsPadding, ccsMode, BlockSize), m_core(std::make_unique<gost28147::Core>()), m_ccsSize(ccsSize) {
+    const char* function = "ZORVIK::GOST28147::GOST28147";
+    ZORVIK_CHECK(function, !key.empty(), "Invalid key len");
+    ZORVIK_CHECK(function, !sbox.empty(), "Invalid sbox len");
+    ZORVIK_CHECK(function, ccsSize <= 8, "Invalid ccs size");
+    SetSBox(sbox);
+    SetKey(key);
+}
+
+GOST28147::GOST28147(const Binary& key, uint32_t sboxId, uint32_t ccsPadding, uint32_t ccsMode, uint32_t ccsSize)
+    : BlockCipher(ccsPadding, ccsMode, BlockSize), m_core(std::make_unique<gost28147::Core>()), m_ccsSize(ccsSize) {
+    const char* function = "ZORVIK::GOST28147::GOST28147";
+    ZORVIK_CHECK(function, !key.empty(), "Invalid key len");
+    ZORVIK_CHECK(function, ccsSize <= 8, "Invalid ccs size");
+    LoadStandardSBox(*m_core, GetSBoxByID(sboxId));
+    SetKey(key);
+}
+
+GOST28147::GOST28147(const GOST28147& other)
+    : BlockCipher(other),
+      m_core(std::make_unique<gost28147::Core>()),
+      m_meshingMode(other.m_meshingMode),
+      m_ccsSize(other.m_ccsSize) {
+    SetSBox(other.GetSBox());
+    LoadKey(other.GetKey());
+}
+
+GOST28147::~GOST28147() = default;
+
+std::unique_ptr<BlockCipher> GOST28147::Clone(const Binary& newKey) const {
+    ZORVIK_CHECK("ZORVIK::GOST28147::Clone", newKey.empty() || newKey.size() == KeySize, "Wrong key length.");
+    auto copy = std::make_unique<GOST28147>(*this);
+    if (!newKey.empty()) copy->LoadKey(newKey);
+    return copy;
+}
+
+// ---- Key and S-box
+
+Binary GOST28147::GetKey() const {
+    ZORVIK_CHECK("ZORVIK::GOST28147::GetKey", m_core != nullptr, "Cipher context is not initialized.");
+    Binary key(KeySize);
+    gost28147::StoreKey(*m_core, key.data());
+    return key;
+}
+
+void GOST28147::SetKey(const Binary& key) {
+    ZORVIK_CHECK("ZORVIK::GOST28147::SetKey", key.size() == KeySize, "Invalid key length");
+    gost28147::LoadKey(*m_core, key.data());
+}
+
+void GOST28147::LoadKey(const Binary& key) {
+    // Reading 32 bytes out of a shorter key would run past it.
+    ZORVIK_CHECK("ZORVIK::GOST28147::LoadKey", key.size() == KeySize, "Invalid key length");
+    gost28147::LoadKey(*m_core, key.data());
+}
+
+Binary GOST28147::GetSBox() const { return Cryptocom2Gost(SBoxUnpack(*m_core)); }
+
+void GOST28147::SetSBox(const Binary& sbox) { LoadStandardSBox(*m_core, sbox); }
+
+void GOST28147::SetMeshingMode(uint32_t meshingMode) {
+    ZORVIK_CHECK_STR("ZORVIK::GOST28147::SetMeshingMode", meshingMode <= MESHING_KEY_ONLY,
+                     "Invalid meshing mode " + std::to_string(meshingMode) + ", expected 0, 1 or 2");
+    m_meshingMode = meshingMode;
+}
+
+void GOST28147::MeshKey(Binary& iv) {
+    if (m_meshingMode == MESHING_NONE) return;
+    CheckIv8("ZORVIK::GOST28147::MeshKey", iv, "Invalid iv length");
+    if (m_meshingMode == MESHING_CRYPTOPRO) {
+        gost28147::MeshKey(*m_core, iv.data());
+    } else {
+        uint8_t copy[BlockSize];
+        std::memcpy(copy, iv.data(), BlockSize);
+        gost28147::MeshKey(*m_core, copy);
+    }
+}
+
+// ---- Blocks and modes
+
+void GOST28147::EncryptBlock(uint8_t* block) { gost28147::EncryptBlock(*m_core, block, block); }
+
+void GOST28147::DecryptBlock(uint8_t* block) { gost28147::DecryptBlock(*m_core, block, block); }
+
+void GOST28147::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
+    const char* function = "ZORVIK::GOST28147::Process";
+    ZORVIK_CHECK(function, enc <= 1, "Invalid enc");
+    ZORVIK_CHECK(function, iv.size() == BlockSize, "Invalid iv");
+    if (data.empty() || mode < ModeEcb || mode > ModeCfb) return;
+    // ECB and CBC over a partial block would leave its bytes in the clear.
+    if (mode == ModeEcb || mode == ModeCbc) ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
+
+    const gost28147::Core& core = *m_core;
+    uint8_t* p = data.data();
+    const size_t length = data.size();
+    switch (mode) {
+        case ModeEcb:
+            for (size_t at = 0; at < length; at += BlockSize) {
+                if (enc) {
+                    gost28147::EncryptBlock(core, p + at, p + at);
+                } else {
+                    gost28147::DecryptBlock(core, p + at, p + at);
+                }
+            }
+            break;
+        case ModeCbc: {
+            uint8_t chain[BlockSize];
+            std::memcpy(chain, iv.data(), BlockSize);
+            for (size_t at = 0; at < length; at += BlockSize) {
+                if (enc) {
+                    for (size_t i = 0; i < BlockSize; ++i) p[at + i] ^= chain[i];
+                    gost28147::EncryptBlock(core, p + at, p + at);
+                    std::memcpy(chain, p + at, BlockSize);
+                } else {
+                    uint8_t cipherBlock[BlockSize];
+                    std::memcpy(cipherBlock, p + at, BlockSize);
+                    gost28147::DecryptBlock(core, p + at, p + at);
+                    for (size_t i = 0; i < BlockSize; ++i) p[at + i] ^= chain[i];
+                    std::memcpy(chain, cipherBlock, BlockSize);
+                }
+            }
+            std::memcpy(iv.data(), chain, BlockSize);
+            break;
+        }
+        case ModeCounter: {
+            // RFC 5830, 6.3: the register starts as the encipherment of the IV and
+            // steps before each piece; iv then holds the value for a further piece.
+            uint32_t n1 = gost28147::LoadLE32(iv.data()), n2 = gost28147::LoadLE32(iv.data() + 4);
+            gost28147::EncryptWords(core, core.key, n1, n2);
+            StepCounter(n1, n2);
+            CounterRun(core, n1, n2, p, length);
+            gost28147::StoreLE32(iv.data(), n1);
+            gost28147::StoreLE32(iv.data() + 4, n2);
+            break;
+        }
+        case ModeCfb: {
+            // RFC 5830, 6.4: the gamma is the encipherment of the last ciphertext block.
+            uint8_t feedback[BlockSize];
+            std::memcpy(feedback, iv.data(), BlockSize);
+            for (size_t at = 0; at < length; at += BlockSize) {
+                const size_t piece = std::min(BlockSize, length - at);
+                gost28147::EncryptBlock(core, feedback, feedback);
+                for (size_t i = 0; i < piece; ++i) {
+                    const uint8_t in = p[at + i];
+                    p[at + i] = in ^ feedback[i];
+                    feedback[i] = enc ? p[at + i] : in;
+                }
+            }
+            std::memcpy(iv.data(), feedback, BlockSize);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+namespace {
+
+// Counter mode with CryptoPro key meshing as RFC 4357 and CryptoPro peers run it:
+// after every 1024 bytes the key is meshed and the last register used is
+// re-enciphered under the new key; counting then goes on from it.
+void CounterWithCryptoProMeshing(gost28147::Core& core, const Binary& iv, Binary& data) {
+    uint32_t n1 = gost28147::LoadLE32(iv.data()), n2 = gost28147::LoadLE32(iv.data() + 4);
+    gost28147::EncryptWords(core, core.key, n1, n2);  // the last register "used" before the first piece
+    for (size_t at = 0; at < data.size(); at += BlockSize) {
+        if (at != 0 && at % MeshingInterval == 0) {
+            uint8_t reg[BlockSize];
+            gost28147::StoreLE32(reg, n1);
+            gost28147::StoreLE32(reg + 4, n2);
+            gost28147::MeshKey(core, reg);
+            n1 = gost28147::LoadLE32(reg);
+            n2 = gost28147::LoadLE32(reg + 4);
+        }
+        StepCounter(n1, n2);
+        uint32_t g1 = n1, g2 = n2;
+        gost28147::EncryptWords(core, core.key, g1, g2);
+        XorGamma(data.data() + at, std::min(BlockSize, data.size() - at), g1, g2);
+    }
+}
+
+}  // namespace
+
+Binary GOST28147::Encrypt(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
+    ZORVIK_CHECK("ZORVIK::GOST28147::Encrypt", !data.empty(), "Invalid data len");
+    Binary runningIv = iv.empty() ? Binary(BlockSize, 0) : iv;
+    if (m_meshingMode == MESHING_NONE) return BlockCipher::Encrypt(data, mode, padding, runningIv);
+
+    CheckIv8("ZORVIK::GOST28147::Encrypt", runningIv, "Invalid iv");
+    const Binary savedKey = GetKey();
+    Binary padded = Pad(data, BlockSize, padding);
+    Binary result;
+    try {
+        if (mode == ModeCounter && m_meshingMode == MESHING_CRYPTOPRO) {
+            CounterWithCryptoProMeshing(*m_core, runningIv, padded);
+            result = std::move(padded);
+        } else {
+            result.reserve(padded.size());
+            size_t at = 0;
+            for (; at + MeshingInterval <= padded.size(); at += MeshingInterval) {
+                Binary piece(padded.begin() + at, padded.begin() + at + MeshingInterval);
+                Process(piece, runningIv, mode, 1);
+                result += piece;
+                MeshKey(runningIv);
+            }
+            if (at < padded.size())
+                result += BlockCipher::Encrypt(Binary(padded.begin() + at, padded.end()), mode, PADDING_NONE, runningIv);
+        }
+    } catch (...) {
+        LoadKey(savedKey);
+        throw;
+    }
+    LoadKey(savedKey);
+    return result;
+}
+
+Binary GOST28147::Decrypt(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
+    ZORVIK_CHECK("ZORVIK::GOST28147::Decrypt", !data.empty(), "Invalid data len");
+    Binary runningIv = iv.empty() ? Binary(BlockSize, 0) : iv;
+    if (m_meshingMode == MESHING_NONE) return BlockCipher::Decrypt(data, mode, padding, runningIv);
+
+    CheckIv8("ZORVIK::GOST28147::Decrypt", runningIv, "Invalid iv");
+    const Binary savedKey = GetKey();
+    Binary result;
+    try {
+        if (mode == ModeCounter && m_meshingMode == MESHING_CRYPTOPRO) {
+            result = data;
+            CounterWithCryptoProMeshing(*m_core, runningIv, result);
+        } else {
+            result.reserve(data.size());
+            size_t at = 0;
+            for (; at + MeshingInterval <= data.size(); at += MeshingInterval) {
+                Binary piece(data.begin() + at, data.begin() + at + MeshingInterval);
+                Process(piece, runningIv, mode, 0);
+                result += piece;
+                MeshKey(runningIv);
+            }
+            if (at < data.size())
+                result += BlockCipher::Decrypt(Binary(data.begin() + at, data.end()), mode, PADDING_NONE, runningIv);
+        }
+    } catch (...) {
+        LoadKey(savedKey);
+        throw;
+    }
+    LoadKey(savedKey);
+    if (padding == PADDING_ISO9797_M2) UnpadFast(result, padding);
+    return result;
+}
+
+Binary GOST28147::EncryptNext(const Binary& data, bool isLast) {
+    if (m_mode != ModeCounter) return BlockCipher::EncryptNext(data, isLast);
+    const char* function = "ZORVIK::GOST28147::EncryptNext";
+    CheckChainStarted(function);
+    ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
+    Binary out = data;
+    if (isLast && m_padding != PADDING_NONE) PadFast(out, BlockSize, m_padding);
+    uint32_t n1 = gost28147::LoadLE32(m_chainIv.data()), n2 = gost28147::LoadLE32(m_chainIv.data() + 4);
+    CounterRun(*m_core, n1, n2, out.data(), out.size());
+    gost28147::StoreLE32(m_chainIv.data(), n1);
+    gost28147::StoreLE32(m_chainIv.data() + 4, n2);
+    return out;
+}
+
+Binary GOST28147::DecryptNext(const Binary& data, bool isLast) {
+    if (m_mode != ModeCounter) return BlockCipher::DecryptNext(data, isLast);
+    const char* function = "ZORVIK::GOST28147::DecryptNext";
+    CheckChainStarted(function);
+    ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
+    Binary out = data;
+    uint32_t n1 = gost28147::LoadLE32(m_chainIv.data()), n2 = gost28147::LoadLE32(m_chainIv.data() + 4);
+    CounterRun(*m_core, n1, n2, out.data(), out.size());
+    gost28147::StoreLE32(m_chainIv.data(), n1);
+    gost28147::StoreLE32(m_chainIv.data() + 4, n2);
+    if (isLast) UnpadFast(out, m_padding);
+    return out;
+}
+
+// ---- MAC
+
+Binary GOST28147::GetImit(const Binary& data, const Binary& iv) {
+    const char* function = "ZORVIK::GOST28147::GetImit";
+    CheckIv8(function, iv, "Invalid iv length");
+    ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
+    Binary state = iv;
+    gost28147::Mac(*m_core, state.data(), data.data(), data.size());
+    return state;
+}
+
+Binary GOST28147::CalcCCS(const Binary& data, Binary& iv) {
+    const char* function = "ZORVIK::GOST28147::CalcCCS";
+    ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
+    if (m_ccsPadding == PADDING_NONE) ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Invalid data length");
+    if (!iv.empty()) CheckIv8(function, iv, "Invalid iv length");
+    const Binary padded = m_ccsPadding == PADDING_NONE ? data : Pad(data, BlockSize, m_ccsPadding);
+    if (iv.empty()) iv = Binary(BlockSize, 0);
+
+    if (m_meshingMode == MESHING_NONE) {
+        iv = GetImit(padded, iv);
+    } else {
+        const Binary savedKey = GetKey();
+        size_t at = 0;
+        for (; at + MeshingInterval <= padded.size(); at += MeshingInterval) {
+            iv = GetImit(Binary(padded.begin() + at, padded.begin() + at + MeshingInterval), iv);
+            MeshKey(iv);
+        }
+        if (at < padded.size()) iv = GetImit(Binary(padded.begin() + at, padded.end()), iv);
+        LoadKey(savedKey);
+    }
+    return Binary(iv.begin(), iv.begin() + m_ccsSize);
+}
+
+// ---- Free functions
+
+namespace {
+
+void CheckPointers(const char* function, const uint8_t* key, const uint8_t* sbox) {
+    ZORVIK_CHECK(function, key != nullptr, "Invalid key pointer");
+    ZORVIK_CHECK(function, sbox != nullptr, "Invalid sbox pointer");
+}
+
+void MacInto(const uint8_t* key, const uint8_t* sbox, const uint8_t* start, const uint8_t* data, uint32_t dataLength,
+             uint8_t* imit, uint32_t imitLength) {
+    TemporaryCore temporary(key, sbox);
+    uint8_t state[BlockSize] = {};
+    if (start != nullptr) std::memcpy(state, start, BlockSize);
+    gost28147::Mac(temporary.core, state, data, dataLength);
+    std::memcpy(imit, state, imitLength);
+}
+
+}  // namespace
+
+void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* data, uint32_t dataLength,
+                       uint8_t* imit, uint32_t imitLength) {
+    const char* function = "ZORVIK::GOST28147_CalcCCS";
+    CheckPointers(function, key, sbox);
+    ZORVIK_CHECK(function, data != nullptr, "Invalid data pointer");
+    ZORVIK_CHECK(function, imit != nullptr, "Invalid imit pointer");
+    // The MAC has 8 bytes; more cannot be copied out of it.
+    ZORVIK_CHECK(function, imitLength <= BlockSize, "Invalid imit length");
+    MacInto(key, sbox, nullptr, data, dataLength, imit, imitLength);
+}
+
+void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* iv, const uint8_t* data,
+                       uint32_t dataLength, uint8_t* imit, uint32_t imitLength) {
+    const char* function = "ZORVIK::GOST28147_CalcCCS";
+    CheckPointers(function, key, sbox);
+    ZORVIK_CHECK(function, iv != nullptr, "Invalid iv pointer");
+    ZORVIK_CHECK(function, data != nullptr, "Invalid data pointer");
+    ZORVIK_CHECK(function, imit != nullptr, "Invalid imit pointer");
+    ZORVIK_CHECK(function, imitLength <= BlockSize, "Invalid imit length");
+    MacInto(key, sbox, iv, data, dataLength, imit, imitLength);
+}
+
+void GOST28147_EncryptBlock(const uint8_t* key, const uint8_t* sbox, uint8_t* block) {
+    const char* function = "ZORVIK::GOST28147_EncryptBlock";
+    CheckPointers(function, key, sbox);
+    ZORVIK_CHECK(function, block != nullptr, "Invalid data pointer");
+    TemporaryCore temporary(key, sbox);
+    gost28147::EncryptBlock(temporary.core, block, block);
+}
+
+void GOST28147_DecryptBlock(const uint8_t* key, const uint8_t* sbox, uint8_t* block) {
+    const char* function = "ZORVIK::GOST28147_DecryptBlock";
+    CheckPointers(function, key, sbox);
+    ZORVIK_CHECK(function, block != nullptr, "Invalid data pointer");
+    TemporaryCore temporary(key, sbox);
+    gost28147::DecryptBlock(temporary.core, block, block);
+}
+
+}  // namespace ZORVIK
