@@ -9,3 +9,7 @@
 // The groups in their fixed order. This build carries no card-OS command set, so
 // the groups hold no rows yet.
 extern const std::array<ZORVIK::ErrorCatalogueGroup, 9> error_catalogue;
+
+namespace ZORVIK {
+using ::error_catalogue;
+}  // namespace ZORVIK

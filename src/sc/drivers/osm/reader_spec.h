@@ -11,3 +11,7 @@ struct ReaderSpec {
     uint8_t tex = 0;          // card-OS trace on
     uint8_t cless = 0;        // contactless mode
 };
+
+namespace ZORVIK {
+using ::ReaderSpec;
+}  // namespace ZORVIK
