@@ -15,16 +15,15 @@
 
 namespace ZORVIK::test {
 
-// The library context with the default provider and gostprov loaded once.
+// The library context that holds gostprov: the process-wide default one, because
+// the provider's OMAC fetches its ciphers from there. Loading a provider explicitly
+// stops the automatic load of "default", so both are loaded once here.
 inline OSSL_LIB_CTX* GostProviderContext() {
-    static OSSL_LIB_CTX* context = [] {
-        OSSL_LIB_CTX* ctx = OSSL_LIB_CTX_new();
-        if (ctx == nullptr || OSSL_PROVIDER_load(ctx, "default") == nullptr ||
-            OSSL_PROVIDER_load(ctx, "gostprov") == nullptr)
-            throw std::runtime_error("cannot load the OpenSSL provider 'gostprov' (package libengine-gost-openssl)");
-        return ctx;
-    }();
-    return context;
+    static OSSL_PROVIDER* const defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+    static OSSL_PROVIDER* const gostProvider = OSSL_PROVIDER_load(nullptr, "gostprov");
+    if (defaultProvider == nullptr || gostProvider == nullptr)
+        throw std::runtime_error("cannot load the OpenSSL provider 'gostprov' (package libengine-gost-openssl)");
+    return nullptr;
 }
 
 // Digest of data by the provider's algorithm name ("md_gost94", "md_gost12_256", ...).
@@ -70,11 +69,11 @@ inline binary::Binary ProviderMac(const char* name, const binary::Binary& key, c
     EVP_MAC* mac = EVP_MAC_fetch(GostProviderContext(), name, nullptr);
     if (mac == nullptr) throw std::runtime_error(std::string("gostprov has no MAC ") + name);
     EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
-    binary::Binary out(16);
     size_t length = 0;
-    const bool ok = EVP_MAC_init(ctx, key.data(), key.size(), nullptr) == 1 &&
-                    EVP_MAC_update(ctx, data.data(), data.size()) == 1 &&
-                    EVP_MAC_final(ctx, out.data(), &length, out.size()) == 1;
+    bool ok = EVP_MAC_init(ctx, key.data(), key.size(), nullptr) == 1 &&
+              EVP_MAC_update(ctx, data.data(), data.size()) == 1;
+    binary::Binary out(ok ? EVP_MAC_CTX_get_mac_size(ctx) : 0);
+    ok = ok && EVP_MAC_final(ctx, out.data(), &length, out.size()) == 1;
     EVP_MAC_CTX_free(ctx);
     EVP_MAC_free(mac);
     if (!ok) throw std::runtime_error(std::string("MAC failed: ") + name);

@@ -3,11 +3,13 @@
 // set Z (id 10), gost89-cnt the counter mode with meshing under CryptoPro A (id 2),
 // gost89-cbc CBC without meshing under set Z, gost-mac the MAC with key-only
 // meshing under CryptoPro A; a single-block MAC there gets a zero block appended.
+// magma-ctr and magma-cbc take keys, IVs and data in the standard's big-endian order.
 #include <gtest/gtest.h>
 
 #include "service/cryptlib/hash/gost_provider_oracle.h"
 #include "service/cryptlib/hash/hash_test_util.h"
 #include "service/cryptlib/sym/gost28147.h"
+#include "service/cryptlib/sym/gost3412m.h"
 
 namespace ZORVIK {
 namespace {
@@ -65,6 +67,30 @@ TEST(GostCipherOracle, GostMacWithKeyOnlyMeshing) {
     EXPECT_EQ(cipher.CalcCCS(block + Binary(8), iv), test::ProviderMac("gost-mac", key, block));
     iv.clear();
     EXPECT_NE(cipher.CalcCCS(block, iv), test::ProviderMac("gost-mac", key, block));
+}
+
+TEST(GostCipherOracle, MagmaCtrAndCbc) {
+    const Binary key = test::PseudoRandomMessage(32, 59), ctrIv = test::PseudoRandomMessage(4, 60),
+                 cbcIv = test::PseudoRandomMessage(8, 61);
+    GOST3412M cipher(key, 8, 0, 0);
+    for (size_t length : Lengths) {
+        const Binary data = test::PseudoRandomMessage(length, uint32_t(length) + 4);
+        ASSERT_EQ(cipher.Encrypt(data, 5, 0, ctrIv), test::ProviderCipher("magma-ctr", key, ctrIv, data, true)) << length;
+        if (length % 8 != 0) continue;
+        const Binary expected = test::ProviderCipher("magma-cbc", key, cbcIv, data, true);
+        ASSERT_EQ(cipher.Encrypt(data, 2, 0, cbcIv), expected) << length;
+        ASSERT_EQ(cipher.Decrypt(expected, 2, 0, cbcIv), data) << length;
+    }
+}
+
+TEST(GostCipherOracle, MagmaMac) {
+    const Binary key = test::PseudoRandomMessage(32, 62);
+    GOST3412M cipher(key, 8, 0, 0);
+    for (size_t length : Lengths) {
+        const Binary data = test::PseudoRandomMessage(length, uint32_t(length) + 5);
+        Binary unused;
+        ASSERT_EQ(cipher.CalcCCS(data, unused), test::ProviderMac("magma-mac", key, data)) << length;
+    }
 }
 
 }  // namespace
