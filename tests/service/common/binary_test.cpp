@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/common/binary.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +13,7 @@
 namespace ZORVIK::binary {
 namespace {
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
+using test::MessageOf;
 
 constexpr char kBadChar[] = "Недопустимый символ в hex-строке";
 constexpr char kOdd[] = "Нечётное количество значащих символов в hex-строке";

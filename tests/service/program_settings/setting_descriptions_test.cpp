@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/program_settings/setting_descriptions.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +13,7 @@ namespace {
 
 using Pairs = SettingsDatabase::Pairs;
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::MessageOf;
 
 // A few rows of the framework's and card service's declarations, as they are declared there.
 const std::string kPowerOnText = "автоматическая подача питания при старте программы";

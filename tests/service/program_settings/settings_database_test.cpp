@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/program_settings/settings_database.h"
 
 #include <gtest/gtest.h>
@@ -11,14 +12,7 @@ namespace {
 
 using Pairs = SettingsDatabase::Pairs;
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::MessageOf;
 
 TEST(SettingsDatabase, KeysAreLowerCasedOnWriteAndLookup) {
     SettingsDatabase db;

@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/program_settings/settings_sources.h"
 
 #include <gtest/gtest.h>
@@ -16,14 +17,7 @@ namespace {
 
 using Pairs = SettingsDatabase::Pairs;
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+using test::MessageOf;
 
 // A fresh directory per test for files written by the test itself.
 class SettingsFileTest : public ::testing::Test {

@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +13,7 @@ namespace {
 using binary::Binary;
 using test::DerimServer;
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
+using test::MessageOf;
 
 TEST(DerimPackage, SerializesTypeLengthAndData) {
     DerimPackage package{3, Binary("00A4040000")};
