@@ -1,0 +1,123 @@
+// The declared settings of the framework and the card service: defaults,
+// aliases, types and the refusals the validation gives.
+#include "sc/qxw/settings_declarations.h"
+
+#include <gtest/gtest.h>
+
+#include "service/common/exception.h"
+#include "service/program_settings/settings_sources.h"
+
+namespace ZORVIK {
+namespace {
+
+std::string ValidationError(const DescriptionGroup& group, SettingsDatabase& settings, const std::string& prefix = "") {
+    try {
+        SettingsValidator(settings).ValidateGroup(group, prefix);
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "<valid>";
+}
+
+std::string ValidationError(const DescriptionGroup& group, const std::string& key, const std::string& value) {
+    SettingsDatabase settings;
+    settings.AddSetting(key, value, Set);
+    return ValidationError(group, settings);
+}
+
+TEST(CardWorkSettings, EmptyDatabaseGetsTheDefaultsAndKeepsOptionalKeysAbsent) {
+    SettingsDatabase settings;
+    SettingsValidator(settings).ValidateGroup(qxw::CardWorkSettings(), "");
+    EXPECT_EQ(settings.GetString("power_on"), "1");
+    EXPECT_EQ(settings.GetString("power_off"), "1");
+    EXPECT_EQ(settings.GetString("transport_protocols"), "T1, T0");
+    EXPECT_EQ(settings.GetString("apdu_convert_format"), "none");
+    EXPECT_EQ(settings.GetString("apdu_verbose_level"), "2");
+    EXPECT_EQ(settings.GetString("get_last_error"), "1");
+    EXPECT_EQ(settings.GetString("disable_user_input"), "0");
+    EXPECT_FALSE(settings.Has("cless"));
+    EXPECT_FALSE(settings.Has("cold_reset_always"));
+    EXPECT_FALSE(settings.Has("apdu_file_name"));
+}
+
+TEST(CardWorkSettings, FurtherReaderGroupMovesAliasesUnderItsPrefix) {
+    SettingsDatabase settings;
+    settings.AddSetting("reader2.p", "0", Set);
+    settings.AddSetting("reader2.af", "gp", Set);
+    SettingsValidator(settings).ValidateGroup(qxw::CardWorkSettings(), "reader2.");
+    EXPECT_EQ(settings.GetString("reader2.power_on"), "0");
+    EXPECT_EQ(settings.GetString("reader2.apdu_convert_format"), "gp");
+    EXPECT_FALSE(settings.Has("reader2.p"));
+    EXPECT_FALSE(settings.Has("power_on"));
+}
+
+TEST(CardWorkSettings, ApduFormatIsComparedExactly) {
+    EXPECT_EQ(ValidationError(qxw::CardWorkSettings(), "apdu_convert_format", "gp"), "<valid>");
+    EXPECT_EQ(ValidationError(qxw::CardWorkSettings(), "apdu_convert_format", "GP"),
+              "Значение настройки \"apdu_convert_format = GP\" не удовлетворяет заданным для нее условиям: "
+              "skarna|gp|jcshell|goznak|ruzo|none");
+    EXPECT_NE(ValidationError(qxw::CardWorkSettings(), "apdu_verbose_level", "3"), "<valid>");
+    EXPECT_NE(ValidationError(qxw::CardWorkSettings(), "power_on", "y"), "<valid>");
+}
+
+TEST(FrameworkLogSettings, LevelFromTheCommandLineIsStoredUnderItsName) {
+    SettingsDatabase settings;
+    const char* argv[] = {"qxw", "-l=5"};
+    AddCommandLineSettings(2, argv, settings, false);
+    SettingsValidator(settings).ValidateGroup(qxw::FrameworkLogSettings(), "");
+    EXPECT_EQ(settings.GetString("log_level"), "5");
+    EXPECT_FALSE(settings.Has("l"));
+    EXPECT_EQ(settings.GetString("console_log_on"), "1");
+    EXPECT_EQ(settings.GetString("file_log_on"), "1");
+    EXPECT_FALSE(settings.Has("log_dir"));
+}
+
+TEST(FrameworkLogSettings, LevelOutsideOneToEightIsRefused) {
+    for (const char* level : {"9", "0", "-1"}) {
+        const std::string error = ValidationError(qxw::FrameworkLogSettings(), "log_level", level);
+        EXPECT_EQ(error, std::string("Значение настройки \"log_level = ") + level +
+                             "\" не удовлетворяет заданным для нее условиям: 1..8");
+    }
+    EXPECT_EQ(ValidationError(qxw::FrameworkLogSettings(), "_LOGGING_LEVEL", "8"), "<valid>");
+}
+
+TEST(FrameworkSettings, RandomSeedIsExactlyFourBytesOfHex) {
+    EXPECT_EQ(ValidationError(qxw::FrameworkSettings(), "random_seed_value", "7FFFFFFF"), "<valid>");
+    EXPECT_EQ(ValidationError(qxw::FrameworkSettings(), "random_seed_value", "7F FF FF FF"), "<valid>");
+    EXPECT_EQ(ValidationError(qxw::FrameworkSettings(), "random_seed_value", "7FFFFF"),
+              "Значение настройки \"random_seed_value = 7FFFFF\" не удовлетворяет заданным для нее условиям: "
+              "bin (4 bytes)");
+    EXPECT_NE(ValidationError(qxw::FrameworkSettings(), "random_seed_value", "7FFFFFFF00"), "<valid>");
+    EXPECT_NE(ValidationError(qxw::FrameworkSettings(), "random_seed_value", "XYZ"), "<valid>");
+}
+
+TEST(FrameworkSettings, ReaderAcceptsAnyTextAndIsOptional) {
+    SettingsDatabase settings;
+    settings.AddSetting("A", "some reader 0", Set);
+    SettingsValidator(settings).ValidateGroup(qxw::FrameworkSettings(), "");
+    EXPECT_EQ(settings.GetString("reader"), "some reader 0");
+    EXPECT_FALSE(settings.Has("reader2"));
+    EXPECT_FALSE(settings.Has("random_seed_value"));
+}
+
+TEST(TransportSettings, DefaultsAndEnvelopeModes) {
+    SettingsDatabase settings;
+    SettingsValidator(settings).ValidateGroup(qxw::TransportSettings(), "");
+    EXPECT_EQ(settings.GetString("auto_t0"), "1");
+    EXPECT_EQ(settings.GetString("get_resp_cla_00"), "0");
+    EXPECT_EQ(settings.GetString("envelope_mode"), "smart");
+    EXPECT_EQ(ValidationError(qxw::TransportSettings(), "envelope_mode", "null"), "<valid>");
+    EXPECT_NE(ValidationError(qxw::TransportSettings(), "envelope_mode", "Smart"), "<valid>");
+}
+
+TEST(OsSettings, VersionIsOptionalAndTakesAnyText) {
+    SettingsDatabase settings;
+    SettingsValidator(settings).ValidateGroup(qxw::OsSettings(), "");
+    EXPECT_FALSE(settings.Has("os_version"));
+    settings.AddSetting("os", "#autodetect", Set);
+    SettingsValidator(settings).ValidateGroup(qxw::OsSettings(), "");
+    EXPECT_EQ(settings.GetString("os_version"), "#autodetect");
+}
+
+}  // namespace
+}  // namespace ZORVIK
