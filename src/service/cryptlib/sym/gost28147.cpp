@@ -45,21 +45,78 @@ void StepCounter(uint32_t& n1, uint32_t& n2) {
 }
 
 void XorGamma(uint8_t* data, size_t length, uint32_t n1, uint32_t n2) {
+    if (length == BlockSize) {
+        gost28147::StoreLE32(data, gost28147::LoadLE32(data) ^ n1);
+        gost28147::StoreLE32(data + 4, gost28147::LoadLE32(data + 4) ^ n2);
+        return;
+    }
     uint8_t gamma[BlockSize];
     gost28147::StoreLE32(gamma, n1);
     gost28147::StoreLE32(gamma + 4, n2);
     for (size_t i = 0; i < length; ++i) data[i] ^= gamma[i];
 }
 
+// Blocks enciphered side by side where they do not depend on each other.
+constexpr int Lanes = 4;
+
 // The gamma of the counter mode over data from the register that the next
 // piece uses (each piece of up to 8 bytes consumes one register value); on
-// return the register holds the value for a following piece.
-void CounterRun(const gost28147::Core& core, uint32_t& n1, uint32_t& n2, uint8_t* data, size_t length) {
-    for (size_t at = 0; at < length; at += BlockSize) {
+// return the register holds the value for a following piece, and last (when
+// given) the last register used.
+void CounterRun(const gost28147::Core& core, uint32_t& n1, uint32_t& n2, uint8_t* data, size_t length,
+                uint32_t* last = nullptr) {
+    size_t at = 0;
+    for (; length - at >= Lanes * BlockSize; at += Lanes * BlockSize) {
+        uint32_t r1[Lanes], r2[Lanes];
+        for (int i = 0; i < Lanes; ++i) {
+            r1[i] = n1;
+            r2[i] = n2;
+            StepCounter(n1, n2);
+        }
+        if (last != nullptr) {
+            last[0] = r1[Lanes - 1];
+            last[1] = r2[Lanes - 1];
+        }
+        gost28147::EncryptWordsN<Lanes>(core, core.key, r1, r2);
+        for (int i = 0; i < Lanes; ++i) XorGamma(data + at + BlockSize * i, BlockSize, r1[i], r2[i]);
+    }
+    for (; at < length; at += BlockSize) {
         uint32_t g1 = n1, g2 = n2;
+        if (last != nullptr) {
+            last[0] = n1;
+            last[1] = n2;
+        }
         gost28147::EncryptWords(core, core.key, g1, g2);
         XorGamma(data + at, std::min(BlockSize, length - at), g1, g2);
         StepCounter(n1, n2);
+    }
+}
+
+// ECB over whole blocks, several at a time.
+void EcbRun(const gost28147::Core& core, uint8_t* p, size_t length, bool encrypt) {
+    size_t at = 0;
+    for (; length - at >= Lanes * BlockSize; at += Lanes * BlockSize) {
+        uint32_t n1[Lanes], n2[Lanes];
+        for (int i = 0; i < Lanes; ++i) {
+            n1[i] = gost28147::LoadLE32(p + at + BlockSize * i);
+            n2[i] = gost28147::LoadLE32(p + at + BlockSize * i + 4);
+        }
+        if (encrypt) {
+            gost28147::EncryptWordsN<Lanes>(core, core.key, n1, n2);
+        } else {
+            gost28147::DecryptWordsN<Lanes>(core, core.key, n1, n2);
+        }
+        for (int i = 0; i < Lanes; ++i) {
+            gost28147::StoreLE32(p + at + BlockSize * i, n1[i]);
+            gost28147::StoreLE32(p + at + BlockSize * i + 4, n2[i]);
+        }
+    }
+    for (; at < length; at += BlockSize) {
+        if (encrypt) {
+            gost28147::EncryptBlock(core, p + at, p + at);
+        } else {
+            gost28147::DecryptBlock(core, p + at, p + at);
+        }
     }
 }
 
@@ -169,13 +226,7 @@ void GOST28147::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
     const size_t length = data.size();
     switch (mode) {
         case ModeEcb:
-            for (size_t at = 0; at < length; at += BlockSize) {
-                if (enc) {
-                    gost28147::EncryptBlock(core, p + at, p + at);
-                } else {
-                    gost28147::DecryptBlock(core, p + at, p + at);
-                }
-            }
+            EcbRun(core, p, length, enc == 1);
             break;
         case ModeCbc: {
             uint8_t chain[BlockSize];
@@ -234,21 +285,21 @@ namespace {
 // after every 1024 bytes the key is meshed and the last register used is
 // re-enciphered under the new key; counting then goes on from it.
 void CounterWithCryptoProMeshing(gost28147::Core& core, const Binary& iv, Binary& data) {
-    uint32_t n1 = gost28147::LoadLE32(iv.data()), n2 = gost28147::LoadLE32(iv.data() + 4);
-    gost28147::EncryptWords(core, core.key, n1, n2);  // the last register "used" before the first piece
-    for (size_t at = 0; at < data.size(); at += BlockSize) {
-        if (at != 0 && at % MeshingInterval == 0) {
+    // The last register used: before the first piece, the encipherment of the IV.
+    uint32_t last[2] = {gost28147::LoadLE32(iv.data()), gost28147::LoadLE32(iv.data() + 4)};
+    gost28147::EncryptWords(core, core.key, last[0], last[1]);
+    for (size_t at = 0; at < data.size(); at += MeshingInterval) {
+        if (at != 0) {
             uint8_t reg[BlockSize];
-            gost28147::StoreLE32(reg, n1);
-            gost28147::StoreLE32(reg + 4, n2);
+            gost28147::StoreLE32(reg, last[0]);
+            gost28147::StoreLE32(reg + 4, last[1]);
             gost28147::MeshKey(core, reg);
-            n1 = gost28147::LoadLE32(reg);
-            n2 = gost28147::LoadLE32(reg + 4);
+            last[0] = gost28147::LoadLE32(reg);
+            last[1] = gost28147::LoadLE32(reg + 4);
         }
+        uint32_t n1 = last[0], n2 = last[1];
         StepCounter(n1, n2);
-        uint32_t g1 = n1, g2 = n2;
-        gost28147::EncryptWords(core, core.key, g1, g2);
-        XorGamma(data.data() + at, std::min(BlockSize, data.size() - at), g1, g2);
+        CounterRun(core, n1, n2, data.data() + at, std::min(MeshingInterval, data.size() - at), last);
     }
 }
 

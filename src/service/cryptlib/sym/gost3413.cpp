@@ -105,6 +105,33 @@ void FastBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, bool encrypt
     StoreBE32(out + 4, n1);
 }
 
+// Four independent blocks (32 bytes) at once, untraced.
+void FastBlocks4(const uint8_t* in, uint8_t* out, const uint8_t* key, bool encrypt) {
+    const gost28147::Core& core = MagmaTables();
+    uint32_t k[8];
+    for (int i = 0; i < 8; ++i) k[i] = LoadBE32(key + 4 * i);
+    uint32_t n1[4], n2[4];
+    for (int i = 0; i < 4; ++i) {
+        n1[i] = LoadBE32(in + 8 * i + 4);
+        n2[i] = LoadBE32(in + 8 * i);
+    }
+    if (encrypt) {
+        gost28147::EncryptWordsN<4>(core, k, n1, n2);
+    } else {
+        gost28147::DecryptWordsN<4>(core, k, n1, n2);
+    }
+    for (int i = 0; i < 4; ++i) {
+        StoreBE32(out + 8 * i, n2[i]);
+        StoreBE32(out + 8 * i + 4, n1[i]);
+    }
+}
+
+// Whether blocks may go through FastBlocks4: the context's own cipher, no tracing.
+bool Untraced(const G3413_Common* ctx) {
+    return ctx->encrypt == Encrypt_89 && ctx->decrypt == Decrypt_89 && ctx->print == nullptr &&
+           ctx->printRound == nullptr;
+}
+
 uint8_t* Allocate(size_t size) {
     uint8_t* p = new (std::nothrow) uint8_t[size];
     if (p != nullptr) std::memset(p, 0, size);
@@ -312,14 +339,20 @@ int G3413_InitEcb(const uint8_t* key, G3413_EcbContext* ctx, G3413_PrintFn print
 
 int G3413_EncryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || length % BlockLength != 0) return -1;
-    for (size_t at = 0; at < length; at += BlockLength)
+    size_t at = 0;
+    if (Untraced(ctx))
+        for (; length - at >= 4 * BlockLength; at += 4 * BlockLength) FastBlocks4(in + at, out + at, ctx->key, true);
+    for (; at < length; at += BlockLength)
         if (EncryptBlockWith(ctx, in + at, out + at) != 0) return -1;
     return 0;
 }
 
 int G3413_DecryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || length % BlockLength != 0) return -1;
-    for (size_t at = 0; at < length; at += BlockLength)
+    size_t at = 0;
+    if (Untraced(ctx))
+        for (; length - at >= 4 * BlockLength; at += 4 * BlockLength) FastBlocks4(in + at, out + at, ctx->key, false);
+    for (; at < length; at += BlockLength)
         if (DecryptBlockWith(ctx, in + at, out + at) != 0) return -1;
     return 0;
 }
@@ -484,14 +517,35 @@ int G3413_InitCtr(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrCont
     return G3413_InitCtrNoTest(key, iv, s, ctx, print, printRound);
 }
 
+namespace {
+
+void IncrementCounter(uint8_t* counter) {
+    for (int i = int(BlockLength) - 1; i >= 0 && ++counter[i] == 0; --i) {
+    }
+}
+
+}  // namespace
+
 int G3413_CryptCtr(G3413_CtrContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || ctx->s == 0) return -1;
-    for (size_t at = 0; at < length;) {
+    size_t at = 0;
+    if (ctx->s == BlockLength && Untraced(ctx)) {
+        // Whole-block segments: four counters enciphered side by side.
+        uint8_t counters[4 * BlockLength], gamma[4 * BlockLength];
+        for (; length - at >= sizeof gamma; at += sizeof gamma) {
+            for (int i = 0; i < 4; ++i) {
+                std::memcpy(counters + BlockLength * i, ctx->counter, BlockLength);
+                IncrementCounter(ctx->counter);
+            }
+            FastBlocks4(counters, gamma, ctx->key, true);
+            for (size_t i = 0; i < sizeof gamma; ++i) out[at + i] = in[at + i] ^ gamma[i];
+        }
+    }
+    while (at < length) {
         const size_t segment = length - at < ctx->s ? length - at : ctx->s;
         if (EncryptBlockWith(ctx, ctx->counter, ctx->gamma) != 0) return -1;
         for (size_t i = 0; i < segment; ++i) out[at + i] = in[at + i] ^ ctx->gamma[i];
-        for (int i = int(BlockLength) - 1; i >= 0 && ++ctx->counter[i] == 0; --i) {
-        }
+        IncrementCounter(ctx->counter);
         at += segment;
         if (segment < ctx->s) ctx->s = 0;
     }
