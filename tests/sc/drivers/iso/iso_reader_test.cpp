@@ -1,0 +1,322 @@
+#include "sc/drivers/iso/iso_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "service/log/recording_log.h"
+#include "support/serial_reader_emulator.h"
+
+namespace ZORVIK {
+namespace {
+
+using binary::Binary;
+using test::RecordingLog;
+using test::SerialReaderEmulator;
+using Options = SerialReaderEmulator::Options;
+
+// Also the S(WTX) offer at construction, which the unpowered card leaves
+// unanswered twice: every reader built here starts with two card-byte packets.
+constexpr uint32_t WaitMs = 250;
+// T=1 only (TD1 = 81, TD2 = 31), IFSC FE in TA3, BWI/CWI 45 in TB3, TCK 8B.
+const Binary T1Atr("3B 80 81 31 FE 45 8B");
+
+// GET CHALLENGE gives Ne bytes 00, 01, ...; SELECT 9000; anything else 6D00.
+RApdu Application(const CApdu& command) {
+    RApdu response;
+    response.sw1 = 0x90;
+    if (command.ins == 0x84) {
+        for (uint32_t i = 0; i < command.ne; ++i) response.data.push_back(static_cast<uint8_t>(i));
+    } else if (command.ins != 0xA4) {
+        response.sw1 = 0x6D;
+    }
+    return response;
+}
+
+template <class Action>
+int32_t CodeOf(Action action, std::string& message) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        message = e.what();
+        return e.ErrorCode();
+    }
+    message = "<no exception>";
+    return -1;
+}
+
+ReaderParams Params(std::vector<uint32_t> protocols = {1, 0}, bool transportLog = false) {
+    ReaderParams params;
+    params.protocols = std::move(protocols);
+    params.transport_log = transportLog;
+    return params;
+}
+
+// The packets from the first power-on on.
+std::vector<SerialReaderEmulator::Packet> FromPowerOn(const SerialReaderEmulator& device) {
+    auto packets = device.Received();
+    while (!packets.empty() && packets.front().type != 3) packets.erase(packets.begin());
+    return packets;
+}
+
+bool Logged(const RecordingLog& log, int32_t level, const std::string& text) {
+    for (const LogRecord& record : log.records) {
+        if (record.level == level && record.text == text) return true;
+    }
+    return false;
+}
+
+TEST(SerialPort, BaudIndexSelectsTheRate) {
+    SerialReaderEmulator device(Application, Options{});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
+    EXPECT_EQ(port.Speed(), 115200u);
+    ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
+    EXPECT_EQ(port.Speed(), 1200u);
+    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(port.Open(device.PortPath(), 8, 2));
+}
+
+TEST(SerialPort, NameWithoutSlashIsADeviceUnderDev) {
+    EXPECT_EQ(SerialPort::DevicePath("CNCB0"), "/dev/CNCB0");
+    EXPECT_EQ(SerialPort::DevicePath("/dev/pts/3"), "/dev/pts/3");
+}
+
+TEST(SerialPort, LookAheadByteIsReadAgain) {
+    SerialReaderEmulator device(Application, Options{});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
+    device.SendNow(Binary("A5 5A"));
+    uint8_t byte = 0;
+    ASSERT_TRUE(port.ReadByteTimed(byte, false, 1000));
+    EXPECT_EQ(byte, 0xA5);
+    ASSERT_TRUE(port.ReadByte(byte));
+    EXPECT_EQ(byte, 0xA5);
+    ASSERT_TRUE(port.ReadByte(byte));
+    EXPECT_EQ(byte, 0x5A);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.ReadWithTimeout(byte, 50));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+}
+
+TEST(ISOReader, PortThatCannotBeOpenedIsErrorFour) {
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { ISOReader reader("/nonexistent/ttyZ", Params(), WaitMs, nullptr); }, message),
+              CardDrvError::PortOpen);
+    EXPECT_EQ(message, "Не удается открыть порт /nonexistent/ttyZ");
+}
+
+TEST(ISOReader, T0PowerOnAndCommands) {
+    SerialReaderEmulator device(Application, Options{.atr = Binary("3B 02 14 50")});
+    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    EXPECT_EQ(atr.GetRaw(), Binary("3B021450"));
+    EXPECT_EQ(reader.GetATR(), Binary("3B021450"));
+    CardExchParam param;
+    param.protocol = 99;
+    EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
+
+    RApdu response;
+    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
+    EXPECT_EQ(response.data, Binary("0001020304050607"));
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    reader.Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A000000151000000")), response);
+    EXPECT_TRUE(response.data.empty());
+    EXPECT_EQ(response.GetSW(), 0x9000);
+
+    // The wire: power-on control packet, then the header and the data each in one card-byte packet.
+    const auto packets = FromPowerOn(device);
+    ASSERT_EQ(packets.size(), 4u);
+    EXPECT_EQ(packets[0].type, 3);
+    EXPECT_EQ(packets[0].payload, Binary("00"));
+    EXPECT_EQ(packets[1].type, 1);
+    EXPECT_EQ(packets[1].payload, Binary("00 84 00 00 08"));
+    EXPECT_EQ(packets[2].payload, Binary("00 A4 04 00 08"));
+    EXPECT_EQ(packets[3].payload, Binary("A000000151000000"));
+    EXPECT_TRUE(device.PpsRequests().empty());  // T=0 at Fd/Dd needs no PPS
+}
+
+TEST(ISOReader, PowerOnTwiceResetAndPowerOff) {
+    SerialReaderEmulator device(Application, Options{});
+    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+    ATR atr;
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { reader.Reset(atr); }, message), CardDrvError::NoCardByteLink);
+    EXPECT_EQ(message, "No Card in Reader or Card is Powered Off");
+    RApdu response;
+    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), 34);
+
+    reader.PowerOn(atr);
+    reader.PowerOn(atr);  // powered: nothing is sent
+    reader.Reset(atr);
+    EXPECT_EQ(atr.GetRaw(), Binary("3B00"));
+    reader.PowerOff();    // only forgets the power state
+    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), 34);
+
+    const auto packets = FromPowerOn(device);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].payload, Binary("00"));
+    EXPECT_EQ(packets[1].type, 3);
+    EXPECT_EQ(packets[1].payload, Binary("01"));
+}
+
+TEST(ISOReader, PpsForTransmissionParameters) {
+    SerialReaderEmulator device(Application, Options{.atr = Binary("3B 10 96")});
+    RecordingLog log;
+    ISOReader reader(device.PortPath(), Params({1, 0}, true), WaitMs, &log);
+    ATR atr;
+    reader.PowerOn(atr);
+    // ISO/IEC 7816-3, 9.2: PPSS FF, PPS0 10 (PPS1 follows, T=0), PPS1 = TA1, PCK.
+    ASSERT_EQ(device.PpsRequests().size(), 1u);
+    EXPECT_EQ(device.PpsRequests()[0], Binary("FF 10 96 79"));
+    EXPECT_TRUE(Logged(log, 3, ">>> [PPS len:4] :  PPSS:FF PPS0:10 PPS1:96 PCK:79\n ~~~~~~\n"));
+    EXPECT_TRUE(Logged(log, 3, "<<< [PPS, len:4] :  PPSS:FF PPS0:10 PPS1:96 PCK:79\n ~~~~~~\n"));
+    RApdu response;
+    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 4), response);
+    EXPECT_EQ(response.Encode(), Binary("00010203 9000"));
+}
+
+TEST(ISOReader, PpsWithoutAnswerOrWithAnotherAnswerFails) {
+    struct Case {
+        SerialReaderEmulator::PpsAnswer answer;
+        const char* message;
+    };
+    const Case cases[] = {
+        {SerialReaderEmulator::PpsAnswer::Silent, "Невозможно провести PPS : нет ответа от карты"},
+        {SerialReaderEmulator::PpsAnswer::Mismatch, "Невозможно провести PPS : запрос не совпадает с ответом"},
+    };
+    for (const Case& c : cases) {
+        SerialReaderEmulator device(Application, Options{.atr = Binary("3B 10 96"), .pps = c.answer});
+        ISOReader reader(device.PortPath(), Params(), 200, nullptr);
+        ATR atr;
+        std::string message;
+        EXPECT_EQ(CodeOf([&] { reader.PowerOn(atr); }, message), CardDrvError::General);
+        EXPECT_EQ(message, c.message);
+        RApdu response;
+        EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), 34);
+    }
+}
+
+TEST(ISOReader, ProtocolIsTheFirstOfTheListThatTheCardOffers) {
+    {
+        SerialReaderEmulator device(Application, Options{.atr = Binary("3B 00")});
+        ISOReader reader(device.PortPath(), Params({1, 0}), WaitMs, nullptr);
+        ATR atr;
+        reader.PowerOn(atr);
+        CardExchParam param;
+        EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
+    }
+    {
+        SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr});
+        ISOReader reader(device.PortPath(), Params({0}), WaitMs, nullptr);
+        ATR atr;
+        try {
+            reader.PowerOn(atr);
+            FAIL() << "no protocol in common was accepted";
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), "Поддерживаемые протоколы карты не пересекаются с поддерживаемыми протоколами ридера");
+            EXPECT_STREQ(e.Name(), Exception("", SourcePlace()).Name());  // a plain check error
+        }
+        EXPECT_TRUE(device.PpsRequests().empty());
+    }
+}
+
+TEST(ISOReader, T1NegotiatesIfsAndCarriesChainedCommands) {
+    SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr});
+    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    CardExchParam param;
+    EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT1);
+    // ISO/IEC 7816-3, 11.4.2: the reader offers the card's IFSC (TA3 = FE) first.
+    ASSERT_FALSE(device.T1Blocks().empty());
+    EXPECT_EQ(device.T1Blocks()[0], Binary("00 C1 01 FE 3E"));
+
+    RApdu response;
+    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 40), response);  // the card answers in two I-blocks
+    ASSERT_EQ(response.data.size(), 40u);
+    EXPECT_EQ(response.data[39], 39);
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    reader.Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(250, 0x3C)), response);  // more than one block of IFSC FE
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    const auto commands = device.Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[1].data, Binary(250, 0x3C));
+}
+
+TEST(ISOReader, DebugPacketsInBothFormsAreLogged) {
+    SerialReaderEmulator device(Application, Options{});
+    RecordingLog log;
+    ISOReader reader(device.PortPath(), Params(), WaitMs, &log);
+    ATR atr;
+    reader.PowerOn(atr);
+    device.InjectBeforeNextAnswer(SerialReaderEmulator::DebugPacket(42, "a.c", "hi"));
+    device.InjectBeforeNextAnswer(Binary("02 0008 0000 00 626F6F7400"));
+    RApdu response;
+    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 2), response);
+    EXPECT_EQ(response.Encode(), Binary("0001 9000"));
+    EXPECT_TRUE(Logged(log, 1, "[a.c at 42] hi\n"));
+    EXPECT_TRUE(Logged(log, 1, "boot\n"));
+}
+
+TEST(ISOReader, UnknownPacketTypeIsErrorSix) {
+    SerialReaderEmulator device(Application, Options{});
+    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    device.InjectBeforeNextAnswer(Binary("05 0000"));
+    RApdu response;
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), CardDrvError::DataFormat);
+    EXPECT_EQ(message, "Неверный формат передачи данных");
+}
+
+TEST(ISOReader, SilentCardIsATimeOut) {
+    SerialReaderEmulator device(Application, Options{.silentCard = true});
+    ISOReader reader(device.PortPath(), Params(), 100, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    RApdu response;
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), CardDrvError::General);
+    EXPECT_EQ(message, "Таймаут ожидания карты");
+}
+
+TEST(ISOReader, IsPoweredAsksTheDevice) {
+    SerialReaderEmulator answering(Application, Options{});
+    ISOReader reader(answering.PortPath(), Params(), WaitMs, nullptr);
+    EXPECT_TRUE(reader.IsPowered());
+    EXPECT_EQ(answering.Received().back().type, 4);
+    EXPECT_TRUE(answering.Received().back().payload.empty());
+
+    SerialReaderEmulator silent(Application, Options{.answerPresence = false});
+    ISOReader quiet(silent.PortPath(), Params(), WaitMs, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(quiet.IsPowered());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(90));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(600));
+}
+
+TEST(ISOReader, WaitValueIsOfferedInSWtxAtConstruction) {
+    SerialReaderEmulator device(Application, Options{});
+    ISOReader reader(device.PortPath(), Params(), 0x12C, nullptr);  // low byte 2C
+    const auto packets = device.Received();
+    ASSERT_EQ(packets.size(), 2u);  // unanswered, the offer is made twice
+    EXPECT_EQ(packets[0].type, 1);
+    EXPECT_EQ(packets[0].payload, Binary("00 C3 01 2C EE"));
+    EXPECT_EQ(packets[1].payload, Binary("00 C3 01 2C EE"));
+}
+
+TEST(ISOReader, ProbeFindsAnAnsweringDevice) {
+    SerialReaderEmulator answering(Application, Options{});
+    EXPECT_TRUE(ISOReader::Probe(answering.PortPath()));
+    SerialReaderEmulator silent(Application, Options{.answerPresence = false});
+    EXPECT_FALSE(ISOReader::Probe(silent.PortPath()));
+    EXPECT_FALSE(ISOReader::Probe("/nonexistent/ttyZ"));
+}
+
+}  // namespace
+}  // namespace ZORVIK
