@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sc/drivers/iso/driver_error.h"
+
 #include "sc/drivers/iso/atr_reading.h"
 #include "sc/exchange/reader.h"
 #include "service/log/recording_log.h"
@@ -10,6 +12,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverErrorOf;
 
 // A byte source over fixed bytes: false once they run out, as a read time-out would.
 IsoPacket::ByteSource Source(const Binary& bytes, size_t& position) {
@@ -18,18 +21,6 @@ IsoPacket::ByteSource Source(const Binary& bytes, size_t& position) {
         byte = bytes[position++];
         return true;
     };
-}
-
-template <class Action>
-int32_t CodeOf(Action action, std::string& message) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        message = e.what();
-        return e.ErrorCode();
-    }
-    message = "<no exception>";
-    return -1;
 }
 
 TEST(IsoPacket, EncodesTypeAndLengthHighByteFirst) {
@@ -70,10 +61,9 @@ TEST(IsoPacket, UnknownTypeIsDataFormatErrorSix) {
     size_t position = 0;
     std::deque<uint8_t> queue;
     uint8_t type = 0;
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { IsoPacket::Receive(Source(wire, position), queue, nullptr, type); }, message),
-              CardDrvError::DataFormat);
-    EXPECT_EQ(message, "Неверный формат передачи данных");
+    auto error = DriverErrorOf([&] { IsoPacket::Receive(Source(wire, position), queue, nullptr, type); });
+    EXPECT_EQ(error.code, CardDrvError::DataFormat);
+    EXPECT_EQ(error.text, "Неверный формат передачи данных");
     EXPECT_TRUE(queue.empty());
 }
 
@@ -111,9 +101,9 @@ TEST(IsoPacketDebugText, TextsEndAtThePayloadEnd) {
 
 TEST(IsoPacketDebugText, PayloadTooShortIsRefused) {
     for (const Binary& payload : {Binary(""), Binary("00"), Binary("002A")}) {
-        std::string message;
-        EXPECT_EQ(CodeOf([&] { IsoPacket::DebugText(payload); }, message), CardDrvError::General);
-        EXPECT_EQ(message, "Неверный пакет с отладочной информацией");
+        auto error = DriverErrorOf([&] { IsoPacket::DebugText(payload); });
+        EXPECT_EQ(error.code, CardDrvError::General);
+        EXPECT_EQ(error.text, "Неверный пакет с отладочной информацией");
     }
 }
 

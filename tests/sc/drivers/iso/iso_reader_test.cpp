@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sc/drivers/iso/driver_error.h"
+
 #include <chrono>
 
 #include "service/log/recording_log.h"
@@ -11,6 +13,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverErrorOf;
 using test::RecordingLog;
 using test::SerialReaderEmulator;
 using Options = SerialReaderEmulator::Options;
@@ -31,18 +34,6 @@ RApdu Application(const CApdu& command) {
         response.sw1 = 0x6D;
     }
     return response;
-}
-
-template <class Action>
-int32_t CodeOf(Action action, std::string& message) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        message = e.what();
-        return e.ErrorCode();
-    }
-    message = "<no exception>";
-    return -1;
 }
 
 ReaderParams Params(std::vector<uint32_t> protocols = {1, 0}, bool transportLog = false) {
@@ -101,10 +92,9 @@ TEST(SerialPort, LookAheadByteIsReadAgain) {
 }
 
 TEST(ISOReader, PortThatCannotBeOpenedIsErrorFour) {
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { ISOReader reader("/nonexistent/ttyZ", Params(), WaitMs, nullptr); }, message),
-              CardDrvError::PortOpen);
-    EXPECT_EQ(message, "Не удается открыть порт /nonexistent/ttyZ");
+    auto error = DriverErrorOf([&] { ISOReader reader("/nonexistent/ttyZ", Params(), WaitMs, nullptr); });
+    EXPECT_EQ(error.code, CardDrvError::PortOpen);
+    EXPECT_EQ(error.text, "Не удается открыть порт /nonexistent/ttyZ");
 }
 
 TEST(ISOReader, T0PowerOnAndCommands) {
@@ -142,18 +132,20 @@ TEST(ISOReader, PowerOnTwiceResetAndPowerOff) {
     SerialReaderEmulator device(Application, Options{});
     ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
     ATR atr;
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { reader.Reset(atr); }, message), CardDrvError::NoCardByteLink);
-    EXPECT_EQ(message, "No Card in Reader or Card is Powered Off");
+    auto error = DriverErrorOf([&] { reader.Reset(atr); });
+    EXPECT_EQ(error.code, CardDrvError::NoCardByteLink);
+    EXPECT_EQ(error.text, "No Card in Reader or Card is Powered Off");
     RApdu response;
-    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), 34);
+    error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+    EXPECT_EQ(error.code, 34);
 
     reader.PowerOn(atr);
     reader.PowerOn(atr);  // powered: nothing is sent
     reader.Reset(atr);
     EXPECT_EQ(atr.GetRaw(), Binary("3B00"));
     reader.PowerOff();    // only forgets the power state
-    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), 34);
+    error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+    EXPECT_EQ(error.code, 34);
 
     const auto packets = FromPowerOn(device);
     ASSERT_EQ(packets.size(), 2u);
@@ -191,11 +183,12 @@ TEST(ISOReader, PpsWithoutAnswerOrWithAnotherAnswerFails) {
         SerialReaderEmulator device(Application, Options{.atr = Binary("3B 10 96"), .pps = c.answer});
         ISOReader reader(device.PortPath(), Params(), 200, nullptr);
         ATR atr;
-        std::string message;
-        EXPECT_EQ(CodeOf([&] { reader.PowerOn(atr); }, message), CardDrvError::General);
-        EXPECT_EQ(message, c.message);
+        auto error = DriverErrorOf([&] { reader.PowerOn(atr); });
+        EXPECT_EQ(error.code, CardDrvError::General);
+        EXPECT_EQ(error.text, c.message);
         RApdu response;
-        EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), 34);
+        error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+        EXPECT_EQ(error.code, 34);
     }
 }
 
@@ -268,9 +261,9 @@ TEST(ISOReader, UnknownPacketTypeIsErrorSix) {
     reader.PowerOn(atr);
     device.InjectBeforeNextAnswer(Binary("05 0000"));
     RApdu response;
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), CardDrvError::DataFormat);
-    EXPECT_EQ(message, "Неверный формат передачи данных");
+    auto error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+    EXPECT_EQ(error.code, CardDrvError::DataFormat);
+    EXPECT_EQ(error.text, "Неверный формат передачи данных");
 }
 
 TEST(ISOReader, SilentCardIsATimeOut) {
@@ -279,9 +272,9 @@ TEST(ISOReader, SilentCardIsATimeOut) {
     ATR atr;
     reader.PowerOn(atr);
     RApdu response;
-    std::string message;
-    EXPECT_EQ(CodeOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }, message), CardDrvError::General);
-    EXPECT_EQ(message, "Таймаут ожидания карты");
+    auto error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+    EXPECT_EQ(error.code, CardDrvError::General);
+    EXPECT_EQ(error.text, "Таймаут ожидания карты");
 }
 
 TEST(ISOReader, IsPoweredAsksTheDevice) {
