@@ -1,0 +1,219 @@
+// Runs the built qxw program as a user would: in a directory of the test's
+// choice, with arguments and environment, standard input closed or a
+// pseudo-terminal, bounded in time and killed by its process id when late.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <utility>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "service/common/filesystem.h"
+
+namespace ZORVIK::test {
+
+// The program sits in the build directory, one level above the test programs.
+inline std::string QxwPath() {
+    if (const char* given = std::getenv("ZORVIK_QXW"))
+        return given;
+    return filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw";
+}
+
+struct QxwRun {
+    int exitCode = -1;  // -1: killed after the time-out or by a signal
+    std::string out;
+    std::string err;
+};
+
+namespace detail {
+
+// Everything the child needs, built before the fork: after it only
+// async-signal-safe calls are made (the test process has other threads).
+class PreparedExec {
+public:
+    // QXW_CONFIG only when the test gives it, so the caller's own value never leaks in.
+    PreparedExec(const std::vector<std::string>& args, std::string directory,
+                 const std::map<std::string, std::string>& environment)
+        : m_program(QxwPath()), m_directory(std::move(directory)) {
+        m_args.push_back(m_program);
+        m_args.insert(m_args.end(), args.begin(), args.end());
+        std::map<std::string, std::string> variables = environment;
+        variables.emplace("NO_COLOR", "1");
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            const std::string name = text.substr(0, text.find('='));
+            if (name != "QXW_CONFIG" && variables.count(name) == 0)
+                m_environment.push_back(text);
+        }
+        for (const auto& [name, value] : variables)
+            m_environment.push_back(name + "=" + value);
+        for (std::string& arg : m_args)
+            m_argv.push_back(arg.data());
+        m_argv.push_back(nullptr);
+        for (std::string& variable : m_environment)
+            m_envp.push_back(variable.data());
+        m_envp.push_back(nullptr);
+    }
+
+    [[noreturn]] void Exec() const {
+        if (::chdir(m_directory.c_str()) != 0)
+            ::_exit(126);
+        ::execve(m_program.c_str(), m_argv.data(), m_envp.data());
+        ::_exit(127);
+    }
+
+private:
+    std::string m_program;
+    std::string m_directory;
+    std::vector<std::string> m_args;
+    std::vector<std::string> m_environment;
+    std::vector<char*> m_argv;
+    std::vector<char*> m_envp;
+};
+
+inline int WaitExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        ::usleep(10000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace detail
+
+// Standard input is /dev/null; standard output and error are collected.
+inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory,
+                     const std::map<std::string, std::string>& environment = {}, int timeoutMs = 30000) {
+    const detail::PreparedExec exec(args, directory, environment);
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(outPipe[1], STDOUT_FILENO);
+        ::dup2(errPipe[1], STDERR_FILENO);
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        exec.Exec();
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    QxwRun run;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    int open = 2;
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (::poll(fds, 2, 100) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t count = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (count > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(count));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0)
+            ::close(fd.fd);
+    }
+    run.exitCode = detail::WaitExit(pid, deadline);
+    return run;
+}
+
+// qxw on a pseudo-terminal, for the reader menu: the test reads what the
+// program shows and types keys.
+class QxwOnTerminal {
+public:
+    QxwOnTerminal(const std::vector<std::string>& args, const std::string& directory,
+                  const std::map<std::string, std::string>& environment = {}) {
+        const detail::PreparedExec exec(args, directory, environment);
+        m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
+        if (m_pid == 0)
+            exec.Exec();
+    }
+    ~QxwOnTerminal() {
+        if (m_pid > 0 && !m_reaped) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    QxwOnTerminal(const QxwOnTerminal&) = delete;
+    QxwOnTerminal& operator=(const QxwOnTerminal&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+
+    // Reads the screen until text appears (true) or timeoutMs passes.
+    bool WaitFor(const std::string& text, int timeoutMs = 10000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (m_screen.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !ReadSome(100))
+                return m_screen.find(text) != std::string::npos;
+        }
+        return true;
+    }
+    void Type(const std::string& keys) {
+        if (::write(m_master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+            m_screen += "<typing failed>";
+    }
+    // Reads the rest of the screen and the exit code (-1 on time-out).
+    int Finish(int timeoutMs = 20000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline && ReadSome(100)) {
+        }
+        m_reaped = true;
+        return detail::WaitExit(m_pid, deadline);
+    }
+    const std::string& Screen() const { return m_screen; }
+
+private:
+    // False once the terminal is closed (the program ended).
+    bool ReadSome(int timeoutMs) {
+        pollfd fd{m_master, POLLIN, 0};
+        const int ready = ::poll(&fd, 1, timeoutMs);
+        if (ready == 0)
+            return true;
+        char buffer[4096];
+        const ssize_t count = ready > 0 ? ::read(m_master, buffer, sizeof buffer) : -1;
+        if (count <= 0)
+            return false;
+        m_screen.append(buffer, static_cast<size_t>(count));
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_master = -1;
+    bool m_reaped = false;
+    std::string m_screen;
+};
+
+}  // namespace ZORVIK::test
