@@ -9,6 +9,7 @@
 #include "apps/qxw_process.h"
 #include "service/common/binary.h"
 #include "support/derim_server.h"
+#include "support/serial_reader_emulator.h"
 
 namespace ZORVIK {
 namespace {
@@ -178,6 +179,15 @@ TEST_F(Qxw, NetworkReaderNamedOnTheCommandLine) {
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(server.Requests()[0].type, 0);  // power on
     EXPECT_EQ(server.Requests()[1].type, 2);  // power off
+}
+
+TEST_F(Qxw, SerialReaderOnThePortOfVport) {
+    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); },
+                                      {.atr = Binary("3B 02 14 50")});
+    const QxwRun run = RunQxw({"-reader=#SIM", "-VPORT=" + device.PortPath()}, m_dir);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "| Reader : #SIM |"));
+    EXPECT_TRUE(Contains(run.out, "ATR: 3B 02 14 50\n")) << run.out;
 }
 
 TEST_F(Qxw, ReaderMenuOnTheTerminal) {

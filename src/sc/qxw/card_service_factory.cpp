@@ -4,6 +4,7 @@
 #include "sc/card_service/card_service.h"
 #include "sc/card_service/os_info.h"
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
+#include "sc/drivers/iso/iso_reader.h"
 #include "sc/drivers/osm/osm_reader.h"
 #include "sc/exchange/reader.h"
 #include "sc/qxw/card_service_factory_impl.h"
@@ -115,7 +116,11 @@ std::unique_ptr<iReader> CardServiceFactory::CreateReader(const CardServiceSetti
             spec.cless = settings.GetBool("cless") ? 1 : 0;
             return std::make_unique<JCD_OSM_Reader>(spec, log, jdwpPort, capList);
         }
-        case ReaderKind::SIM:
+        case ReaderKind::SIM: {
+            const std::string port = ReadSerialPort(settings);
+            const uint32_t wtxTimeout = settings.GetOr<uint32_t>("WTX_TIMEOUT", 0);
+            return std::make_unique<ISOReader>(port, params, wtxTimeout, log);
+        }
         case ReaderKind::QVL:
             break;
         case ReaderKind::DerimDirect: {

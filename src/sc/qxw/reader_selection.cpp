@@ -6,6 +6,7 @@
 
 #include "sc/card_service/card_service.h"
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
+#include "sc/drivers/iso/iso_reader.h"
 #include "sc/drivers/osm/osm_reader.h"
 #include "sc/qxw/card_service_factory.h"
 #include "sc/qxw/card_service_factory_impl.h"
@@ -239,7 +240,7 @@ std::string CardServiceFactory::GetReaderName(const std::string& group, const st
 ReaderDiscovery ReaderDiscovery::System() {
     ReaderDiscovery discovery;
     discovery.listPcscReaders = [](bool) { return std::vector<std::string>(); };
-    discovery.probeSerialReader = [](const std::string&) { return false; };
+    discovery.probeSerialReader = &ISOReader::Probe;
     discovery.probeDerimServer = &DerimDirect_Reader::Probe;
     discovery.simulatedCardAvailable = &OSMReader::IsAvailable;
     discovery.readMenuKey = &CardServiceFactory::ReadMenuKey;

@@ -9,29 +9,24 @@
 #include <fstream>
 
 #include "sc/card_service/card_service.h"
+#include "sc/card_service/expected_status.h"
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
+#include "sc/drivers/iso/iso_reader.h"
 #include "sc/drivers/osm/osm_reader.h"
 #include "sc/exchange/reader.h"
 #include "sc/qxw/settings_declarations.h"
 #include "service/common/exception.h"
+#include "support/error_text.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
+#include "support/serial_reader_emulator.h"
 
 namespace ZORVIK {
 namespace {
 
 using binary::Binary;
 using test::DerimServer;
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 // A validated database, as the factory sees it after its validation step.
 SettingsDatabase Validated(std::initializer_list<std::pair<const char*, const char*>> values,
@@ -124,7 +119,7 @@ TEST(ReaderParamsOfAGroup, TransportProtocolLists) {
     }
     for (const char* text : {"T2", "t0", "T01", "T0, T"}) {
         const SettingsDatabase settings = Validated({{"transport_protocols", text}});
-        EXPECT_EQ(ErrorOf([&] { CardServiceFactory::ReadReaderParams(settings, ""); }),
+        EXPECT_EQ(test::MessageOf([&] { CardServiceFactory::ReadReaderParams(settings, ""); }),
                   "Некорректный транспортный протокол контактного интерфейса")
             << text;
     }
@@ -140,7 +135,7 @@ TEST(ReaderParamsOfAGroup, EnvelopeModesAndTheRefusal) {
     }
     SettingsDatabase settings = Validated({});
     settings.AddSetting("envelope_mode", "Smart", Set);
-    EXPECT_EQ(ErrorOf([&] { CardServiceFactory::ReadReaderParams(settings, ""); }), "Некорректный режим Envelope");
+    EXPECT_EQ(test::MessageOf([&] { CardServiceFactory::ReadReaderParams(settings, ""); }), "Некорректный режим Envelope");
 }
 
 // Card services made by a factory in a directory of their own.
@@ -177,13 +172,13 @@ TEST_F(Factory, SimulatedCardWithItsDefaults) {
 }
 
 TEST_F(Factory, MissingReaderSettingIsTheMandatorySettingError) {
-    EXPECT_EQ(ErrorOf([&] { Create("reader2"); }), "Не задана обязательная настройка \"reader2\"");
+    EXPECT_EQ(test::MessageOf([&] { Create("reader2"); }), "Не задана обязательная настройка \"reader2\"");
 }
 
 TEST_F(Factory, InvalidValueOfTheGroupIsRefusedBeforeAnythingIsBuilt) {
     m_settings.AddSetting("reader2", "#DERIMDIRECT", Set);
     m_settings.AddSetting("reader2.af", "GP", Set);
-    EXPECT_EQ(ErrorOf([&] { Create("reader2"); }),
+    EXPECT_EQ(test::MessageOf([&] { Create("reader2"); }),
               "Значение настройки \"apdu_convert_format = GP\" не удовлетворяет заданным для нее условиям: "
               "skarna|gp|jcshell|goznak|ruzo|none");
 }
@@ -228,18 +223,18 @@ TEST_F(Factory, SimulatedCardSavesItsImageToES) {
 TEST_F(Factory, SimulatedCardRefusesAnImageOfTheWrongSize) {
     std::ofstream(m_dir + "short.bin") << "too short";
     m_settings.AddSetting("EL", m_dir + "short.bin", Set);
-    EXPECT_NE(ErrorOf([&] { Create(); }), "<no error>");
+    EXPECT_NE(test::MessageOf([&] { Create(); }), "(no error)");
 }
 
 TEST_F(Factory, JavaCardDebugReaderIsNotAvailable) {
     m_settings.AddSetting("reader", "#JCD_OSM", Set);
-    EXPECT_EQ(ErrorOf([&] { Create(); }), "Can't create OS model with JC debug facility");
+    EXPECT_EQ(test::MessageOf([&] { Create(); }), "Can't create OS model with JC debug facility");
 }
 
 TEST_F(Factory, MifareEmulationOnlyForTheOmnikeyContactlessReader) {
     m_settings.AddSetting("mifare_emulation", "1", Set);
     const CardServiceSettings cardSettings;
-    EXPECT_EQ(ErrorOf([&] {
+    EXPECT_EQ(test::MessageOf([&] {
                   CardServiceFactory::CreateReader(cardSettings, 8, ReaderParams(), m_settings, m_log.get());
               }),
               "Режим эмуляции Mifare на стороне считывателя поддерживается только для считок OmniKey");
@@ -297,9 +292,34 @@ TEST_F(Factory, FailedAutodetectionLeavesTheReaderUnused) {
     m_settings.AddSetting("reader", "#DERIMDIRECT", Set);
     m_settings.AddSetting("derimdirect_port", std::to_string(server.Port()), Set);
     m_settings.AddSetting("os_version", "#autodetect", Set);
-    EXPECT_NE(ErrorOf([&] { Create(); }), "<no error>");
+    EXPECT_NE(test::MessageOf([&] { Create(); }), "(no error)");
     // Only a card service that got its OS version counts as made.
     EXPECT_TRUE(m_factory.IsReaderFree("#DERIMDIRECT"));
+}
+
+RApdu AnswerOk(const CApdu&) { return RApdu(Binary("9000")); }
+
+TEST_F(Factory, SerialReaderOnThePortOfVport) {
+    test::SerialReaderEmulator device(AnswerOk, {.atr = Binary("3B 02 14 50")});
+    m_settings.AddSetting("reader", "#SIM", Set);
+    m_settings.AddSetting("VPORT", device.PortPath(), Set);
+    m_settings.AddSetting("WTX_TIMEOUT", "2000", Set);
+    m_settings.AddSetting("t", "T0", Set);
+    const std::shared_ptr<CardService> service = Create();
+    EXPECT_NE(dynamic_cast<ISOReader*>(service->GetReader()), nullptr);
+    // The transport settings reach the driver.
+    EXPECT_EQ(service->GetReader()->GetParams().protocols, std::vector<uint32_t>{0});
+    service->PowerOn();
+    EXPECT_EQ(service->GetReader()->GetATR(), Binary("3B 02 14 50"));
+    EXPECT_EQ(service->Command(CApdu(0x00, 0xA4, 0x00, 0x00, 0), ST_OK).GetSW(), 0x9000);
+    ASSERT_EQ(device.Commands().size(), 1u);
+    EXPECT_EQ(device.Commands()[0].ins, 0xA4);
+}
+
+TEST_F(Factory, SerialReaderWithoutDeviceIsTheDriversError) {
+    m_settings.AddSetting("reader", "#SIM", Set);
+    m_settings.AddSetting("VPORT", m_dir + "no_such_tty", Set);
+    EXPECT_EQ(test::MessageOf([&] { Create(); }), "Не удается открыть порт " + m_dir + "no_such_tty");
 }
 
 }  // namespace

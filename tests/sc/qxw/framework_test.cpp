@@ -17,6 +17,7 @@
 #include "sc/qxw/log_util.h"
 #include "service/common/binary.h"
 #include "service/common/exception.h"
+#include "support/error_text.h"
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/setting_descriptions.h"
@@ -27,15 +28,6 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -84,7 +76,7 @@ TEST_F(Framework, TakesTheCallersSettings) {
 TEST_F(Framework, WithoutReaderGroupsThereAreNoCardServicesAndNoTable) {
     Start();
     EXPECT_EQ(m_framework->GetCardServiceCount(), 0u);
-    EXPECT_EQ(ErrorOf([&] { m_framework->GetCardService(0); }), "Обращение к отсутствующему CardService");
+    EXPECT_EQ(test::MessageOf([&] { m_framework->GetCardService(0); }), "Обращение к отсутствующему CardService");
     const std::string log = Log();
     EXPECT_TRUE(std::regex_search(log, std::regex("^Current time: \\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n")))
         << log;
@@ -160,7 +152,7 @@ TEST_F(Framework, LevelOutsideTheRangeIsRefusedBeforeTheLogsExist) {
         settings.AddSetting("log_level", level, ZORVIK::Set);
         settings.AddSetting("log_dir", m_dir, ZORVIK::Set);
         SCFramework framework;
-        EXPECT_NE(ErrorOf([&] { framework.Start(settings); }), "<no error>") << level;
+        EXPECT_NE(test::MessageOf([&] { framework.Start(settings); }), "(no error)") << level;
     }
     EXPECT_TRUE(std::filesystem::is_empty(m_dir));
 }
@@ -198,7 +190,7 @@ TEST_F(Framework, OneSimulatedCardWithItsReaderTable) {
     Start();
     ASSERT_EQ(m_framework->GetCardServiceCount(), 1u);
     EXPECT_EQ(m_framework->GetCardService(0), m_framework->GetCardService(1));
-    EXPECT_EQ(ErrorOf([&] { m_framework->GetCardService(2); }), "Обращение к отсутствующему CardService");
+    EXPECT_EQ(test::MessageOf([&] { m_framework->GetCardService(2); }), "Обращение к отсутствующему CardService");
     EXPECT_EQ(m_framework->GetCurrentIndex(), 0u);
     EXPECT_TRUE(Contains(Log(), "+---------------+\n| Reader : #OSM |\n+---------------+\n\n"));
     // power_on defaults to 1: Start powered the card on.
@@ -253,7 +245,7 @@ TEST_F(Framework, FinishPowersOffAndReleasesTheCardServices) {
 
 TEST_F(Framework, FactoryErrorReachesTheCallerWithTheLogsBuilt) {
     Set("reader", "#JCD_OSM");
-    EXPECT_EQ(ErrorOf([&] { Start(); }), "Can't create OS model with JC debug facility");
+    EXPECT_EQ(test::MessageOf([&] { Start(); }), "Can't create OS model with JC debug facility");
     EXPECT_NE(g_frameworkLog, nullptr);
     EXPECT_EQ(m_framework->GetCardServiceCount(), 0u);
 }
@@ -276,9 +268,9 @@ protected:
 
 TEST_F(LogFunctions, FailBeforeTheFrameworkHasLogs) {
     g_frameworkLog.reset();
-    EXPECT_EQ(ErrorOf([] { Warning("w"); }), "Библиотека QXW не инициализирована.");
-    EXPECT_EQ(ErrorOf([] { Write("w", true); }), "Библиотека QXW не инициализирована.");
-    EXPECT_EQ(ErrorOf([] { __do_write(7, "%s", "w"); }), "Библиотека QXW не инициализирована.");
+    EXPECT_EQ(test::MessageOf([] { Warning("w"); }), "Библиотека QXW не инициализирована.");
+    EXPECT_EQ(test::MessageOf([] { Write("w", true); }), "Библиотека QXW не инициализирована.");
+    EXPECT_EQ(test::MessageOf([] { __do_write(7, "%s", "w"); }), "Библиотека QXW не инициализирована.");
 }
 
 TEST_F(LogFunctions, LevelsColoursAndLineEnds) {

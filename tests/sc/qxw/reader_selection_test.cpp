@@ -9,20 +9,14 @@
 #include "sc/card_service/card_service.h"
 #include "sc/qxw/card_service_factory.h"
 #include "service/common/exception.h"
+#include "support/error_text.h"
+#include "support/loopback_server.h"
+#include "support/serial_reader_emulator.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 
 namespace ZORVIK {
 namespace {
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 TEST(ReaderKind, TableLookupDropsThePcscIndex) {
     EXPECT_EQ(CardServiceFactory::GetReaderKind("OMNIKEY CardMan 5x21-CL 0"), 7);
@@ -147,7 +141,7 @@ TEST_F(ReaderSelection, NumbersCountAllPcscReaders) {
     EXPECT_EQ(Factory().GetReaderName("reader", "#0", m_settings), "Reader A 0");
     // Only the digit after the hash sign counts.
     EXPECT_EQ(Factory().GetReaderName("reader", "#1x", m_settings), "Reader B 1");
-    EXPECT_EQ(ErrorOf([&] { Factory().GetReaderName("reader", "#3", m_settings); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#3", m_settings); }),
               "Считка с указанным номером 3 не подключена");
 }
 
@@ -155,9 +149,9 @@ TEST_F(ReaderSelection, MoreThanNineReadersAreRefused) {
     for (int i = 0; i < 10; ++i)
         m_machine.pcscAll.push_back("Reader " + std::to_string(i));
     m_machine.pcscWithCard = {m_machine.pcscAll};
-    EXPECT_EQ(ErrorOf([&] { Factory().GetReaderName("reader", "#0", m_settings); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#0", m_settings); }),
               "Количество считок > 9 пока не поддержано");
-    EXPECT_EQ(ErrorOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
               "Количество считок > 9 пока не поддержано");
 }
 
@@ -175,23 +169,23 @@ TEST_F(ReaderSelection, PcscWithOneCardIsTakenSilently) {
 
 TEST_F(ReaderSelection, WithoutUserInputNoneOrSeveralAreErrors) {
     m_settings.AddSetting("disable_user_input", "1", Set);
-    EXPECT_EQ(ErrorOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
               "Ни одной считки не подключено");
     m_machine.pcscWithCard = {{"Reader A 0", "Reader B 1"}};
-    EXPECT_EQ(ErrorOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
               "Подключено более одной считки");
     EXPECT_TRUE(m_console->records.empty());
 }
 
 TEST_F(ReaderSelection, WithoutConsoleLogTheMenuCannotTalk) {
     m_machine.pcscWithCard = {{"Reader A 0", "Reader B 1"}};
-    EXPECT_EQ(ErrorOf([&] { Factory(false).GetReaderName("reader", "#PCSC", m_settings); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory(false).GetReaderName("reader", "#PCSC", m_settings); }),
               "Подключено более одной считки");
 }
 
 TEST_F(ReaderSelection, UserInputFlagIsMandatory) {
     SettingsDatabase empty;
-    EXPECT_EQ(ErrorOf([&] { Factory().GetReaderName("reader", "#?", empty); }),
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#?", empty); }),
               "Не задана обязательная настройка \"disable_user_input\"");
 }
 
@@ -216,7 +210,7 @@ TEST_F(ReaderSelection, ProbesUseThePlainSettings) {
 
 TEST_F(ReaderSelection, BadDerimPortIsRefused) {
     m_settings.AddSetting("derimdirect_port", "70000", Set);
-    EXPECT_NE(ErrorOf([&] { Factory().GetReaderName("reader", "#?", m_settings); }).find("derimdirect_port"),
+    EXPECT_NE(test::MessageOf([&] { Factory().GetReaderName("reader", "#?", m_settings); }).find("derimdirect_port"),
               std::string::npos);
 }
 
@@ -303,7 +297,7 @@ TEST_F(ReaderInUse, SecondGroupCannotTakeTheSameReader) {
     const std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
     EXPECT_FALSE(factory.IsReaderFree("#OSM"));
     EXPECT_TRUE(factory.IsReaderFree("#osm"));
-    EXPECT_EQ(ErrorOf([&] { factory.CreateCardService(m_settings, "reader2", m_console); }),
+    EXPECT_EQ(test::MessageOf([&] { factory.CreateCardService(m_settings, "reader2", m_console); }),
               "Попытка выбрать reader2 = #OSM, который уже используется");
 }
 
@@ -322,6 +316,19 @@ TEST_F(ReaderInUse, MenuLeavesOutReadersInUse) {
     // "#OSM" is taken, so the one server left is chosen without a question.
     EXPECT_EQ(factory.GetReaderName("reader2", "#?", m_settings), "#DERIMDIRECT");
     EXPECT_TRUE(m_machine.allowedAsked.empty());
+}
+
+// The selection with the machine's own probes: a serial reader device on a
+// pseudo-terminal, and no direct-network server.
+TEST_F(ReaderInUse, SystemProbesFindTheSerialReader) {
+    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(binary::Binary("9000")); }, {});
+    m_settings.AddSetting("reader2", "#?", Set);
+    m_settings.AddSetting("VPORT", device.PortPath(), Set);
+    m_settings.AddSetting("derimdirect_port", std::to_string(test::UnusedLoopbackPort()), Set);
+    CardServiceFactory factory(m_console);
+    const std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
+    // With "#OSM" in use the serial reader is the one candidate.
+    EXPECT_EQ(factory.GetReaderName("reader2", "#?", m_settings), "#SIM");
 }
 
 }  // namespace
