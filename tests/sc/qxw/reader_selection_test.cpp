@@ -325,7 +325,11 @@ TEST_F(ReaderInUse, SystemProbesFindTheSerialReader) {
     m_settings.AddSetting("reader2", "#?", Set);
     m_settings.AddSetting("VPORT", device.PortPath(), Set);
     m_settings.AddSetting("derimdirect_port", std::to_string(test::UnusedLoopbackPort()), Set);
-    CardServiceFactory factory(m_console);
+    // The machine's probes, but no PC/SC service: the pcsc-lite client binds to
+    // its daemon at the first call, which belongs to the PC/SC tests.
+    ReaderDiscovery discovery = ReaderDiscovery::System();
+    discovery.listPcscReaders = [](bool) { return std::vector<std::string>(); };
+    CardServiceFactory factory(m_console, discovery);
     const std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
     // With "#OSM" in use the serial reader is the one candidate.
     EXPECT_EQ(factory.GetReaderName("reader2", "#?", m_settings), "#SIM");
