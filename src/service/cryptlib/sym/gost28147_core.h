@@ -43,48 +43,17 @@ inline uint32_t Round(const Core& c, uint32_t x) {
            c.table[3][x >> 24];
 }
 
-// RFC 5830, 6.1: 32 rounds, K1..K8 three times then K8..K1. The standard's swap
-// after every round but the last is folded into alternating the two halves.
-inline void EncryptWords(const Core& c, const uint32_t* k, uint32_t& n1, uint32_t& n2) {
-    uint32_t a = n1, b = n2;
-    for (int pass = 0; pass < 3; ++pass) {
-        b ^= Round(c, a + k[0]); a ^= Round(c, b + k[1]);
-        b ^= Round(c, a + k[2]); a ^= Round(c, b + k[3]);
-        b ^= Round(c, a + k[4]); a ^= Round(c, b + k[5]);
-        b ^= Round(c, a + k[6]); a ^= Round(c, b + k[7]);
-    }
-    b ^= Round(c, a + k[7]); a ^= Round(c, b + k[6]);
-    b ^= Round(c, a + k[5]); a ^= Round(c, b + k[4]);
-    b ^= Round(c, a + k[3]); a ^= Round(c, b + k[2]);
-    b ^= Round(c, a + k[1]); a ^= Round(c, b + k[0]);
-    n1 = b;
-    n2 = a;
-}
+// RFC 5830, 6.1 and 6.2: the round-key orders of encipherment and decipherment.
+inline constexpr uint8_t EncryptOrder[32] = {0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7,
+                                             0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0};
+inline constexpr uint8_t DecryptOrder[32] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0,
+                                             7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0};
 
-// RFC 5830, 6.2: K1..K8 once, then K8..K1 three times.
-inline void DecryptWords(const Core& c, const uint32_t* k, uint32_t& n1, uint32_t& n2) {
-    uint32_t a = n1, b = n2;
-    b ^= Round(c, a + k[0]); a ^= Round(c, b + k[1]);
-    b ^= Round(c, a + k[2]); a ^= Round(c, b + k[3]);
-    b ^= Round(c, a + k[4]); a ^= Round(c, b + k[5]);
-    b ^= Round(c, a + k[6]); a ^= Round(c, b + k[7]);
-    for (int pass = 0; pass < 3; ++pass) {
-        b ^= Round(c, a + k[7]); a ^= Round(c, b + k[6]);
-        b ^= Round(c, a + k[5]); a ^= Round(c, b + k[4]);
-        b ^= Round(c, a + k[3]); a ^= Round(c, b + k[2]);
-        b ^= Round(c, a + k[1]); a ^= Round(c, b + k[0]);
-    }
-    n1 = b;
-    n2 = a;
-}
-
-// The same 32 rounds over N independent blocks at once: the rounds of one block
-// wait on each other, those of different blocks do not, so interleaving them keeps
-// the table lookups of several blocks in flight (ECB, counter-mode gamma).
+// The 32 rounds over N independent blocks at once in the given key order: the
+// rounds of one block wait on each other, those of different blocks do not, so
+// interleaving them keeps the table lookups of several blocks in flight.
 template <int N>
-inline void EncryptWordsN(const Core& c, const uint32_t* k, uint32_t* n1, uint32_t* n2) {
-    static constexpr uint8_t Order[32] = {0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7,
-                                          0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0};
+inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1, uint32_t* n2) {
     uint32_t a[N], b[N];
     for (int i = 0; i < N; ++i) {
         a[i] = n1[i];
@@ -92,7 +61,7 @@ inline void EncryptWordsN(const Core& c, const uint32_t* k, uint32_t* n1, uint32
     }
 #pragma GCC unroll 32
     for (int r = 0; r < 32; r += 2) {
-        const uint32_t k0 = k[Order[r]], k1 = k[Order[r + 1]];
+        const uint32_t k0 = k[order[r]], k1 = k[order[r + 1]];
 #pragma GCC unroll 8
         for (int i = 0; i < N; ++i) b[i] ^= Round(c, a[i] + k0);
 #pragma GCC unroll 8
@@ -102,29 +71,27 @@ inline void EncryptWordsN(const Core& c, const uint32_t* k, uint32_t* n1, uint32
         n1[i] = b[i];
         n2[i] = a[i];
     }
+}
+
+template <int N>
+inline void EncryptWordsN(const Core& c, const uint32_t* k, uint32_t* n1, uint32_t* n2) {
+    CryptWordsN<N>(c, k, EncryptOrder, n1, n2);
 }
 
 template <int N>
 inline void DecryptWordsN(const Core& c, const uint32_t* k, uint32_t* n1, uint32_t* n2) {
-    static constexpr uint8_t Order[32] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0,
-                                          7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0};
-    uint32_t a[N], b[N];
-    for (int i = 0; i < N; ++i) {
-        a[i] = n1[i];
-        b[i] = n2[i];
-    }
-#pragma GCC unroll 32
-    for (int r = 0; r < 32; r += 2) {
-        const uint32_t k0 = k[Order[r]], k1 = k[Order[r + 1]];
-#pragma GCC unroll 8
-        for (int i = 0; i < N; ++i) b[i] ^= Round(c, a[i] + k0);
-#pragma GCC unroll 8
-        for (int i = 0; i < N; ++i) a[i] ^= Round(c, b[i] + k1);
-    }
-    for (int i = 0; i < N; ++i) {
-        n1[i] = b[i];
-        n2[i] = a[i];
-    }
+    CryptWordsN<N>(c, k, DecryptOrder, n1, n2);
+}
+
+// One block: 32 rounds, K1..K8 three times then K8..K1 to encipher (RFC 5830,
+// 6.1), the reverse to decipher (6.2). The standard's swap after every round but
+// the last is folded into alternating the two halves.
+inline void EncryptWords(const Core& c, const uint32_t* k, uint32_t& n1, uint32_t& n2) {
+    CryptWordsN<1>(c, k, EncryptOrder, &n1, &n2);
+}
+
+inline void DecryptWords(const Core& c, const uint32_t* k, uint32_t& n1, uint32_t& n2) {
+    CryptWordsN<1>(c, k, DecryptOrder, &n1, &n2);
 }
 
 // One 8-byte block: bytes 0-3 are N1, bytes 4-7 N2, each least significant byte first.

@@ -202,8 +202,8 @@ void GOST3412M::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
     _crypt(context, m_key, data, mode, m_byteOrder, iv, enc == 1, true);
 }
 
-Binary GOST3412M::EncryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
-    const char* function = "ZORVIK::GOST3412M::EncryptFirst";
+Binary GOST3412M::StartChain(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv, bool enc,
+                             const char* function) {
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
     Binary out = data;
@@ -212,22 +212,16 @@ Binary GOST3412M::EncryptFirst(const Binary& data, uint32_t mode, uint32_t paddi
     m_mode = mode;
     m_chainStarted = true;
     m_context = std::make_unique<GOST3412M_ModeContext>();
-    _crypt(m_context, m_key, out, mode, m_byteOrder, m_chainIv, true, false);
+    _crypt(m_context, m_key, out, mode, m_byteOrder, m_chainIv, enc, false);
     return out;
 }
 
+Binary GOST3412M::EncryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
+    return StartChain(data, mode, padding, iv, true, "ZORVIK::GOST3412M::EncryptFirst");
+}
+
 Binary GOST3412M::DecryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
-    const char* function = "ZORVIK::GOST3412M::DecryptFirst";
-    ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
-    ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
-    Binary out = data;
-    m_chainIv = IvOrZeros(iv);
-    m_padding = padding;
-    m_mode = mode;
-    m_chainStarted = true;
-    m_context = std::make_unique<GOST3412M_ModeContext>();
-    _crypt(m_context, m_key, out, mode, m_byteOrder, m_chainIv, false, false);
-    return out;
+    return StartChain(data, mode, padding, iv, false, "ZORVIK::GOST3412M::DecryptFirst");
 }
 
 Binary GOST3412M::EncryptNext(const Binary& data, bool isLast) {

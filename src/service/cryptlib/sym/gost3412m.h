@@ -47,6 +47,9 @@ public:
 
 private:
     void StoreKey(const binary::Binary& key);
+    // EncryptFirst and DecryptFirst: a new chain and its mode context.
+    binary::Binary StartChain(const binary::Binary& data, uint32_t mode, uint32_t padding, const binary::Binary& iv,
+                              bool enc, const char* function);
 
     std::unique_ptr<GOST3412M_ModeContext> m_context;
     uint32_t m_byteOrder;

@@ -8,8 +8,11 @@ namespace {
 
 constexpr uint32_t SBoxCount = 11;
 
+// The stored table of each id: ids 1 and 8 name the same one.
+constexpr uint8_t TableOfId[SBoxCount] = {0, 1, 2, 3, 4, 5, 6, 7, 1, 8, 9};
+
 // The built-in S-boxes in the core-block layout: row 0 = K8 ... row 7 = K1.
-constexpr uint8_t StoredSBoxes[SBoxCount][128] = {
+constexpr uint8_t StoredSBoxes[10][128] = {
     // 0: GOST R 34.11-94 test parameter set (RFC 5831)
     {
          1, 15, 13,  0,  5,  7, 10,  4,  9,  2,  3, 14,  6, 11,  8, 12,
@@ -21,7 +24,7 @@ constexpr uint8_t StoredSBoxes[SBoxCount][128] = {
         14, 11,  4, 12,  6, 13, 15, 10,  2,  3,  8,  1,  0,  7,  5,  9,
          4, 10,  9,  2, 13,  8,  0, 14,  6, 11,  1, 12,  7, 15,  5,  3,
     },
-    // 1: built-in set 1
+    // 1 (and 8): built-in set 1
     {
          7, 14, 12, 13,  9,  4,  8, 15, 10,  2,  6,  0,  3, 11,  5,  1,
          4,  0, 14,  1,  5, 11,  8,  3, 12,  2,  9,  7,  6, 10, 13, 15,
@@ -98,18 +101,7 @@ constexpr uint8_t StoredSBoxes[SBoxCount][128] = {
          5, 15,  4,  0,  2, 13, 11,  9,  1,  7,  6,  3, 12, 14, 10,  8,
         10,  4,  5,  6,  8,  1,  3,  7, 13, 12, 14,  0,  9,  2, 11, 15,
     },
-    // 8: same as 1
-    {
-         7, 14, 12, 13,  9,  4,  8, 15, 10,  2,  6,  0,  3, 11,  5,  1,
-         4,  0, 14,  1,  5, 11,  8,  3, 12,  2,  9,  7,  6, 10, 13, 15,
-         9,  2, 11, 12,  0,  4,  5,  6,  3, 15, 13,  8,  1,  7, 14, 10,
-         0, 14,  6, 11,  9,  3,  8,  4, 12, 15, 10,  5, 13,  7,  1,  2,
-        10,  5, 15,  7, 14, 11,  3,  9,  2,  8,  1, 12,  0,  4,  6, 13,
-         7,  3,  1,  9,  2,  4, 13, 15,  8, 10, 12,  6,  5,  0, 11, 14,
-         1,  7, 14,  9, 11,  3, 15, 12,  0,  5,  4,  6, 13, 10,  8,  2,
-        11,  4,  8, 10,  9,  7,  0,  3,  1,  6,  2, 15, 14,  5, 12, 13,
-    },
-    // 9: GOST R 34.11-94 CryptoPro set, rows in the opposite order
+    // table 8, id 9: GOST R 34.11-94 CryptoPro set, rows in the opposite order
     {
         10,  4,  5,  6,  8,  1,  3,  7, 13, 12, 14,  0,  9,  2, 11, 15,
          5, 15,  4,  0,  2, 13, 11,  9,  1,  7,  6,  3, 12, 14, 10,  8,
@@ -120,7 +112,7 @@ constexpr uint8_t StoredSBoxes[SBoxCount][128] = {
         13, 14,  4,  1,  7,  0,  5, 10,  3, 12,  8, 15,  6,  2,  9, 11,
          1,  3, 10,  9,  5, 11,  4, 15,  8,  6,  7, 14, 13,  0,  2, 12,
     },
-    // 10: GOST R 34.12-2015 pi (RFC 7836 set Z)
+    // table 9, id 10: GOST R 34.12-2015 pi (RFC 7836 set Z)
     {
          1,  7, 14, 13,  0,  5,  8,  3,  4, 15, 10,  6,  9, 12, 11,  2,
          8, 14,  2,  5,  6,  9,  1, 12, 15,  4, 11,  0, 13, 10,  3,  7,
@@ -137,10 +129,9 @@ constexpr uint8_t StoredSBoxes[SBoxCount][128] = {
 
 binary::Binary GetSBoxByID(uint32_t id) {
     if (id >= SBoxCount) throw CryptLibException("R3411: unknown sbox", 0, ZORVIK_PLACE("ZORVIK::GetSBoxByID"));
-    binary::Binary rows(128);
-    for (int j = 0; j < 8; ++j)
-        for (int x = 0; x < 16; ++x) rows[16 * j + x] = StoredSBoxes[id][16 * (7 - j) + x];
-    return Cryptocom2Gost(rows);
+    // Turning the rows round is its own inverse: the stored core block gives the row layout.
+    const uint8_t* stored = StoredSBoxes[TableOfId[id]];
+    return Cryptocom2Gost(SBoxPack(binary::Binary(stored, stored + 128)));
 }
 
 binary::Binary Compress(const binary::Binary& sbox) {

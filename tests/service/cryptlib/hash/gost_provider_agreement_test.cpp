@@ -6,7 +6,7 @@
 #include "service/cryptlib/hash/gost_provider_oracle.h"
 #include "service/cryptlib/hash/gost_r3411_2012.h"
 #include "service/cryptlib/hash/gost_r3411_94.h"
-#include "service/cryptlib/hash/hash_test_util.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 
 namespace ZORVIK {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "service/common/exception.h"
-#include "service/cryptlib/hash/hash_test_util.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "service/cryptlib/sym/gost_sbox.h"
 #include "support/vectors.h"
 
@@ -17,15 +17,6 @@ using binary::Binary;
 Binary Ascii(const std::string& text) { return Binary(text.begin(), text.end()); }
 Binary Reversed(const Binary& data) { return Binary(data.rbegin(), data.rend()); }
 
-template <class F>
-void ExpectMessage(F&& call, const char* message) {
-    try {
-        call();
-        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
-    }
-}
 
 TEST(R3411, PublishedVectors) {
     for (const auto& v : test::LoadVectors("hash/gost_r3411_94.vec")) {
@@ -53,7 +44,7 @@ TEST(R3411, EmptyMessageIsOneZeroBlock) {
 
 TEST(R3411, ReverseRefusesInputUntilReset) {
     R3411 hash(0, true);
-    ExpectMessage([&] { hash.Input(Ascii("abc")); }, "Incremental mode is not supported if reverse = true.");
+    test::ExpectMessage([&] { hash.Input(Ascii("abc")); }, "Incremental mode is not supported if reverse = true.");
     hash.Reset();
     hash.Input(Ascii("abc"));
     EXPECT_EQ(hash.Result(), Binary("f3134348c44fb1b2a277729e2285ebb5cb5e0f29c975bc753b70497c06a4d51d"));
@@ -105,7 +96,7 @@ TEST(R3411, SetContextChecks) {
     R3411 hash(0, false);
     hash.Input(Ascii("abc"));
     const Binary before = hash.GetContext();
-    ExpectMessage([&] { hash.SetContext(Binary(107)); }, "Wrong hash context size");
+    test::ExpectMessage([&] { hash.SetContext(Binary(107)); }, "Wrong hash context size");
     EXPECT_EQ(hash.GetContext(), before);
 
     // A pending count that would overrun the 32-byte block is refused.
@@ -137,7 +128,7 @@ TEST(R3411, SBoxReadBackAndReplace) {
     EXPECT_EQ(hash.GetSBox(), GetSBoxByID(0));
     EXPECT_EQ(hash.Result(), Binary("d42c539e367c66e9c88a801f6649349c21871b4344c6a573f849fdce62f314dd"));
 
-    ExpectMessage([&] { hash.SetSBox(Binary(100)); }, "Wrong sbox size");
+    test::ExpectMessage([&] { hash.SetSBox(Binary(100)); }, "Wrong sbox size");
     EXPECT_EQ(hash.GetSBox(), GetSBoxByID(0));
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/common/exception.h"
-#include "service/cryptlib/hash/hash_test_util.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/common/exception.h"
-#include "service/cryptlib/hash/hash_test_util.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "service/cryptlib/sym/gost_sbox.h"
 #include "support/vectors.h"
 
@@ -23,15 +23,6 @@ std::vector<test::TestVector> Vectors(const std::string& section) {
 
 uint32_t SBoxOf(const test::TestVector& v) { return uint32_t(v.Number("SBox")); }
 
-template <class F>
-void ExpectMessage(F&& call, const char* message) {
-    try {
-        call();
-        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
-    }
-}
 
 // ---- Published vectors
 
@@ -266,7 +257,7 @@ TEST(GOST28147, CloneCopiesAndOptionallyRekeys) {
     auto rekeyed = cipher.Clone(otherKey);
     EXPECT_EQ(rekeyed->GetKey(), otherKey);
     EXPECT_EQ(cipher.GetKey(), Key32);
-    ExpectMessage([&] { cipher.Clone(Binary(16)); }, "Wrong key length.");
+    test::ExpectMessage([&] { cipher.Clone(Binary(16)); }, "Wrong key length.");
 }
 
 TEST(GOST28147, Constants) {
@@ -283,60 +274,60 @@ TEST(GOST28147, Constants) {
 
 TEST(GOST28147, ConstructorErrors) {
     const Binary sbox = GetSBoxByID(2);
-    ExpectMessage([&] { GOST28147(Binary(), sbox, 0, 0, 4); }, "Invalid key len");
-    ExpectMessage([&] { GOST28147(Key32, Binary(), 0, 0, 4); }, "Invalid sbox len");
-    ExpectMessage([&] { GOST28147(Key32, sbox, 0, 0, 9); }, "Invalid ccs size");
-    ExpectMessage([&] { GOST28147(Binary(31), sbox, 0, 0, 4); }, "Invalid key length");
-    ExpectMessage([&] { GOST28147(Key32, Binary(100), 0, 0, 4); }, "Wrong sbox size");
-    ExpectMessage([&] { GOST28147(Binary(), 2u, 0, 0, 4); }, "Invalid key len");
-    ExpectMessage([&] { GOST28147(Key32, 2u, 0, 0, 9); }, "Invalid ccs size");
-    ExpectMessage([&] { GOST28147(Binary(31), 2u, 0, 0, 4); }, "Invalid key length");
-    ExpectMessage([&] { GOST28147(Key32, 11u, 0, 0, 4); }, "R3411: unknown sbox");
+    test::ExpectMessage([&] { GOST28147(Binary(), sbox, 0, 0, 4); }, "Invalid key len");
+    test::ExpectMessage([&] { GOST28147(Key32, Binary(), 0, 0, 4); }, "Invalid sbox len");
+    test::ExpectMessage([&] { GOST28147(Key32, sbox, 0, 0, 9); }, "Invalid ccs size");
+    test::ExpectMessage([&] { GOST28147(Binary(31), sbox, 0, 0, 4); }, "Invalid key length");
+    test::ExpectMessage([&] { GOST28147(Key32, Binary(100), 0, 0, 4); }, "Wrong sbox size");
+    test::ExpectMessage([&] { GOST28147(Binary(), 2u, 0, 0, 4); }, "Invalid key len");
+    test::ExpectMessage([&] { GOST28147(Key32, 2u, 0, 0, 9); }, "Invalid ccs size");
+    test::ExpectMessage([&] { GOST28147(Binary(31), 2u, 0, 0, 4); }, "Invalid key length");
+    test::ExpectMessage([&] { GOST28147(Key32, 11u, 0, 0, 4); }, "R3411: unknown sbox");
     EXPECT_NO_THROW(GOST28147(Key32, sbox, 0, 0, 8));
 }
 
 TEST(GOST28147, OperationErrors) {
     GOST28147 cipher(Key32, 2u, 0, 0, 4);
     Binary data("0102030405060708"), iv("0102030405060708"), empty, shortIv("01020304");
-    ExpectMessage([&] { cipher.SetKey(Binary(31)); }, "Invalid key length");
-    ExpectMessage([&] { cipher.LoadKey(Binary(31)); }, "Invalid key length");
-    ExpectMessage([&] { cipher.Process(data, iv, 1, 2); }, "Invalid enc");
-    ExpectMessage([&] { cipher.Process(data, empty, 1, 1); }, "Invalid iv");
-    ExpectMessage([&] { cipher.Process(data, shortIv, 3, 1); }, "Invalid iv");
-    ExpectMessage([&] { cipher.Encrypt(Binary(), 1, 0, iv); }, "Invalid data len");
-    ExpectMessage([&] { cipher.Decrypt(Binary(), 1, 0, iv); }, "Invalid data len");
-    ExpectMessage([&] { cipher.CalcCCS(Binary(), iv); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.CalcCCS(Binary(12), iv); }, "Invalid data length");
-    ExpectMessage([&] { cipher.GetImit(Binary(), iv); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.GetImit(data, shortIv); }, "Invalid iv length");
-    ExpectMessage([&] { cipher.SetMeshingMode(3); }, "Invalid meshing mode 3, expected 0, 1 or 2");
+    test::ExpectMessage([&] { cipher.SetKey(Binary(31)); }, "Invalid key length");
+    test::ExpectMessage([&] { cipher.LoadKey(Binary(31)); }, "Invalid key length");
+    test::ExpectMessage([&] { cipher.Process(data, iv, 1, 2); }, "Invalid enc");
+    test::ExpectMessage([&] { cipher.Process(data, empty, 1, 1); }, "Invalid iv");
+    test::ExpectMessage([&] { cipher.Process(data, shortIv, 3, 1); }, "Invalid iv");
+    test::ExpectMessage([&] { cipher.Encrypt(Binary(), 1, 0, iv); }, "Invalid data len");
+    test::ExpectMessage([&] { cipher.Decrypt(Binary(), 1, 0, iv); }, "Invalid data len");
+    test::ExpectMessage([&] { cipher.CalcCCS(Binary(), iv); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.CalcCCS(Binary(12), iv); }, "Invalid data length");
+    test::ExpectMessage([&] { cipher.GetImit(Binary(), iv); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.GetImit(data, shortIv); }, "Invalid iv length");
+    test::ExpectMessage([&] { cipher.SetMeshingMode(3); }, "Invalid meshing mode 3, expected 0, 1 or 2");
     EXPECT_EQ(iv, Binary("0102030405060708"));
 
     cipher.EncryptFirst(data, 1, 0, iv);
-    ExpectMessage([&] { cipher.EncryptNext(Binary(), false); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.EncryptNext(Binary(12), false); }, "Data must be aligned");
-    ExpectMessage([&] { cipher.DecryptNext(Binary(12), false); }, "Data must be aligned");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(), false); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(12), false); }, "Data must be aligned");
+    test::ExpectMessage([&] { cipher.DecryptNext(Binary(12), false); }, "Data must be aligned");
     cipher.EncryptFirst(data, 3, 0, iv);
-    ExpectMessage([&] { cipher.EncryptNext(Binary(), true); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.DecryptNext(Binary(), true); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(), true); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.DecryptNext(Binary(), true); }, "Empty data is invalid");
     // ECB or CBC over a partial block would leave bytes unenciphered.
     Binary partial(12);
-    ExpectMessage([&] { cipher.Process(partial, iv, 2, 1); }, "Data must be aligned");
+    test::ExpectMessage([&] { cipher.Process(partial, iv, 2, 1); }, "Data must be aligned");
 }
 
 TEST(GOST28147, FreeFunctionPointerChecks) {
     const Binary sbox = GetSBoxByID(2), data(8);
     uint8_t imit[8], block[8] = {};
     const uint8_t* key = Key32.data();
-    ExpectMessage([&] { GOST28147_CalcCCS(nullptr, sbox.data(), data.data(), 8, imit, 4); }, "Invalid key pointer");
-    ExpectMessage([&] { GOST28147_CalcCCS(key, nullptr, data.data(), 8, imit, 4); }, "Invalid sbox pointer");
-    ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), nullptr, 8, imit, 4); }, "Invalid data pointer");
-    ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, nullptr, 4); }, "Invalid imit pointer");
-    ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), nullptr, data.data(), 8, imit, 4); }, "Invalid iv pointer");
-    ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, imit, 9); }, "Invalid imit length");
-    ExpectMessage([&] { GOST28147_EncryptBlock(nullptr, sbox.data(), block); }, "Invalid key pointer");
-    ExpectMessage([&] { GOST28147_EncryptBlock(key, nullptr, block); }, "Invalid sbox pointer");
-    ExpectMessage([&] { GOST28147_DecryptBlock(key, sbox.data(), nullptr); }, "Invalid data pointer");
+    test::ExpectMessage([&] { GOST28147_CalcCCS(nullptr, sbox.data(), data.data(), 8, imit, 4); }, "Invalid key pointer");
+    test::ExpectMessage([&] { GOST28147_CalcCCS(key, nullptr, data.data(), 8, imit, 4); }, "Invalid sbox pointer");
+    test::ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), nullptr, 8, imit, 4); }, "Invalid data pointer");
+    test::ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, nullptr, 4); }, "Invalid imit pointer");
+    test::ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), nullptr, data.data(), 8, imit, 4); }, "Invalid iv pointer");
+    test::ExpectMessage([&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, imit, 9); }, "Invalid imit length");
+    test::ExpectMessage([&] { GOST28147_EncryptBlock(nullptr, sbox.data(), block); }, "Invalid key pointer");
+    test::ExpectMessage([&] { GOST28147_EncryptBlock(key, nullptr, block); }, "Invalid sbox pointer");
+    test::ExpectMessage([&] { GOST28147_DecryptBlock(key, sbox.data(), nullptr); }, "Invalid data pointer");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "service/common/exception.h"
-#include "service/cryptlib/hash/hash_test_util.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {
@@ -14,10 +14,9 @@ namespace {
 using binary::Binary;
 
 const test::TestVector& Section(const char* name) {
-    static const auto vectors = test::LoadVectors("gost/gost3413_magma.vec");
-    for (const auto& v : vectors)
-        if (v.Text("Section") == name) return v;
-    throw std::runtime_error(std::string("no section ") + name);
+    static const test::TestVector block = test::VectorInSection("gost/gost3413_magma.vec", "Block");
+    static const test::TestVector modes = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
+    return std::string(name) == "Block" ? block : modes;
 }
 
 Binary ReverseBlocks(Binary data) {
@@ -32,15 +31,6 @@ Binary ReverseWords(Binary key) {
 
 Binary Reversed(const Binary& data) { return Binary(data.rbegin(), data.rend()); }
 
-template <class F>
-void ExpectMessage(F&& call, const char* message) {
-    try {
-        call();
-        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
-    }
-}
 
 TEST(GOST3412M, PublishedBlock) {
     const auto& v = Section("Block");
@@ -164,11 +154,11 @@ TEST(GOST3412M, CbcOfbCfbChainsEqualOneCall) {
 
 TEST(GOST3412M, NextWithoutALiveChainIsRefused) {
     GOST3412M cipher(Binary(32, 0x11), 8, 0, 0);
-    ExpectMessage([&] { cipher.EncryptNext(Binary(8), false); }, "Chain not started");
-    ExpectMessage([&] { cipher.DecryptNext(Binary(8), true); }, "Chain not started");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(8), false); }, "Chain not started");
+    test::ExpectMessage([&] { cipher.DecryptNext(Binary(8), true); }, "Chain not started");
     cipher.EncryptFirst(Binary(8), 5, 0, Binary("01020304"));
     cipher.EncryptNext(Binary(8), true);
-    ExpectMessage([&] { cipher.EncryptNext(Binary(8), false); }, "Chain not started");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(8), false); }, "Chain not started");
 }
 
 TEST(GOST3412M, CloneOfARunningChainContinuesOnItsOwn) {
@@ -222,27 +212,27 @@ TEST(GOST3412M, Errors) {
     const Binary key(32, 0x33);
     GOST3412M cipher(key, 8, 0, 0), reversed(key, 8, 0, 1);
     Binary data(16), empty, unused;
-    ExpectMessage([&] { GOST3412M(Binary(31), 8, 0, 0); }, "Invalid key length");
-    ExpectMessage([&] { cipher.Clone(Binary(16)); }, "Wrong key length.");
-    ExpectMessage([&] { cipher.Process(data, empty, 1, 1); }, "Invalid iv");
-    ExpectMessage([&] { cipher.CalcCCS(Binary(), unused); }, "Empty data is invalid");
-    ExpectMessage([&] { GOST3412M(key, 0, 0, 0).CalcCCS(data, unused); }, "Internal error");
-    ExpectMessage([&] { GOST3412M(key, 9, 0, 0).CalcCCS(data, unused); }, "Internal error");
-    ExpectMessage([&] { cipher.Encrypt(data, 5, 0, Binary()); },
+    test::ExpectMessage([&] { GOST3412M(Binary(31), 8, 0, 0); }, "Invalid key length");
+    test::ExpectMessage([&] { cipher.Clone(Binary(16)); }, "Wrong key length.");
+    test::ExpectMessage([&] { cipher.Process(data, empty, 1, 1); }, "Invalid iv");
+    test::ExpectMessage([&] { cipher.CalcCCS(Binary(), unused); }, "Empty data is invalid");
+    test::ExpectMessage([&] { GOST3412M(key, 0, 0, 0).CalcCCS(data, unused); }, "Internal error");
+    test::ExpectMessage([&] { GOST3412M(key, 9, 0, 0).CalcCCS(data, unused); }, "Internal error");
+    test::ExpectMessage([&] { cipher.Encrypt(data, 5, 0, Binary()); },
                   "Размер IV должен быть равен половине размера блока для CTR");
-    ExpectMessage([&] { reversed.Encrypt(data, 2, 0, Binary(12)); }, "Размер IV должен быть кратен размеру блока");
-    ExpectMessage([&] { cipher.Encrypt(data, 2, 0, Binary(12)); }, "Internal error");
+    test::ExpectMessage([&] { reversed.Encrypt(data, 2, 0, Binary(12)); }, "Размер IV должен быть кратен размеру блока");
+    test::ExpectMessage([&] { cipher.Encrypt(data, 2, 0, Binary(12)); }, "Internal error");
     for (uint32_t mode = 1; mode <= 5; ++mode) {
-        ExpectMessage([&] { cipher.EncryptFirst(Binary(12), mode, 0, Binary("01020304")); }, "Data must be aligned");
-        ExpectMessage([&] { cipher.DecryptFirst(Binary(12), mode, 0, Binary("01020304")); }, "Data must be aligned");
+        test::ExpectMessage([&] { cipher.EncryptFirst(Binary(12), mode, 0, Binary("01020304")); }, "Data must be aligned");
+        test::ExpectMessage([&] { cipher.DecryptFirst(Binary(12), mode, 0, Binary("01020304")); }, "Data must be aligned");
     }
-    ExpectMessage([&] { cipher.EncryptFirst(Binary(), 1, 0, Binary()); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.DecryptFirst(Binary(), 1, 0, Binary()); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.EncryptFirst(Binary(), 1, 0, Binary()); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.DecryptFirst(Binary(), 1, 0, Binary()); }, "Empty data is invalid");
     cipher.EncryptFirst(Binary(8), 1, 0, Binary());
-    ExpectMessage([&] { cipher.EncryptNext(Binary(), false); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.EncryptNext(Binary(12), false); }, "Data must be aligned");
-    ExpectMessage([&] { cipher.DecryptNext(Binary(), false); }, "Empty data is invalid");
-    ExpectMessage([&] { cipher.DecryptNext(Binary(12), true); }, "Data must be aligned");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(), false); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.EncryptNext(Binary(12), false); }, "Data must be aligned");
+    test::ExpectMessage([&] { cipher.DecryptNext(Binary(), false); }, "Empty data is invalid");
+    test::ExpectMessage([&] { cipher.DecryptNext(Binary(12), true); }, "Data must be aligned");
 }
 
 }  // namespace

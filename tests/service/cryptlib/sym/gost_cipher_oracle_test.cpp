@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "service/cryptlib/hash/gost_provider_oracle.h"
-#include "service/cryptlib/hash/hash_test_util.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "service/cryptlib/sym/gost28147.h"
 #include "service/cryptlib/sym/gost3412m.h"
 

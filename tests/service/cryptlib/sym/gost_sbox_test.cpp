@@ -6,6 +6,7 @@
 
 #include "service/common/exception.h"
 #include "service/cryptlib/sym/gost28147_core.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {
@@ -22,15 +23,6 @@ Binary RowLayout(const test::TestVector& v) {
     return rows;
 }
 
-template <class F>
-void ExpectMessage(F&& call, const char* message) {
-    try {
-        call();
-        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
-    }
-}
 
 TEST(GostSBox, BuiltInSetsMatchThePublishedParameterSets) {
     const auto vectors = test::LoadVectors("gost/sboxes.vec");
@@ -105,11 +97,11 @@ TEST(GostSBox, CompressPacksPairsOfNibbles) {
 }
 
 TEST(GostSBox, SizeErrors) {
-    ExpectMessage([] { Compress(Binary(127)); }, "Wrong sbox size.");
-    ExpectMessage([] { Uncompress(Binary(128)); }, "Wrong sbox size.");
-    ExpectMessage([] { SBoxPack(Binary(64)); }, "Wrong sbox size.");
-    ExpectMessage([] { Gost2Cryptocom(Binary(100)); }, "Wrong sbox size");
-    ExpectMessage([] { Gost2Cryptocom(Binary()); }, "Wrong sbox size");
+    test::ExpectMessage([] { Compress(Binary(127)); }, "Wrong sbox size.");
+    test::ExpectMessage([] { Uncompress(Binary(128)); }, "Wrong sbox size.");
+    test::ExpectMessage([] { SBoxPack(Binary(64)); }, "Wrong sbox size.");
+    test::ExpectMessage([] { Gost2Cryptocom(Binary(100)); }, "Wrong sbox size");
+    test::ExpectMessage([] { Gost2Cryptocom(Binary()); }, "Wrong sbox size");
     EXPECT_THROW(Cryptocom2Gost(Binary(64)), Exception);
 }
 

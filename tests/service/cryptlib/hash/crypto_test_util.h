@@ -1,5 +1,6 @@
-// Helpers shared by the hash tests: deterministic pseudo-random messages and the
-// save-and-restore round trip that every Hash implementation must pass.
+// Helpers shared by the crypto-library tests: deterministic pseudo-random data, the
+// save-and-restore round trip that every Hash must pass, the exact text of an
+// expected error, and the vector of one section of a vector file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +10,9 @@
 #include <memory>
 #include <random>
 
+#include "service/common/exception.h"
 #include "service/cryptlib/hash/hash.h"
+#include "support/vectors.h"
 
 namespace ZORVIK::test {
 
@@ -34,6 +37,24 @@ inline void ExpectContextRoundTrips(const std::function<std::unique_ptr<Hash>()>
         second->Input(binary::Binary(message.begin() + k, message.end()));
         ASSERT_EQ(binary::ToHex(second->Result()), binary::ToHex(expected)) << "split after " << k << " bytes";
     }
+}
+
+// call must throw a ZORVIK::Exception whose text is message.
+template <class F>
+void ExpectMessage(F&& call, const char* message) {
+    try {
+        call();
+        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), message);
+    }
+}
+
+// The first vector of relativePath that carries Section = section.
+inline TestVector VectorInSection(const std::string& relativePath, const std::string& section) {
+    for (const auto& v : LoadVectors(relativePath))
+        if (v.Has("Section") && v.Text("Section") == section) return v;
+    throw std::runtime_error(relativePath + ": no section " + section);
 }
 
 }  // namespace ZORVIK::test
