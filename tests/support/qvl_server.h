@@ -1,0 +1,73 @@
+// The hardware model for tests: a server on 127.0.0.1:7816 that speaks the QVL
+// link's messages (16-byte little-endian header) and models a T=0 card
+// character by character, checking the parity bit of every character it gets.
+// The fixed port is waited for when another test holds it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "service/common/binary.h"
+#include "support/loopback_server.h"
+#include "support/t0_card_model.h"
+
+namespace ZORVIK::test {
+
+class QvlServer {
+public:
+    struct Options {
+        binary::Binary atr{0x3B, 0x02, 0x14, 0x50};
+        bool busy = false;                   // answer the first message with "server busy"
+        bool chatter = false;                // an ISO clock message and a foreign message before every character
+        std::optional<size_t> closeAfter{};  // close the connection after this many host messages
+        bool answerWtx = false;              // answer an S(WTX request) that arrives before the first reset
+    };
+
+    struct Message {
+        uint16_t packetId;
+        uint16_t command;       // the u16 after the header
+        binary::Binary raw;     // the whole message
+    };
+
+    QvlServer(CardApplication application, Options options);
+    ~QvlServer();
+
+    std::vector<Message> Received() const;
+    // Characters whose parity bit did not make the character even.
+    int ParityErrors() const;
+    std::vector<binary::Binary> CardInput() const;  // characters the card got, one run per reset
+    std::vector<CApdu> Commands() const;
+
+    // A message from the model: header with the size, packet id and model time, then the payload.
+    static binary::Binary ModelMessage(uint16_t packetId, uint64_t modelTime, const binary::Binary& payload);
+
+private:
+    void Serve(int fd);
+
+    CardApplication m_application;
+    Options m_options;
+    mutable std::mutex m_mutex;
+    std::vector<Message> m_received;
+    int m_parityErrors = 0;
+    std::vector<binary::Binary> m_cardInput;
+    std::vector<CApdu> m_commands;
+    std::unique_ptr<LoopbackServer> m_server;  // last: serves once everything else is built
+};
+
+// Holds 127.0.0.1:7816 bound but not listening, so that a connect is refused
+// and no other server can take the port meanwhile.
+class QvlPortRefuser {
+public:
+    QvlPortRefuser();
+    ~QvlPortRefuser();
+    QvlPortRefuser(const QvlPortRefuser&) = delete;
+    QvlPortRefuser& operator=(const QvlPortRefuser&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace ZORVIK::test
