@@ -46,6 +46,7 @@ SerialReaderEmulator::SerialReaderEmulator(CardApplication application, Options 
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     m_portPath = name;
     m_t1 = std::make_unique<T1CardModel>(m_application, m_options.edcLength);
+    m_t1->faults = m_options.t1Faults;
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -86,6 +87,11 @@ std::vector<binary::Binary> SerialReaderEmulator::T0Headers() const {
 std::vector<binary::Binary> SerialReaderEmulator::T1Blocks() const {
     std::lock_guard lock(m_mutex);
     return m_t1->received;
+}
+
+int SerialReaderEmulator::T1Resynchs() const {
+    std::lock_guard lock(m_mutex);
+    return m_t1->resynchs;
 }
 
 std::vector<CApdu> SerialReaderEmulator::Commands() const {

@@ -33,6 +33,7 @@ public:
         bool answerPresence = true;          // answer presence polls with an empty type-4 packet
         bool answerPowerOn = true;           // send the ATR on a control packet
         bool silentCard = false;             // the T=0 card never answers a header
+        std::deque<T1Fault> t1Faults{};      // what the T=1 card does with the blocks it gets, in order
     };
 
     struct Packet {
@@ -59,6 +60,7 @@ public:
     // What the T=0 card saw (headers) and the blocks the T=1 card received.
     std::vector<binary::Binary> T0Headers() const;
     std::vector<binary::Binary> T1Blocks() const;
+    int T1Resynchs() const;
     std::vector<CApdu> Commands() const;
 
     // A debug packet: line, zero-terminated file name, zero-terminated text.

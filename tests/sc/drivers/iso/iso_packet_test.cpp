@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sc/drivers/iso/driver_error.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
 
 #include "sc/drivers/iso/atr_reading.h"
 #include "sc/exchange/reader.h"

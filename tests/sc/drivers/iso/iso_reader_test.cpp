@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "sc/drivers/iso/driver_error.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
 
 #include <chrono>
 
 #include "service/log/recording_log.h"
+#include "support/error_text.h"
 #include "support/serial_reader_emulator.h"
 
 namespace ZORVIK {
@@ -14,6 +15,7 @@ namespace {
 
 using binary::Binary;
 using test::DriverErrorOf;
+constexpr auto Application = test::ChallengeCard;
 using test::RecordingLog;
 using test::SerialReaderEmulator;
 using Options = SerialReaderEmulator::Options;
@@ -23,18 +25,6 @@ using Options = SerialReaderEmulator::Options;
 constexpr uint32_t WaitMs = 250;
 // T=1 only (TD1 = 81, TD2 = 31), IFSC FE in TA3, BWI/CWI 45 in TB3, TCK 8B.
 const Binary T1Atr("3B 80 81 31 FE 45 8B");
-
-// GET CHALLENGE gives Ne bytes 00, 01, ...; SELECT 9000; anything else 6D00.
-RApdu Application(const CApdu& command) {
-    RApdu response;
-    response.sw1 = 0x90;
-    if (command.ins == 0x84) {
-        for (uint32_t i = 0; i < command.ne; ++i) response.data.push_back(static_cast<uint8_t>(i));
-    } else if (command.ins != 0xA4) {
-        response.sw1 = 0x6D;
-    }
-    return response;
-}
 
 ReaderParams Params(std::vector<uint32_t> protocols = {1, 0}, bool transportLog = false) {
     ReaderParams params;
@@ -237,6 +227,46 @@ TEST(ISOReader, T1NegotiatesIfsAndCarriesChainedCommands) {
     const auto commands = device.Commands();
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[1].data, Binary(250, 0x3C));
+}
+
+TEST(ISOReader, T1ExchangeThatCannotBeRecoveredResetsTheCard) {
+    // The IFS offer goes through; then the card's answers are lost: three tries
+    // of the I-block and three S(RESYNCH) requests.
+    std::deque<test::T1Fault> faults{test::T1Fault::None};
+    faults.insert(faults.end(), 6, test::T1Fault::Lose);
+    SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr,
+                                                     .t1Faults = faults});
+    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    RApdu response;
+    EXPECT_EQ(test::MessageOf([&] { reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response); }),
+              "Ошибка обмена по протоколу T=1: Unexpected block type (карта сброшена)");
+    const auto packets = FromPowerOn(device);
+    size_t resets = 0;
+    for (const auto& packet : packets) resets += packet.type == 3 && packet.payload == Binary("01") ? 1 : 0;
+    EXPECT_EQ(resets, 1u);
+    EXPECT_TRUE(reader.IsPowered());
+    // After the warm reset the link starts over: the IFS offer again, then a working exchange.
+    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
+    EXPECT_EQ(response.Encode(), Binary("0001020304050607 9000"));
+    const auto blocks = device.T1Blocks();
+    ASSERT_GE(blocks.size(), 2u);
+    EXPECT_EQ(blocks[blocks.size() - 2], Binary("00 C1 01 FE 3E"));
+    EXPECT_EQ(blocks.back()[1], 0x00);  // N(S) 0 again
+}
+
+TEST(ISOReader, IncompleteAtrLeavesNoAtr) {
+    // Two historical bytes announced, one sent.
+    SerialReaderEmulator device(Application, Options{.atr = Binary("3B 02 14")});
+    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+    ATR atr;
+    atr.SetAtr(Binary("3B 00"));  // what an earlier power-on left
+    EXPECT_EQ(test::MessageOf([&] { reader.PowerOn(atr); }), "Invalid ATR");
+    EXPECT_TRUE(reader.GetATR().empty());
+    EXPECT_TRUE(atr.GetRaw().empty());
+    RApdu response;
+    EXPECT_EQ(DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }).code, 34);
 }
 
 TEST(ISOReader, DebugPacketsInBothFormsAreLogged) {

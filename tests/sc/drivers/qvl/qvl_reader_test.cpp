@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sc/drivers/iso/driver_error.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
 #include "sc/drivers/qvl/qvl_link.h"
 #include "service/log/recording_log.h"
 #include "support/qvl_server.h"
@@ -12,20 +12,9 @@ namespace {
 
 using binary::Binary;
 using test::DriverErrorOf;
+constexpr auto Application = test::ChallengeCard;
 using test::QvlServer;
 using Options = QvlServer::Options;
-
-// GET CHALLENGE gives Ne bytes 00, 01, ...; SELECT 9000; anything else 6D00.
-RApdu Application(const CApdu& command) {
-    RApdu response;
-    response.sw1 = 0x90;
-    if (command.ins == 0x84) {
-        for (uint32_t i = 0; i < command.ne; ++i) response.data.push_back(static_cast<uint8_t>(i));
-    } else if (command.ins != 0xA4) {
-        response.sw1 = 0x6D;
-    }
-    return response;
-}
 
 TEST(QvlMessage, ResetMessageIsEighteenBytesWithCommand17) {
     EXPECT_EQ(QvlLink::ResetMessage(), Binary("1200 A300 00000000 0000000000000000 1100"));
