@@ -46,6 +46,7 @@ void Binary::Init(const char* hexText) {
     if (hexText == nullptr) {
         throw Exception("NULL указатель", ZORVIK_PLACE("ZORVIK::binary::Binary::Init"));
     }
+    // A C text ends at its terminating zero.
     Init(hexText, std::char_traits<char>::length(hexText));
 }
 
@@ -61,7 +62,6 @@ void Binary::Init(const char* hexText, size_t length) {
     int high = -1;
     for (size_t i = 0; i < length; ++i) {
         const uint8_t c = static_cast<uint8_t>(hexText[i]);
-        if (c == 0) break;  // the text ends at its terminating zero
         const int v = kHex.value[c];
         if (v == -1) continue;
         if (v == -2) {

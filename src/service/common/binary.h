@@ -25,12 +25,14 @@ public:
     Binary() = default;
     Binary(const std::vector<uint8_t>& bytes) : std::vector<uint8_t>(bytes) {}
     Binary(std::vector<uint8_t>&& bytes) : std::vector<uint8_t>(std::move(bytes)) {}
-    // Hex text, white space ignored between and inside byte pairs.
+    // Hex text, white space ignored between and inside byte pairs. A zero byte
+    // inside a std::string is an invalid character, never a silent end of text.
     Binary(const char* hexText);
     Binary(const std::string& hexText);
 
     // Parses hex text and appends the bytes (used on an empty byte string).
     void Init(const char* hexText);
+    // Parses exactly length characters.
     void Init(const char* hexText, size_t length);
 
     Binary& operator+=(const Binary& other);

@@ -40,7 +40,7 @@ TEST(BinaryFromText, RejectsBadTextWithItsMessage) {
 
 TEST(BinaryFromText, EveryByteOutsideHexAndWhiteSpaceIsRefused) {
     const std::string allowed = "0123456789abcdefABCDEF \t\n\v\f\r";
-    for (int c = 1; c < 256; ++c) {
+    for (int c = 0; c < 256; ++c) {
         // "12" then the byte, then a digit to pair it when it is a hex digit itself.
         std::string text = "12";
         text += static_cast<char>(c);
@@ -51,6 +51,11 @@ TEST(BinaryFromText, EveryByteOutsideHexAndWhiteSpaceIsRefused) {
             EXPECT_EQ(MessageOf([&] { Binary{text}; }), kBadChar) << "byte " << c;
         }
     }
+}
+
+TEST(BinaryFromText, CTextEndsAtItsZeroByte) {
+    const char text[] = "12\0" "34";
+    EXPECT_EQ(Binary(static_cast<const char*>(text)), Binary("12"));
 }
 
 TEST(BinaryFromText, StreamReadsTheRest) {
