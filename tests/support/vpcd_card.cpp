@@ -227,7 +227,13 @@ void VpcdCard::Serve() {
         const int ready = ::poll(&wait, 1, 100);
         if (ready < 0) break;
         if (ready == 0) continue;
+        // vpcd writes a frame's length and its payload apart, without TCP_NODELAY:
+        // an immediate ACK keeps Nagle's algorithm from holding the payload back
+        // for the peer's delayed-ACK time (40 ms).
+        const int one = 1;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         const Binary header = LoopbackServer::ReadUpTo(m_fd, 2, kFrameTimeoutMs);
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         if (header.size() < 2) break;  // vpcd closed the link
         const size_t length = static_cast<size_t>(header[0]) << 8 | header[1];
         const Binary payload = LoopbackServer::ReadUpTo(m_fd, length, kFrameTimeoutMs);

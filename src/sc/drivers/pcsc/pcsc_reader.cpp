@@ -378,13 +378,17 @@ binary::Binary PCSC_Reader::Transmit(const binary::Binary& request) {
     }
     if (m_params.transport_log) Dump("\nRequest: %d (0x%02X)\n", request);
 
-    binary::Binary answer(ReceiveBufferSize);
-    DWORD length = static_cast<DWORD>(answer.size());
+    // The buffer is kept from one exchange to the next: 64 KiB filled anew each
+    // time would cost more than the rest of the driver's work.
+    if (m_receiveBuffer.size() != ReceiveBufferSize) m_receiveBuffer.resize(ReceiveBufferSize);
+    DWORD length = static_cast<DWORD>(m_receiveBuffer.size());
     const LONG result = pci == nullptr ? SCARD_F_UNKNOWN_ERROR
-                                       : m_api.Transmit(m_card, pci, request.data(),
-                                                        static_cast<DWORD>(request.size()), answer.data(), &length);
+                                       : m_api.Transmit(m_card, pci, request.data(), static_cast<DWORD>(request.size()),
+                                                        m_receiveBuffer.data(), &length);
     // Only a length the call has set tells how much of the buffer holds an answer.
-    answer.resize(length < answer.size() ? length : (result == SCARD_S_SUCCESS ? answer.size() : 0));
+    const size_t received =
+        length < m_receiveBuffer.size() ? length : (result == SCARD_S_SUCCESS ? m_receiveBuffer.size() : 0);
+    binary::Binary answer(m_receiveBuffer.begin(), m_receiveBuffer.begin() + static_cast<std::ptrdiff_t>(received));
     if (result != SCARD_S_SUCCESS) {
         std::string text = SafePrintf("Request: \n%s\nResponse: \n%s\nProtocol: %s\n", DumpHex(request).c_str(),
                                       DumpHex(answer).c_str(), ProtocolName(m_activeProtocol));

@@ -141,6 +141,7 @@ private:
     SCARDHANDLE m_card = 0;
     DWORD m_activeProtocol = SCARD_PROTOCOL_UNDEFINED;
     binary::Binary m_atr;
+    binary::Binary m_receiveBuffer;
     iLog* m_log;
     ReaderParams m_params;
     uint32_t m_mifareState;
