@@ -49,6 +49,14 @@ protected:
     std::unique_ptr<PCSC_Reader> MakeReader(const ReaderParams& params = ReaderParams()) {
         return std::make_unique<PCSC_Reader>(PrivatePcscd::Reader0, params, m_log.get(), false);
     }
+    // A card with the ATR in the reader, connected by the one protocol given.
+    std::unique_ptr<PCSC_Reader> PoweredReader(const char* atr, uint32_t protocol) {
+        InsertCard(atr, protocol == ProtocolT1);
+        auto reader = MakeReader(WithProtocols({protocol}));
+        ATR answer;
+        reader->PowerOn(answer);
+        return reader;
+    }
     VpcdCardModel& Card() { return m_card->Model(); }
 
     void TearDown() override {
@@ -148,11 +156,7 @@ TEST_F(PcscEndToEnd, AT1OnlyCardRefusesAT0OnlyList) {
 class PcscCases : public PcscEndToEnd, public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(PcscCases, CasesOneToFour) {
-    const bool t1 = GetParam() == ProtocolT1;
-    InsertCard(VpcdCardModel::AtrBoth, t1);
-    auto reader = MakeReader(WithProtocols({GetParam()}));
-    ATR atr;
-    reader->PowerOn(atr);
+    auto reader = PoweredReader(VpcdCardModel::AtrBoth, GetParam());
     RApdu response;
 
     reader->Command(CApdu(0x00, 0x12, 0x00, 0x00), response);  // case 1, unknown to the card
@@ -176,10 +180,7 @@ TEST_P(PcscCases, CasesOneToFour) {
 INSTANTIATE_TEST_SUITE_P(BothProtocols, PcscCases, ::testing::Values(ProtocolT0, ProtocolT1));
 
 TEST_F(PcscEndToEnd, T0EngineFollows61xxWithGetResponse) {
-    InsertCard(VpcdCardModel::AtrT0, false);
-    auto reader = MakeReader(WithProtocols({0}));
-    ATR atr;
-    reader->PowerOn(atr);
+    auto reader = PoweredReader(VpcdCardModel::AtrT0, ProtocolT0);
     RApdu response;
     reader->Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(VpcdCardModel::Aid), 256), response);
     EXPECT_EQ(response.GetSW(), 0x9000);
@@ -191,10 +192,7 @@ TEST_F(PcscEndToEnd, T0EngineFollows61xxWithGetResponse) {
 }
 
 TEST_F(PcscEndToEnd, T0EngineResendsAfter6Cxx) {
-    InsertCard(VpcdCardModel::AtrT0, false);
-    auto reader = MakeReader(WithProtocols({0}));
-    ATR atr;
-    reader->PowerOn(atr);
+    auto reader = PoweredReader(VpcdCardModel::AtrT0, ProtocolT0);
     RApdu response;
     reader->Command(CApdu(0x00, 0xCA, 0x01, 0x01, 256), response);
     EXPECT_EQ(response.GetSW(), 0x9000);
@@ -206,10 +204,7 @@ TEST_F(PcscEndToEnd, T0EngineResendsAfter6Cxx) {
 }
 
 TEST_F(PcscEndToEnd, ExtendedApduTravelsWholeOverT1) {
-    InsertCard(VpcdCardModel::AtrT1, true);
-    auto reader = MakeReader(WithProtocols({1}));
-    ATR atr;
-    reader->PowerOn(atr);
+    auto reader = PoweredReader(VpcdCardModel::AtrT1, ProtocolT1);
     RApdu response;
     const Binary data = FileBytes(0x40, 1000);
     reader->Command(CApdu(0x80, 0xEE, 0x00, 0x00, data, 1000), response);
@@ -223,10 +218,7 @@ TEST_F(PcscEndToEnd, ExtendedApduTravelsWholeOverT1) {
 }
 
 TEST_F(PcscEndToEnd, ExtendedApduTravelsInEnvelopesOverT0) {
-    InsertCard(VpcdCardModel::AtrT0, false);
-    auto reader = MakeReader(WithProtocols({0}));
-    ATR atr;
-    reader->PowerOn(atr);
+    auto reader = PoweredReader(VpcdCardModel::AtrT0, ProtocolT0);
     RApdu response;
     const Binary data = FileBytes(0x11, 600);
     reader->Command(CApdu(0x80, 0xEE, 0x00, 0x00, data, 600), response);
