@@ -75,7 +75,7 @@ public:
         const LONG result = refused.count(preferred) ? SCARD_E_PROTO_MISMATCH : SCARD_S_SUCCESS;
         if (result == SCARD_S_SUCCESS) {
             *card = kCard;
-            *active = preferred;
+            *active = activeOverride != 0 ? activeOverride : preferred;
         }
         return result;
     }
@@ -136,6 +136,7 @@ public:
     }
 
     LONG establishResult = SCARD_S_SUCCESS;
+    DWORD activeOverride = 0;  // the protocol the service reports instead of the preferred one
     std::set<std::string> withCard{kReader};
     std::set<DWORD> refused;
     std::map<DWORD, Binary> attributes{{SCARD_ATTR_ATR_STRING, Binary("3B 80 80 01 01")}};
@@ -411,6 +412,32 @@ TEST_F(PcscReaderTest, T1SendsTheWholeApduAndCutsTheAnswerToNe) {
     EXPECT_TRUE(response.data.empty());  // Ne 0
     EXPECT_EQ(m_pcsc.sent[1], Binary("00 A4 04 0C 02 A0 00"));
     EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>(2, SCARD_PROTOCOL_T1));
+}
+
+TEST_F(PcscReaderTest, RawConnectionUsesTheRawControlInformation) {
+    m_pcsc.activeOverride = SCARD_PROTOCOL_RAW;
+    auto reader = Connected({1});
+    m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("90 00")}};
+    RApdu response;
+    reader->Command(CApdu(0x00, 0x70, 0x00, 0x00), response);
+    EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>{SCARD_PROTOCOL_RAW});
+    CardExchParam param;
+    m_pcsc.attributes[SCARD_ATTR_CURRENT_F] = Le32(372);
+    m_pcsc.attributes[SCARD_ATTR_CURRENT_D] = Le32(1);
+    m_pcsc.attributes[SCARD_ATTR_CURRENT_CLK] = Le32(4000);
+    EXPECT_EQ(reader->GetCardExchParam(param).protocol, ProtocolRaw);
+}
+
+TEST_F(PcscReaderTest, UnknownProtocolFailsExchangeAndParameters) {
+    m_pcsc.activeOverride = SCARD_PROTOCOL_T15;
+    auto reader = Connected({1});
+    RApdu response;
+    ExpectDriverError([&] { reader->Command(CApdu(0x00, 0x70, 0x00, 0x00), response); }, 19,
+                      "Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n"
+                      "PCSC Driver error (func: SCardTransmit:, code: 80100014, , msg: Unknown error.)");
+    EXPECT_TRUE(m_pcsc.sent.empty());
+    CardExchParam param;
+    ExpectDriverError([&] { reader->GetCardExchParam(param); }, 16, "Unknown parameters for current protocol");
 }
 
 TEST_F(PcscReaderTest, AnswerShorterThanAStatusWordIsCode20) {
