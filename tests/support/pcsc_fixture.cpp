@@ -211,8 +211,7 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (::waitpid(child, &status, WNOHANG) == child) {
-            m_failure = "pcscd ended at start (status " + std::to_string(status) +
-                        "; it needs root to write /run/pcscd). Its output:\n" + Tail(logPath);
+            m_failure = "pcscd ended at start (wait status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
             return false;
         }
         if (ReadersListed()) {
