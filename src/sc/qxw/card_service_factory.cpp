@@ -6,6 +6,8 @@
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
 #include "sc/drivers/iso/iso_reader.h"
 #include "sc/drivers/osm/osm_reader.h"
+#include "sc/drivers/pcsc/pcsc_reader.h"
+#include "sc/drivers/qvl/qvl_reader.h"
 #include "sc/exchange/reader.h"
 #include "sc/qxw/card_service_factory_impl.h"
 #include "sc/qxw/settings_declarations.h"
@@ -122,7 +124,7 @@ std::unique_ptr<iReader> CardServiceFactory::CreateReader(const CardServiceSetti
             return std::make_unique<ISOReader>(port, params, wtxTimeout, log);
         }
         case ReaderKind::QVL:
-            break;
+            return std::make_unique<QVL_Reader>(params, settings.GetOr<uint32_t>("WTX_TIMEOUT", 0), log);
         case ReaderKind::DerimDirect: {
             const DerimEndpoint endpoint = ReadDerimEndpoint(settings);
             return std::make_unique<DerimDirect_Reader>(endpoint.host, endpoint.port);
@@ -132,12 +134,10 @@ std::unique_ptr<iReader> CardServiceFactory::CreateReader(const CardServiceSetti
             ZORVIK_CHECK("ZORVIK::CardServiceFactory::CreateReader",
                          !mifareEmulation || kind == ReaderKind::OmnikeyContactless,
                          "Режим эмуляции Mifare на стороне считывателя поддерживается только для считок OmniKey");
-            (void)params;
-            break;
+            // Every other name, the empty one included, is a PC/SC reader.
+            return std::make_unique<PCSC_Reader>(cardSettings.readerName, params, log, mifareEmulation);
         }
     }
-    throw CardDrvException("Драйвер считывателя \"" + cardSettings.readerName + "\" не входит в эту сборку",
-                           CardDrvError::General, ZORVIK_PLACE("ZORVIK::CardServiceFactory::CreateReader"));
 }
 
 CardServiceSettings CardServiceFactory::ReadCardServiceSettings(const SettingsDatabase& settings,

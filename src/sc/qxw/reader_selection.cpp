@@ -8,6 +8,7 @@
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
 #include "sc/drivers/iso/iso_reader.h"
 #include "sc/drivers/osm/osm_reader.h"
+#include "sc/drivers/pcsc/pcsc_reader.h"
 #include "sc/qxw/card_service_factory.h"
 #include "sc/qxw/card_service_factory_impl.h"
 #include "sc/qxw/console_key.h"
@@ -239,7 +240,12 @@ std::string CardServiceFactory::GetReaderName(const std::string& group, const st
 
 ReaderDiscovery ReaderDiscovery::System() {
     ReaderDiscovery discovery;
-    discovery.listPcscReaders = [](bool) { return std::vector<std::string>(); };
+    // A PC/SC service that cannot be reached lists no readers.
+    discovery.listPcscReaders = [](bool withCard) {
+        std::vector<std::string> names;
+        getPCSCReaderList(names, withCard);
+        return names;
+    };
     discovery.probeSerialReader = &ISOReader::Probe;
     discovery.probeDerimServer = &DerimDirect_Reader::Probe;
     discovery.simulatedCardAvailable = &OSMReader::IsAvailable;

@@ -1,0 +1,77 @@
+// qxw over real PC/SC: a private pcscd serves vpcd's readers with the virtual
+// card of the tests in the first; qxw reaches that daemon through its socket.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "apps/qxw_process.h"
+#include "service/common/binary.h"
+#include "support/pcsc_fixture.h"
+#include "support/vpcd_card.h"
+
+namespace ZORVIK {
+namespace {
+
+using test::PrivatePcscd;
+using test::QxwRun;
+using test::VpcdCardModel;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class QxwOverPcsc : public test::PcscdTest {
+protected:
+    void SetUp() override {
+        test::PcscdTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        std::filesystem::remove_all(m_dir);
+        std::filesystem::create_directories(m_dir);
+        m_card = std::make_unique<test::VpcdCard>(VpcdCardModel::AtrT1);
+        m_card->Model().SetT1(true);
+        ASSERT_TRUE(m_card->Insert(Pcscd().CardPort())) << "vpcd did not take the virtual card";
+        ASSERT_TRUE(Pcscd().WaitForCard(PrivatePcscd::Reader0, true)) << "pcscd did not see the card";
+    }
+    void TearDown() override {
+        if (m_card) {
+            m_card->Remove();
+            Pcscd().WaitForCard(PrivatePcscd::Reader0, false);
+        }
+        std::filesystem::remove_all(m_dir);
+    }
+
+    QxwRun Run(const std::vector<std::string>& args) {
+        const std::string socket = Pcscd().SocketEnvironment();
+        const size_t equals = socket.find('=');
+        return test::RunQxw(args, m_dir, {{socket.substr(0, equals), socket.substr(equals + 1)}});
+    }
+
+    const std::string m_dir = ::testing::TempDir() + "qxw_pcsc_" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    std::unique_ptr<test::VpcdCard> m_card;
+};
+
+TEST_F(QxwOverPcsc, ReaderChosenByName) {
+    const QxwRun run = Run({std::string("-reader=") + PrivatePcscd::Reader0, "-af=skarna"});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + PrivatePcscd::Reader0 + " |")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Power off\n"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir + "skarna.log"));
+    EXPECT_GT(m_card->Model().PowerOnCount(), 0);
+}
+
+TEST_F(QxwOverPcsc, PcscRequestTakesTheReaderWithTheCard) {
+    const QxwRun run = Run({"-reader=#PCSC"});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + PrivatePcscd::Reader0 + " |")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n"));
+}
+
+TEST_F(QxwOverPcsc, EmptyReaderEndsWithTheDriversError) {
+    const QxwRun run = Run({std::string("-reader=") + PrivatePcscd::Reader1});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.out, "Card not inserted")) << run.out;
+}
+
+}  // namespace
+}  // namespace ZORVIK
