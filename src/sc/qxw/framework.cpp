@@ -56,10 +56,16 @@ std::string ReaderTable(const std::vector<std::string>& readerNames) {
     size_t width = 0;
     for (const std::string& line : lines)
         width = std::max(width, line.size());
-    const std::string frame = "+" + std::string(width + 2, '-') + "+\n";
+    std::string frame(1, '+');
+    frame.append(width + 2, '-');
+    frame += "+\n";
     std::string text = frame;
-    for (const std::string& line : lines)
-        text += "| " + line + std::string(width - line.size(), ' ') + " |\n";
+    for (const std::string& line : lines) {
+        text += "| ";
+        text += line;
+        text.append(width - line.size(), ' ');
+        text += " |\n";
+    }
     return text + frame;
 }
 
