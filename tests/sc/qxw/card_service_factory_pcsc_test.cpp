@@ -111,6 +111,26 @@ TEST_F(FactoryOverPcsc, QuestionMarkSeesThePcscReaderAndTheSimulatedCard) {
     EXPECT_EQ(test::MessageOf([&] { Create("#?"); }), "Подключено более одной считки");
 }
 
+TEST_F(FactoryOverPcsc, TableNamesOfPcscKindsBuildPcscReaders) {
+    CardServiceSettings cardSettings;
+    cardSettings.readerName = "#MP300_CL";
+    const std::unique_ptr<iReader> mp300 = CardServiceFactory::CreateReader(
+        cardSettings, CardServiceFactory::GetReaderKind("#MP300_CL"), ReaderParams(), m_settings, m_log.get());
+    auto* reader = dynamic_cast<PCSC_Reader*>(mp300.get());
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->GetReaderName(), "#MP300_CL");
+    EXPECT_EQ(reader->GetMifareState(), 2u);  // not asked for
+
+    // Mifare emulation is asked of the OMNIKEY contactless reader alone.
+    m_settings.AddSetting("mifare_emulation", "1", Set);
+    cardSettings.readerName = "OMNIKEY CardMan 5x21-CL 0";
+    const std::unique_ptr<iReader> omnikey = CardServiceFactory::CreateReader(
+        cardSettings, CardServiceFactory::GetReaderKind(cardSettings.readerName), ReaderParams(), m_settings,
+        m_log.get());
+    ASSERT_NE(dynamic_cast<PCSC_Reader*>(omnikey.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<PCSC_Reader*>(omnikey.get())->GetMifareState(), 1u);
+}
+
 // The console's wait for the card, over the process-wide framework.
 TEST_F(FactoryOverPcsc, WaitForCardFollowsInsertionAndRemoval) {
     SettingsDatabase settings;
