@@ -65,9 +65,14 @@ bool WantsColour(std::FILE* stream) {
 std::string SgrForAttribute(int32_t attribute) {
     const int foreground = attribute & 0x0F;
     const int background = (attribute >> 4) & 0x0F;
-    std::string text = "\x1b[0;" + std::to_string(AnsiCode(foreground, 30, 90));
-    if (background != 0) text += ";" + std::to_string(AnsiCode(background, 40, 100));
-    return text + "m";
+    std::string text = "\x1b[0;";
+    text += std::to_string(AnsiCode(foreground, 30, 90));
+    if (background != 0) {
+        text += ';';
+        text += std::to_string(AnsiCode(background, 40, 100));
+    }
+    text += 'm';
+    return text;
 }
 
 bool WriteAll(std::FILE* stream, const std::string& text) {

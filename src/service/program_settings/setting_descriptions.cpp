@@ -128,7 +128,8 @@ void Serialize(const SettingsDescriptions& descriptions, std::string& out) {
         for (const SettingDescription& description : group.Descriptions()) {
             ZORVIK_CHECK("ZORVIK::Serialize", !description.names.empty(), kNoName);
             help += HelpEntry(description);
-            help += "{" + (description.type ? description.type->TypeName() : std::string());
+            help += '{';
+            if (description.type) help += description.type->TypeName();
             if (description.hasDefault) help += ", default:" + description.defaultValue;
             if (description.mandatory) help += ", mandatory";
             help += "} - " + description.text + "\n";
