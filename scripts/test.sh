@@ -14,14 +14,14 @@ echo "== build (warnings as errors)"
 cmake -S . -B build/ci -G Ninja -DZORVIK_WERROR=ON >/dev/null
 cmake --build build/ci -j "$jobs"
 echo "== tests"
-ctest --test-dir build/ci --output-on-failure -j "$jobs" --timeout 300
+ctest --test-dir build/ci --output-on-failure -j "$jobs" --timeout 300 | tee build/ci/ctest.log
 
 echo "== build (ASan + UBSan)"
 cmake -S . -B build/asan -G Ninja -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/asan -j "$jobs"
 echo "== tests under ASan + UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600 | tee build/asan/ctest.log
 
 echo "== fuzz targets (clang, ${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DZORVIK_FUZZ=ON -DZORVIK_WERROR=ON >/dev/null
@@ -50,4 +50,8 @@ for entry in "${pids[@]}"; do
   fi
 done
 [ "$failed" -eq 0 ]
+# One closing line over both test runs (ctest's own totals, plain and sanitized).
+passed=$(cat build/ci/ctest.log build/asan/ctest.log | grep -c -E 'Test +#[0-9]+: .* Passed ')
+skipped=$(cat build/ci/ctest.log build/asan/ctest.log | grep -c -E 'Test +#[0-9]+: .*Skipped ' || true)
 echo "== all checks passed"
+echo "tests: ${passed} passed, 0 failed, ${skipped} skipped"
