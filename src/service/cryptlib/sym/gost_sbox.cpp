@@ -1,6 +1,7 @@
 #include "service/cryptlib/sym/gost_sbox.h"
 
 #include "service/common/exception.h"
+#include "service/common/utilities.h"
 #include "service/cryptlib/sym/gost28147_core.h"
 
 namespace ZORVIK {
@@ -125,6 +126,16 @@ constexpr uint8_t StoredSBoxes[10][128] = {
     },
 };
 
+// An expanded S-box holds one 4-bit value a byte; a larger value would lose
+// its high bits in packing and stand for another S-box without a word.
+void CheckExpandedValues(const char* function, const binary::Binary& expanded) {
+    for (size_t i = 0; i < expanded.size(); ++i) {
+        ZORVIK_CHECK_STR(function, expanded[i] <= 0x0F,
+                         "Wrong sbox value: byte " + std::to_string(i) + " is 0x" + NumToHex(expanded[i], 1) +
+                             ", expected 0 to 15");
+    }
+}
+
 }  // namespace
 
 binary::Binary GetSBoxByID(uint32_t id) {
@@ -136,6 +147,7 @@ binary::Binary GetSBoxByID(uint32_t id) {
 
 binary::Binary Compress(const binary::Binary& sbox) {
     ZORVIK_CHECK("ZORVIK::Compress", sbox.size() == 128, "Wrong sbox size.");
+    CheckExpandedValues("ZORVIK::Compress", sbox);
     binary::Binary out(64);
     for (size_t i = 0; i < 64; ++i) out[i] = uint8_t(sbox[2 * i] << 4 | (sbox[2 * i + 1] & 0x0F));
     return out;
@@ -153,6 +165,7 @@ binary::Binary Uncompress(const binary::Binary& sbox) {
 
 binary::Binary Gost2Cryptocom(const binary::Binary& sbox) {
     ZORVIK_CHECK("ZORVIK::Gost2Cryptocom", sbox.size() == 64 || sbox.size() == 128, "Wrong sbox size");
+    if (sbox.size() == 128) CheckExpandedValues("ZORVIK::Gost2Cryptocom", sbox);
     const binary::Binary expanded = sbox.size() == 64 ? Uncompress(sbox) : sbox;
     binary::Binary rows(128);
     for (int x = 0; x < 16; ++x)

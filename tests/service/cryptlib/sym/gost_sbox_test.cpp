@@ -5,6 +5,7 @@
 #include <random>
 
 #include "service/common/exception.h"
+#include "service/cryptlib/sym/gost28147.h"
 #include "service/cryptlib/sym/gost28147_core.h"
 #include "service/cryptlib/hash/crypto_test_util.h"
 #include "support/vectors.h"
@@ -103,6 +104,16 @@ TEST(GostSBox, SizeErrors) {
     test::ExpectMessage([] { Gost2Cryptocom(Binary(100)); }, "Wrong sbox size");
     test::ExpectMessage([] { Gost2Cryptocom(Binary()); }, "Wrong sbox size");
     EXPECT_THROW(Cryptocom2Gost(Binary(64)), Exception);
+}
+
+TEST(GostSBox, ExpandedValuesAboveFifteenAreRefused) {
+    // One value a byte: a high nibble cannot be packed and must not be dropped.
+    Binary expanded = Uncompress(GetSBoxByID(2));
+    expanded[37] = 0x1B;
+    const char* message = "Wrong sbox value: byte 37 is 0x1B, expected 0 to 15";
+    test::ExpectMessage([&] { Compress(expanded); }, message);
+    test::ExpectMessage([&] { Gost2Cryptocom(expanded); }, message);
+    test::ExpectMessage([&] { GOST28147(Binary(32), expanded, 0, 0, 4); }, message);
 }
 
 }  // namespace
