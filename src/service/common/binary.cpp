@@ -1,5 +1,7 @@
 #include "service/common/binary.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <istream>
 #include <iterator>
@@ -199,7 +201,12 @@ Binary RandomBinary(uint32_t count) {
 void LoadBinaryFile(const std::string& path, Binary& target) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::binary::LoadBinaryFile");
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) throw Exception(path + " : fopen error", place);
+    // fopen succeeds on a directory here (unlike on Windows), and seeking to its end
+    // gives a bogus size; a directory is a file that cannot be opened.
+    struct stat info {};
+    if (!file || (::fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode))) {
+        throw Exception(path + " : fopen error", place);
+    }
     if (std::fseek(file.get(), 0, SEEK_END) != 0) throw Exception(path + " : fseek error", place);
     const long size = std::ftell(file.get());
     if (size < 0) throw Exception(path + " : ftell error", place);

@@ -150,5 +150,13 @@ TEST_F(BinaryFile, MissingFileNamesThePath) {
     EXPECT_EQ(MessageOf([&] { LoadBinaryFile(missing); }), missing + " : fopen error");
 }
 
+TEST_F(BinaryFile, DirectoryIsNoFileToLoad) {
+    // A directory opens for reading on POSIX, but it has no bytes to load.
+    const std::string directory = ::testing::TempDir();
+    Binary target("AA");
+    EXPECT_EQ(MessageOf([&] { LoadBinaryFile(directory, target); }), directory + " : fopen error");
+    EXPECT_EQ(target, Binary("AA"));
+}
+
 }  // namespace
 }  // namespace ZORVIK::binary
