@@ -152,11 +152,6 @@ binary::Binary Finish(const R3411::State& state) {
     return binary::Binary(H, H + 32);
 }
 
-void LoadStandardSBox(gost28147::Core& core, const binary::Binary& sbox) {
-    const binary::Binary block = SBoxPack(Gost2Cryptocom(sbox));
-    gost28147::LoadSBox(core, block.data());
-}
-
 const char* const NoState = "Hash context is not initialized.";
 const char* const NoCipher = "Cipher context is not initialized.";
 
@@ -239,7 +234,7 @@ void R3411::SetContext(const binary::Binary& context) {
 binary::Binary R3411::GetSBox() const {
     ZORVIK_CHECK("ZORVIK::R3411::GetSBox", m_state != nullptr, NoState);
     ZORVIK_CHECK("ZORVIK::R3411::GetSBox", m_state->cipher != nullptr, NoCipher);
-    return Cryptocom2Gost(SBoxUnpack(*m_state->cipher));
+    return ReadStandardSBox(*m_state->cipher);
 }
 
 void R3411::SetSBox(const binary::Binary& sbox) {

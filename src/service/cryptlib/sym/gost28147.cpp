@@ -20,11 +20,6 @@ constexpr size_t MeshingInterval = 1024;
 
 enum : uint32_t { ModeEcb = 1, ModeCbc = 2, ModeCounter = 3, ModeCfb = 4 };
 
-void LoadStandardSBox(gost28147::Core& core, const Binary& sbox) {
-    const Binary block = SBoxPack(Gost2Cryptocom(sbox));
-    gost28147::LoadSBox(core, block.data());
-}
-
 // The core context of the free functions: the S-box and key of the caller,
 // the key words wiped when it goes.
 struct TemporaryCore {
@@ -185,7 +180,7 @@ void GOST28147::LoadKey(const Binary& key) {
     gost28147::LoadKey(*m_core, key.data());
 }
 
-Binary GOST28147::GetSBox() const { return Cryptocom2Gost(SBoxUnpack(*m_core)); }
+Binary GOST28147::GetSBox() const { return ReadStandardSBox(*m_core); }
 
 void GOST28147::SetSBox(const Binary& sbox) { LoadStandardSBox(*m_core, sbox); }
 

@@ -84,8 +84,7 @@ void Trace(G3413_PrintFn print, const char* label, const void* data, size_t coun
 const gost28147::Core& MagmaTables() {
     static const gost28147::Core core = [] {
         gost28147::Core c;
-        const auto block = SBoxPack(Gost2Cryptocom(GetSBoxByID(MagmaSBoxId)));
-        gost28147::LoadSBox(c, block.data());
+        LoadStandardSBox(c, GetSBoxByID(MagmaSBoxId));
         return c;
     }();
     return core;

@@ -195,4 +195,11 @@ binary::Binary SBoxUnpack(const gost28147::Core& core) {
     return rows;
 }
 
+void LoadStandardSBox(gost28147::Core& core, const binary::Binary& sbox) {
+    const binary::Binary block = SBoxPack(Gost2Cryptocom(sbox));
+    gost28147::LoadSBox(core, block.data());
+}
+
+binary::Binary ReadStandardSBox(const gost28147::Core& core) { return Cryptocom2Gost(SBoxUnpack(core)); }
+
 }  // namespace ZORVIK

@@ -28,4 +28,10 @@ binary::Binary Cryptocom2Gost(const binary::Binary& sbox);  // row layout -> sta
 binary::Binary SBoxPack(const binary::Binary& sbox);        // row layout -> core block
 binary::Binary SBoxUnpack(const gost28147::Core& core);     // core tables -> row layout
 
+// The chains between the standard layout (64 or 128 bytes) and the tables of a
+// GOST 28147-89 core: Gost2Cryptocom, SBoxPack and the core's load; the core's
+// read-back, then Cryptocom2Gost (standard compressed).
+void LoadStandardSBox(gost28147::Core& core, const binary::Binary& sbox);
+binary::Binary ReadStandardSBox(const gost28147::Core& core);
+
 }  // namespace ZORVIK
