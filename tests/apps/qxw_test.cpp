@@ -127,6 +127,21 @@ TEST_F(Qxw, ErrorAfterTheLogsExistGoesThroughTheLog) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(Qxw, ErrorThatNoConsoleLogShowsGoesToStandardError) {
+    const std::string message = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
+    // Level 8 and both logs off keep the record from every sink; a console
+    // switched off leaves it in the file only, out of the user's sight.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-l=8", "-reader=#JCD_OSM"},
+                                                 std::vector<std::string>{"-c=0", "-f=0", "-reader=#JCD_OSM"},
+                                                 std::vector<std::string>{"-c=0", "-reader=#JCD_OSM"}}) {
+        const QxwRun run = RunQxw(args, m_dir);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, message) << args[0];
+        EXPECT_EQ(run.out, "") << args[0];
+    }
+    EXPECT_TRUE(Contains(File("qxw.log"), message));
+}
+
 TEST_F(Qxw, ScriptsAreRefusedWithAClearError) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"test.skarna"}, std::vector<std::string>{"-script=test.skarna"}}) {

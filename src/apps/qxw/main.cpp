@@ -12,6 +12,7 @@
 #include "sc/qxw/framework.h"
 #include "sc/qxw/log_util.h"
 #include "service/common/exception.h"
+#include "service/log/log.h"
 #include "service/program_settings/setting_descriptions.h"
 #include "service/program_settings/settings_database.h"
 #include "service/program_settings/settings_sources.h"
@@ -44,15 +45,20 @@ void RefuseScripts(const ZORVIK::SettingsDatabase& settings) {
 }
 
 void ReportError(const std::string& text) {
+    bool onScreen = false;
     if (ZORVIK::g_frameworkLog) {
         try {
             ZORVIK::__do_write(ErrorLevel, "%s", text.c_str());
-            return;
+            // Level 8 or a console log switched off keeps the record off the
+            // screen: an error that ends the program must reach the user anyway.
+            onScreen = ZORVIK::GetFramework().GetLog() != nullptr &&
+                       ZORVIK::g_frameworkLog->GetImportance() <= ErrorLevel;
         } catch (...) {
             // The log itself failed: standard error is the last place left.
         }
     }
-    std::fprintf(stderr, "%s\n", text.c_str());
+    if (!onScreen)
+        std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 int Run(int argc, char** argv) {
