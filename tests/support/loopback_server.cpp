@@ -102,4 +102,28 @@ uint16_t UnusedLoopbackPort() {
     return port;
 }
 
+SilentLoopbackListener::SilentLoopbackListener() {
+    m_listenFd = BindLoopback(0, false);
+    m_port = BoundPort(m_listenFd);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    m_fillerFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // The filler completes its handshake at once on loopback and is never accepted.
+    if (::listen(m_listenFd, 0) != 0 || m_fillerFd < 0 ||
+        ::connect(m_fillerFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        if (m_fillerFd >= 0) ::close(m_fillerFd);
+        ::close(m_listenFd);
+        throw std::runtime_error("cannot fill the queue of 127.0.0.1:" + std::to_string(m_port) + ": " +
+                                 std::to_string(error));
+    }
+}
+
+SilentLoopbackListener::~SilentLoopbackListener() {
+    ::close(m_fillerFd);
+    ::close(m_listenFd);
+}
+
 }  // namespace ZORVIK::test

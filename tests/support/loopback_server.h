@@ -44,4 +44,22 @@ private:
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
 uint16_t UnusedLoopbackPort();
 
+// A port on 127.0.0.1 that neither accepts nor refuses: a listener with a backlog
+// of 0 whose one queue place is taken by a connection of its own, so the kernel
+// drops further SYNs and a connect waits unanswered, as with a host that is down.
+class SilentLoopbackListener {
+public:
+    SilentLoopbackListener();
+    ~SilentLoopbackListener();
+    SilentLoopbackListener(const SilentLoopbackListener&) = delete;
+    SilentLoopbackListener& operator=(const SilentLoopbackListener&) = delete;
+
+    uint16_t Port() const { return m_port; }
+
+private:
+    int m_listenFd = -1;
+    int m_fillerFd = -1;
+    uint16_t m_port = 0;
+};
+
 }  // namespace ZORVIK::test

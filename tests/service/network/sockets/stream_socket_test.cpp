@@ -60,6 +60,23 @@ TEST(StreamSocket, ProbeOfAClosedPortIsQuickAndLeavesNothingOpen) {
     EXPECT_TRUE(StreamSocket::Probe(SocketAddress("127.0.0.1", server.Port())));
 }
 
+TEST(StreamSocket, ProbeWhereNothingAnswersEndsAfterItsTimeOutAndLeavesNothingOpen) {
+    const test::SilentLoopbackListener silent;
+    const SocketAddress address("127.0.0.1", silent.Port());
+    const size_t descriptors = OpenDescriptorCount();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(StreamSocket::Probe(address));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 90ms);  // the wait ran out rather than failing early
+    EXPECT_LT(elapsed, 500ms);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+
+    StreamSocket socket;
+    EXPECT_FALSE(socket.Connect(address, 50));
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+}
+
 TEST(StreamSocket, RefusedBlockingConnectThrowsTheNetworkErrorText) {
     StreamSocket socket;
     try {
