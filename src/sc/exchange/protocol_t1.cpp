@@ -309,8 +309,9 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
         auto collect = [&]() -> bool {
             if (kind == R_Ok && block.sequence == m_cardNs) {
                 // A repeated I-block of the card brings nothing new: ask again for
-                // the next one.
-                newRBlock(R_Ok, static_cast<uint8_t>(m_cardNs ^ 1));
+                // the next one, as often as for a block that did not arrive
+                // (ISO/IEC 7816-3, 11.6.3.2 rule 7.4.2).
+                retryOrResynchronise(&rBlock);
                 return false;
             }
             m_cardNs = block.sequence;
@@ -321,7 +322,13 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
             if (block.kind == I_Chained) {
                 // ISO/IEC 7816-3, 11.6.2.3 rule 5: R(N(R)) asks for the next block.
                 newRBlock(R_Ok, static_cast<uint8_t>(block.sequence ^ 1));
-                retries = 0;
+                // Only a block that brings part of the response counts as progress;
+                // a card chaining empty blocks would otherwise never be given up.
+                if (!block.inf.empty()) {
+                    retries = 0;
+                } else if (++retries >= MaxRetries) {
+                    resynchronise();
+                }
                 return false;
             }
             if (collection.empty()) {
@@ -408,6 +415,9 @@ void Protocol_T1::Command(const CApdu& command, RApdu& response) {
 bool Protocol_T1::SendCommand(const binary::Binary& encoded, RApdu& response) {
     // Every I-block, prologue and epilogue included, stays within 250 bytes and
     // carries at most IFS bytes of information.
+    // IFS 00 is reserved (ISO/IEC 7816-3, 11.4.2): pieces of no bytes would
+    // never carry the command.
+    ZORVIK_CHECK("ZORVIK::Protocol_T1::Command", m_ifs != 0, "IFS 0 не позволяет передать команду по протоколу T=1");
     auto pieceSize = [this] {
         const size_t limit = std::min<size_t>(3u + m_edcLength + m_ifs, MaxBlockLength);
         return limit - 3u - m_edcLength;

@@ -446,5 +446,45 @@ TEST_F(T1Exchange, NoTracesWithoutTransportLog) {
     EXPECT_TRUE(log.records.empty());
 }
 
+// Faulty cards that never stop answering must not hold the engine for ever.
+class T1RunawayCard : public T1Exchange {
+protected:
+    // The same answer, far more often than any retry limit allows.
+    void Repeat(const Binary& answer, size_t count = 200) {
+        for (size_t i = 0; i < count; ++i) card.scriptedAnswers.push_back(answer);
+    }
+};
+
+TEST_F(T1RunawayCard, CardRepeatingItsChainedIBlockIsGivenUp) {
+    // The first chained I-block (N(S) 0), then the same block again and again
+    // in answer to every R(N(R) 1) that asks for the next one.
+    Repeat(Binary("00 20 02 AA BB 33"));
+    ExpectResetFailure("Unexpected block type", CApdu(0x00, 0x84, 0x00, 0x00, 60));
+    EXPECT_LT(card.received.size(), 10u);
+    EXPECT_EQ(1, reader.resets);
+}
+
+TEST_F(T1RunawayCard, CardSendingEmptyChainedIBlocksIsGivenUp) {
+    // Empty chained I-blocks with alternating N(S): every one is new, none
+    // brings a byte of the response.
+    for (size_t i = 0; i < 100; ++i) {
+        card.scriptedAnswers.push_back(Binary("00 20 00 20"));
+        card.scriptedAnswers.push_back(Binary("00 60 00 60"));
+    }
+    ExpectResetFailure("Unexpected block type", CApdu(0x00, 0x84, 0x00, 0x00, 60));
+    EXPECT_LT(card.received.size(), 10u);
+}
+
+TEST_F(T1RunawayCard, ReservedIfsOfZeroFailsTheCommandInsteadOfLooping) {
+    // An ATR with IFSC 00 (reserved by ISO/IEC 7816-3, 11.4.2): the card never
+    // confirms it, so the engine keeps the value asked for.
+    card.scriptedAnswers = {Binary(), Binary()};
+    EXPECT_FALSE(engine.NegotiateIfs(0x00));
+    card.received.clear();
+    Repeat(Binary("00 80 00 80"));  // R(no error) to every chained I-block
+    ExpectResetFailure("IFS", CApdu(0x00, 0x84, 0x00, 0x00, 8));
+    EXPECT_LT(card.received.size(), 10u);
+}
+
 }  // namespace
 }  // namespace ZORVIK
