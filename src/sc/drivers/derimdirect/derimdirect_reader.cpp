@@ -132,7 +132,13 @@ void DerimDirect_Reader::Command(const CApdu& command, RApdu& response) {
                                ZORVIK_PLACE("ZORVIK::DerimDirect_Reader::Command"));
     }
     const DerimPackage reply = Transact(DerimPackage::Apdu, command.Encode());
-    response.DecodeCanonical(reply.data);
+    try {
+        response.DecodeCanonical(reply.data);
+    } catch (...) {
+        // A reply without a status word fails the command like any other error of the exchange.
+        m_socket.Close();
+        throw;
+    }
 }
 
 bool DerimDirect_Reader::Probe(const std::string& host, uint16_t port) {

@@ -111,6 +111,24 @@ TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {
     EXPECT_EQ(server.Connections(), 1);  // the first connection was closed by the reader
 }
 
+TEST(DerimReader, AnswerWithoutStatusWordClosesTheSocketToo) {
+    int commands = 0;
+    DerimServer server([&](const DerimServer::Request& request) {
+        if (request.type == 3 && ++commands == 1) return DerimServer::Reply(3, Binary("90"));
+        return DerimServer::Card(Binary("3B00"), [](const Binary&) { return Binary("9000"); })(request);
+    });
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    ATR atr;
+    reader.PowerOn(atr);
+    RApdu response;
+    EXPECT_EQ(MessageOf([&] { reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response); }),
+              "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса");
+    reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response);
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    // The server serves one connection at a time: the second command went over a new one.
+    EXPECT_EQ(server.Connections(), 1);
+}
+
 TEST(DerimReader, HugeDeclaredLengthIsRefusedBeforeAllocation) {
     DerimServer server([](const DerimServer::Request&) { return Binary("00 7FFFFFFF"); });
     DerimDirect_Reader reader("127.0.0.1", server.Port());
