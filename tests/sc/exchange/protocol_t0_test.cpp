@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <tuple>
 
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/reader.h"
@@ -58,99 +59,73 @@ protected:
     RApdu response;
 };
 
-TEST_F(T0Algorithm, GetResponseAfter61xxAsksForAnnouncedLength) {
-    engine.answers = {Answer("61 10"), AnswerWithData(16, 0x11, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    ASSERT_EQ(2u, engine.sent.size());
-    ExpectTpdu(engine.sent[1], "00 C0 00 00", {}, 16);
-    EXPECT_EQ(Binary(16, 0x11), response.data);
-    EXPECT_EQ(0x9000, response.GetSW());
-}
+// One command against a scripted card: every TPDU sent (as encoded) and the response.
+struct ScriptCase {
+    const char* name;
+    CApdu command;
+    std::vector<RApdu> answers;
+    std::vector<const char*> sent;
+    Binary data;
+    uint16_t sw;
+    void (*tune)(ReaderParams&) = nullptr;
+};
 
-TEST_F(T0Algorithm, ChainStopsWhenRemainingCountIsUsedUpAndKeeps61xx) {
-    engine.answers = {Answer("61 10"), AnswerWithData(16, 0x22, "61 10"), AnswerWithData(4, 0x33, "61 0C"),
-                      AnswerWithData(12, 0x44, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 20), response);
-    ASSERT_EQ(3u, engine.sent.size());
-    ExpectTpdu(engine.sent[1], "00 C0 00 00", {}, 16);
-    ExpectTpdu(engine.sent[2], "00 C0 00 00", {}, 4);  // only what Ne still allows
-    EXPECT_EQ(Binary(16, 0x22) + Binary(4, 0x33), response.data);
-    EXPECT_EQ(0x610C, response.GetSW());
-}
-
-TEST_F(T0Algorithm, SixtyOneZeroAsksFor256Bytes) {
-    engine.answers = {Answer("61 00"), AnswerWithData(256, 0x01, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    ExpectTpdu(engine.sent[1], "00 C0 00 00", {}, 256);
-    EXPECT_EQ(256u, response.data.size());
-}
-
-TEST_F(T0Algorithm, GetResponseCarriesCommandClaOrClaZeroWhenAsked) {
-    engine.answers = {Answer("61 05"), AnswerWithData(5, 0, "90 00")};
-    engine.Command(CApdu(0x80, 0xCA, 0x9F, 0x7F, 256), response);
-    EXPECT_EQ(0x80, engine.sent[1].cla);
-
-    reader.params.get_resp_cla_00 = true;
-    engine.sent.clear();
-    engine.answers = {Answer("61 05"), AnswerWithData(5, 0, "90 00")};
-    engine.Command(CApdu(0x80, 0xCA, 0x9F, 0x7F, 256), response);
-    EXPECT_EQ(0x00, engine.sent[1].cla);
-}
-
-TEST_F(T0Algorithm, WrongLengthIsResentOnceWithTheCardsLe) {
-    engine.answers = {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    ASSERT_EQ(2u, engine.sent.size());
-    ExpectTpdu(engine.sent[1], "00 B0 00 00", {}, 8);
-    EXPECT_EQ(Binary(8, 0x5A), response.data);
-    EXPECT_EQ(0x9000, response.GetSW());
-}
-
-TEST_F(T0Algorithm, ResentAnswerIsCutToTheCommandsNe) {
-    engine.answers = {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 4), response);
-    EXPECT_EQ(Binary(4, 0x5A), response.data);
-}
-
-TEST_F(T0Algorithm, NoGetResponseFollowsAResend) {
-    engine.answers = {Answer("6C 08"), Answer("61 08")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    EXPECT_EQ(2u, engine.sent.size());
-    EXPECT_EQ(0x6108, response.GetSW());
-}
-
-TEST_F(T0Algorithm, CommandsWithoutNeNeverReturnData) {
-    engine.answers = {AnswerWithData(5, 1, "90 00")};
-    engine.Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")), response);
-    EXPECT_TRUE(response.data.empty());
-    EXPECT_EQ(0x9000, response.GetSW());
-
-    engine.answers = {Answer("61 04"), AnswerWithData(4, 1, "90 00")};
-    engine.Command(CApdu(0x00, 0x44, 0x00, 0x00), response);
-    EXPECT_TRUE(response.data.empty());
-    EXPECT_EQ(0x9000, response.GetSW());
-}
-
-TEST_F(T0Algorithm, AutoT0OffLeaves61xxAnd6CxxToTheCaller) {
-    reader.params.auto_t0 = false;
-    engine.answers = {Answer("61 10")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    EXPECT_EQ(1u, engine.sent.size());
-    EXPECT_EQ(0x6110, response.GetSW());
-}
-
-TEST_F(T0Algorithm, Sw1NineFStartsTheChainOnlyWhenSwitchedOn) {
-    engine.answers = {Answer("9F 04")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    EXPECT_EQ(1u, engine.sent.size());
-
-    reader.params.sw1_9f_as_61 = true;
-    engine.sent.clear();
-    engine.answers = {Answer("9F 04"), AnswerWithData(4, 7, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    ASSERT_EQ(2u, engine.sent.size());
-    ExpectTpdu(engine.sent[1], "00 C0 00 00", {}, 4);
-    EXPECT_EQ(Binary(4, 7), response.data);
+TEST_F(T0Algorithm, GetResponseResendAndEnvelopeFollowIso7816) {
+    const ScriptCase cases[] = {
+        {"61xx asks for the announced length", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("61 10"), AnswerWithData(16, 0x11, "90 00")}, {"00 B0 00 00 00", "00 C0 00 00 10"},
+         Binary(16, 0x11), 0x9000},
+        {"chain stops when Ne is used up and keeps 61xx", CApdu(0x00, 0xB0, 0x00, 0x00, 20),
+         {Answer("61 10"), AnswerWithData(16, 0x22, "61 10"), AnswerWithData(4, 0x33, "61 0C"),
+          AnswerWithData(12, 0x44, "90 00")},
+         {"00 B0 00 00 14", "00 C0 00 00 10", "00 C0 00 00 04"}, Binary(16, 0x22) + Binary(4, 0x33), 0x610C},
+        {"61 00 asks for 256 bytes", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("61 00"), AnswerWithData(256, 0x01, "90 00")}, {"00 B0 00 00 00", "00 C0 00 00 00"},
+         Binary(256, 0x01), 0x9000},
+        {"GET RESPONSE carries the command's CLA", CApdu(0x80, 0xCA, 0x9F, 0x7F, 256),
+         {Answer("61 05"), AnswerWithData(5, 0, "90 00")}, {"80 CA 9F 7F 00", "80 C0 00 00 05"},
+         Binary(5, 0), 0x9000},
+        {"GET RESPONSE with CLA 00 when asked", CApdu(0x80, 0xCA, 0x9F, 0x7F, 256),
+         {Answer("61 05"), AnswerWithData(5, 0, "90 00")}, {"80 CA 9F 7F 00", "00 C0 00 00 05"},
+         Binary(5, 0), 0x9000, [](ReaderParams& p) { p.get_resp_cla_00 = true; }},
+        {"6Cxx is resent once with the card's Le", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")}, {"00 B0 00 00 00", "00 B0 00 00 08"},
+         Binary(8, 0x5A), 0x9000},
+        {"resent answer is cut to Ne", CApdu(0x00, 0xB0, 0x00, 0x00, 4),
+         {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")}, {"00 B0 00 00 04", "00 B0 00 00 08"},
+         Binary(4, 0x5A), 0x9000},
+        {"no GET RESPONSE follows a resend", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("6C 08"), Answer("61 08")}, {"00 B0 00 00 00", "00 B0 00 00 08"}, {}, 0x6108},
+        {"case 3 never returns data", CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")),
+         {AnswerWithData(5, 1, "90 00")}, {"00 D6 00 00 03 01 02 03"}, {}, 0x9000},
+        {"case 1 never returns data", CApdu(0x00, 0x44, 0x00, 0x00),
+         {Answer("61 04"), AnswerWithData(4, 1, "90 00")}, {"00 44 00 00", "00 C0 00 00 04"}, {}, 0x9000},
+        {"auto_t0 off leaves 61xx to the caller", CApdu(0x00, 0xB0, 0x00, 0x00, 256), {Answer("61 10")},
+         {"00 B0 00 00 00"}, {}, 0x6110, [](ReaderParams& p) { p.auto_t0 = false; }},
+        {"9Fxx is a status by default", CApdu(0x00, 0xB0, 0x00, 0x00, 256), {Answer("9F 04")},
+         {"00 B0 00 00 00"}, {}, 0x9F04},
+        {"9Fxx starts the chain when switched on", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("9F 04"), AnswerWithData(4, 7, "90 00")}, {"00 B0 00 00 00", "00 C0 00 00 04"},
+         Binary(4, 7), 0x9000, [](ReaderParams& p) { p.sw1_9f_as_61 = true; }},
+        {"envelope answer goes through GET RESPONSE", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("90 00"), Answer("61 03"), AnswerWithData(3, 9, "90 00")},
+         {"00 C2 00 00 05 00 B0 00 00 00", "00 C2 00 00", "00 C0 00 00 03"}, Binary(3, 9), 0x9000,
+         [](ReaderParams& p) { p.envelope_mode = EnvelopeForce; }},
+    };
+    for (const ScriptCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        reader.params = ReaderParams();
+        if (c.tune)
+            c.tune(reader.params);
+        engine.sent.clear();
+        engine.answers.assign(c.answers.begin(), c.answers.end());
+        engine.Command(c.command, response);
+        std::vector<Binary> sent;
+        for (const CApdu& tpdu : engine.sent) sent.push_back(tpdu.Encode());
+        EXPECT_EQ(sent, std::vector<Binary>(c.sent.begin(), c.sent.end()));
+        EXPECT_EQ(response.data, c.data);
+        EXPECT_EQ(response.GetSW(), c.sw);
+    }
 }
 
 TEST_F(T0Algorithm, ChainWithoutNeIsBoundedByItsLimit) {
@@ -187,38 +162,28 @@ TEST_F(T0Algorithm, ErrorsOfTheTpduExchangePassThrough) {
     }
 }
 
-struct EnvelopeCase {
-    const char* name;  // test name
-    uint32_t mode;
-    size_t dataLength;
-    uint32_t ne;
-    bool envelope;
-};
-
-class T0EnvelopeChoice : public T0Algorithm, public ::testing::WithParamInterface<EnvelopeCase> {};
-
-TEST_P(T0EnvelopeChoice, FollowsTheMode) {
-    const EnvelopeCase& c = GetParam();
-    reader.params.envelope_mode = c.mode;
+TEST_F(T0Algorithm, EnvelopeIsChosenByTheMode) {
+    struct {
+        uint32_t mode;
+        size_t dataLength;
+        uint32_t ne;
+        bool envelope;
+    } const cases[] = {
+        {EnvelopeSmart, 10, 16, true},  {EnvelopeSmart, 10, 0, false},  {EnvelopeSmart, 10, 256, false},
+        {EnvelopeSmart, 0, 300, true},  {EnvelopeSmart, 300, 0, true},  // case 3 extended
+        {EnvelopeNull, 10, 16, false},  {EnvelopeNull, 300, 0, true},   {EnvelopeNull, 10, 1000, true},
+        {EnvelopeForce, 0, 0, true},    {7, 10, 16, false},             // an unknown mode acts as null
+    };
     engine.answerer = [](const CApdu&) { return Answer("90 00"); };
-    engine.Command(CApdu(0x00, 0xE2, 0x00, 0x00, Binary(c.dataLength, 0x42), c.ne), response);
-    ASSERT_FALSE(engine.sent.empty());
-    EXPECT_EQ(c.envelope, engine.sent.front().ins == 0xC2) << c.name;
+    for (const auto& c : cases) {
+        reader.params.envelope_mode = c.mode;
+        engine.sent.clear();
+        engine.Command(CApdu(0x00, 0xE2, 0x00, 0x00, Binary(c.dataLength, 0x42), c.ne), response);
+        ASSERT_FALSE(engine.sent.empty());
+        EXPECT_EQ(c.envelope, engine.sent.front().ins == 0xC2)
+            << "mode " << c.mode << ", Lc " << c.dataLength << ", Ne " << c.ne;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, T0EnvelopeChoice,
-    ::testing::Values(EnvelopeCase{"SmartDataAndNe16", EnvelopeSmart, 10, 16, true},
-                      EnvelopeCase{"SmartDataNoNe", EnvelopeSmart, 10, 0, false},
-                      EnvelopeCase{"SmartDataAndNe256", EnvelopeSmart, 10, 256, false},
-                      EnvelopeCase{"SmartNe300", EnvelopeSmart, 0, 300, true},
-                      EnvelopeCase{"SmartCase3Extended", EnvelopeSmart, 300, 0, true},
-                      EnvelopeCase{"NullDataAndNe16", EnvelopeNull, 10, 16, false},
-                      EnvelopeCase{"NullCase3Extended", EnvelopeNull, 300, 0, true},
-                      EnvelopeCase{"NullCase4Extended", EnvelopeNull, 10, 1000, true},
-                      EnvelopeCase{"ForceCase1", EnvelopeForce, 0, 0, true},
-                      EnvelopeCase{"UnknownModeActsAsNull", 7, 10, 16, false}),
-    [](const ::testing::TestParamInfo<EnvelopeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(T0Algorithm, EnvelopeOf600BytesGoesAs255And255And90ThenEmpty) {
     reader.params.envelope_mode = EnvelopeForce;
@@ -252,15 +217,6 @@ TEST_F(T0Algorithm, EnvelopeStopsAtTheFirstAnswerOtherThan9000) {
     EXPECT_EQ(0x6A80, response.GetSW());
 }
 
-TEST_F(T0Algorithm, EnvelopeAnswerGoesThroughGetResponse) {
-    reader.params.envelope_mode = EnvelopeForce;
-    engine.answers = {Answer("90 00"), Answer("61 03"), AnswerWithData(3, 9, "90 00")};
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
-    ASSERT_EQ(3u, engine.sent.size());
-    ExpectTpdu(engine.sent[2], "00 C0 00 00", {}, 3);
-    EXPECT_EQ(Binary(3, 9), response.data);
-}
-
 // The one-TPDU algorithm over a byte link, against the character-level card model.
 class T0OverLink : public ::testing::Test {
 protected:
@@ -285,6 +241,7 @@ TEST_F(T0OverLink, OutgoingDataFollowsTheAck) {
     EXPECT_EQ(Binary("00 B0 00 00 08"), card.headers.at(0));
     EXPECT_EQ(Binary(8, 0xB0), response.data);
     EXPECT_EQ(0x9000, response.GetSW());
+    EXPECT_TRUE(log.records.empty());  // no traces without transport_log
 }
 
 TEST_F(T0OverLink, NullBytesOnlyMakeTheEngineWait) {
@@ -383,39 +340,33 @@ TEST_F(T0OverLink, EchoPrintsEveryProcedureByte) {
     EXPECT_EQ("###60\n###b0\n###90\n", ::testing::internal::GetCapturedStdout());
 }
 
-TEST_F(T0OverLink, NoTracesWithoutTransportLog) {
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 8), response);
-    EXPECT_TRUE(log.records.empty());
-}
-
-TEST_F(T0OverLink, TracesOfAnOutgoingTpdu) {
+TEST_F(T0OverLink, TracesOfEachDirectionOfTheTpdu) {
+    const std::string Head = "~~~~~~~~ T=0 ~~~~~~~~~\nCommand TPDU:\nHeader: ";
+    const std::string End = "~~~~~~~~~~~~~~~~~~~~~~\n\n";
+    const std::tuple<CApdu, size_t, std::vector<std::string>> cases[] = {
+        {CApdu(0x00, 0xB0, 0x00, 0x00, 8), 4,  // outgoing
+         {Head + "00 B0 00 00 08\n", "Data field: <empty>\n~~~~~~\n",
+          "Response TPDU:\nData field: 8 (0x08)\nB0B0 B0B0 B0B0 B0B0\n", "Status: 90 00\n" + End}},
+        {CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F 00")), 8,  // incoming, then GET RESPONSE
+         {Head + "00 A4 00 00 02\n", "Data field: 2 (0x02)\n3F00\n~~~~~~\n",
+          "Response TPDU:\nData field: <empty>\n", "Status: 61 02\n" + End}},
+        {CApdu(0x00, 0x44, 0x00, 0x00), 4,  // the card sent no ACK
+         {Head + "00 44 00 00 00\n", "Data field: <empty>\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
+          "Status: 6D 00\n" + End}},
+    };
     reader.params.transport_log = true;
-    engine.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 8), response);
-    ASSERT_EQ(4u, log.records.size());
-    EXPECT_EQ("~~~~~~~~ T=0 ~~~~~~~~~\nCommand TPDU:\nHeader: 00 B0 00 00 08\n", log.records[0].text);
-    EXPECT_EQ("Data field: <empty>\n~~~~~~\n", log.records[1].text);
-    EXPECT_EQ("Response TPDU:\nData field: 8 (0x08)\nB0B0 B0B0 B0B0 B0B0\n", log.records[2].text);
-    EXPECT_EQ("Status: 90 00\n~~~~~~~~~~~~~~~~~~~~~~\n\n", log.records[3].text);
-    EXPECT_EQ(3, log.records[0].level);
-}
-
-TEST_F(T0OverLink, TracesOfAnIncomingTpdu) {
-    reader.params.transport_log = true;
-    engine.Command(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F 00")), response);
-    ASSERT_LE(4u, log.records.size());
-    EXPECT_EQ("~~~~~~~~ T=0 ~~~~~~~~~\nCommand TPDU:\nHeader: 00 A4 00 00 02\n", log.records[0].text);
-    EXPECT_EQ("Data field: 2 (0x02)\n3F00\n~~~~~~\n", log.records[1].text);
-    EXPECT_EQ("Response TPDU:\nData field: <empty>\n", log.records[2].text);
-    EXPECT_EQ("Status: 61 02\n~~~~~~~~~~~~~~~~~~~~~~\n\n", log.records[3].text);
-}
-
-TEST_F(T0OverLink, TracesWhenTheCardSentNoAck) {
-    reader.params.transport_log = true;
-    engine.Command(CApdu(0x00, 0x44, 0x00, 0x00), response);
-    ASSERT_EQ(4u, log.records.size());
-    EXPECT_EQ("Data field: <empty>\n~~~~~~\n", log.records[1].text);
-    EXPECT_EQ("Response TPDU:\nData field: <empty>\n", log.records[2].text);
-    EXPECT_EQ("Status: 6D 00\n~~~~~~~~~~~~~~~~~~~~~~\n\n", log.records[3].text);
+    for (const auto& [command, records, expected] : cases) {
+        log.records.clear();
+        engine.Command(command, response);
+        std::vector<std::string> texts;
+        for (const LogRecord& record : log.records) {
+            texts.push_back(record.text);
+            EXPECT_EQ(3, record.level);
+        }
+        ASSERT_EQ(records, texts.size());
+        texts.resize(expected.size());
+        EXPECT_EQ(expected, texts);
+    }
 }
 
 TEST(TraceHex, GroupsTwoBytesAndBreaksTheLineEvery32Bytes) {
