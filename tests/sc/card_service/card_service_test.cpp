@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,70 +110,49 @@ protected:
 
 // ---- status matching -------------------------------------------------------
 
-TEST_F(CardServiceTest, StOkAcceptsSuccessStatuses) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6110");
-    m_reader->QueueAnswer(0x00, 0xA4, "0102 9000");
-    EXPECT_EQ(service.Command(Select(), ST_OK).GetSW(), 0x6110);
-    const RApdu& response = service.Command(Select(), ST_OK);
-    EXPECT_EQ(response.data, Binary("0102"));
-    EXPECT_EQ(&response, &service.GetLastResponse());
-}
-
-TEST_F(CardServiceTest, StOkRejectsAnErrorWithTheExactMessage) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-    EXPECT_EQ(CardErrorOf([&] { service.Command(Select(), ST_OK); }),
-              "Неправильный статус. Ожидался: OK, карта вернула: 6A82");
-    EXPECT_EQ(service.GetLastResponse().GetSW(), 0x6A82);
-}
-
-TEST_F(CardServiceTest, ListAcceptsAnyEntryAndNamesOnlyTheFirst) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-    m_reader->QueueAnswer(0x00, 0xA4, "9000");
-    m_reader->QueueAnswer(0x00, 0xA4, "6A80");
-    EXPECT_NO_THROW(service.Command(Select(), {0x6A82, ST_OK}));
-    EXPECT_NO_THROW(service.Command(Select(), {0x6A82, ST_OK}));
-    EXPECT_EQ(CardErrorOf([&] {
-                  service.Command(Select(), {0x6A82, ST_OK});
-              }),
-              "Неправильный статус. Ожидался: 6A82, карта вернула: 6A80");
-}
-
-TEST_F(CardServiceTest, StErrAcceptsOnlyFailures) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-    m_reader->QueueAnswer(0x00, 0xA4, "9000");
-    m_reader->QueueAnswer(0x00, 0xA4, "61 20");
-    EXPECT_NO_THROW(service.Command(Select(), ST_ERR));
-    EXPECT_EQ(CardErrorOf([&] { service.Command(Select(), ST_ERR); }),
-              "Неправильный статус. Ожидался: ERR, карта вернула: 9000");
-    EXPECT_EQ(CardErrorOf([&] { service.Command(Select(), ST_ERR); }),
-              "Неправильный статус. Ожидался: ERR, карта вернула: 6120");
-}
-
-TEST_F(CardServiceTest, StAnyAndExactStatus) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6F00");
-    m_reader->QueueAnswer(0x00, 0xA4, "6283");
-    m_reader->QueueAnswer(0x00, 0xA4, "9000");
-    EXPECT_NO_THROW(service.Command(Select(), ST_ANY));
-    EXPECT_NO_THROW(service.Command(Select(), 0x6283));
-    EXPECT_EQ(CardErrorOf([&] { service.Command(Select(), 0x6283); }),
-              "Неправильный статус. Ожидался: 6283, карта вернула: 9000");
-}
-
-TEST(MatchStatus, Rules) {
-    EXPECT_TRUE(MatchStatus({ST_OK}, 0x9000));
-    EXPECT_TRUE(MatchStatus({ST_OK}, 0x61FF));
-    EXPECT_FALSE(MatchStatus({ST_OK}, 0x6282));
-    EXPECT_TRUE(MatchStatus({ST_ERR}, 0x6282));
-    EXPECT_FALSE(MatchStatus({ST_ERR}, 0x6100));
-    EXPECT_TRUE(MatchStatus({ST_ANY}, 0x0000));
-    EXPECT_TRUE(MatchStatus({0x6A82}, 0x6A82));
-    EXPECT_FALSE(MatchStatus({0x6A82}, 0x6A83));
-    EXPECT_FALSE(MatchStatus({}, 0x9000));
+TEST_F(CardServiceTest, StatusIsMatchedAndAMismatchNamesTheFirstExpectedStatus) {
+    const std::string Mismatch = "Неправильный статус. Ожидался: ";
+    const struct {
+        std::vector<uint16_t> expected;
+        const char* answer;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {{ST_OK}, "9000", ""},
+        {{ST_OK}, "0102 6110", ""},
+        {{ST_OK}, "61FF", ""},
+        {{ST_OK}, "6A82", Mismatch + "OK, карта вернула: 6A82"},
+        {{ST_OK}, "6282", Mismatch + "OK, карта вернула: 6282"},
+        {{0x6A82, ST_OK}, "6A82", ""},
+        {{0x6A82, ST_OK}, "9000", ""},
+        {{0x6A82, ST_OK}, "6A80", Mismatch + "6A82, карта вернула: 6A80"},
+        {{ST_ERR}, "6A82", ""},
+        {{ST_ERR}, "6282", ""},
+        {{ST_ERR}, "9000", Mismatch + "ERR, карта вернула: 9000"},
+        {{ST_ERR}, "61 20", Mismatch + "ERR, карта вернула: 6120"},
+        {{ST_ERR}, "6100", Mismatch + "ERR, карта вернула: 6100"},
+        {{ST_ANY}, "6F00", ""},
+        {{ST_ANY}, "0000", ""},
+        {{0x6283}, "6283", ""},
+        {{0x6A82}, "6A83", Mismatch + "6A82, карта вернула: 6A83"},
+        {{0x6283}, "9000", Mismatch + "6283, карта вернула: 9000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        m_reader = std::make_shared<ScriptedReader>();
+        CardService& service = Make();
+        m_reader->QueueAnswer(0x00, 0xA4, c.answer);
+        const RApdu* response = nullptr;
+        EXPECT_EQ(CardErrorOf([&] {
+                      response = c.expected.size() == 1 ? &service.Command(Select(), c.expected[0])
+                                                        : &service.Command(Select(), c.expected);
+                  }),
+                  c.error);
+        const RApdu answer{Binary(c.answer)};
+        EXPECT_EQ(MatchStatus(c.expected, answer.GetSW()), c.error.empty());
+        EXPECT_EQ(service.GetLastResponse().Encode(), answer.Encode());
+        EXPECT_EQ(response, c.error.empty() ? &service.GetLastResponse() : nullptr);
+        EXPECT_EQ(m_reader->Sent().size(), 1u);  // no GET LAST ERROR without its setting
+    }
 }
 
 TEST_F(CardServiceTest, EmptyStatusListSendsNothing) {
@@ -184,6 +164,7 @@ TEST_F(CardServiceTest, EmptyStatusListSendsNothing) {
               "Не задан ожидаемый статус.");
     EXPECT_TRUE(m_reader->Sent().empty());
     EXPECT_EQ(sm.wrapCount, 0);
+    EXPECT_FALSE(MatchStatus({}, 0x9000));
 }
 
 TEST_F(CardServiceTest, StatusListIsRefusedWithAnApduLogAfterTheExchange) {
@@ -239,39 +220,34 @@ protected:
     ErrorCatalogue m_previousCatalogue;
 };
 
-TEST_F(GetLastErrorTest, ErrorCodeIsLookedUpForTheCardsProduct) {
-    EXPECT_EQ(FailureWith("0305 9000"),
-              "Неправильный статус. Ожидался: OK, карта вернула: 6A82.\n"
-              "Код исключения: 0305 (EX_LO_CORE__WRONG_LIFE_PHASE - Неверная фаза)");
-    ASSERT_EQ(m_reader->Sent().size(), 2u);
-    const CApdu& getLastError = m_reader->Sent()[1];
-    EXPECT_EQ(getLastError.Encode(), Binary("80 FE 00 00 00"));
-    EXPECT_EQ(getLastError.ne, 256u);
-    // Nothing of GET LAST ERROR is printed.
-    EXPECT_FALSE(Logged("GET LAST ERROR\n"));
-}
-
-TEST_F(GetLastErrorTest, UnknownErrorCodeShowsTheCodeOnly) {
-    EXPECT_EQ(FailureWith("7777 9000"),
-              "Неправильный статус. Ожидался: OK, карта вернула: 6A82.\nКод исключения: 7777");
-}
-
-TEST_F(GetLastErrorTest, AssertionShowsThePlaceOnTheCard) {
-    // Code 0102, line 0x0111 = 273, place "fs.c".
-    EXPECT_EQ(FailureWith("0102 0111 66732E63 9000"),
-              "Неправильный статус. Ожидался: OK, карта вернула: 6A82.\n"
-              "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)");
-}
-
-TEST_F(GetLastErrorTest, AnswersOfOtherLengthsAreRefused) {
-    for (const char* answer : {"9000", "01 9000", "010203 9000", "01020304 9000"}) {
+TEST_F(GetLastErrorTest, ErrorCodeOrAssertionFromTheCardIsAddedToTheMismatch) {
+    const std::string Mismatch = "Неправильный статус. Ожидался: OK, карта вернула: 6A82.\n";
+    const std::string WrongSize = "Некорректный размер ответа в GET LAST ERROR";
+    const struct {
+        const char* answer;
+        std::string error;
+        bool cardError;
+    } cases[] = {
+        // Looked up for the card's product.
+        {"0305 9000", Mismatch + "Код исключения: 0305 (EX_LO_CORE__WRONG_LIFE_PHASE - Неверная фаза)", true},
+        {"7777 9000", Mismatch + "Код исключения: 7777", true},
+        // Code 0102, line 0x0111 = 273, place "fs.c".
+        {"0102 0111 66732E63 9000", Mismatch + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)", true},
+        {"6D00", "GET LAST ERROR не отработал", false},  // replaces the mismatch
+        {"9000", WrongSize, false},
+        {"01 9000", WrongSize, false},
+        {"010203 9000", WrongSize, false},
+        {"01020304 9000", WrongSize, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
         m_reader = std::make_shared<ScriptedReader>();
-        EXPECT_EQ(FailureWith(answer, false), "Некорректный размер ответа в GET LAST ERROR") << answer;
+        EXPECT_EQ(FailureWith(c.answer, c.cardError), c.error);
+        ASSERT_EQ(m_reader->Sent().size(), 2u);
+        EXPECT_EQ(m_reader->Sent()[1].Encode(), Binary("80 FE 00 00 00"));
+        EXPECT_EQ(m_reader->Sent()[1].ne, 256u);
+        EXPECT_FALSE(Logged("GET LAST ERROR\n"));  // nothing of GET LAST ERROR is printed
     }
-}
-
-TEST_F(GetLastErrorTest, RefusedGetLastErrorReplacesTheMismatch) {
-    EXPECT_EQ(FailureWith("6D00", false), "GET LAST ERROR не отработал");
 }
 
 TEST_F(GetLastErrorTest, SuccessStatusNeverAsksForTheLastError) {
@@ -279,14 +255,6 @@ TEST_F(GetLastErrorTest, SuccessStatusNeverAsksForTheLastError) {
     m_reader->QueueAnswer(0x00, 0xA4, "9000");
     EXPECT_EQ(CardErrorOf([&] { service.Command(Select(), ST_ERR); }),
               "Неправильный статус. Ожидался: ERR, карта вернула: 9000");
-    EXPECT_EQ(m_reader->Sent().size(), 1u);
-}
-
-TEST_F(CardServiceTest, WithoutTheSettingNoGetLastErrorIsSent) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-    EXPECT_EQ(CardErrorOf([&] { service.Command(Select(), ST_OK); }),
-              "Неправильный статус. Ожидался: OK, карта вернула: 6A82");
     EXPECT_EQ(m_reader->Sent().size(), 1u);
 }
 
@@ -337,55 +305,55 @@ TEST_F(CardServiceTest, PowerOnLogsTheAtrAndMarksTheApduLog) {
     EXPECT_EQ(ApduLog(), "\non\n");
 }
 
-TEST_F(CardServiceTest, ReaderNamePrefixesPowerLinesOnTheSameConsoleLine) {
+TEST_F(CardServiceTest, ReaderNamePrefixesPowerLinesAndCommandsOnTheSameConsoleLine) {
     m_settings.output_reader_name = true;
     m_settings.readerName = "ACS ACR38U 00";
     CardService& service = Make();
     service.PowerOn();
-    ASSERT_GE(m_log->records.size(), 2u);
-    const LogRecord& prefix = m_log->records[0];
-    EXPECT_EQ(prefix.text, "[Reader: ACS ACR38U 00]");
-    EXPECT_EQ(prefix.level, 3);
-    EXPECT_EQ(prefix.colour, 2);
-    EXPECT_EQ(m_log->records[1].text, "Power on\n");
-    EXPECT_EQ(service.GetReaderName(), "ACS ACR38U 00");
-}
-
-TEST_F(CardServiceTest, ReaderNamePrefixesPrintedCommands) {
-    m_settings.output_reader_name = true;
-    m_settings.readerName = "R";
-    CardService& service = Make();
     m_reader->QueueAnswer(0x00, 0xA4, "9000");
     service.Command(Select(), ST_OK);
-    ASSERT_GE(m_log->records.size(), 2u);
-    EXPECT_EQ(m_log->records[0].text, "[Reader: R]");
-    EXPECT_EQ(m_log->records[1].text, "SELECT\n");
+    EXPECT_EQ(service.GetReaderName(), "ACS ACR38U 00");
+    std::vector<std::string> texts;
+    for (const LogRecord& record : m_log->records) {
+        texts.push_back(record.text);
+        if (record.text == "[Reader: ACS ACR38U 00]") {
+            EXPECT_EQ(record.level, 3);
+            EXPECT_EQ(record.colour, 2);
+        }
+    }
+    ASSERT_GE(texts.size(), 5u);
+    EXPECT_EQ(texts[0], "[Reader: ACS ACR38U 00]");
+    EXPECT_EQ(texts[1], "Power on\n");
+    const auto select = std::find(texts.begin(), texts.end(), "SELECT\n");
+    ASSERT_NE(select, texts.end());
+    EXPECT_EQ(*(select - 1), "[Reader: ACS ACR38U 00]");
 }
 
-TEST_F(CardServiceTest, ResetIsWarmUnlessColdResetAlways) {
-    CardService& service = Make(BaseApduWriter::Skarna);
-    service.Reset();
-    EXPECT_EQ(m_reader->Events().back(), "reset");
-    EXPECT_TRUE(Logged("Reset\n"));
-    EXPECT_EQ(ApduLog(), "\nreset\n");
-}
-
-TEST_F(CardServiceTest, ColdResetAlwaysWritesPowerMarkersInsteadOfReset) {
-    m_settings.cold_reset_always = true;
-    CardService& service = Make(BaseApduWriter::Skarna);
-    service.Reset();
-    const std::vector<std::string> expected{"on", "off", "on"};
-    EXPECT_EQ(m_reader->Events(), expected);
-    EXPECT_EQ(ApduLog(), "\noff\n\non\n");
-}
-
-TEST_F(CardServiceTest, ColdResetPowersOffAndOn) {
-    CardService& service = Make(BaseApduWriter::Ruzo);
-    service.ColdReset();
-    const std::vector<std::string> expected{"on", "off", "on"};
-    EXPECT_EQ(m_reader->Events(), expected);
-    EXPECT_TRUE(Logged("Power off\n\n"));
-    EXPECT_EQ(ApduLog(), "off\non\n");
+TEST_F(CardServiceTest, ResetIsWarmUnlessColdAndColdResetCyclesThePower) {
+    const struct {
+        bool coldResetAlways;
+        int writer;
+        bool cold;  // ColdReset() rather than Reset()
+        std::vector<std::string> events;
+        const char* logged;
+        const char* apduLog;
+    } cases[] = {
+        {false, BaseApduWriter::Skarna, false, {"on", "reset"}, "Reset\n", "\nreset\n"},
+        {true, BaseApduWriter::Skarna, false, {"on", "off", "on"}, "Power on\n", "\noff\n\non\n"},
+        {false, BaseApduWriter::Ruzo, true, {"on", "off", "on"}, "Power off\n\n", "off\non\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.apduLog);
+        m_reader = std::make_shared<ScriptedReader>();
+        m_settings.cold_reset_always = c.coldResetAlways;
+        CardService& service = Make(c.writer);
+        c.cold ? service.ColdReset() : service.Reset();
+        m_service.reset();  // the APDU log is complete
+        EXPECT_EQ(m_reader->Events(), c.events);
+        EXPECT_TRUE(Logged(c.logged));
+        EXPECT_EQ(ApduLog(), c.apduLog);
+        std::filesystem::remove(m_logPath);
+    }
 }
 
 TEST_F(CardServiceTest, StartAndFinishFollowTheSettings) {
