@@ -397,9 +397,11 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
 }
 
 void Protocol_T1::Command(const CApdu& command, RApdu& response) {
+    // A command that cannot be encoded is the caller's error: it fails before
+    // anything is sent, and the card keeps its state.
+    binary::Binary encoded;
+    command.Encode(encoded, false);
     try {
-        binary::Binary encoded;
-        command.Encode(encoded, false);
         for (int restarts = 0;; ++restarts) {
             if (restarts > MaxCommandRestarts) {
                 throw Exception("Цепочка блоков T=1 прервана ресинхронизацией: команда не передана",

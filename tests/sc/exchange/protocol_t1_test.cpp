@@ -1,5 +1,6 @@
 #include "sc/exchange/protocol_t1.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sc/exchange/capdu_rapdu.h"
@@ -17,6 +18,8 @@ using test::RecordingLog;
 using test::T1CardModel;
 using test::T1Fault;
 using Kind = Protocol_T1::BlockKind;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // A bare engine for block building and checking.
 class BlockEngine : public Protocol_T1 {
@@ -444,6 +447,17 @@ TEST_F(T1Exchange, CrcTraceShowsBothEpilogueBytes) {
 TEST_F(T1Exchange, NoTracesWithoutTransportLog) {
     engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
     EXPECT_TRUE(log.records.empty());
+}
+
+TEST_F(T1Exchange, CommandThatCannotBeEncodedLeavesTheCardAlone) {
+    // A caller's error, not a transmission failure: nothing is sent and the
+    // card keeps its state.
+    CApdu tooLong(0x00, 0xD6, 0x00, 0x00, Binary(CApdu::MaxDataLength + 1, 0x00));
+    EXPECT_THAT([&] { engine.Command(tooLong, response); },
+                ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
+    EXPECT_TRUE(card.received.empty());
+    EXPECT_EQ(0, reader.resets);
+    EXPECT_EQ(0, reader.powerOffs);
 }
 
 // Faulty cards that never stop answering must not hold the engine for ever.
