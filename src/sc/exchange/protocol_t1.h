@@ -58,7 +58,8 @@ public:
 
     // One APDU exchange. A failed exchange resets the card (or powers it off),
     // clears the response and throws the reader-driver error (code 0) that
-    // carries the cause.
+    // carries the cause. A command that cannot be encoded fails with the
+    // encoder's error before anything is sent.
     virtual void Command(const CApdu& command, RApdu& response);
     // Sends block and reads one block back into received; false when nothing
     // usable came back.
