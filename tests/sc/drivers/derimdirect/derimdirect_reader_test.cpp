@@ -94,39 +94,29 @@ TEST(DerimReader, CommandWithoutPowerIsTheNoCardError) {
 }
 
 TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {
-    int commands = 0;
-    DerimServer server([&](const DerimServer::Request& request) {
-        if (request.type == 3 && ++commands == 1) return DerimServer::Reply(7, Binary());
-        return DerimServer::Card(Binary("3B00"), [](const Binary&) { return Binary("9000"); })(request);
-    });
-    DerimDirect_Reader reader("127.0.0.1", server.Port());
-    ATR atr;
-    reader.PowerOn(atr);
-    RApdu response;
-    EXPECT_EQ(MessageOf([&] { reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response); }),
-              "Тип команды не поддерживается");
-    EXPECT_TRUE(reader.IsPowered());  // the powered flag is left as it was
-    reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response);
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    EXPECT_EQ(server.Connections(), 1);  // the first connection was closed by the reader
-}
-
-TEST(DerimReader, AnswerWithoutStatusWordClosesTheSocketToo) {
-    int commands = 0;
-    DerimServer server([&](const DerimServer::Request& request) {
-        if (request.type == 3 && ++commands == 1) return DerimServer::Reply(3, Binary("90"));
-        return DerimServer::Card(Binary("3B00"), [](const Binary&) { return Binary("9000"); })(request);
-    });
-    DerimDirect_Reader reader("127.0.0.1", server.Port());
-    ATR atr;
-    reader.PowerOn(atr);
-    RApdu response;
-    EXPECT_EQ(MessageOf([&] { reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response); }),
-              "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса");
-    reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response);
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    // The server serves one connection at a time: the second command went over a new one.
-    EXPECT_EQ(server.Connections(), 1);
+    // A reply of an unknown type, and a command reply too short for a status word.
+    const std::pair<Binary, const char*> badReplies[] = {
+        {DerimServer::Reply(7, Binary()), "Тип команды не поддерживается"},
+        {DerimServer::Reply(3, Binary("90")), "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса"},
+    };
+    for (const auto& [badReply, message] : badReplies) {
+        int commands = 0;
+        DerimServer server([&](const DerimServer::Request& request) {
+            if (request.type == 3 && ++commands == 1) return badReply;
+            return DerimServer::Card(Binary("3B00"), [](const Binary&) { return Binary("9000"); })(request);
+        });
+        DerimDirect_Reader reader("127.0.0.1", server.Port());
+        ATR atr;
+        reader.PowerOn(atr);
+        RApdu response;
+        EXPECT_EQ(MessageOf([&] { reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response); }), message);
+        EXPECT_TRUE(reader.IsPowered());  // the powered flag is left as it was
+        reader.Command(CApdu(0x00, 0xCA, 0x00, 0x00, 0), response);
+        EXPECT_EQ(response.GetSW(), 0x9000);
+        // The server serves one connection at a time: the second command went over a
+        // new one, after the reader had closed the first.
+        EXPECT_EQ(server.Connections(), 1) << message;
+    }
 }
 
 TEST(DerimReader, HugeDeclaredLengthIsRefusedBeforeAllocation) {
