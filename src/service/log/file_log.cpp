@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -92,9 +94,11 @@ std::string Candidate(const NamePattern& pattern, uint32_t counter, uint32_t wid
 }
 
 bool CanBeRead(const std::string& name) {
-    std::FILE* probe = std::fopen(name.c_str(), "r");
-    if (probe == nullptr) return false;
-    std::fclose(probe);
+    // Non-blocking, so that a named pipe in the log directory is seen as taken
+    // instead of holding the search until some process writes to it.
+    const int probe = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) return false;
+    ::close(probe);
     return true;
 }
 

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -155,6 +159,32 @@ TEST_F(FileLogTest, NumberedNameNeverReusesAnExistingFile) {
     EXPECT_EQ(log.GetFileName(), Dir() + "x002.log");
     fs::permissions(locked, fs::perms::owner_read);
     EXPECT_EQ(ReadFile(locked), "other process");
+}
+
+TEST_F(FileLogTest, NumberedNameNeverFollowsALinkElsewhere) {
+    // A dangling link reads as absent, but the exclusive creation sees the name
+    // taken: the log goes to the next number, not to where the link points.
+    const std::string elsewhere = Dir() + "elsewhere.log";
+    fs::create_symlink(elsewhere, Dir() + "x001.log");
+    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
+    EXPECT_EQ(log.GetFileName(), Dir() + "x002.log");
+    EXPECT_FALSE(fs::exists(elsewhere));
+}
+
+TEST_F(FileLogTest, NumberedSearchDoesNotWaitOnAPipe) {
+    const std::string pipe = Dir() + "x001.log";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto build = std::async(std::launch::async, [&] {
+        return FileLog(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime()).GetFileName();
+    });
+    if (build.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        // Release the probe stuck in opening the pipe for reading, then fail.
+        const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+        build.wait();
+        FAIL() << "the counter search waited for a writer on " << pipe;
+    }
+    EXPECT_EQ(build.get(), Dir() + "x002.log");
 }
 
 TEST_F(FileLogTest, UncreatableFileNamesTheFile) {
