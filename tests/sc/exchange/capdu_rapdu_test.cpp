@@ -94,23 +94,40 @@ TEST(CApduDecode, DecodingClearsTheExtendedFlagAndKeepsThePrinterSlot) {
     EXPECT_EQ(command.ne, 16u);
 }
 
-TEST(CApduEncode, LongDataUsesTheExtendedLc) {
-    const Binary data(300, 0x5A);
-    CApdu command(0x00, 0xD6, 0x00, 0x00, data, 0);
-    EXPECT_EQ(command.GetCase(), CApdu::Case3Extended);
-    EXPECT_EQ(command.Encode(), Binary("00 D6 00 00 00 01 2C") + data);
-
-    command.ne = 256;
-    EXPECT_EQ(command.GetCase(), CApdu::Case4Extended);
-    EXPECT_EQ(command.Encode(), Binary("00 D6 00 00 00 01 2C") + data + Binary("01 00"));
-}
-
-TEST(CApduEncode, ExtendedFlagForcesTheExtendedForm) {
-    const Binary data("00 01 02 03 04 05 06 07 08 09");
-    const CApdu command(0x00, 0xD6, 0x00, 0x00, data, 20, true);
-    EXPECT_TRUE(command.IsExtended());
-    EXPECT_EQ(command.GetCase(), CApdu::Case4Extended);
-    EXPECT_EQ(command.Encode(), Binary("00 D6 00 00 00 00 0A") + data + Binary("00 14"));
+TEST(CApduEncode, CaseAndFormFollowTheLengthsAndTheFlags) {
+    const Binary ten("00 01 02 03 04 05 06 07 08 09");
+    const struct {
+        CApdu command;
+        uint32_t apduCase;
+        bool extended;
+        Binary encoding;
+    } cases[] = {
+        // Short up to Ne 256 and 255 data bytes, extended above.
+        {CApdu(0x00, 0xB0, 0x00, 0x00, 256), CApdu::Case2Short, false, Binary("00 B0 00 00 00")},
+        {CApdu(0x00, 0xB0, 0x00, 0x00, 257), CApdu::Case2Extended, true, Binary("00 B0 00 00 00 01 01")},
+        {CApdu(0x00, 0xB0, 0x00, 0x00, 65536), CApdu::Case2Extended, true, Binary("00 B0 00 00 00 00 00")},
+        {CApdu(0, 0xD6, 0, 0, Binary(255, 0)), CApdu::Case3Short, false, Binary("00 D6 00 00 FF") + Binary(255, 0)},
+        {CApdu(0, 0xD6, 0, 0, Binary(256, 0)), CApdu::Case3Extended, true,
+         Binary("00 D6 00 00 00 01 00") + Binary(256, 0)},
+        {CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A), 0), CApdu::Case3Extended, true,
+         Binary("00 D6 00 00 00 01 2C") + Binary(300, 0x5A)},
+        {CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A), 256), CApdu::Case4Extended, true,
+         Binary("00 D6 00 00 00 01 2C") + Binary(300, 0x5A) + Binary("01 00")},
+        // The extended flag forces the extended form, except for case 1.
+        {CApdu(0x00, 0xD6, 0x00, 0x00, ten, 20, true), CApdu::Case4Extended, true,
+         Binary("00 D6 00 00 00 00 0A") + ten + Binary("00 14")},
+        {CApdu(0x00, 0x44, 0x00, 0x00, 0, true), CApdu::Case1, true, Binary("00 44 00 00")},
+        // Forced case 4 without data or Ne is the bare header.
+        {CApdu(0x80, 0xCA, 0x9F, 0x7F, 0, false, true), CApdu::Case4Short, false, Binary("80 CA 9F 7F")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        EXPECT_EQ(c.command.GetCase(), c.apduCase);
+        EXPECT_EQ(c.command.IsExtended(), c.extended);
+        EXPECT_EQ(c.command.Encode(), c.encoding);
+    }
+    CApdu forced(0x80, 0xCA, 0x9F, 0x7F, 0, true, true);
+    EXPECT_EQ(forced.GetCase(), CApdu::Case4Extended);
 }
 
 TEST(CApduEncode, ForceExtendedArgumentActsLikeTheFlag) {
@@ -120,29 +137,6 @@ TEST(CApduEncode, ForceExtendedArgumentActsLikeTheFlag) {
     EXPECT_EQ(out, Binary("00 B0 00 00 00 00 10"));
     command.Encode(out, false);
     EXPECT_EQ(out, Binary("00 B0 00 00 10"));
-}
-
-TEST(CApduEncode, LargeNeWithoutDataIsCase2Extended) {
-    const CApdu big(0x00, 0xB0, 0x00, 0x00, 257);
-    EXPECT_EQ(big.GetCase(), CApdu::Case2Extended);
-    EXPECT_EQ(big.Encode(), Binary("00 B0 00 00 00 01 01"));
-    const CApdu max(0x00, 0xB0, 0x00, 0x00, 65536);
-    EXPECT_EQ(max.Encode(), Binary("00 B0 00 00 00 00 00"));
-}
-
-TEST(CApduEncode, ForceCase4WithoutDataOrNeIsTheBareHeader) {
-    CApdu command(0x80, 0xCA, 0x9F, 0x7F, 0, false, true);
-    EXPECT_EQ(command.GetCase(), CApdu::Case4Short);
-    EXPECT_EQ(command.Encode(), Binary("80 CA 9F 7F"));
-    command.extended = true;
-    EXPECT_EQ(command.GetCase(), CApdu::Case4Extended);
-}
-
-TEST(CApduEncode, Case1StaysCase1EvenWhenExtended) {
-    const CApdu command(0x00, 0x44, 0x00, 0x00, 0, true);
-    EXPECT_EQ(command.GetCase(), CApdu::Case1);
-    EXPECT_TRUE(command.IsExtended());
-    EXPECT_EQ(command.Encode(), Binary("00 44 00 00"));
 }
 
 TEST(CApduEncode, PiecesBuildTheEncoding) {
@@ -170,13 +164,6 @@ TEST(CApduEncode, SizeLimits) {
     command.ne = 65537;
     EXPECT_THAT([&] { command.SelfCheck(); },
                 ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
-}
-
-TEST(CApduEncode, IsExtendedThresholds) {
-    EXPECT_FALSE(CApdu(0, 0xB0, 0, 0, 256).IsExtended());
-    EXPECT_TRUE(CApdu(0, 0xB0, 0, 0, 257).IsExtended());
-    EXPECT_FALSE(CApdu(0, 0xD6, 0, 0, Binary(255, 0)).IsExtended());
-    EXPECT_TRUE(CApdu(0, 0xD6, 0, 0, Binary(256, 0)).IsExtended());
 }
 
 // A printer that counts its live instances and remembers which one it was cloned from.
@@ -240,13 +227,9 @@ TEST(CApduPrinter, CopiesOwnTheirCloneAndMovesTakeTheHandle) {
     CApdu moved(std::move(original));
     EXPECT_EQ(moved.printer.get(), handle);
     EXPECT_EQ(CountingPrinter::live, 1);
-}
 
-TEST(CApduPrinter, CopyWithoutPrinterStaysWithout) {
-    const CApdu original(0x00, 0xB0, 0x00, 0x00, 16);
-    const CApdu copy(original);
-    EXPECT_EQ(copy.printer, nullptr);
-    EXPECT_EQ(copy.Encode(), original.Encode());
+    const CApdu bare(0x00, 0xB0, 0x00, 0x00, 16);
+    EXPECT_EQ(CApdu(bare).printer, nullptr);  // a copy without printer stays without
 }
 
 TEST(RApdu, DecodesDataAndStatus) {
