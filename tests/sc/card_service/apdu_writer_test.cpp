@@ -13,6 +13,7 @@
 #include "sc/card_service/ruzo_apdu_writer.h"
 #include "sc/card_service/skarna_apdu_writer.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "support/error_text.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {
@@ -148,35 +149,18 @@ TEST(ApduWriter, AppendsToAnExistingLog) {
     EXPECT_EQ(file.Text(), "earlier\n00 84 00 00 08\n\n");
 }
 
-TEST(ApduWriter, RefusesAnEmptyFileName) {
-    try {
-        BaseApduWriter::Create(BaseApduWriter::Skarna, "", 2);
-        FAIL() << "no error";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Пустое название файла для конвертированных APDU");
-    }
-}
-
-TEST(ApduWriter, RefusesAFileThatCannotBeOpenedNamingIt) {
-    const std::string path = ::testing::TempDir() + "no_such_dir/apdu.log";
-    try {
-        BaseApduWriter::Create(BaseApduWriter::Ruzo, path, 2);
-        FAIL() << "no error";
-    } catch (const Exception& e) {
-        EXPECT_NE(std::string(e.what()).find("'" + path + "'"), std::string::npos) << e.what();
-    }
-}
-
-TEST(ApduWriter, RefusesAnUnknownKind) {
+TEST(ApduWriter, RefusesAnEmptyFileNameAnUnknownKindAndAFileThatCannotBeOpened) {
     LogFile file("kind");
+    EXPECT_EQ(test::MessageOf([] { BaseApduWriter::Create(BaseApduWriter::Skarna, "", 2); }),
+              "Пустое название файла для конвертированных APDU");
     for (int kind : {-1, 5}) {
-        try {
-            BaseApduWriter::Create(kind, file.Path(), 2);
-            FAIL() << "no error for kind " << kind;
-        } catch (const Exception& e) {
-            EXPECT_STREQ(e.what(), "Режим конвертации APDU задан некорректно");
-        }
+        EXPECT_EQ(test::MessageOf([&] { BaseApduWriter::Create(kind, file.Path(), 2); }),
+                  "Режим конвертации APDU задан некорректно")
+            << kind;
     }
+    const std::string path = ::testing::TempDir() + "no_such_dir/apdu.log";
+    const std::string error = test::MessageOf([&] { BaseApduWriter::Create(BaseApduWriter::Ruzo, path, 2); });
+    EXPECT_NE(error.find("'" + path + "'"), std::string::npos) << error;
 }
 
 TEST(ApduWriter, DefaultFileNames) {
@@ -195,97 +179,95 @@ TEST(SkarnaApduWriter, ContinuesDataLinesAfterEvery16Bytes) {
               "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F\\\n10 11 12 13");
 }
 
-TEST(SkarnaApduWriter, VariableAtTheStartLeavesOnlyTheRestInHex) {
-    LogFile file("variable");
-    SkarnaApduWriter writer(file.Path(), 0);
-    writer.AddVariable("K", 0, 8);
-    writer.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(16)), Response("9000"), ST_ERR, SourcePlace());
-    EXPECT_EQ(file.Text(), "\ni 00 DA 01 02\\\n$K[8]\\\n08 09 0A 0B  0C 0D 0E 0F | ERR\n");
-}
-
-TEST(SkarnaApduWriter, VariablePastTheDataWritesNoBytesTwice) {
-    LogFile file("variable_past");
-    SkarnaApduWriter writer(file.Path(), 0);
-    writer.AddVariable("TAIL", 2, 10);
-    writer.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(4)), Response("9000"), ST_OK, SourcePlace());
-    EXPECT_EQ(file.Text(), "\ni 00 DA 01 02\\\n00 01\\\n$TAIL[10]\n");
-}
-
-TEST(SkarnaApduWriter, VerboseLevelOneWritesTheNameOnly) {
-    LogFile file("verbose1");
-    SkarnaApduWriter writer(file.Path(), 1);
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK,
-                     Place("a", 3));
-    EXPECT_EQ(file.Text(), "\n; READ\no 00 B0 00 00 FF\n");
-}
-
-TEST(SkarnaApduWriter, PowerOffKeepsThePendingStateAndPowerOnDropsIt) {
-    LogFile file("pending");
-    SkarnaApduWriter writer(file.Path(), 0);
-    writer.AddVariable("V", 0, 1);
-    writer.WritePowerOff();
-    writer.WriteApdu(CApdu(0x00, 0x01, 0x00, 0x00, Binary("AA")), Response("9000"), ST_OK, SourcePlace());
-    writer.AddVariable("V", 0, 1);
-    writer.WritePowerOn();
-    writer.WriteApdu(CApdu(0x00, 0x02, 0x00, 0x00, Binary("BB")), Response("9000"), ST_OK, SourcePlace());
-    EXPECT_EQ(file.Text(), "\noff\n\ni 00 01 00 00\\\n$V[1]\n\non\n\ni 00 02 00 00\\\nBB\n");
-}
-
-TEST(SkarnaApduWriter, SuppressedMarkerIsSkippedOnceOnly) {
-    LogFile file("suppress");
-    SkarnaApduWriter writer(file.Path(), 0);
-    writer.SuppressNextMarker();
-    writer.WritePowerOff();
-    writer.WritePowerOff();
-    EXPECT_EQ(file.Text(), "\noff\n");
-}
-
-TEST(RuzoApduWriter, PowerOffKeepsTheCommentAndPowerOnDropsIt) {
-    LogFile file("ruzo_comment");
-    RuzoApduWriter writer(file.Path());
-    writer.SetComment("r1");
-    writer.WritePowerOff();
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
-    writer.SetComment("r2");
-    writer.WritePowerOn();
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
-    EXPECT_EQ(file.Text(), "off\n00 B0 00 00 02\nB0 $r1=  90 00\n\non\n00 B0 00 00 02\nB0 01 02  90 00\n\n");
-}
-
-TEST(RuzoApduWriter, CommandWithDataAndTwoByteResponse) {
-    LogFile file("ruzo_case4");
-    RuzoApduWriter writer(file.Path());
-    writer.WriteApdu(CApdu(0x80, 0x10, 0x00, 0x00, Binary("55")), Response("ABCD 9000"), ST_OK,
-                     SourcePlace());
-    writer.SetComment("name");
-    writer.WriteApdu(CApdu(0x80, 0x10, 0x00, 0x00, Binary("55")), Response("ABCD 9000"), ST_OK,
-                     SourcePlace());
-    EXPECT_EQ(file.Text(),
-              "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 AB CD 90 00\n\n"
-              "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 $name= 90 00\n\n");
+// Entries that the recorded session does not reach, one format detail each.
+TEST(ApduWriter, FormatDetails) {
+    const struct {
+        const char* name;
+        int kind;
+        uint32_t verbose;
+        void (*write)(BaseApduWriter&);
+        const char* expected;
+    } cases[] = {
+        {"skarna: a variable at the start leaves only the rest in hex", BaseApduWriter::Skarna, 0,
+         [](BaseApduWriter& w) {
+             w.AddVariable("K", 0, 8);
+             w.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(16)), Response("9000"), ST_ERR, SourcePlace());
+         },
+         "\ni 00 DA 01 02\\\n$K[8]\\\n08 09 0A 0B  0C 0D 0E 0F | ERR\n"},
+        {"skarna: a variable past the data writes no bytes twice", BaseApduWriter::Skarna, 0,
+         [](BaseApduWriter& w) {
+             w.AddVariable("TAIL", 2, 10);
+             w.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(4)), Response("9000"), ST_OK, SourcePlace());
+         },
+         "\ni 00 DA 01 02\\\n00 01\\\n$TAIL[10]\n"},
+        {"skarna: verbose level 1 writes the name only", BaseApduWriter::Skarna, 1,
+         [](BaseApduWriter& w) {
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK,
+                         Place("a", 3));
+         },
+         "\n; READ\no 00 B0 00 00 FF\n"},
+        {"skarna: power off keeps the pending variable, power on drops it", BaseApduWriter::Skarna, 0,
+         [](BaseApduWriter& w) {
+             w.AddVariable("V", 0, 1);
+             w.WritePowerOff();
+             w.WriteApdu(CApdu(0x00, 0x01, 0x00, 0x00, Binary("AA")), Response("9000"), ST_OK, SourcePlace());
+             w.AddVariable("V", 0, 1);
+             w.WritePowerOn();
+             w.WriteApdu(CApdu(0x00, 0x02, 0x00, 0x00, Binary("BB")), Response("9000"), ST_OK, SourcePlace());
+         },
+         "\noff\n\ni 00 01 00 00\\\n$V[1]\n\non\n\ni 00 02 00 00\\\nBB\n"},
+        {"skarna: a suppressed marker is skipped once only", BaseApduWriter::Skarna, 0,
+         [](BaseApduWriter& w) {
+             w.SuppressNextMarker();
+             w.WritePowerOff();
+             w.WritePowerOff();
+         },
+         "\noff\n"},
+        {"ruzo: power off keeps the comment, power on drops it", BaseApduWriter::Ruzo, 0,
+         [](BaseApduWriter& w) {
+             w.SetComment("r1");
+             w.WritePowerOff();
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
+             w.SetComment("r2");
+             w.WritePowerOn();
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
+         },
+         "off\n00 B0 00 00 02\nB0 $r1=  90 00\n\non\n00 B0 00 00 02\nB0 01 02  90 00\n\n"},
+        {"ruzo: a command with data and a two-byte response", BaseApduWriter::Ruzo, 0,
+         [](BaseApduWriter& w) {
+             const CApdu command(0x80, 0x10, 0x00, 0x00, Binary("55"));
+             w.WriteApdu(command, Response("ABCD 9000"), ST_OK, SourcePlace());
+             w.SetComment("name");
+             w.WriteApdu(command, Response("ABCD 9000"), ST_OK, SourcePlace());
+         },
+         "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 AB CD 90 00\n\n"
+         "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 $name= 90 00\n\n"},
+        {"jcshell: extended lengths take two bytes without a leading zero", BaseApduWriter::JCShell, 0,
+         [](BaseApduWriter& w) {
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x1234), Response("9000"), ST_ANY, SourcePlace());
+             w.WriteApdu(CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300), Response("9000"), ST_ANY,
+                         SourcePlace());
+         },
+         "# \nsend 00B000001234\n\n# \nsend 002A8086000201020300\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogFile file(std::to_string(&c - cases));
+        c.write(*BaseApduWriter::Create(c.kind, file.Path(), c.verbose));
+        EXPECT_EQ(file.Text(), c.expected);
+    }
 }
 
 TEST(JCShellApduWriter, RefusesStErrAndWritesNothingForTheEntry) {
     LogFile file("jcshell_err");
     JCShellApduWriter writer(file.Path());
-    try {
-        writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")), Response("6A82"),
-                         ST_ERR, Place("s", 1));
-        FAIL() << "no error";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
-    }
+    EXPECT_EQ(test::MessageOf([&] {
+                  writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")),
+                                   Response("6A82"), ST_ERR, Place("s", 1));
+              }),
+              "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
     writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00")), Response("9000"), 0x9000, SourcePlace());
     EXPECT_EQ(file.Text(), "# \nsend 00A40000023F00 9000\n\n");
-}
-
-TEST(JCShellApduWriter, ExtendedLengthsTakeTwoBytesWithoutLeadingZero) {
-    LogFile file("jcshell_ext");
-    JCShellApduWriter writer(file.Path());
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x1234), Response("9000"), ST_ANY, SourcePlace());
-    writer.WriteApdu(CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300), Response("9000"), ST_ANY,
-                     SourcePlace());
-    EXPECT_EQ(file.Text(), "# \nsend 00B000001234\n\n# \nsend 002A8086000201020300\n\n");
 }
 
 TEST(GPApduWriter, VerboseLevelZeroOrNoPrinterWritesNoComment) {

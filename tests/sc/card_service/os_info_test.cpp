@@ -2,55 +2,63 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 namespace ZORVIK {
 namespace {
 
-TEST(OsInfo, ParsesProductVersionAndSuffixInLowerCase) {
-    const OsInfo info("MORVA_1.92_S");
-    EXPECT_EQ(info.GetText(), "morva_1.92_s");
-    EXPECT_EQ(info.GetProduct(), "morva");
-    EXPECT_EQ(info.GetMajorText(), "1");
-    EXPECT_EQ(info.GetMinorText(), "92");
-    EXPECT_EQ(info.GetSuffix(), "s");
-    EXPECT_EQ(info.GetMajor(), 1);
-    EXPECT_EQ(info.GetMinor(), 92);
-    EXPECT_TRUE(info.IsVersionSet());
+TEST(OsInfo, SplitsProductVersionAndSuffixInLowerCase) {
+    const struct {
+        const char* text;
+        const char* product;
+        const char* majorText;
+        const char* minorText;
+        const char* suffix;
+        int major;
+        int minor;
+        bool versionSet;
+    } cases[] = {
+        {"MORVA_1.92_S", "morva", "1", "92", "s", 1, 92, true},
+        {"MORVA", "morva", "", "", "", 0, 0, false},                   // product alone
+        {"MORVA_2.50S", "morva", "2", "50s", "", 2, 50, true},        // the leading digits count
+        {"x_beta.rc", "x", "beta", "rc", "", 0, 0, true},             // no digits at all
+        {"morva_3.1_debug_build", "morva", "3", "1", "debug_build", 3, 1, true},  // the rest kept whole
+        {"morva_7", "morva", "7", "", "", 7, 0, true},                // major without minor
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const OsInfo info(c.text);
+        std::string lower = c.text;
+        for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        EXPECT_EQ(info.GetText(), lower);
+        EXPECT_EQ(info.GetProduct(), c.product);
+        EXPECT_EQ(info.GetMajorText(), c.majorText);
+        EXPECT_EQ(info.GetMinorText(), c.minorText);
+        EXPECT_EQ(info.GetSuffix(), c.suffix);
+        EXPECT_EQ(info.GetMajor(), c.major);
+        EXPECT_EQ(info.GetMinor(), c.minor);
+        EXPECT_EQ(info.IsVersionSet(), c.versionSet);
+    }
+    const OsInfo empty;
+    EXPECT_EQ(empty.GetText(), "");
+    EXPECT_EQ(empty.GetProduct(), "");
+    EXPECT_FALSE(empty.IsVersionSet());
 }
 
-TEST(OsInfo, ProductAloneSetsNoVersion) {
-    const OsInfo info("MORVA");
-    EXPECT_EQ(info.GetProduct(), "morva");
-    EXPECT_FALSE(info.IsVersionSet());
-    EXPECT_FALSE(info.IsOlderThan(0, 0));
-    EXPECT_FALSE(info.IsOlderThan(255, 255));
-}
-
-TEST(OsInfo, ReadsTheLeadingDigitsOfEachPart) {
-    const OsInfo info("MORVA_2.50S");
-    EXPECT_EQ(info.GetMajor(), 2);
-    EXPECT_EQ(info.GetMinorText(), "50s");
-    EXPECT_EQ(info.GetMinor(), 50);
-    EXPECT_EQ(info.GetSuffix(), "");
-
-    const OsInfo noDigits("x_beta.rc");
-    EXPECT_EQ(noDigits.GetMajor(), 0);
-    EXPECT_EQ(noDigits.GetMinor(), 0);
-    EXPECT_TRUE(noDigits.IsVersionSet());
-}
-
-TEST(OsInfo, KeepsTheRestAfterTheSecondUnderscoreWhole) {
-    const OsInfo info("morva_3.1_debug_build");
-    EXPECT_EQ(info.GetMinor(), 1);
-    EXPECT_EQ(info.GetSuffix(), "debug_build");
-}
-
-TEST(OsInfo, MajorWithoutMinor) {
-    const OsInfo info("morva_7");
-    EXPECT_EQ(info.GetMajorText(), "7");
-    EXPECT_EQ(info.GetMinorText(), "");
-    EXPECT_TRUE(info.IsVersionSet());
-    EXPECT_TRUE(info.IsOlderThan(7, 1));
-    EXPECT_FALSE(info.IsOlderThan(7, 0));
+TEST(OsInfo, IsOlderThanComparesMajorThenMinorAndNeedsAVersion) {
+    const struct {
+        const char* text;
+        int major;
+        int minor;
+        bool older;
+    } cases[] = {
+        {"morva_2.5", 2, 50, true}, {"morva_2.5", 2, 5, false}, {"morva_2.5", 2, 4, false},
+        {"morva_2.5", 3, 0, true},  {"morva_2.5", 1, 99, false}, {"morva_7", 7, 1, true},
+        {"morva_7", 7, 0, false},   {"MORVA", 0, 0, false},      {"MORVA", 255, 255, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(OsInfo(c.text).IsOlderThan(c.major, c.minor), c.older) << c.text << " " << c.major << "." << c.minor;
 }
 
 TEST(OsInfo, ReparsingForgetsTheOldVersion) {
@@ -60,22 +68,6 @@ TEST(OsInfo, ReparsingForgetsTheOldVersion) {
     EXPECT_FALSE(info.IsVersionSet());
     EXPECT_EQ(info.GetSuffix(), "");
     EXPECT_EQ(info.GetMajor(), 0);
-}
-
-TEST(OsInfo, IsOlderThanComparesMajorThenMinor) {
-    const OsInfo info("morva_2.5");
-    EXPECT_TRUE(info.IsOlderThan(2, 50));
-    EXPECT_FALSE(info.IsOlderThan(2, 5));
-    EXPECT_FALSE(info.IsOlderThan(2, 4));
-    EXPECT_TRUE(info.IsOlderThan(3, 0));
-    EXPECT_FALSE(info.IsOlderThan(1, 99));
-}
-
-TEST(OsInfo, DefaultIsEmpty) {
-    const OsInfo info;
-    EXPECT_EQ(info.GetText(), "");
-    EXPECT_EQ(info.GetProduct(), "");
-    EXPECT_FALSE(info.IsVersionSet());
 }
 
 }  // namespace
