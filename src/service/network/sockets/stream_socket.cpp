@@ -175,6 +175,10 @@ void StreamSocket::Close() {
                 const uint64_t one = 1;
                 [[maybe_unused]] const ssize_t rc = ::write(m_stopEvent, &one, sizeof one);
             }
+            // Ends the connection now, as closing a socket does, so that a listener
+            // waiting in Read or Send returns instead of holding up the join; the
+            // descriptor itself stays reserved until the thread is gone.
+            if (m_socket >= 0) ::shutdown(m_socket, SHUT_RDWR);
         }
         // The thread is joined before its descriptors are closed, so it never
         // polls a descriptor number that has been closed or reused.

@@ -220,5 +220,34 @@ TEST(StreamSocketEvents, CloseFromTheEventThreadDoesNotDeadlock) {
     EXPECT_FALSE(socket.IsOpen());
 }
 
+TEST(StreamSocketEvents, CloseWakesAListenerWaitingInRead) {
+    // The peer sends one byte of a longer message and then keeps silent for 3 s.
+    LoopbackServer server([](int fd) {
+        LoopbackServer::SendAll(fd, Binary("01"));
+        LoopbackServer::ReadUpTo(fd, 1, 3000);
+    });
+    class WaitingReader : public RecordingListener {
+    public:
+        explicit WaitingReader(StreamSocket* socket) : m_waiting(socket) {}
+        void OnRead() override {
+            m_waiting->Read(4);  // blocks until 4 bytes came or the connection ends
+            RecordingListener::OnRead();
+        }
+
+    private:
+        StreamSocket* m_waiting;
+    };
+    StreamSocket socket(true);
+    auto listener = std::make_shared<WaitingReader>(&socket);
+    socket.AddListener(listener);
+    socket.Connect(SocketAddress("127.0.0.1", server.Port()));
+    listener->WaitFor(2);  // connect, write
+    std::this_thread::sleep_for(100ms);  // the event thread is now inside Read
+    const auto start = std::chrono::steady_clock::now();
+    socket.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(socket.IsOpen());
+}
+
 }  // namespace
 }  // namespace ZORVIK
