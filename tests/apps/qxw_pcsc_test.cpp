@@ -12,11 +12,10 @@
 namespace ZORVIK {
 namespace {
 
+using test::Contains;
 using test::PrivatePcscd;
 using test::QxwRun;
 using test::VpcdCardModel;
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class QxwOverPcsc : public test::PcscdTest {
 protected:
@@ -60,15 +59,12 @@ TEST_F(QxwOverPcsc, ReaderChosenByName) {
     EXPECT_GT(m_card->Model().PowerOnCount(), 0);
 }
 
-TEST_F(QxwOverPcsc, PcscRequestTakesTheReaderWithTheCard) {
-    const QxwRun run = Run({"-reader=#PCSC"});
+TEST_F(QxwOverPcsc, PcscRequestTakesTheReaderWithTheCardAndAnEmptyReaderEndsWithTheDriversError) {
+    QxwRun run = Run({"-reader=#PCSC"});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + PrivatePcscd::Reader0 + " |")) << run.out;
     EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n"));
-}
-
-TEST_F(QxwOverPcsc, EmptyReaderEndsWithTheDriversError) {
-    const QxwRun run = Run({std::string("-reader=") + PrivatePcscd::Reader1});
+    run = Run({std::string("-reader=") + PrivatePcscd::Reader1});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(Contains(run.out, "Card not inserted")) << run.out;
 }

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <utility>
 #include <map>
 #include <string>
@@ -27,6 +29,15 @@ inline std::string QxwPath() {
         return given;
     return filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw";
 }
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 struct QxwRun {
     int exitCode = -1;  // -1: killed after the time-out or by a signal

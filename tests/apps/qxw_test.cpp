@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "apps/qxw_process.h"
 #include "service/common/binary.h"
@@ -15,20 +14,13 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::Contains;
 using test::QxwRun;
+using test::ReadFile;
 using test::RunQxw;
 
 constexpr char SimulatedCardAtr[] = "ATR: 3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4\n";
 constexpr uint32_t EepromImageSize = 0x12000;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class Qxw : public ::testing::Test {
 protected:
@@ -56,8 +48,8 @@ TEST_F(Qxw, HelpListsEveryDeclaredSetting) {
     EXPECT_FALSE(Exists("qxw.log"));
 }
 
-TEST_F(Qxw, SimulatedCardByDefault) {
-    const QxwRun run = RunQxw({}, m_dir);
+TEST_F(Qxw, SimulatedCardByDefaultWithTheApduLogOfTheSession) {
+    const QxwRun run = RunQxw({"-af=gp"}, m_dir);
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "+---------------+\n| Reader : #OSM |\n+---------------+\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "Power on\n" + std::string(SimulatedCardAtr)));
@@ -68,17 +60,16 @@ TEST_F(Qxw, SimulatedCardByDefault) {
     const std::string log = File("qxw.log");
     EXPECT_TRUE(Contains(log, "Current time: "));
     EXPECT_TRUE(Contains(log, SimulatedCardAtr));
+    EXPECT_TRUE(Exists("gp.log"));
 }
 
-TEST_F(Qxw, PowerSettingsAreHonoured) {
-    const QxwRun run = RunQxw({"-p=0", "-o=0"}, m_dir);
+TEST_F(Qxw, PowerSettingsAreHonouredAndLevelEightIsSilent) {
+    QxwRun run = RunQxw({"-p=0", "-o=0"}, m_dir);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_FALSE(Contains(run.out, "Power on"));
     EXPECT_FALSE(Contains(run.out, "Power off"));
-}
-
-TEST_F(Qxw, LevelEightIsSilent) {
-    const QxwRun run = RunQxw({"-l=8"}, m_dir);
+    std::filesystem::remove(m_dir + "qxw.log");
+    run = RunQxw({"-l=8"}, m_dir);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(Exists("qxw.log"));
@@ -102,20 +93,17 @@ TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
     EXPECT_TRUE(Exists("from_cli.log"));
 }
 
-TEST_F(Qxw, SettingsFileErrorNamesFileAndLine) {
-    WriteFile("qxw.ini", "log_level = 5\nthis line has no operator\n");
-    const QxwRun run = RunQxw({}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    // No logs exist yet, so the error goes to standard error.
-    EXPECT_TRUE(Contains(run.err, "Файл: \"qxw.ini\" Строка: 2;")) << run.err;
-    EXPECT_EQ(run.out, "");
-}
-
-TEST_F(Qxw, InvalidSettingValueEndsWithCodeOne) {
-    const QxwRun run = RunQxw({"-l=9"}, m_dir);
+// No logs exist yet, so these errors go to standard error.
+TEST_F(Qxw, SettingsErrorsEndWithCodeOne) {
+    QxwRun run = RunQxw({"-l=9"}, m_dir);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(Contains(run.err, "Значение настройки \"log_level = 9\" не удовлетворяет заданным для нее условиям: 1..8"))
         << run.err;
+    WriteFile("qxw.ini", "log_level = 5\nthis line has no operator\n");
+    run = RunQxw({}, m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "Файл: \"qxw.ini\" Строка: 2;")) << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 TEST_F(Qxw, ErrorAfterTheLogsExistGoesThroughTheLog) {
@@ -153,12 +141,6 @@ TEST_F(Qxw, ScriptsAreRefusedWithAClearError) {
     }
 }
 
-TEST_F(Qxw, ApduLogOfTheSession) {
-    const QxwRun run = RunQxw({"-af=gp"}, m_dir);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(Exists("gp.log"));
-}
-
 TEST_F(Qxw, EepromImageSavedWithEsAndLoadedWithEl) {
     // A recognisable image: every byte differs from the erased value FF.
     std::string image(EepromImageSize, '\0');
@@ -176,11 +158,9 @@ TEST_F(Qxw, EepromImageSavedWithEsAndLoadedWithEl) {
     EXPECT_EQ(File("erased.bin"), std::string(EepromImageSize, '\xFF'));
     run = RunQxw({"-EL=erased.bin"}, m_dir);
     EXPECT_EQ(run.exitCode, 0);
-}
 
-TEST_F(Qxw, EepromImageOfTheWrongSizeIsRefused) {
-    WriteFile("short.bin", std::string(100, '\0'));
-    const QxwRun run = RunQxw({"-EL=short.bin"}, m_dir);
+    WriteFile("short.bin", std::string(100, '\0'));  // the wrong size
+    run = RunQxw({"-EL=short.bin"}, m_dir);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(Contains(run.out, "short.bin")) << run.out;
 }
@@ -205,9 +185,23 @@ TEST_F(Qxw, SerialReaderOnThePortOfVport) {
     EXPECT_TRUE(Contains(run.out, "ATR: 3B 02 14 50\n")) << run.out;
 }
 
+// With the simulated card and a network server, "#?" has two candidates.
 TEST_F(Qxw, ReaderMenuOnTheTerminal) {
     test::DerimServer server(test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
-    test::QxwOnTerminal qxw({"-reader=#?", "-f=0", "-derimdirect_port=" + std::to_string(server.Port())}, m_dir);
+    const std::string port = "-derimdirect_port=" + std::to_string(server.Port());
+    const QxwRun run = RunQxw({"-reader=#?", "-disable_user_input=1", port}, m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.out, "Подключено более одной считки")) << run.out;
+    {
+        test::QxwOnTerminal quitting({"-reader=#?", "-f=0", port}, m_dir);
+        ASSERT_TRUE(quitting.WaitFor("q - выход")) << quitting.Screen();
+        quitting.Type("q");
+        EXPECT_EQ(quitting.Finish(), 0);
+        EXPECT_FALSE(Contains(quitting.Screen(), "Power on"));
+        EXPECT_TRUE(server.Requests().empty());
+    }
+
+    test::QxwOnTerminal qxw({"-reader=#?", "-f=0", port}, m_dir);
     ASSERT_TRUE(qxw.Started());
     ASSERT_TRUE(qxw.WaitFor("r - обновить список, q - выход")) << qxw.Screen();
     EXPECT_TRUE(Contains(qxw.Screen(), "Интерактивный выбор \"reader\" из списка доступных:"));
@@ -218,24 +212,6 @@ TEST_F(Qxw, ReaderMenuOnTheTerminal) {
     EXPECT_EQ(qxw.Finish(), 0) << qxw.Screen();
     EXPECT_TRUE(Contains(qxw.Screen(), "Выбран reader = #DERIMDIRECT"));
     EXPECT_TRUE(Contains(qxw.Screen(), "ATR: 3B 02 14 50"));
-}
-
-TEST_F(Qxw, ReaderMenuQuitEndsWithCodeZero) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary&) { return Binary("9000"); }));
-    test::QxwOnTerminal qxw({"-reader=#?", "-f=0", "-derimdirect_port=" + std::to_string(server.Port())}, m_dir);
-    ASSERT_TRUE(qxw.WaitFor("q - выход")) << qxw.Screen();
-    qxw.Type("q");
-    EXPECT_EQ(qxw.Finish(), 0);
-    EXPECT_FALSE(Contains(qxw.Screen(), "Power on"));
-    EXPECT_TRUE(server.Requests().empty());
-}
-
-TEST_F(Qxw, MenuWithoutUserInputIsAnError) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary&) { return Binary("9000"); }));
-    const QxwRun run =
-        RunQxw({"-reader=#?", "-disable_user_input=1", "-derimdirect_port=" + std::to_string(server.Port())}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.out, "Подключено более одной считки")) << run.out;
 }
 
 }  // namespace

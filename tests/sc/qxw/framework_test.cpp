@@ -43,9 +43,7 @@ class Framework : public ::testing::Test {
 protected:
     Framework() {
         std::filesystem::create_directories(m_dir);
-        Set("log_dir", m_dir);
-        Set("log_name", "run");
-        Set("console_log_on", "0");
+        Fresh();
     }
     ~Framework() override {
         m_framework.reset();
@@ -53,6 +51,13 @@ protected:
         std::filesystem::remove_all(m_dir);
     }
 
+    // A new framework to start, with settings that log into the test's directory.
+    void Fresh() {
+        m_framework = std::make_unique<SCFramework>();
+        Set("log_dir", m_dir);
+        Set("log_name", "run");
+        Set("console_log_on", "0");
+    }
     void Set(const std::string& key, const std::string& value) { m_settings.AddSetting(key, value, ZORVIK::Set); }
     void Start() { m_framework->Start(m_settings); }
     std::string Log() const { return ReadFile(m_dir + "run.log"); }
@@ -60,10 +65,10 @@ protected:
     const std::string m_dir = ::testing::TempDir() + "framework_" +
                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     SettingsDatabase m_settings;
-    std::unique_ptr<SCFramework> m_framework = std::make_unique<SCFramework>();
+    std::unique_ptr<SCFramework> m_framework;
 };
 
-TEST_F(Framework, TakesTheCallersSettings) {
+TEST_F(Framework, TakesTheCallersSettingsAndWithoutReaderGroupsMakesNoCardServices) {
     Set("some_key", "x");
     Start();
     EXPECT_FALSE(m_settings.Has("some_key"));
@@ -71,35 +76,32 @@ TEST_F(Framework, TakesTheCallersSettings) {
     EXPECT_EQ(m_framework->GetSettings().GetString("some_key"), "x");
     // Validated: the declared defaults are in place.
     EXPECT_EQ(m_framework->GetSettings().GetString("log_level"), "1");
-}
 
-TEST_F(Framework, WithoutReaderGroupsThereAreNoCardServicesAndNoTable) {
-    Start();
     EXPECT_EQ(m_framework->GetCardServiceCount(), 0u);
     EXPECT_EQ(test::MessageOf([&] { m_framework->GetCardService(0); }), "Обращение к отсутствующему CardService");
     const std::string log = Log();
     EXPECT_TRUE(std::regex_search(log, std::regex("^Current time: \\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n")))
         << log;
     EXPECT_FALSE(Contains(log, "Reader"));
+    // Without a seed value the tick count is the seed.
+    EXPECT_TRUE(std::regex_search(log, std::regex("Random seed \\(hex\\): [0-9A-F]{8}\n")));
 }
 
-TEST_F(Framework, LevelEightBuildsNoFileLogWhateverFileLogOnSays) {
-    Set("log_level", "8");
+// The chain: a filtering head, then the file log, then the console log, each optional.
+TEST_F(Framework, LogChainFollowsTheLevelAndTheSwitches) {
+    Set("log_level", "8");  // builds no file log whatever file_log_on says
     Set("file_log_on", "1");
     Start();
-    EXPECT_FALSE(std::filesystem::exists(m_dir + "run.log"));
     ASSERT_NE(g_frameworkLog, nullptr);
     EXPECT_EQ(g_frameworkLog->GetNext(), nullptr);  // no console log either
-}
 
-TEST_F(Framework, FileLogOffWritesNoFile) {
+    Fresh();
     Set("file_log_on", "0");
     Set("console_log_on", "1");
     Start();
     EXPECT_FALSE(std::filesystem::exists(m_dir + "run.log"));
-    // The chain head filters straight into the console log.
     ASSERT_NE(m_framework->GetLog(), nullptr);
-    EXPECT_EQ(g_frameworkLog->GetNext(), m_framework->GetLog());
+    EXPECT_EQ(g_frameworkLog->GetNext(), m_framework->GetLog());  // straight into the console log
 }
 
 TEST_F(Framework, ConsoleLogIsOptional) {
@@ -110,31 +112,26 @@ TEST_F(Framework, ConsoleLogIsOptional) {
     EXPECT_EQ(g_frameworkLog->GetNext()->GetNext(), nullptr);     // and nothing behind it
 }
 
-TEST_F(Framework, LogFileNameIsDirectoryAndNameJoinedAsText) {
-    Set("log_dir", m_dir + "logs");
-    Start();
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "logsrun.log"));
-}
-
-TEST_F(Framework, LogNameDefaultsToTheProgramName) {
-    m_settings.Remove("log_name");
-    Start();
-    // The test program itself is sc_tests.
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "sc_tests.log"));
-}
-
-TEST_F(Framework, LogFormatNumbersTheFiles) {
-    Set("lf", "%p%n_%c.%e");
-    Start();
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "run_001.log"));
-    SettingsDatabase again;
-    again.AddSetting("log_dir", m_dir, ZORVIK::Set);
-    again.AddSetting("log_name", "run", ZORVIK::Set);
-    again.AddSetting("log_format", "%p%n_%c.%e", ZORVIK::Set);
-    again.AddSetting("console_log_on", "0", ZORVIK::Set);
-    SCFramework second;
-    second.Start(again);
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "run_002.log"));
+// The file name is directory and name joined as text, the name defaults to
+// the program's (sc_tests here), and a format numbers the files.
+TEST_F(Framework, LogFileNames) {
+    const std::pair<std::vector<std::pair<const char*, std::string>>, const char*> cases[] = {
+        {{{"log_dir", m_dir + "logs"}}, "logsrun.log"},
+        {{{"log_name", ""}}, "sc_tests.log"},
+        {{{"lf", "%p%n_%c.%e"}}, "run_001.log"},
+        {{{"log_format", "%p%n_%c.%e"}}, "run_002.log"},
+    };
+    for (const auto& [settings, file] : cases) {
+        Fresh();
+        for (const auto& [key, value] : settings) {
+            if (value.empty())
+                m_settings.Remove(key);
+            else
+                Set(key, value);
+        }
+        Start();
+        EXPECT_TRUE(std::filesystem::exists(m_dir + file)) << file;
+    }
 }
 
 TEST_F(Framework, ThresholdFiltersTheFileLog) {
@@ -160,33 +157,25 @@ TEST_F(Framework, LevelOutsideTheRangeIsRefusedBeforeTheLogsExist) {
 // Minimal standard generator: x(n+1) = 48271 * x(n) mod (2^31 - 1).
 uint32_t NextMinstd(uint64_t state) { return static_cast<uint32_t>(state * 48271 % 0x7FFFFFFF); }
 
-TEST_F(Framework, SeedOfAllOnesBitsGivesStateOne) {
-    Set("random_seed_value", "7FFFFFFF");
-    Start();
-    EXPECT_EQ(GetRandomEngine()(), NextMinstd(1));
-    EXPECT_TRUE(Contains(Log(), "Random seed (hex): 7FFFFFFF\n"));
-}
-
-TEST_F(Framework, SeedIsABigEndianNumber) {
-    Set("random_seed_value", "12 34 56 78");
-    Start();
-    EXPECT_EQ(GetRandomEngine()(), NextMinstd(0x12345678));
-    EXPECT_TRUE(Contains(Log(), "Random seed (hex): 12345678\n"));
-}
-
-TEST_F(Framework, SeedAboveTheModulusIsReduced) {
-    Set("random_seed_value", "FFFFFFFF");
-    Start();
-    EXPECT_EQ(GetRandomEngine()(), NextMinstd(0xFFFFFFFFu % 0x7FFFFFFF));
-}
-
-TEST_F(Framework, WithoutSeedValueTheTickCountIsPrinted) {
-    Start();
-    EXPECT_TRUE(std::regex_search(Log(), std::regex("Random seed \\(hex\\): [0-9A-F]{8}\n")));
+// The seed is a big-endian number reduced by the modulus; all ones gives state 1.
+TEST_F(Framework, SeedValueGivesTheGeneratorsState) {
+    const std::tuple<const char*, uint64_t, const char*> cases[] = {
+        {"7FFFFFFF", 1, "Random seed (hex): 7FFFFFFF\n"},
+        {"12 34 56 78", 0x12345678, "Random seed (hex): 12345678\n"},
+        {"FFFFFFFF", 0xFFFFFFFFu % 0x7FFFFFFF, "Random seed (hex): FFFFFFFF\n"},
+    };
+    for (const auto& [seed, state, logged] : cases) {
+        Fresh();
+        Set("random_seed_value", seed);
+        Start();
+        EXPECT_EQ(GetRandomEngine()(), NextMinstd(state)) << seed;
+        EXPECT_TRUE(Contains(Log(), logged)) << seed;
+    }
 }
 
 TEST_F(Framework, OneSimulatedCardWithItsReaderTable) {
     Set("reader", "#OSM");
+    Set("reader3", "#DERIMDIRECT");  // groups end at the first missing number
     Start();
     ASSERT_EQ(m_framework->GetCardServiceCount(), 1u);
     EXPECT_EQ(m_framework->GetCardService(0), m_framework->GetCardService(1));
@@ -220,15 +209,6 @@ TEST_F(Framework, TwoReaderGroupsNameTheirReaders) {
     auto* second = dynamic_cast<CardService*>(m_framework->GetCardService(2));
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->GetReaderName(), "#DERIMDIRECT");
-}
-
-TEST_F(Framework, GroupsEndAtTheFirstMissingNumber) {
-    Set("reader", "#OSM");
-    Set("reader3", "#DERIMDIRECT");
-    Set("output_reader_name", "0");
-    Start();
-    EXPECT_EQ(m_framework->GetCardServiceCount(), 1u);
-    EXPECT_EQ(m_framework->GetSettings().GetString("output_reader_name"), "0");
 }
 
 TEST_F(Framework, FinishPowersOffAndReleasesTheCardServices) {

@@ -18,20 +18,16 @@
 namespace ZORVIK {
 namespace {
 
+// Every name of the table; PC/SC names lose their index before the lookup.
 TEST(ReaderKind, TableLookupDropsThePcscIndex) {
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("OMNIKEY CardMan 5x21-CL 0"), 7);
-    // Without its index the last word of the name is cut off instead.
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("OMNIKEY CardMan 5x21-CL"), 21);
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("SCTL VSCR"), 21);
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("SCTL VSCR 1"), 5);
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("#OSM"), 0);
-    EXPECT_EQ(CardServiceFactory::GetReaderKind(""), 20);
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("#osm"), 21);
-    EXPECT_EQ(CardServiceFactory::GetReaderKind("Virtual PCD 00 00"), 21);
-}
-
-TEST(ReaderKind, EveryNameOfTheTable) {
     const std::vector<std::pair<std::string, int32_t>> table = {
+        // Without its index the last word of the name is cut off instead.
+        {"OMNIKEY CardMan 5x21-CL", 21},
+        {"SCTL VSCR", 21},
+        {"SCTL VSCR 1", 5},
+        {"", 20},
+        {"#osm", 21},
+        {"Virtual PCD 00 00", 21},
         {"#OSM", 0},
         {"#JCD_OSM", 1},
         {"#SIM", 2},
@@ -127,16 +123,14 @@ protected:
     std::unique_ptr<CardServiceFactory> m_factory;
 };
 
-TEST_F(ReaderSelection, ExplicitNamesAreTakenAsWritten) {
+TEST_F(ReaderSelection, ExplicitNamesAreTakenAsWrittenAndNumbersCountAllPcscReaders) {
     EXPECT_EQ(Factory().GetReaderName("reader", "#OSM", m_settings), "#OSM");
     EXPECT_EQ(Factory().GetReaderName("reader", "SCTL VSCR 0", m_settings), "SCTL VSCR 0");
     // A hash sign and a letter is a name, not a number.
     EXPECT_EQ(Factory().GetReaderName("reader", "#A", m_settings), "#A");
     EXPECT_TRUE(m_console->records.empty());
     EXPECT_EQ(m_machine.listings, 0u);
-}
 
-TEST_F(ReaderSelection, NumbersCountAllPcscReaders) {
     m_machine.pcscAll = {"Reader A 0", "Reader B 1"};
     EXPECT_EQ(Factory().GetReaderName("reader", "#0", m_settings), "Reader A 0");
     // Only the digit after the hash sign counts.
@@ -167,48 +161,42 @@ TEST_F(ReaderSelection, PcscWithOneCardIsTakenSilently) {
     EXPECT_TRUE(m_machine.probedServers.empty());
 }
 
-TEST_F(ReaderSelection, WithoutUserInputNoneOrSeveralAreErrors) {
-    m_settings.AddSetting("disable_user_input", "1", Set);
-    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
-              "Ни одной считки не подключено");
-    m_machine.pcscWithCard = {{"Reader A 0", "Reader B 1"}};
-    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
-              "Подключено более одной считки");
-    EXPECT_TRUE(m_console->records.empty());
-}
-
-TEST_F(ReaderSelection, WithoutConsoleLogTheMenuCannotTalk) {
+TEST_F(ReaderSelection, WithoutUserInputOrConsoleLogNoneOrSeveralAreErrors) {
+    // Without a console log the menu cannot talk.
     m_machine.pcscWithCard = {{"Reader A 0", "Reader B 1"}};
     EXPECT_EQ(test::MessageOf([&] { Factory(false).GetReaderName("reader", "#PCSC", m_settings); }),
               "Подключено более одной считки");
-}
-
-TEST_F(ReaderSelection, UserInputFlagIsMandatory) {
+    m_settings.AddSetting("disable_user_input", "1", Set);
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
+              "Подключено более одной считки");
+    m_machine.pcscWithCard = {{}};
+    EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#PCSC", m_settings); }),
+              "Ни одной считки не подключено");
+    EXPECT_TRUE(m_console->records.empty());
+    // The flag is mandatory.
     SettingsDatabase empty;
     EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#?", empty); }),
               "Не задана обязательная настройка \"disable_user_input\"");
 }
 
-TEST_F(ReaderSelection, SimulatedCardAloneIsTakenSilentlyByTheQuestionMark) {
+// A single virtual candidate is taken silently; the probes look where the
+// plain (unprefixed) settings point.
+TEST_F(ReaderSelection, QuestionMarkProbesTheVirtualReaders) {
     m_machine.simulatedCard = true;
     EXPECT_EQ(Factory().GetReaderName("reader", "#?", m_settings), "#OSM");
     EXPECT_TRUE(m_console->records.empty());
-    // The virtual readers are probed where the plain settings point.
     EXPECT_EQ(m_machine.probedPorts, std::vector<std::string>{"CNCB0"});
     EXPECT_EQ(m_machine.probedServers, std::vector<std::string>{"127.0.0.1:50000"});
-}
 
-TEST_F(ReaderSelection, ProbesUseThePlainSettings) {
     m_settings.AddSetting("VPORT", "/dev/ttyS7", Set);
     m_settings.AddSetting("derimdirect_hostname", "::1", Set);
     m_settings.AddSetting("derimdirect_port", "4711", Set);
+    m_machine = FakeMachine();
     m_machine.serialReader = true;
     EXPECT_EQ(Factory().GetReaderName("reader2", "#?", m_settings), "#SIM");
     EXPECT_EQ(m_machine.probedPorts, std::vector<std::string>{"/dev/ttyS7"});
     EXPECT_EQ(m_machine.probedServers, std::vector<std::string>{"::1:4711"});
-}
 
-TEST_F(ReaderSelection, BadDerimPortIsRefused) {
     m_settings.AddSetting("derimdirect_port", "70000", Set);
     EXPECT_NE(test::MessageOf([&] { Factory().GetReaderName("reader", "#?", m_settings); }).find("derimdirect_port"),
               std::string::npos);
@@ -248,11 +236,10 @@ TEST_F(ReaderSelection, MenuOfVirtualReadersOnly) {
     EXPECT_EQ(m_machine.allowedAsked, std::vector<std::string>{"rRqQmsv"});
     const std::vector<std::string> texts = ConsoleTexts();
     ASSERT_EQ(texts.size(), 7u);
-    EXPECT_EQ(texts[0], "\nИнтерактивный выбор \"reader2\" из списка доступных:\n\n");
-    EXPECT_EQ(texts[1], "------------- Виртуальные ридеры ----------\n");
-    EXPECT_EQ(texts[2], "m - OSM\n");
-    EXPECT_EQ(texts[3], "s - Simulator\n");
-    EXPECT_EQ(texts[4], "v - Derim Direct\n");
+    EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 5),
+              (std::vector<std::string>{"\nИнтерактивный выбор \"reader2\" из списка доступных:\n\n",
+                                        "------------- Виртуальные ридеры ----------\n", "m - OSM\n",
+                                        "s - Simulator\n", "v - Derim Direct\n"}));
     EXPECT_EQ(texts[6], "Выбран reader2 = #DERIMDIRECT\n");
 }
 
@@ -292,19 +279,16 @@ protected:
     }
 };
 
-TEST_F(ReaderInUse, SecondGroupCannotTakeTheSameReader) {
+TEST_F(ReaderInUse, SecondGroupCannotTakeTheSameReaderUntilItIsReleased) {
     CardServiceFactory& factory = Factory();
-    const std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
+    std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
     EXPECT_FALSE(factory.IsReaderFree("#OSM"));
     EXPECT_TRUE(factory.IsReaderFree("#osm"));
     EXPECT_EQ(test::MessageOf([&] { factory.CreateCardService(m_settings, "reader2", m_console); }),
               "Попытка выбрать reader2 = #OSM, который уже используется");
-}
-
-TEST_F(ReaderInUse, ReaderOfAReleasedCardServiceIsFreeAgain) {
-    CardServiceFactory& factory = Factory();
-    factory.CreateCardService(m_settings, "reader", m_console).reset();
+    first.reset();
     EXPECT_TRUE(factory.IsReaderFree("#OSM"));
+    EXPECT_NE(factory.CreateCardService(m_settings, "reader2", m_console), nullptr);
 }
 
 TEST_F(ReaderInUse, MenuLeavesOutReadersInUse) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sc/drivers/iso/byte_reader_helpers.h"
 #include "service/common/exception.h"
 #include "support/derim_server.h"
 #include "support/loopback_server.h"
@@ -15,13 +16,9 @@ using test::DerimServer;
 
 using test::MessageOf;
 
-TEST(DerimPackage, SerializesTypeLengthAndData) {
-    DerimPackage package{3, Binary("00A4040000")};
-    EXPECT_EQ(package.Serialize(), Binary("03 00000005 00A4040000"));
+TEST(DerimPackage, SerializesTypeLengthAndDataAndDecodesReplies) {
+    EXPECT_EQ((DerimPackage{3, Binary("00A4040000")}).Serialize(), Binary("03 00000005 00A4040000"));
     EXPECT_EQ((DerimPackage{2, Binary()}).Serialize(), Binary("0200000000"));
-}
-
-TEST(DerimPackage, ReplyDecoding) {
     EXPECT_EQ(DerimPackage::ParseReply(Binary("03 00000004 9000ABCD")).data, Binary("ABCD9000"));
     EXPECT_EQ(DerimPackage::ParseReply(Binary("03 00000002 6A82")).data, Binary("6A82"));
     EXPECT_EQ(DerimPackage::ParseReply(Binary("00 00000002 3B00")).data, Binary("3B00"));
@@ -60,37 +57,20 @@ TEST(DerimReader, PowerCommandResetPowerOff) {
     reader.PowerOff();
     EXPECT_FALSE(reader.IsPowered());
     reader.PowerOff();  // nothing when not powered
+    EXPECT_EQ(test::DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response); }),
+              (test::DriverError{34, "No Card in Reader or Card is Powered Off"}));
+    reader.Reset(atr);  // not powered: powers on
 
     const auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 5u);
+    ASSERT_EQ(requests.size(), 6u);
     EXPECT_EQ(requests[0].type, 0);
     EXPECT_EQ(requests[1].type, 3);
     EXPECT_EQ(requests[1].data, Binary("00B0000002"));
     EXPECT_EQ(requests[2].data, Binary("00A40000023F00"));
     EXPECT_EQ(requests[3].type, 1);
     EXPECT_EQ(requests[4].type, 2);
-}
-
-TEST(DerimReader, ResetWhenNotPoweredPowersOn) {
-    DerimServer server(Card6A82());
-    DerimDirect_Reader reader("127.0.0.1", server.Port());
-    ATR atr;
-    reader.Reset(atr);
+    EXPECT_EQ(requests[5].type, 0);
     EXPECT_TRUE(reader.IsPowered());
-    ASSERT_EQ(server.Requests().size(), 1u);
-    EXPECT_EQ(server.Requests()[0].type, 0);
-}
-
-TEST(DerimReader, CommandWithoutPowerIsTheNoCardError) {
-    DerimDirect_Reader reader("127.0.0.1", test::UnusedLoopbackPort());
-    RApdu response;
-    try {
-        reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
-        FAIL();
-    } catch (const CardDrvException& e) {
-        EXPECT_EQ(e.ErrorCode(), 34);
-        EXPECT_STREQ(e.what(), "No Card in Reader or Card is Powered Off");
-    }
 }
 
 TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {
@@ -119,24 +99,19 @@ TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {
     }
 }
 
-TEST(DerimReader, HugeDeclaredLengthIsRefusedBeforeAllocation) {
-    DerimServer server([](const DerimServer::Request&) { return Binary("00 7FFFFFFF"); });
-    DerimDirect_Reader reader("127.0.0.1", server.Port());
-    ATR atr;
-    EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
-    EXPECT_FALSE(reader.IsPowered());
-}
-
-TEST(DerimReader, TruncatedReplyIsAnError) {
-    // The server sends 1 of 16 announced body bytes and closes the connection.
-    test::LoopbackServer server([](int fd) {
+TEST(DerimReader, HugeDeclaredLengthAndTruncatedReplyAreRefused) {
+    DerimServer huge([](const DerimServer::Request&) { return Binary("00 7FFFFFFF"); });  // before allocation
+    // This server sends 1 of 16 announced body bytes and closes the connection.
+    test::LoopbackServer truncated([](int fd) {
         test::LoopbackServer::ReadUpTo(fd, 5, 1000);
         test::LoopbackServer::SendAll(fd, Binary("00 00000010 3B"));
     });
-    DerimDirect_Reader reader("127.0.0.1", server.Port());
-    ATR atr;
-    EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
-    EXPECT_FALSE(reader.IsPowered());
+    for (const uint16_t port : {huge.Port(), truncated.Port()}) {
+        DerimDirect_Reader reader("127.0.0.1", port);
+        ATR atr;
+        EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
+        EXPECT_FALSE(reader.IsPowered());
+    }
 }
 
 TEST(DerimReader, RefusedConnectionAndProbe) {

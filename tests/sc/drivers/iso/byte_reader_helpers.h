@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "sc/exchange/capdu_rapdu.h"
@@ -23,17 +24,21 @@ inline RApdu ChallengeCard(const CApdu& command) {
     return response;
 }
 
-// Code and text of the error an action throws, caught once so that actions
-// with effects (power-on, commands) run only once.
+// Code and text of the driver error an action throws, caught once so that
+// actions with effects (power-on, commands) run only once. Other exceptions
+// pass through and fail the test.
 struct DriverError {
     int32_t code = -1;  // -1 when nothing was thrown
     std::string text;
+    bool operator==(const DriverError&) const = default;
 };
+
+inline void PrintTo(const DriverError& error, std::ostream* out) { *out << error.code << " \"" << error.text << '"'; }
 
 inline DriverError DriverErrorOf(const std::function<void()>& action) {
     try {
         action();
-    } catch (const Exception& error) {
+    } catch (const CardDrvException& error) {
         return {error.ErrorCode(), error.what()};
     }
     return {};

@@ -12,6 +12,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
 using test::DriverErrorOf;
 
 // A byte source over fixed bytes: false once they run out, as a read time-out would.
@@ -26,9 +27,7 @@ IsoPacket::ByteSource Source(const Binary& bytes, size_t& position) {
 TEST(IsoPacket, EncodesTypeAndLengthHighByteFirst) {
     EXPECT_EQ(IsoPacket::Encode(IsoPacket::Control, Binary("00")), Binary("03 0001 00"));
     EXPECT_EQ(IsoPacket::Encode(IsoPacket::PresencePoll, Binary()), Binary("04 0000"));
-    EXPECT_EQ(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x123, 0xAA)).size(), 3u + 0x123);
-    EXPECT_EQ(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x123, 0xAA))[1], 0x01);
-    EXPECT_EQ(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x123, 0xAA))[2], 0x23);
+    EXPECT_EQ(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x123, 0xAA)), Binary("01 0123") + Binary(0x123, 0xAA));
     EXPECT_THROW(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x10000, 0)), Exception);
 }
 
@@ -56,54 +55,38 @@ TEST(IsoPacket, MissingByteFailsTheReceive) {
     }
 }
 
-TEST(IsoPacket, UnknownTypeIsDataFormatErrorSix) {
-    const Binary wire("05 0002 AA BB");
-    size_t position = 0;
-    std::deque<uint8_t> queue;
-    uint8_t type = 0;
-    auto error = DriverErrorOf([&] { IsoPacket::Receive(Source(wire, position), queue, nullptr, type); });
-    EXPECT_EQ(error.code, CardDrvError::DataFormat);
-    EXPECT_EQ(error.text, "Неверный формат передачи данных");
-    EXPECT_TRUE(queue.empty());
-}
-
-TEST(IsoPacket, DebugPacketIsLoggedAtLevelOneAndNotQueued) {
-    const Binary wire("02 0009 002A 612E6300 686900");  // line 42, "a.c", "hi"
+TEST(IsoPacket, DebugPacketIsLoggedAtLevelOneAndUnknownTypeIsErrorSix) {
+    const Binary wire("02 0009 002A 612E6300 686900   05 0002 AA BB");  // line 42, "a.c", "hi"
     size_t position = 0;
     std::deque<uint8_t> queue;
     test::RecordingLog log;
     uint8_t type = 0;
     ASSERT_TRUE(IsoPacket::Receive(Source(wire, position), queue, &log, type));
     EXPECT_EQ(type, IsoPacket::Debug);
-    EXPECT_TRUE(queue.empty());
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].level, 1);
     EXPECT_EQ(log.records[0].text, "[a.c at 42] hi\n");
+    EXPECT_EQ(DriverErrorOf([&] { IsoPacket::Receive(Source(wire, position), queue, nullptr, type); }),
+              (DriverError{CardDrvError::DataFormat, "Неверный формат передачи данных"}));
+    EXPECT_TRUE(queue.empty());
 }
 
-TEST(IsoPacketDebugText, BothForms) {
-    EXPECT_EQ(IsoPacket::DebugText(Binary("002A 612E6300 686900")), "[a.c at 42] hi");
-    // Line 0: only the text from the fourth payload byte on.
-    EXPECT_EQ(IsoPacket::DebugText(Binary("0000 00 626F6F7400")), "boot");
-    // A name without a text after it.
-    EXPECT_EQ(IsoPacket::DebugText(Binary("0102 782E6300")), "Debug Print in x.c at 258 ");
-    // An empty name with a line number falls back to the plain text.
-    EXPECT_EQ(IsoPacket::DebugText(Binary("0007 00 6F6B")), "ok");
-}
-
-TEST(IsoPacketDebugText, TextsEndAtThePayloadEnd) {
-    // Neither the name nor the text is terminated inside the payload.
-    EXPECT_EQ(IsoPacket::DebugText(Binary("002A 612E63")), "Debug Print in a.c at 42 ");
-    EXPECT_EQ(IsoPacket::DebugText(Binary("002A 612E6300 6869")), "[a.c at 42] hi");
-    EXPECT_EQ(IsoPacket::DebugText(Binary("0000 00 6869")), "hi");
-    EXPECT_EQ(IsoPacket::DebugText(Binary("0000 00")), "");
-}
-
-TEST(IsoPacketDebugText, PayloadTooShortIsRefused) {
+TEST(IsoPacketDebugText, BothFormsEndingAtThePayloadEnd) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"002A 612E6300 686900", "[a.c at 42] hi"},
+        {"0000 00 626F6F7400", "boot"},  // line 0: only the text from the fourth payload byte on
+        {"0102 782E6300", "Debug Print in x.c at 258 "},  // a name without a text after it
+        {"0007 00 6F6B", "ok"},  // an empty name with a line number falls back to the plain text
+        // Neither the name nor the text is terminated inside the payload.
+        {"002A 612E63", "Debug Print in a.c at 42 "},
+        {"002A 612E6300 6869", "[a.c at 42] hi"},
+        {"0000 00 6869", "hi"},
+        {"0000 00", ""},
+    };
+    for (const auto& [payload, text] : cases) EXPECT_EQ(IsoPacket::DebugText(Binary(payload)), text) << payload;
     for (const Binary& payload : {Binary(""), Binary("00"), Binary("002A")}) {
-        auto error = DriverErrorOf([&] { IsoPacket::DebugText(payload); });
-        EXPECT_EQ(error.code, CardDrvError::General);
-        EXPECT_EQ(error.text, "Неверный пакет с отладочной информацией");
+        EXPECT_EQ(DriverErrorOf([&] { IsoPacket::DebugText(payload); }),
+                  (DriverError{CardDrvError::General, "Неверный пакет с отладочной информацией"}));
     }
 }
 
@@ -133,16 +116,12 @@ TEST(AtrReading, StopsWhereTheInterfaceCharactersSayTheAtrEnds) {
     }
 }
 
-TEST(AtrReading, MissingCharacterEndsTheReading) {
+TEST(AtrReading, MissingCharacterEndsTheReadingAndWrongTsOrEndlessTdAreErrors) {
     Binary atr;
     EXPECT_FALSE(ReadAtr(Binary(""), atr));
     EXPECT_FALSE(ReadAtr(Binary("3B"), atr));
     EXPECT_FALSE(ReadAtr(Binary("3B 02 14"), atr));
     EXPECT_FALSE(ReadAtr(Binary("3B 80 81 31 FE 45"), atr));  // TCK missing
-}
-
-TEST(AtrReading, WrongTsOrEndlessInterfaceCharactersAreFormatErrors) {
-    Binary atr;
     EXPECT_THROW(ReadAtr(Binary("3C 00"), atr), CardDrvException);
     // Every TD announcing another: the reading stops at the length limit of an ATR.
     EXPECT_THROW(ReadAtr(Binary("3B 80") + Binary(64, 0x80), atr), CardDrvException);

@@ -14,6 +14,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
 using test::DriverErrorOf;
 constexpr auto Application = test::ChallengeCard;
 using test::RecordingLog;
@@ -40,6 +41,14 @@ std::vector<SerialReaderEmulator::Packet> FromPowerOn(const SerialReaderEmulator
     return packets;
 }
 
+const DriverError NoCard{CardDrvError::NoCardByteLink, "No Card in Reader or Card is Powered Off"};
+
+// The error of a GET CHALLENGE on a reader.
+DriverError CommandError(ISOReader& reader) {
+    RApdu response;
+    return DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+}
+
 bool Logged(const RecordingLog& log, int32_t level, const std::string& text) {
     for (const LogRecord& record : log.records) {
         if (record.level == level && record.text == text) return true;
@@ -47,27 +56,21 @@ bool Logged(const RecordingLog& log, int32_t level, const std::string& text) {
     return false;
 }
 
-TEST(SerialPort, BaudIndexSelectsTheRate) {
-    SerialReaderEmulator device(Application, Options{});
-    SerialPort port;
-    ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
-    EXPECT_EQ(port.Speed(), 115200u);
-    ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
-    EXPECT_EQ(port.Speed(), 1200u);
-    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1));
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_FALSE(port.Open(device.PortPath(), 8, 2));
-}
-
 TEST(SerialPort, NameWithoutSlashIsADeviceUnderDev) {
     EXPECT_EQ(SerialPort::DevicePath("CNCB0"), "/dev/CNCB0");
     EXPECT_EQ(SerialPort::DevicePath("/dev/pts/3"), "/dev/pts/3");
 }
 
-TEST(SerialPort, LookAheadByteIsReadAgain) {
+TEST(SerialPort, BaudIndexSelectsTheRateAndALookAheadByteIsReadAgain) {
     SerialReaderEmulator device(Application, Options{});
     SerialPort port;
+    ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
+    EXPECT_EQ(port.Speed(), 1200u);
+    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(port.Open(device.PortPath(), 8, 2));
     ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
+    EXPECT_EQ(port.Speed(), 115200u);
     device.SendNow(Binary("A5 5A"));
     uint8_t byte = 0;
     ASSERT_TRUE(port.ReadByteTimed(byte, false, 1000));
@@ -82,9 +85,8 @@ TEST(SerialPort, LookAheadByteIsReadAgain) {
 }
 
 TEST(ISOReader, PortThatCannotBeOpenedIsErrorFour) {
-    auto error = DriverErrorOf([&] { ISOReader reader("/nonexistent/ttyZ", Params(), WaitMs, nullptr); });
-    EXPECT_EQ(error.code, CardDrvError::PortOpen);
-    EXPECT_EQ(error.text, "Не удается открыть порт /nonexistent/ttyZ");
+    EXPECT_EQ(DriverErrorOf([&] { ISOReader reader("/nonexistent/ttyZ", Params(), WaitMs, nullptr); }),
+              (DriverError{CardDrvError::PortOpen, "Не удается открыть порт /nonexistent/ttyZ"}));
 }
 
 TEST(ISOReader, T0PowerOnAndCommands) {
@@ -122,20 +124,15 @@ TEST(ISOReader, PowerOnTwiceResetAndPowerOff) {
     SerialReaderEmulator device(Application, Options{});
     ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
     ATR atr;
-    auto error = DriverErrorOf([&] { reader.Reset(atr); });
-    EXPECT_EQ(error.code, CardDrvError::NoCardByteLink);
-    EXPECT_EQ(error.text, "No Card in Reader or Card is Powered Off");
-    RApdu response;
-    error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
-    EXPECT_EQ(error.code, 34);
+    EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), NoCard);
+    EXPECT_EQ(CommandError(reader), NoCard);
 
     reader.PowerOn(atr);
     reader.PowerOn(atr);  // powered: nothing is sent
     reader.Reset(atr);
     EXPECT_EQ(atr.GetRaw(), Binary("3B00"));
     reader.PowerOff();    // only forgets the power state
-    error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
-    EXPECT_EQ(error.code, 34);
+    EXPECT_EQ(CommandError(reader), NoCard);
 
     const auto packets = FromPowerOn(device);
     ASSERT_EQ(packets.size(), 2u);
@@ -173,12 +170,8 @@ TEST(ISOReader, PpsWithoutAnswerOrWithAnotherAnswerFails) {
         SerialReaderEmulator device(Application, Options{.atr = Binary("3B 10 96"), .pps = c.answer});
         ISOReader reader(device.PortPath(), Params(), 200, nullptr);
         ATR atr;
-        auto error = DriverErrorOf([&] { reader.PowerOn(atr); });
-        EXPECT_EQ(error.code, CardDrvError::General);
-        EXPECT_EQ(error.text, c.message);
-        RApdu response;
-        error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
-        EXPECT_EQ(error.code, 34);
+        EXPECT_EQ(DriverErrorOf([&] { reader.PowerOn(atr); }), (DriverError{CardDrvError::General, c.message}));
+        EXPECT_EQ(CommandError(reader), NoCard);
     }
 }
 
@@ -265,8 +258,7 @@ TEST(ISOReader, IncompleteAtrLeavesNoAtr) {
     EXPECT_EQ(test::MessageOf([&] { reader.PowerOn(atr); }), "Invalid ATR");
     EXPECT_TRUE(reader.GetATR().empty());
     EXPECT_TRUE(atr.GetRaw().empty());
-    RApdu response;
-    EXPECT_EQ(DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }).code, 34);
+    EXPECT_EQ(CommandError(reader), NoCard);
 }
 
 TEST(ISOReader, DebugPacketsInBothFormsAreLogged) {
@@ -284,30 +276,21 @@ TEST(ISOReader, DebugPacketsInBothFormsAreLogged) {
     EXPECT_TRUE(Logged(log, 1, "boot\n"));
 }
 
-TEST(ISOReader, UnknownPacketTypeIsErrorSix) {
+TEST(ISOReader, UnknownPacketTypeIsErrorSixAndASilentCardATimeOut) {
     SerialReaderEmulator device(Application, Options{});
     ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
     ATR atr;
     reader.PowerOn(atr);
     device.InjectBeforeNextAnswer(Binary("05 0000"));
-    RApdu response;
-    auto error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
-    EXPECT_EQ(error.code, CardDrvError::DataFormat);
-    EXPECT_EQ(error.text, "Неверный формат передачи данных");
+    EXPECT_EQ(CommandError(reader), (DriverError{CardDrvError::DataFormat, "Неверный формат передачи данных"}));
+
+    SerialReaderEmulator silentCard(Application, Options{.silentCard = true});
+    ISOReader waiting(silentCard.PortPath(), Params(), 100, nullptr);
+    waiting.PowerOn(atr);
+    EXPECT_EQ(CommandError(waiting), (DriverError{CardDrvError::General, "Таймаут ожидания карты"}));
 }
 
-TEST(ISOReader, SilentCardIsATimeOut) {
-    SerialReaderEmulator device(Application, Options{.silentCard = true});
-    ISOReader reader(device.PortPath(), Params(), 100, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
-    RApdu response;
-    auto error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
-    EXPECT_EQ(error.code, CardDrvError::General);
-    EXPECT_EQ(error.text, "Таймаут ожидания карты");
-}
-
-TEST(ISOReader, IsPoweredAsksTheDevice) {
+TEST(ISOReader, IsPoweredAndProbeAskTheDeviceWithABoundedWait) {
     SerialReaderEmulator answering(Application, Options{});
     ISOReader reader(answering.PortPath(), Params(), WaitMs, nullptr);
     EXPECT_TRUE(reader.IsPowered());
@@ -321,6 +304,12 @@ TEST(ISOReader, IsPoweredAsksTheDevice) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(90));
     EXPECT_LT(elapsed, std::chrono::milliseconds(600));
+
+    SerialReaderEmulator probed(Application, Options{});
+    EXPECT_TRUE(ISOReader::Probe(probed.PortPath()));
+    SerialReaderEmulator silentProbe(Application, Options{.answerPresence = false});
+    EXPECT_FALSE(ISOReader::Probe(silentProbe.PortPath()));
+    EXPECT_FALSE(ISOReader::Probe("/nonexistent/ttyZ"));
 }
 
 TEST(ISOReader, WaitValueIsOfferedInSWtxAtConstruction) {
@@ -331,14 +320,6 @@ TEST(ISOReader, WaitValueIsOfferedInSWtxAtConstruction) {
     EXPECT_EQ(packets[0].type, 1);
     EXPECT_EQ(packets[0].payload, Binary("00 C3 01 2C EE"));
     EXPECT_EQ(packets[1].payload, Binary("00 C3 01 2C EE"));
-}
-
-TEST(ISOReader, ProbeFindsAnAnsweringDevice) {
-    SerialReaderEmulator answering(Application, Options{});
-    EXPECT_TRUE(ISOReader::Probe(answering.PortPath()));
-    SerialReaderEmulator silent(Application, Options{.answerPresence = false});
-    EXPECT_FALSE(ISOReader::Probe(silent.PortPath()));
-    EXPECT_FALSE(ISOReader::Probe("/nonexistent/ttyZ"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "sc/card_service/apdu_writer.h"
 #include "sc/card_service/card_service.h"
 #include "sc/card_service/expected_status.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
 #include "sc/drivers/pcsc/pcsc_reader.h"
 #include "service/log/recording_log.h"
 #include "support/pcsc_fixture.h"
@@ -18,6 +19,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
+using test::DriverErrorOf;
 using test::PrivatePcscd;
 using test::VpcdCardModel;
 
@@ -71,7 +74,7 @@ protected:
     std::unique_ptr<test::VpcdCard> m_card;
 };
 
-TEST_F(PcscEndToEnd, ReaderListShowsBothSlotsAndOnlyTheFilledOneWithTheFlag) {
+TEST_F(PcscEndToEnd, ReaderListAndPresenceFollowTheCard) {
     InsertCard(VpcdCardModel::AtrBoth, true);
     std::vector<std::string> all;
     EXPECT_EQ(getPCSCReaderList(all, false), SCARD_S_SUCCESS);
@@ -79,20 +82,16 @@ TEST_F(PcscEndToEnd, ReaderListShowsBothSlotsAndOnlyTheFilledOneWithTheFlag) {
     std::vector<std::string> withCard;
     EXPECT_EQ(getPCSCReaderList(withCard, true), SCARD_S_SUCCESS);
     EXPECT_EQ(withCard, std::vector<std::string>{PrivatePcscd::Reader0});
+    // IsPowered tells whether a card lies in the reader, before any power-on.
+    auto reader = MakeReader();
+    EXPECT_TRUE(reader->IsPowered());
+    EXPECT_EQ(reader->GetCardHandle(), 0);
+    EXPECT_FALSE(PCSC_Reader(PrivatePcscd::Reader1, ReaderParams(), nullptr, false).IsPowered());
 
     RemoveCard();
     withCard.clear();
     EXPECT_EQ(getPCSCReaderList(withCard, true), SCARD_S_SUCCESS);
     EXPECT_TRUE(withCard.empty());
-}
-
-TEST_F(PcscEndToEnd, IsPoweredTellsWhetherACardLiesInTheReaderBeforePowerOn) {
-    InsertCard(VpcdCardModel::AtrBoth, true);
-    auto reader = MakeReader();
-    EXPECT_TRUE(reader->IsPowered());
-    EXPECT_EQ(reader->GetCardHandle(), 0);
-    PCSC_Reader empty(PrivatePcscd::Reader1, ReaderParams(), nullptr, false);
-    EXPECT_FALSE(empty.IsPowered());
 }
 
 TEST_F(PcscEndToEnd, PowerOnReadsTheAtrAndASecondPowerOnKeepsTheConnection) {
@@ -109,47 +108,40 @@ TEST_F(PcscEndToEnd, PowerOnReadsTheAtrAndASecondPowerOnKeepsTheConnection) {
     reader->PowerOn(untouched);
     EXPECT_EQ(reader->GetCardHandle(), handle);
     EXPECT_TRUE(untouched.GetRaw().empty());
+    CardExchParam param;
+    EXPECT_THROW(reader->GetCardExchParam(param), CardDrvException);  // vpcd keeps no F, D or clock
+    EXPECT_EQ(param.protocol, ProtocolT1);
 }
 
-TEST_F(PcscEndToEnd, ProtocolListOrderChoosesTheConnection) {
-    InsertCard(VpcdCardModel::AtrBoth, true);
-    {
-        auto reader = MakeReader(WithProtocols({1, 0}));
+// The first protocol of the list that the card offers is the one connected.
+TEST_F(PcscEndToEnd, ProtocolListAgainstTheProtocolsOfTheCard) {
+    struct Case {
+        const char* atr;
+        bool t1;
+        std::vector<uint32_t> protocols;
+        DWORD active;  // 0: the connection is refused
+    };
+    const Case cases[] = {
+        {VpcdCardModel::AtrBoth, true, {1, 0}, SCARD_PROTOCOL_T1},
+        {VpcdCardModel::AtrBoth, true, {0, 1}, SCARD_PROTOCOL_T0},
+        {VpcdCardModel::AtrT0, false, {1, 0}, SCARD_PROTOCOL_T0},
+        {VpcdCardModel::AtrT1, true, {0}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.atr);
+        InsertCard(c.atr, c.t1);
+        auto reader = MakeReader(WithProtocols(c.protocols));
         ATR atr;
-        reader->PowerOn(atr);
-        EXPECT_EQ(reader->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T1));
-        CardExchParam param;
-        EXPECT_THROW(reader->GetCardExchParam(param), CardDrvException);  // vpcd keeps no F, D or clock
-        EXPECT_EQ(param.protocol, ProtocolT1);
+        const DriverError error = DriverErrorOf([&] { reader->PowerOn(atr); });
+        EXPECT_EQ(reader->GetActiveProtocol(), c.active);
+        if (c.active == 0) {
+            EXPECT_EQ(error.code, CardDrvError::PcscConnect);
+            EXPECT_EQ(error.text.rfind("PCSC Driver error (func: SCardConnect:, code: ", 0), 0u) << error.text;
+            EXPECT_EQ(reader->GetCardHandle(), 0);
+        }
+        reader.reset();
+        RemoveCard();
     }
-    {
-        auto reader = MakeReader(WithProtocols({0, 1}));
-        ATR atr;
-        reader->PowerOn(atr);
-        EXPECT_EQ(reader->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T0));
-    }
-}
-
-TEST_F(PcscEndToEnd, AT0OnlyCardMakesTheListFallBackToT0) {
-    InsertCard(VpcdCardModel::AtrT0, false);
-    auto reader = MakeReader(WithProtocols({1, 0}));
-    ATR atr;
-    reader->PowerOn(atr);
-    EXPECT_EQ(reader->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T0));
-}
-
-TEST_F(PcscEndToEnd, AT1OnlyCardRefusesAT0OnlyList) {
-    InsertCard(VpcdCardModel::AtrT1, true);
-    auto reader = MakeReader(WithProtocols({0}));
-    ATR atr;
-    try {
-        reader->PowerOn(atr);
-        FAIL() << "no error";
-    } catch (const CardDrvException& e) {
-        EXPECT_EQ(e.ErrorCode(), CardDrvError::PcscConnect);
-        EXPECT_EQ(std::string(e.what()).rfind("PCSC Driver error (func: SCardConnect:, code: ", 0), 0u) << e.what();
-    }
-    EXPECT_EQ(reader->GetCardHandle(), 0);
 }
 
 // Cases 1 to 4 over both protocols; the card sees TPDUs over T=0 and APDUs over T=1.
@@ -179,28 +171,21 @@ TEST_P(PcscCases, CasesOneToFour) {
 
 INSTANTIATE_TEST_SUITE_P(BothProtocols, PcscCases, ::testing::Values(ProtocolT0, ProtocolT1));
 
-TEST_F(PcscEndToEnd, T0EngineFollows61xxWithGetResponse) {
+TEST_F(PcscEndToEnd, T0EngineFollows61xxWithGetResponseAndResendsAfter6Cxx) {
     auto reader = PoweredReader(VpcdCardModel::AtrT0, ProtocolT0);
     RApdu response;
     reader->Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(VpcdCardModel::Aid), 256), response);
     EXPECT_EQ(response.GetSW(), 0x9000);
     EXPECT_EQ(response.data, Binary(VpcdCardModel::Fci));
-    const std::vector<Binary> sent = Card().Commands();
-    ASSERT_GE(sent.size(), 2u);
-    EXPECT_EQ(sent[sent.size() - 2], Binary("00 A4 04 00 08") + Binary(VpcdCardModel::Aid));
-    EXPECT_EQ(sent.back(), Binary("00 C0 00 00 11"));  // the FCI's 17 bytes
-}
-
-TEST_F(PcscEndToEnd, T0EngineResendsAfter6Cxx) {
-    auto reader = PoweredReader(VpcdCardModel::AtrT0, ProtocolT0);
-    RApdu response;
     reader->Command(CApdu(0x00, 0xCA, 0x01, 0x01, 256), response);
     EXPECT_EQ(response.GetSW(), 0x9000);
     EXPECT_EQ(response.data, Binary(VpcdCardModel::DataObject));
     const std::vector<Binary> sent = Card().Commands();
-    ASSERT_GE(sent.size(), 2u);
-    EXPECT_EQ(sent[sent.size() - 2], Binary("00 CA 01 01 00"));
-    EXPECT_EQ(sent.back(), Binary("00 CA 01 01 08"));
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(std::vector<Binary>(sent.end() - 4, sent.end()),
+              (std::vector<Binary>{Binary("00 A4 04 00 08") + Binary(VpcdCardModel::Aid),
+                                   Binary("00 C0 00 00 11"),  // the FCI's 17 bytes
+                                   Binary("00 CA 01 01 00"), Binary("00 CA 01 01 08")}));
 }
 
 TEST_F(PcscEndToEnd, ExtendedApduTravelsWholeOverT1) {
@@ -242,13 +227,8 @@ TEST_F(PcscEndToEnd, ResetGivesTheAtrAgainAndPowerOffDisconnects) {
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_TRUE(reader->IsPowered());  // the card still lies in the reader
     RApdu response;
-    try {
-        reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 16), response);
-        FAIL() << "no error";
-    } catch (const CardDrvException& e) {
-        EXPECT_EQ(e.ErrorCode(), CardDrvError::NoCard);
-        EXPECT_STREQ(e.what(), "No Card in Reader or Card is Powered Off");
-    }
+    EXPECT_EQ(DriverErrorOf([&] { reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 16), response); }),
+              (DriverError{CardDrvError::NoCard, "No Card in Reader or Card is Powered Off"}));
 }
 
 TEST_F(PcscEndToEnd, RemovedCardIsReportedAsNotInserted) {
@@ -260,24 +240,14 @@ TEST_F(PcscEndToEnd, RemovedCardIsReportedAsNotInserted) {
     EXPECT_FALSE(reader->IsPowered());
 
     RApdu response;
-    try {
-        reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 16), response);
-        FAIL() << "no error";
-    } catch (const CardDrvException& e) {
-        EXPECT_EQ(e.ErrorCode(), CardDrvError::PcscTransmit);
-        EXPECT_EQ(std::string(e.what()).rfind("Request: \n00 B0 00 00 10\nResponse: \n", 0), 0u) << e.what();
-        EXPECT_NE(std::string(e.what()).find("Protocol: T1\nPCSC Driver error (func: SCardTransmit:"),
-                  std::string::npos)
-            << e.what();
-    }
+    const DriverError error = DriverErrorOf([&] { reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 16), response); });
+    EXPECT_EQ(error.code, CardDrvError::PcscTransmit);
+    EXPECT_EQ(error.text.rfind("Request: \n00 B0 00 00 10\nResponse: \n", 0), 0u) << error.text;
+    EXPECT_NE(error.text.find("Protocol: T1\nPCSC Driver error (func: SCardTransmit:"), std::string::npos)
+        << error.text;
     reader->PowerOff();
-    try {
-        reader->PowerOn(atr);
-        FAIL() << "no error";
-    } catch (const CardDrvException& e) {
-        EXPECT_EQ(e.ErrorCode(), CardDrvError::CardNotInserted);
-        EXPECT_STREQ(e.what(), "Card not inserted");
-    }
+    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
+              (DriverError{CardDrvError::CardNotInserted, "Card not inserted"}));
 }
 
 TEST_F(PcscEndToEnd, TransportLogDumpsEachTpdu) {

@@ -11,11 +11,14 @@
 
 #include "sc/drivers/pcsc/pcsc_reader.h"
 #include "service/log/recording_log.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
 
 namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
+using test::DriverErrorOf;
 
 constexpr SCARDCONTEXT kContext = 0x1234;
 constexpr SCARDHANDLE kCard = 0x5678;
@@ -160,9 +163,10 @@ protected:
     std::unique_ptr<PCSC_Reader> Make(const ReaderParams& params = ReaderParams(), bool mifare = false) {
         return std::make_unique<PCSC_Reader>(kReader, params, m_log.get(), mifare, m_pcsc);
     }
-    std::unique_ptr<PCSC_Reader> Connected(std::vector<uint32_t> protocols = {1, 0}) {
+    std::unique_ptr<PCSC_Reader> Connected(std::vector<uint32_t> protocols = {1, 0}, bool transportLog = false) {
         ReaderParams params;
         params.protocols = std::move(protocols);
+        params.transport_log = transportLog;
         auto reader = Make(params);
         ATR atr;
         reader->PowerOn(atr);
@@ -173,102 +177,82 @@ protected:
     std::shared_ptr<test::RecordingLog> m_log = std::make_shared<test::RecordingLog>();
 };
 
-template <class Action>
-void ExpectDriverError(Action action, int32_t code, const std::string& message) {
-    try {
-        action();
-        ADD_FAILURE() << "no error, expected code " << code;
-    } catch (const CardDrvException& e) {
-        EXPECT_EQ(e.ErrorCode(), code);
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
+const DriverError kProtocolMismatch{
+    9, "PCSC Driver error (func: SCardConnect:, code: 8010000F, , msg: Card protocol mismatch.)"};
+const DriverError kNoCard{11, "No Card in Reader or Card is Powered Off"};
 
-TEST_F(PcscReaderTest, ReaderNamesAreChecked) {
-    ExpectDriverError([&] { PCSC_Reader("", ReaderParams(), nullptr, false, m_pcsc); }, 36, "Wrong reader name");
-    ExpectDriverError([&] { PCSC_Reader(std::string(256, 'R'), ReaderParams(), nullptr, false, m_pcsc); }, 15,
-                      "Reader name too long");
+TEST_F(PcscReaderTest, ReaderNameAndContextAreChecked) {
+    EXPECT_EQ(DriverErrorOf([&] { PCSC_Reader("", ReaderParams(), nullptr, false, m_pcsc); }),
+              (DriverError{36, "Wrong reader name"}));
+    EXPECT_EQ(DriverErrorOf([&] { PCSC_Reader(std::string(256, 'R'), ReaderParams(), nullptr, false, m_pcsc); }),
+              (DriverError{15, "Reader name too long"}));
     EXPECT_EQ(m_pcsc.contexts, 0);
     PCSC_Reader longest(std::string(255, 'R'), ReaderParams(), nullptr, false, m_pcsc);
     EXPECT_EQ(longest.GetReaderName(), std::string(255, 'R'));
     EXPECT_EQ(longest.GetContext(), kContext);
-}
 
-TEST_F(PcscReaderTest, FailingContextCarriesThePcscText) {
     m_pcsc.establishResult = SCARD_E_NO_SERVICE;
-    ExpectDriverError([&] { Make(); }, 13,
-                      "PCSC Driver error (func: SCardEstablishContext:, code: 8010001D, , msg: Service not available.)");
+    EXPECT_EQ(DriverErrorOf([&] { Make(); }),
+              (DriverError{13, "PCSC Driver error (func: SCardEstablishContext:, code: 8010001D, , msg: Service not "
+                               "available.)"}));
 }
 
 TEST_F(PcscReaderTest, DestructionDisconnectsWithUnpowerAndReleasesTheContext) {
-    {
-        auto reader = Connected();
-        EXPECT_EQ(reader->GetCardHandle(), kCard);
-    }
+    EXPECT_EQ(Connected()->GetCardHandle(), kCard);
     EXPECT_EQ(m_pcsc.disconnects, std::vector<DWORD>{SCARD_UNPOWER_CARD});
     EXPECT_EQ(m_pcsc.releases, 1);
 }
 
-TEST_F(PcscReaderTest, ProtocolListIsWalkedInOrder) {
+TEST_F(PcscReaderTest, ProtocolListIsWalkedInOrderSkippingUnknownOnes) {
     m_pcsc.refused = {SCARD_PROTOCOL_T1};
-    auto reader = Connected({1, 0});
+    EXPECT_EQ(Connected({1, 0})->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T0));
     EXPECT_EQ(m_pcsc.connects, (std::vector<DWORD>{SCARD_PROTOCOL_T1, SCARD_PROTOCOL_T0}));
-    EXPECT_EQ(reader->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T0));
-
     m_pcsc.connects.clear();
-    auto onlyT0 = Connected({0});
+    Connected({0});
     EXPECT_EQ(m_pcsc.connects, std::vector<DWORD>{SCARD_PROTOCOL_T0});
-}
 
-TEST_F(PcscReaderTest, NoUsableProtocolFailsTheConnection) {
     m_pcsc.refused = {SCARD_PROTOCOL_T0, SCARD_PROTOCOL_T1};
-    ReaderParams params;
-    params.protocols = {1, 7, 0};
-    auto reader = Make(params);
-    ATR atr;
-    ExpectDriverError([&] { reader->PowerOn(atr); }, 9,
-                      "PCSC Driver error (func: SCardConnect:, code: 8010000F, , msg: Card protocol mismatch.)");
+    m_pcsc.connects.clear();
+    for (const std::vector<uint32_t>& protocols : {std::vector<uint32_t>{1, 7, 0}, std::vector<uint32_t>{}}) {
+        ReaderParams params;
+        params.protocols = protocols;
+        auto reader = Make(params);
+        ATR atr;
+        EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }), kProtocolMismatch);
+        EXPECT_EQ(reader->GetCardHandle(), 0);
+    }
     EXPECT_EQ(m_pcsc.connects, (std::vector<DWORD>{SCARD_PROTOCOL_T1, SCARD_PROTOCOL_T0}));  // 7 is skipped
-    EXPECT_EQ(reader->GetCardHandle(), 0);
-
-    params.protocols.clear();
-    auto none = Make(params);
-    ExpectDriverError([&] { none->PowerOn(atr); }, 9,
-                      "PCSC Driver error (func: SCardConnect:, code: 8010000F, , msg: Card protocol mismatch.)");
 }
 
-TEST_F(PcscReaderTest, PowerOnWithoutCardAndResetWithoutConnection) {
+TEST_F(PcscReaderTest, WithoutCardOrConnectionEveryOperationFails) {
     m_pcsc.withCard.clear();
     auto reader = Make();
     ATR atr;
-    ExpectDriverError([&] { reader->PowerOn(atr); }, 8, "Card not inserted");
+    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }), (DriverError{8, "Card not inserted"}));
     EXPECT_TRUE(m_pcsc.connects.empty());
-    ExpectDriverError([&] { reader->Reset(atr); }, 11, "No Card in Reader or Card is Powered Off");
+    EXPECT_EQ(DriverErrorOf([&] { reader->Reset(atr); }), kNoCard);
     RApdu response;
-    ExpectDriverError([&] { reader->Command(CApdu("00 B0 00 00 10"), response); }, 11,
-                      "No Card in Reader or Card is Powered Off");
+    EXPECT_EQ(DriverErrorOf([&] { reader->Command(CApdu("00 B0 00 00 10"), response); }), kNoCard);
     CardExchParam param;
-    ExpectDriverError([&] { reader->GetCardExchParam(param); }, 11, "No Card in Reader or Card is Powered Off");
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }), kNoCard);
 }
 
 TEST_F(PcscReaderTest, AtrComesFromTheAttributeOrElseFromTheStatus) {
-    auto reader = Connected();
-    EXPECT_EQ(reader->GetATR(), Binary("3B 80 80 01 01"));
+    EXPECT_EQ(Connected()->GetATR(), Binary("3B 80 80 01 01"));
     EXPECT_EQ(m_pcsc.attributeSizes.front(), 33u);
     EXPECT_EQ(m_pcsc.statusCalls, 0);
 
     m_pcsc.attributes.erase(SCARD_ATTR_ATR_STRING);  // vpcd keeps no ATR attribute
-    auto viaStatus = Connected();
-    EXPECT_EQ(viaStatus->GetATR(), Binary("3B 02 14 50"));
+    EXPECT_EQ(Connected()->GetATR(), Binary("3B 02 14 50"));
     EXPECT_EQ(m_pcsc.statusCalls, 1);
-}
 
-TEST_F(PcscReaderTest, FailingAtrAttributeLeavesTheReaderUnconnected) {
+    // A failing read leaves the reader unconnected.
+    m_pcsc.disconnects.clear();
     m_pcsc.attributeFailures[SCARD_ATTR_ATR_STRING] = SCARD_E_NOT_TRANSACTED;
     auto reader = Make();
     ATR atr;
-    ExpectDriverError([&] { reader->PowerOn(atr); }, 10,
-                      "PCSC Driver error (func: SCardGetAttrib:, code: 80100016, , msg: Transaction failed.)");
+    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
+              (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 80100016, , msg: Transaction failed.)"}));
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_EQ(m_pcsc.disconnects, std::vector<DWORD>{SCARD_UNPOWER_CARD});
 }
@@ -283,8 +267,7 @@ TEST_F(PcscReaderTest, ResetReconnectsWithACardReset) {
     EXPECT_EQ(reader->GetATR(), Binary("3B 80 01 81"));
 
     m_pcsc.refused = {SCARD_PROTOCOL_T0, SCARD_PROTOCOL_T1};
-    ExpectDriverError([&] { reader->Reset(atr); }, 9,
-                      "PCSC Driver error (func: SCardConnect:, code: 8010000F, , msg: Card protocol mismatch.)");
+    EXPECT_EQ(DriverErrorOf([&] { reader->Reset(atr); }), kProtocolMismatch);
     EXPECT_EQ(reader->GetCardHandle(), kCard);  // still connected as before the failed reset
 }
 
@@ -301,36 +284,36 @@ TEST_F(PcscReaderTest, CardExchangeParametersFromFDAndClock) {
     EXPECT_EQ(param.bitRate, 9599u);
 
     m_pcsc.attributes[SCARD_ATTR_CURRENT_D] = Le32(0);  // no division by zero
-    ExpectDriverError([&] { reader->GetCardExchParam(param); }, 10,
-                      "SCardGetAttrib: the reader reports F 372 and D 0, no clocks per ETU");
-}
-
-TEST_F(PcscReaderTest, FailingAttributeReadIsCode10) {
-    m_pcsc.attributes[SCARD_ATTR_CURRENT_F] = Le32(372);
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }),
+              (DriverError{10, "SCardGetAttrib: the reader reports F 372 and D 0, no clocks per ETU"}));
     m_pcsc.attributeFailures[SCARD_ATTR_CURRENT_D] = SCARD_E_UNSUPPORTED_FEATURE;
-    auto reader = Connected();
-    CardExchParam param;
-    ExpectDriverError([&] { reader->GetCardExchParam(param); }, 10,
-                      "PCSC Driver error (func: SCardGetAttrib:, code: 8010001F, , msg: Feature not supported.)");
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }),
+              (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 8010001F, , msg: Feature not "
+                               "supported.)"}));
 }
 
 TEST_F(PcscReaderTest, FullAttributeRecordReadsEveryAttributeInAlphabeticalOrder) {
-    const std::vector<DWORD> numeric = {
-        SCARD_ATTR_CHANNEL_ID,           SCARD_ATTR_CHARACTERISTICS,     SCARD_ATTR_CURRENT_BWT,
-        SCARD_ATTR_CURRENT_CLK,          SCARD_ATTR_CURRENT_CWT,         SCARD_ATTR_CURRENT_D,
-        SCARD_ATTR_CURRENT_EBC_ENCODING, SCARD_ATTR_CURRENT_F,           SCARD_ATTR_CURRENT_IFSC,
-        SCARD_ATTR_CURRENT_IFSD,         SCARD_ATTR_CURRENT_N,           SCARD_ATTR_CURRENT_PROTOCOL_TYPE,
-        SCARD_ATTR_CURRENT_W,            SCARD_ATTR_DEFAULT_CLK,         SCARD_ATTR_DEFAULT_DATA_RATE,
-        SCARD_ATTR_DEVICE_UNIT,          SCARD_ATTR_ICC_INTERFACE_STATUS, SCARD_ATTR_ICC_PRESENCE,
-        SCARD_ATTR_ICC_TYPE_PER_ATR,     SCARD_ATTR_MAX_CLK,             SCARD_ATTR_MAX_DATA_RATE,
-        SCARD_ATTR_MAX_IFSD,             SCARD_ATTR_POWER_MGMT_SUPPORT,  SCARD_ATTR_ASYNC_PROTOCOL_TYPES,
-        SCARD_ATTR_VENDOR_IFD_VERSION};
-    for (size_t i = 0; i < numeric.size(); ++i) m_pcsc.attributes[numeric[i]] = Le32(1000 + static_cast<uint32_t>(i));
+    const std::set<DWORD> texts = {SCARD_ATTR_DEVICE_FRIENDLY_NAME, SCARD_ATTR_DEVICE_SYSTEM_NAME,
+                                   SCARD_ATTR_VENDOR_IFD_TYPE, SCARD_ATTR_VENDOR_NAME};
+    const std::vector<DWORD> alphabetical = {
+        SCARD_ATTR_CHANNEL_ID,           SCARD_ATTR_CHARACTERISTICS,      SCARD_ATTR_CURRENT_BWT,
+        SCARD_ATTR_CURRENT_CLK,          SCARD_ATTR_CURRENT_CWT,          SCARD_ATTR_CURRENT_D,
+        SCARD_ATTR_CURRENT_EBC_ENCODING, SCARD_ATTR_CURRENT_F,            SCARD_ATTR_CURRENT_IFSC,
+        SCARD_ATTR_CURRENT_IFSD,         SCARD_ATTR_CURRENT_N,            SCARD_ATTR_CURRENT_PROTOCOL_TYPE,
+        SCARD_ATTR_CURRENT_W,            SCARD_ATTR_DEFAULT_CLK,          SCARD_ATTR_DEFAULT_DATA_RATE,
+        SCARD_ATTR_DEVICE_FRIENDLY_NAME, SCARD_ATTR_DEVICE_SYSTEM_NAME,   SCARD_ATTR_DEVICE_UNIT,
+        SCARD_ATTR_ICC_INTERFACE_STATUS, SCARD_ATTR_ICC_PRESENCE,         SCARD_ATTR_ICC_TYPE_PER_ATR,
+        SCARD_ATTR_MAX_CLK,              SCARD_ATTR_MAX_DATA_RATE,        SCARD_ATTR_MAX_IFSD,
+        SCARD_ATTR_POWER_MGMT_SUPPORT,   SCARD_ATTR_ASYNC_PROTOCOL_TYPES, SCARD_ATTR_VENDOR_IFD_TYPE,
+        SCARD_ATTR_VENDOR_IFD_VERSION,   SCARD_ATTR_VENDOR_NAME};
+    uint32_t value = 1000;  // the numeric attributes count up from 1000 in this order
+    for (DWORD id : alphabetical) {
+        if (!texts.count(id)) m_pcsc.attributes[id] = Le32(value++);
+    }
     m_pcsc.attributes[SCARD_ATTR_CURRENT_D] = Le32(1);
     // A friendly name longer than 32 bytes, as real readers have.
     const std::string friendly = "OMNIKEY CardMan 5x21 (USB iClass Reader) 00 00";
-    m_pcsc.attributes[SCARD_ATTR_DEVICE_FRIENDLY_NAME] = Binary(friendly.begin(), friendly.end());
-    m_pcsc.attributes[SCARD_ATTR_DEVICE_FRIENDLY_NAME].push_back(0);
+    m_pcsc.attributes[SCARD_ATTR_DEVICE_FRIENDLY_NAME] = Binary(friendly.begin(), friendly.end()) + Binary("00");
     m_pcsc.attributes[SCARD_ATTR_DEVICE_SYSTEM_NAME] = Binary{'u', 's', 'b', 0};
     m_pcsc.attributes[SCARD_ATTR_VENDOR_IFD_TYPE] = Binary{'5', 'x', '2', '1', 0};
     m_pcsc.attributes[SCARD_ATTR_VENDOR_NAME] = Binary{'H', 'I', 'D'};
@@ -356,27 +339,17 @@ TEST_F(PcscReaderTest, FullAttributeRecordReadsEveryAttributeInAlphabeticalOrder
 
     std::vector<DWORD> expectedOrder = {SCARD_ATTR_CURRENT_F, SCARD_ATTR_CURRENT_D, SCARD_ATTR_CURRENT_CLK,
                                         SCARD_ATTR_ATR_STRING};
-    for (DWORD id : {SCARD_ATTR_CHANNEL_ID, SCARD_ATTR_CHARACTERISTICS, SCARD_ATTR_CURRENT_BWT,
-                     SCARD_ATTR_CURRENT_CLK, SCARD_ATTR_CURRENT_CWT, SCARD_ATTR_CURRENT_D,
-                     SCARD_ATTR_CURRENT_EBC_ENCODING, SCARD_ATTR_CURRENT_F, SCARD_ATTR_CURRENT_IFSC,
-                     SCARD_ATTR_CURRENT_IFSD, SCARD_ATTR_CURRENT_N, SCARD_ATTR_CURRENT_PROTOCOL_TYPE,
-                     SCARD_ATTR_CURRENT_W, SCARD_ATTR_DEFAULT_CLK, SCARD_ATTR_DEFAULT_DATA_RATE,
-                     SCARD_ATTR_DEVICE_FRIENDLY_NAME, SCARD_ATTR_DEVICE_SYSTEM_NAME, SCARD_ATTR_DEVICE_UNIT,
-                     SCARD_ATTR_ICC_INTERFACE_STATUS, SCARD_ATTR_ICC_PRESENCE, SCARD_ATTR_ICC_TYPE_PER_ATR,
-                     SCARD_ATTR_MAX_CLK, SCARD_ATTR_MAX_DATA_RATE, SCARD_ATTR_MAX_IFSD,
-                     SCARD_ATTR_POWER_MGMT_SUPPORT, SCARD_ATTR_ASYNC_PROTOCOL_TYPES, SCARD_ATTR_VENDOR_IFD_TYPE,
-                     SCARD_ATTR_VENDOR_IFD_VERSION, SCARD_ATTR_VENDOR_NAME}) {
-        expectedOrder.push_back(id);
-    }
+    expectedOrder.insert(expectedOrder.end(), alphabetical.begin(), alphabetical.end());
     EXPECT_EQ(m_pcsc.attributeCalls, expectedOrder);
     for (DWORD size : m_pcsc.attributeSizes) EXPECT_LE(size, static_cast<DWORD>(MAX_BUFFER_SIZE));
 
     m_pcsc.attributeFailures[SCARD_ATTR_VENDOR_NAME] = SCARD_E_INSUFFICIENT_BUFFER;
-    ExpectDriverError([&] { reader->GetCardExchParam(record); }, 10,
-                      "PCSC Driver error (func: SCardGetAttrib:, code: 80100008, , msg: Insufficient buffer.)");
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(record); }),
+              (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 80100008, , msg: Insufficient "
+                               "buffer.)"}));
 }
 
-TEST_F(PcscReaderTest, T0TpduShapes) {
+TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     auto reader = Connected({0});
     RApdu response;
     m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("90 00")}, {SCARD_S_SUCCESS, Binary(std::string(512, 'A') + "9000")},
@@ -385,20 +358,16 @@ TEST_F(PcscReaderTest, T0TpduShapes) {
     reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
     EXPECT_EQ(response.data.size(), 256u);
     reader->Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")), response);
-    ASSERT_EQ(m_pcsc.sent.size(), 3u);
-    EXPECT_EQ(m_pcsc.sent[0], Binary("00 70 00 00"));  // case 1: the header alone
-    EXPECT_EQ(m_pcsc.sent[1], Binary("00 B0 00 00 00"));
-    EXPECT_EQ(m_pcsc.sent[2], Binary("00 D6 00 00 03 01 02 03"));
+    EXPECT_EQ(m_pcsc.sent, (std::vector<Binary>{Binary("00 70 00 00"),  // case 1: the header alone
+                                                Binary("00 B0 00 00 00"), Binary("00 D6 00 00 03 01 02 03")}));
     EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>(3, SCARD_PROTOCOL_T0));
-}
 
-TEST_F(PcscReaderTest, T0EngineRefusesMoreThan255DataBytesInOneTpdu) {
-    auto reader = Connected({0});
     PCSC_Reader_T0 engine(reader.get());
-    RApdu response;
-    ExpectDriverError([&] { engine.RR_Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary(std::string(512, '5'))), response); },
-                      17, "T=0 : Command APDU data size > 255");
-    EXPECT_TRUE(m_pcsc.sent.empty());
+    EXPECT_EQ(DriverErrorOf([&] {
+                  engine.RR_Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary(std::string(512, '5'))), response);
+              }),
+              (DriverError{17, "T=0 : Command APDU data size > 255"}));
+    EXPECT_EQ(m_pcsc.sent.size(), 3u);
 }
 
 TEST_F(PcscReaderTest, T1SendsTheWholeApduAndCutsTheAnswerToNe) {
@@ -414,60 +383,49 @@ TEST_F(PcscReaderTest, T1SendsTheWholeApduAndCutsTheAnswerToNe) {
     EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>(2, SCARD_PROTOCOL_T1));
 }
 
-TEST_F(PcscReaderTest, RawConnectionUsesTheRawControlInformation) {
+TEST_F(PcscReaderTest, ActiveProtocolChoosesTheControlInformation) {
     m_pcsc.activeOverride = SCARD_PROTOCOL_RAW;
-    auto reader = Connected({1});
+    auto raw = Connected({1});
     m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("90 00")}};
     RApdu response;
-    reader->Command(CApdu(0x00, 0x70, 0x00, 0x00), response);
+    raw->Command(CApdu(0x00, 0x70, 0x00, 0x00), response);
     EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>{SCARD_PROTOCOL_RAW});
     CardExchParam param;
     m_pcsc.attributes[SCARD_ATTR_CURRENT_F] = Le32(372);
     m_pcsc.attributes[SCARD_ATTR_CURRENT_D] = Le32(1);
     m_pcsc.attributes[SCARD_ATTR_CURRENT_CLK] = Le32(4000);
-    EXPECT_EQ(reader->GetCardExchParam(param).protocol, ProtocolRaw);
-}
+    EXPECT_EQ(raw->GetCardExchParam(param).protocol, ProtocolRaw);
 
-TEST_F(PcscReaderTest, UnknownProtocolFailsExchangeAndParameters) {
     m_pcsc.activeOverride = SCARD_PROTOCOL_T15;
-    auto reader = Connected({1});
-    RApdu response;
-    ExpectDriverError([&] { reader->Command(CApdu(0x00, 0x70, 0x00, 0x00), response); }, 19,
-                      "Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n"
-                      "PCSC Driver error (func: SCardTransmit:, code: 80100014, , msg: Unknown error.)");
-    EXPECT_TRUE(m_pcsc.sent.empty());
-    CardExchParam param;
-    ExpectDriverError([&] { reader->GetCardExchParam(param); }, 16, "Unknown parameters for current protocol");
+    auto unknown = Connected({1});
+    EXPECT_EQ(DriverErrorOf([&] { unknown->Command(CApdu(0x00, 0x70, 0x00, 0x00), response); }),
+              (DriverError{19, "Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n"
+                               "PCSC Driver error (func: SCardTransmit:, code: 80100014, , msg: Unknown error.)"}));
+    EXPECT_EQ(m_pcsc.sent.size(), 1u);
+    EXPECT_EQ(DriverErrorOf([&] { unknown->GetCardExchParam(param); }),
+              (DriverError{16, "Unknown parameters for current protocol"}));
 }
 
-TEST_F(PcscReaderTest, AnswerShorterThanAStatusWordIsCode20) {
+TEST_F(PcscReaderTest, ShortAnswerAndFailedTransmission) {
+    RApdu response;
     for (uint32_t protocol : {ProtocolT0, ProtocolT1}) {
         auto reader = Connected({protocol});
         m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("90")}};
-        RApdu response;
-        ExpectDriverError([&] { reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 1), response); }, 20,
-                          "Cannot get response from card");
+        EXPECT_EQ(DriverErrorOf([&] { reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 1), response); }),
+                  (DriverError{20, "Cannot get response from card"}));
     }
-}
-
-TEST_F(PcscReaderTest, FailedTransmissionCarriesTheExchangeDump) {
+    // The failure carries the dump of the exchange.
     auto reader = Connected({1});
     m_pcsc.answers = {{SCARD_W_REMOVED_CARD, Binary()}};
-    RApdu response;
     const CApdu command(0x80, 0xEE, 0x00, 0x00, Binary(std::string(40, '7')), 0);
-    ExpectDriverError([&] { reader->Command(command, response); }, 19,
-                      "Request: \n80 EE 00 00 14 77 77 77 77 77 77 77 77 77 77 77\n77 77 77 77 77 77 77 77 77\n"
-                      "Response: \n\nProtocol: T1\n"
-                      "PCSC Driver error (func: SCardTransmit:, code: 80100069, , msg: Card was removed.)");
+    EXPECT_EQ(DriverErrorOf([&] { reader->Command(command, response); }),
+              (DriverError{19, "Request: \n80 EE 00 00 14 77 77 77 77 77 77 77 77 77 77 77\n77 77 77 77 77 77 77 77 77\n"
+                               "Response: \n\nProtocol: T1\n"
+                               "PCSC Driver error (func: SCardTransmit:, code: 80100069, , msg: Card was removed.)"}));
 }
 
 TEST_F(PcscReaderTest, TransportLogDumpsRequestAndResponse) {
-    ReaderParams params;
-    params.protocols = {0};
-    params.transport_log = true;
-    auto reader = Make(params);
-    ATR atr;
-    reader->PowerOn(atr);
+    auto reader = Connected({0}, true);
     m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("6A 82")}};
     RApdu response;
     reader->Command(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F 00")), response);
@@ -531,8 +489,8 @@ TEST_F(PcscReaderTest, FailingControlIsCode9) {
     m_pcsc.controlResult = SCARD_E_UNSUPPORTED_FEATURE;
     auto reader = Make(ReaderParams(), true);
     ATR atr;
-    ExpectDriverError([&] { reader->PowerOn(atr); }, 9,
-                      "PCSC Driver error (func: SCardControl:, code: 8010001F, , msg: Feature not supported.)");
+    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
+              (DriverError{9, "PCSC Driver error (func: SCardControl:, code: 8010001F, , msg: Feature not supported.)"}));
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareRequested);
 }
@@ -542,15 +500,15 @@ TEST_F(PcscReaderTest, WaitForTheCardAfterTheMifareSwitchIsBounded) {
     auto reader = Make(ReaderParams(), true);
     ATR atr;
     const auto started = std::chrono::steady_clock::now();
-    ExpectDriverError([&] { reader->PowerOn(atr); }, 9,
-                      "Mifare emulation switch: no card in reader 'OMNIKEY CardMan 5x21 00 00' within 5 s");
+    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
+              (DriverError{9, "Mifare emulation switch: no card in reader 'OMNIKEY CardMan 5x21 00 00' within 5 s"}));
     const auto spent = std::chrono::steady_clock::now() - started;
     EXPECT_GE(spent, PCSC_Reader::MifareWaitLimit);
     EXPECT_LT(spent, PCSC_Reader::MifareWaitLimit + std::chrono::seconds(2));
     EXPECT_EQ(reader->GetCardHandle(), 0);
 }
 
-TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringAndFiltersByCard) {
+TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringFiltersByCardAndReportsFailures) {
     m_pcsc.readerList = std::string(kReader) + '\0' + "Second Reader 01" + '\0' + '\0';
     std::vector<std::string> names;
     EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_S_SUCCESS);
@@ -558,22 +516,17 @@ TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringAndFiltersByCard) {
     names.clear();
     EXPECT_EQ(getPCSCReaderList(names, true, m_pcsc), SCARD_S_SUCCESS);
     EXPECT_EQ(names, std::vector<std::string>{kReader});
-    EXPECT_EQ(m_pcsc.releases, m_pcsc.contexts);
-}
 
-TEST_F(PcscReaderTest, ReaderListFailures) {
-    std::vector<std::string> names;
+    names.clear();
     m_pcsc.listSizeResult = SCARD_E_NO_READERS_AVAILABLE;
     EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_READERS_AVAILABLE);
     EXPECT_TRUE(names.empty());
-
     m_pcsc.listSizeResult = SCARD_S_SUCCESS;
-    m_pcsc.readerList = std::string(kReader) + '\0' + '\0';
     m_pcsc.listResult = SCARD_E_INSUFFICIENT_BUFFER;
-    ExpectDriverError([&] { getPCSCReaderList(names, false, m_pcsc); }, 0,
-                      "PCSC Driver error (func: SCardListReaders [2]:, code: 80100008, , msg: Insufficient buffer.)");
+    EXPECT_EQ(DriverErrorOf([&] { getPCSCReaderList(names, false, m_pcsc); }),
+              (DriverError{0, "PCSC Driver error (func: SCardListReaders [2]:, code: 80100008, , msg: Insufficient "
+                              "buffer.)"}));
     EXPECT_EQ(m_pcsc.releases, m_pcsc.contexts);
-
     m_pcsc.establishResult = SCARD_E_NO_SERVICE;
     EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_SERVICE);
 }

@@ -11,16 +11,14 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
 using test::DriverErrorOf;
 constexpr auto Application = test::ChallengeCard;
 using test::QvlServer;
 using Options = QvlServer::Options;
 
-TEST(QvlMessage, ResetMessageIsEighteenBytesWithCommand17) {
+TEST(QvlMessage, ResetIsEighteenBytesWithCommand17AndACharacterCarriesItsEvenParityBit) {
     EXPECT_EQ(QvlLink::ResetMessage(), Binary("1200 A300 00000000 0000000000000000 1100"));
-}
-
-TEST(QvlMessage, CharacterCarriesItsEvenParityBit) {
     // 0x41 has two bits set: parity 0; 0x07 has three: parity 1.
     EXPECT_EQ(QvlLink::CharacterMessage(0x41), Binary("1400 A300 00000000 0000000000000000 1200 41 00"));
     EXPECT_EQ(QvlLink::CharacterMessage(0x07), Binary("1400 A300 00000000 0000000000000000 1200 07 01"));
@@ -32,12 +30,10 @@ TEST(QvlReader, NothingWorksBeforePowerOn) {
     QVL_Reader reader(ReaderParams(), 0, nullptr);
     EXPECT_FALSE(reader.IsPowered());
     ATR atr;
-    auto error = DriverErrorOf([&] { reader.Reset(atr); });
-    EXPECT_EQ(error.code, CardDrvError::NoCardByteLink);
-    EXPECT_EQ(error.text, "No Card in Reader or Card is Powered Off");
+    const DriverError noCard{CardDrvError::NoCardByteLink, "No Card in Reader or Card is Powered Off"};
+    EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), noCard);
     RApdu response;
-    error = DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
-    EXPECT_EQ(error.code, 34);
+    EXPECT_EQ(DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }), noCard);
     reader.PowerOff();  // nothing to do
     EXPECT_FALSE(QvlLink::IsConnected());
 }
