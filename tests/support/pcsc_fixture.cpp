@@ -127,6 +127,7 @@ PrivatePcscd::PrivatePcscd() {
 }
 
 PrivatePcscd::~PrivatePcscd() {
+    if (::getpid() != m_owner) return;
     Stop();
     if (!m_dir.empty()) {
         std::error_code ignored;

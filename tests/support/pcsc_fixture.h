@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -56,6 +57,9 @@ private:
     std::string m_socketPath;
     uint16_t m_port = 0;
     pid_t m_pid = -1;
+    // The process that started pcscd; a forked copy (a death test's child,
+    // which may run static destructors through exit) must leave it alone.
+    pid_t m_owner = ::getpid();
     std::string m_failure;
 };
 
