@@ -64,6 +64,8 @@ std::vector<TestVector> LoadVectors(const std::string& relativePath) {
         current.fields[key] += value;
     }
     flush();
+    // A file without vectors would let a loop over them pass without checking anything.
+    if (vectors.empty()) throw std::runtime_error("no test vectors in " + DataPath(relativePath));
     return vectors;
 }
 
