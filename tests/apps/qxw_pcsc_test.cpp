@@ -49,18 +49,17 @@ protected:
     std::unique_ptr<test::VpcdCard> m_card;
 };
 
-TEST_F(QxwOverPcsc, ReaderChosenByName) {
-    const QxwRun run = Run({std::string("-reader=") + PrivatePcscd::Reader0, "-af=skarna"});
+// By name, by "#PCSC" (the one reader with a card), and an empty reader by name.
+TEST_F(QxwOverPcsc, ReaderChosenByNameOrByPcscRequest) {
+    QxwRun run = Run({std::string("-reader=") + PrivatePcscd::Reader0, "-af=skarna"});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + PrivatePcscd::Reader0 + " |")) << run.out;
     EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "Power off\n"));
     EXPECT_TRUE(std::filesystem::exists(m_dir + "skarna.log"));
     EXPECT_GT(m_card->Model().PowerOnCount(), 0);
-}
 
-TEST_F(QxwOverPcsc, PcscRequestTakesTheReaderWithTheCardAndAnEmptyReaderEndsWithTheDriversError) {
-    QxwRun run = Run({"-reader=#PCSC"});
+    run = Run({"-reader=#PCSC"});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + PrivatePcscd::Reader0 + " |")) << run.out;
     EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n"));

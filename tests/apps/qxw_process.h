@@ -1,6 +1,7 @@
 // Runs the built qxw program as a user would: in a directory of the test's
 // choice, with arguments and environment, standard input closed or a
 // pseudo-terminal, bounded in time and killed by its process id when late.
+// Also the small file helpers the qxw tests share.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -109,53 +111,33 @@ inline int WaitExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace detail
 
-// Standard input is /dev/null; standard output and error are collected.
+// Standard input is /dev/null; standard output and error are collected in
+// unnamed temporary files, read once the program has ended.
 inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory,
                      const std::map<std::string, std::string>& environment = {}, int timeoutMs = 30000) {
     const detail::PreparedExec exec(args, directory, environment);
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
+    FILE* const files[2] = {std::tmpfile(), std::tmpfile()};
+    if (files[0] == nullptr || files[1] == nullptr)
         return {};
+    const int outFd = ::fileno(files[0]);
+    const int errFd = ::fileno(files[1]);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, STDIN_FILENO);
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(errPipe[1], STDERR_FILENO);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        ::dup2(outFd, STDOUT_FILENO);
+        ::dup2(errFd, STDERR_FILENO);
         exec.Exec();
     }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     QxwRun run;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    run.exitCode = detail::WaitExit(pid, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
     std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (::poll(fds, 2, 100) <= 0)
-            continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t count = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (count > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(count));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
+    for (int i = 0; i < 2; ++i) {
+        std::rewind(files[i]);
+        char buffer[4096];
+        for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, files[i])) > 0;)
+            sinks[i]->append(buffer, count);
+        std::fclose(files[i]);
     }
-    for (const pollfd& fd : fds) {
-        if (fd.fd >= 0)
-            ::close(fd.fd);
-    }
-    run.exitCode = detail::WaitExit(pid, deadline);
     return run;
 }
 

@@ -63,15 +63,16 @@ protected:
 TEST_F(FactoryOverPcsc, ReaderByNameCarriesCommandsToTheCard) {
     InsertCard();
     const std::shared_ptr<CardService> service = Create(PrivatePcscd::Reader0);
-    ASSERT_NE(dynamic_cast<PCSC_Reader*>(service->GetReader()), nullptr);
+    auto* reader = dynamic_cast<PCSC_Reader*>(service->GetReader());
+    ASSERT_NE(reader, nullptr);
     EXPECT_EQ(service->GetReaderName(), PrivatePcscd::Reader0);
     service->PowerOn();
-    EXPECT_EQ(service->GetReader()->GetATR(), Binary(VpcdCardModel::AtrBoth));
+    EXPECT_EQ(reader->GetATR(), Binary(VpcdCardModel::AtrBoth));
     const RApdu& answer =
         service->Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(VpcdCardModel::Aid), 256), ST_OK);
     EXPECT_EQ(answer.data, Binary(VpcdCardModel::Fci));
     service->PowerOff();
-    EXPECT_EQ(dynamic_cast<PCSC_Reader*>(service->GetReader())->GetCardHandle(), 0);
+    EXPECT_EQ(reader->GetCardHandle(), 0);
 }
 
 TEST_F(FactoryOverPcsc, TransportProtocolsReachThePcscConnection) {

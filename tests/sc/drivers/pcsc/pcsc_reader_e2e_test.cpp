@@ -96,7 +96,9 @@ TEST_F(PcscEndToEnd, ReaderListAndPresenceFollowTheCard) {
 
 TEST_F(PcscEndToEnd, PowerOnReadsTheAtrAndASecondPowerOnKeepsTheConnection) {
     InsertCard(VpcdCardModel::AtrBoth, true);
-    auto reader = MakeReader();
+    ReaderParams params;
+    params.transport_log = true;
+    auto reader = MakeReader(params);
     ATR atr;
     reader->PowerOn(atr);
     EXPECT_EQ(reader->GetATR(), Binary(VpcdCardModel::AtrBoth));
@@ -111,6 +113,15 @@ TEST_F(PcscEndToEnd, PowerOnReadsTheAtrAndASecondPowerOnKeepsTheConnection) {
     CardExchParam param;
     EXPECT_THROW(reader->GetCardExchParam(param), CardDrvException);  // vpcd keeps no F, D or clock
     EXPECT_EQ(param.protocol, ProtocolT1);
+
+    // The transport log dumps each TPDU.
+    RApdu response;
+    reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 2), response);
+    ASSERT_EQ(m_log->records.size(), 2u);
+    EXPECT_EQ(m_log->records[0].text, "~~~~~~ TPDU T=1 ~~~~~~~\nRequest: 5 (0x05)\n00 B0 00 00 02\n");
+    EXPECT_EQ(m_log->records[1].text, "~~~~~~ TPDU T=1 ~~~~~~~Response: 4 (0x04)\n00 01 90 00\n");
+    EXPECT_EQ(m_log->records[0].level, 3);
+    EXPECT_EQ(m_log->records[0].colour, 6);
 }
 
 // The first protocol of the list that the card offers is the one connected.
@@ -211,7 +222,7 @@ TEST_F(PcscEndToEnd, ExtendedApduTravelsInEnvelopesOverT0) {
     EXPECT_EQ(response.data, data);
 }
 
-TEST_F(PcscEndToEnd, ResetGivesTheAtrAgainAndPowerOffDisconnects) {
+TEST_F(PcscEndToEnd, ResetGivesTheAtrAgainPowerOffDisconnectsAndRemovalIsReported) {
     InsertCard(VpcdCardModel::AtrBoth, true);
     auto reader = MakeReader();
     ATR atr;
@@ -229,17 +240,11 @@ TEST_F(PcscEndToEnd, ResetGivesTheAtrAgainAndPowerOffDisconnects) {
     RApdu response;
     EXPECT_EQ(DriverErrorOf([&] { reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 16), response); }),
               (DriverError{CardDrvError::NoCard, "No Card in Reader or Card is Powered Off"}));
-}
 
-TEST_F(PcscEndToEnd, RemovedCardIsReportedAsNotInserted) {
-    InsertCard(VpcdCardModel::AtrBoth, true);
-    auto reader = MakeReader();
-    ATR atr;
+    // A card removed while connected: the exchange fails, and so does the next power-on.
     reader->PowerOn(atr);
     RemoveCard();
     EXPECT_FALSE(reader->IsPowered());
-
-    RApdu response;
     const DriverError error = DriverErrorOf([&] { reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 16), response); });
     EXPECT_EQ(error.code, CardDrvError::PcscTransmit);
     EXPECT_EQ(error.text.rfind("Request: \n00 B0 00 00 10\nResponse: \n", 0), 0u) << error.text;
@@ -248,22 +253,6 @@ TEST_F(PcscEndToEnd, RemovedCardIsReportedAsNotInserted) {
     reader->PowerOff();
     EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
               (DriverError{CardDrvError::CardNotInserted, "Card not inserted"}));
-}
-
-TEST_F(PcscEndToEnd, TransportLogDumpsEachTpdu) {
-    InsertCard(VpcdCardModel::AtrT1, true);
-    ReaderParams params = WithProtocols({1});
-    params.transport_log = true;
-    auto reader = MakeReader(params);
-    ATR atr;
-    reader->PowerOn(atr);
-    RApdu response;
-    reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 2), response);
-    ASSERT_EQ(m_log->records.size(), 2u);
-    EXPECT_EQ(m_log->records[0].text, "~~~~~~ TPDU T=1 ~~~~~~~\nRequest: 5 (0x05)\n00 B0 00 00 02\n");
-    EXPECT_EQ(m_log->records[1].text, "~~~~~~ TPDU T=1 ~~~~~~~Response: 4 (0x04)\n00 01 90 00\n");
-    EXPECT_EQ(m_log->records[0].level, 3);
-    EXPECT_EQ(m_log->records[0].colour, 6);
 }
 
 TEST_F(PcscEndToEnd, CardServiceWritesTheApduLogOverThisReader) {
