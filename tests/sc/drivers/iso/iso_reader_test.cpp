@@ -175,28 +175,20 @@ TEST(ISOReader, PpsWithoutAnswerOrWithAnotherAnswerFails) {
     }
 }
 
-TEST(ISOReader, ProtocolIsTheFirstOfTheListThatTheCardOffers) {
-    {
-        SerialReaderEmulator device(Application, Options{.atr = Binary("3B 00")});
-        ISOReader reader(device.PortPath(), Params({1, 0}), WaitMs, nullptr);
-        ATR atr;
+// The first protocol of the list that the card offers is taken (T0PowerOnAndCommands:
+// T=0 from a T=0 card with the list T=1, T=0); a T=1 card refuses T=0 alone.
+TEST(ISOReader, ProtocolListWithoutTheCardsProtocolIsRefused) {
+    SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr});
+    ISOReader reader(device.PortPath(), Params({0}), WaitMs, nullptr);
+    ATR atr;
+    try {
         reader.PowerOn(atr);
-        CardExchParam param;
-        EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
+        FAIL() << "no protocol in common was accepted";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Поддерживаемые протоколы карты не пересекаются с поддерживаемыми протоколами ридера");
+        EXPECT_STREQ(e.Name(), Exception("", SourcePlace()).Name());  // a plain check error
     }
-    {
-        SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr});
-        ISOReader reader(device.PortPath(), Params({0}), WaitMs, nullptr);
-        ATR atr;
-        try {
-            reader.PowerOn(atr);
-            FAIL() << "no protocol in common was accepted";
-        } catch (const Exception& e) {
-            EXPECT_STREQ(e.what(), "Поддерживаемые протоколы карты не пересекаются с поддерживаемыми протоколами ридера");
-            EXPECT_STREQ(e.Name(), Exception("", SourcePlace()).Name());  // a plain check error
-        }
-        EXPECT_TRUE(device.PpsRequests().empty());
-    }
+    EXPECT_TRUE(device.PpsRequests().empty());
 }
 
 TEST(ISOReader, T1NegotiatesIfsAndCarriesChainedCommands) {
@@ -261,7 +253,7 @@ TEST(ISOReader, IncompleteAtrLeavesNoAtr) {
     EXPECT_EQ(CommandError(reader), NoCard);
 }
 
-TEST(ISOReader, DebugPacketsInBothFormsAreLogged) {
+TEST(ISOReader, DebugPacketsInBothFormsAreLoggedAndAnUnknownTypeIsErrorSix) {
     SerialReaderEmulator device(Application, Options{});
     RecordingLog log;
     ISOReader reader(device.PortPath(), Params(), WaitMs, &log);
@@ -274,16 +266,12 @@ TEST(ISOReader, DebugPacketsInBothFormsAreLogged) {
     EXPECT_EQ(response.Encode(), Binary("0001 9000"));
     EXPECT_TRUE(Logged(log, 1, "[a.c at 42] hi\n"));
     EXPECT_TRUE(Logged(log, 1, "boot\n"));
-}
-
-TEST(ISOReader, UnknownPacketTypeIsErrorSixAndASilentCardATimeOut) {
-    SerialReaderEmulator device(Application, Options{});
-    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
     device.InjectBeforeNextAnswer(Binary("05 0000"));
     EXPECT_EQ(CommandError(reader), (DriverError{CardDrvError::DataFormat, "Неверный формат передачи данных"}));
+}
 
+TEST(ISOReader, SilentCardIsATimeOut) {
+    ATR atr;
     SerialReaderEmulator silentCard(Application, Options{.silentCard = true});
     ISOReader waiting(silentCard.PortPath(), Params(), 100, nullptr);
     waiting.PowerOn(atr);
