@@ -43,19 +43,6 @@ SettingDescription MandatoryName() {
     return SettingDescription({"name", "n"}, std::make_shared<StringTypeInfo>(), true, "имя");
 }
 
-TEST(SettingDescription, ConstructorsSetDefaultOrMandatory) {
-    const SettingDescription withDefault = PowerOn();
-    EXPECT_TRUE(withDefault.hasDefault);
-    EXPECT_FALSE(withDefault.mandatory);
-    EXPECT_EQ(withDefault.defaultValue, "1");
-    const SettingDescription mandatory = MandatoryName();
-    EXPECT_FALSE(mandatory.hasDefault);
-    EXPECT_TRUE(mandatory.mandatory);
-    EXPECT_EQ(mandatory.defaultValue, "");
-    EXPECT_FALSE(Cless().mandatory);
-    EXPECT_FALSE(Cless().hasDefault);
-}
-
 TEST(DescriptionGroup, KeepsDeclarationOrderAndIndexesTheLatestByFirstName) {
     const DescriptionGroup group{PowerOn(), Cless(),
                                  SettingDescription({"power_on"}, std::make_shared<StringTypeInfo>(), "x", "again")};
@@ -76,26 +63,48 @@ TEST(DescriptionGroup, RefusesADescriptionWithoutNames) {
 
 // --- Validation -------------------------------------------------------------
 
-TEST(SettingsValidator, AliasMovesToTheFirstName) {
-    SettingsDatabase db;
-    db.AddSetting("P", "0", Set);
-    SettingsValidator(db).Validate(PowerOn(), "");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"power_on", "0"}}));
-}
-
-TEST(SettingsValidator, LastAliasWinsOverEarlierNames) {
-    SettingsDatabase db;
-    db.AddSetting("log_level", "2", Set);
-    db.AddSetting("_logging_level", "3", Set);
-    db.AddSetting("l", "4", Set);
-    SettingsValidator(db).Validate(LogLevel(), "");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "4"}}));
-
-    SettingsDatabase two;
-    two.AddSetting("power_on", "1", Set);
-    two.AddSetting("p", "no", Set);
-    SettingsValidator(two).Validate(PowerOn(), "");
-    EXPECT_EQ(two.GetGroup(""), (Pairs{{"power_on", "no"}}));
+TEST(SettingsValidator, OneSettingMovedUnderItsFirstNameAndChecked) {
+    const std::string outOfRange = "\" не удовлетворяет заданным для нее условиям: ";
+    const struct {
+        std::vector<std::pair<std::string, std::string>> given;  // in the order added
+        SettingDescription description;
+        const char* prefix;
+        std::string error;  // empty when the value is valid
+        Pairs stored;
+    } cases[] = {
+        {{{"P", "0"}}, PowerOn(), "", "", {{"power_on", "0"}}},
+        // The last alias wins over earlier names.
+        {{{"log_level", "2"}, {"_logging_level", "3"}, {"l", "4"}}, LogLevel(), "", "", {{"log_level", "4"}}},
+        {{{"power_on", "1"}, {"p", "no"}}, PowerOn(), "", "", {{"power_on", "no"}}},
+        {{{"power_on", "Yes"}}, PowerOn(), "", "", {{"power_on", "Yes"}}},
+        // A quoted value is stored unquoted.
+        {{{"af", "\"gp\""}}, ApduConvertFormat(), "", "", {{"apdu_convert_format", "gp"}}},
+        {{{"reader2.n", "x"}}, MandatoryName(), "reader2.", "", {{"reader2.name", "x"}}},
+        {{}, MandatoryName(), "reader2.", "Не задана обязательная настройка \"name\"", {}},
+        // A refused value stays stored under the first name.
+        {{{"l", "9"}}, LogLevel(), "", "Значение настройки \"log_level = 9" + outOfRange + "1..8", {{"log_level", "9"}}},
+        {{{"log_level", "0"}}, LogLevel(), "", "Значение настройки \"log_level = 0" + outOfRange + "1..8",
+         {{"log_level", "0"}}},
+        // Digits only, but 9 lies outside 1..8; 08 is 8.
+        {{{"log_level", "09"}}, LogLevel(), "", "Значение настройки \"log_level = 09" + outOfRange + "1..8",
+         {{"log_level", "09"}}},
+        {{{"log_level", "08"}}, LogLevel(), "", "", {{"log_level", "08"}}},
+        {{{"apdu_convert_format", "GP"}}, ApduConvertFormat(), "",
+         "Значение настройки \"apdu_convert_format = GP" + outOfRange + "skarna|gp|jcshell|goznak|ruzo|none",
+         {{"apdu_convert_format", "GP"}}},
+        {{{"power_on", "y"}}, PowerOn(), "", "Значение настройки \"power_on = y" + outOfRange + "bool",
+         {{"power_on", "y"}}},
+        // A default is stored, then tested like a given value.
+        {{}, SettingDescription({"depth"}, std::make_shared<IntTypeInfo>(1, 3), "7", "глубина"), "",
+         "Значение настройки \"depth = 7" + outOfRange + "1..3", {{"depth", "7"}}},
+    };
+    for (const auto& c : cases) {
+        SettingsDatabase db;
+        for (const auto& [key, value] : c.given) db.AddSetting(key, value, Set);
+        const std::string error = MessageOf([&] { SettingsValidator(db).Validate(c.description, c.prefix); });
+        EXPECT_EQ(error, c.error.empty() ? "(no error)" : c.error) << c.description.names.front();
+        EXPECT_EQ(db.GetGroup(""), c.stored) << c.description.names.front();
+    }
 }
 
 TEST(SettingsValidator, AbsentSettingGetsItsDefaultOrStaysAbsent) {
@@ -103,57 +112,6 @@ TEST(SettingsValidator, AbsentSettingGetsItsDefaultOrStaysAbsent) {
     SettingsValidator validator(db);
     validator.ValidateGroup(DescriptionGroup{PowerOn(), Cless(), ApduConvertFormat()}, "");
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"apdu_convert_format", "none"}, {"power_on", "1"}}));
-}
-
-TEST(SettingsValidator, MandatorySettingMustBeGiven) {
-    SettingsDatabase db;
-    EXPECT_EQ(MessageOf([&] { SettingsValidator(db).Validate(MandatoryName(), "reader2."); }),
-              "Не задана обязательная настройка \"name\"");
-    db.AddSetting("reader2.n", "x", Set);
-    SettingsValidator(db).Validate(MandatoryName(), "reader2.");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"reader2.name", "x"}}));
-}
-
-TEST(SettingsValidator, QuotedValueIsStoredUnquoted) {
-    SettingsDatabase db;
-    db.AddSetting("af", "\"gp\"", Set);
-    SettingsValidator(db).Validate(ApduConvertFormat(), "");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"apdu_convert_format", "gp"}}));
-}
-
-TEST(SettingsValidator, InvalidValueIsRefusedAndStaysStored) {
-    SettingsDatabase db;
-    db.AddSetting("l", "9", Set);
-    EXPECT_EQ(MessageOf([&] { SettingsValidator(db).Validate(LogLevel(), ""); }),
-              "Значение настройки \"log_level = 9\" не удовлетворяет заданным для нее условиям: 1..8");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "9"}}));
-    db.AddSetting("log_level", "0", Set);
-    EXPECT_THROW(SettingsValidator(db).Validate(LogLevel(), ""), Exception);
-    db.AddSetting("log_level", "09", Set);  // digits only, but 9 lies outside 1..8
-    EXPECT_THROW(SettingsValidator(db).Validate(LogLevel(), ""), Exception);
-    db.AddSetting("log_level", "08", Set);
-    SettingsValidator(db).Validate(LogLevel(), "");
-    EXPECT_EQ(db.GetInt("log_level"), 8);
-}
-
-TEST(SettingsValidator, EnumerationAndBoolValues) {
-    SettingsDatabase db;
-    db.AddSetting("apdu_convert_format", "GP", Set);
-    EXPECT_EQ(MessageOf([&] { SettingsValidator(db).Validate(ApduConvertFormat(), ""); }),
-              "Значение настройки \"apdu_convert_format = GP\" не удовлетворяет заданным для нее условиям: "
-              "skarna|gp|jcshell|goznak|ruzo|none");
-    db.AddSetting("power_on", "Yes", Set);
-    SettingsValidator(db).Validate(PowerOn(), "");
-    EXPECT_TRUE(db.GetBool("power_on"));
-    db.AddSetting("power_on", "y", Set);
-    EXPECT_THROW(SettingsValidator(db).Validate(PowerOn(), ""), Exception);
-}
-
-TEST(SettingsValidator, DefaultsAreTestedLikeGivenValues) {
-    SettingsDatabase db;
-    const SettingDescription badDefault({"depth"}, std::make_shared<IntTypeInfo>(1, 3), "7", "глубина");
-    EXPECT_EQ(MessageOf([&] { SettingsValidator(db).Validate(badDefault, ""); }),
-              "Значение настройки \"depth = 7\" не удовлетворяет заданным для нее условиям: 1..3");
 }
 
 TEST(SettingsValidator, PrefixOfAFurtherReaderGroup) {

@@ -55,10 +55,39 @@ protected:
 
 // --- Settings files -------------------------------------------------------
 
-TEST_F(SettingsFileTest, GroupPrefixesItsKeysLowerCased) {
-    EXPECT_EQ(Read("Reader2 = {\npower_on = 1\n}\n"), (Pairs{{"reader2.power_on", "1"}}));
-    EXPECT_EQ(Read("a = {\n b += {\n  X = 1\n }\n y = 2\n}\nz = 3\n"),
-              (Pairs{{"a.b.x", "1"}, {"a.y", "2"}, {"z", "3"}}));
+TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
+    Write("inc.ini", "g = {\nk = 1\n}\n");
+    Write("flat.ini", "k = 1\n");
+    const struct {
+        const char* text;
+        Pairs stored;
+    } cases[] = {
+        // A group prefixes its keys, lower-cased, and groups nest.
+        {"Reader2 = {\npower_on = 1\n}\n", {{"reader2.power_on", "1"}}},
+        {"a = {\n b += {\n  X = 1\n }\n y = 2\n}\nz = 3\n", {{"a.b.x", "1"}, {"a.y", "2"}, {"z", "3"}}},
+        // The operators of each line.
+        {"a += 1\na += 2\na ?= 3\nb ?= 4\nc = x\nc = y\n", {{"a", "1,2"}, {"b", "4"}, {"c", "y"}}},
+        // The key is the first word; the value is trimmed but otherwise kept.
+        {"log level = 5\n", {{"log", "5"}}},
+        {"\t name\t=\t \"a b\" ; not a comment # either \r\n", {{"name", "\"a b\" ; not a comment # either"}}},
+        {"list = a,,b\nempty =\n", {{"empty", ""}, {"list", "a,,b"}}},
+        // Comments and blank lines are skipped.
+        {"# a = 1\n   ; b = 2\n\n \t \nc = 3\n\t#d=4", {{"c", "3"}}},
+        // A backslash joins the next line without a separator; an empty line inside
+        // adds nothing and does not end it; a file ending inside one drops that line.
+        {"a = one\\\n  two\n", {{"a", "one  two"}}},
+        {"a = x\\\n\ny\nb = 1", {{"a", "xy"}, {"b", "1"}}},
+        {"a = x\\\n\\\nz\n", {{"a", "xz"}}},
+        {"a = 1\nb = 2\\\n", {{"a", "1"}}},
+        // CR LF line ends read like LF.
+        {"a = 1\r\ng = {\r\nb = x\\\r\ny\r\n}\r\n", {{"a", "1"}, {"g.b", "xy"}}},
+        // An include keeps the includer's groups and prefix; words after the prefix are ignored.
+        {"o = {\n@include inc.ini as x\nafter = 2\n}\nlast = 3\n", {{"last", "3"}, {"o.after", "2"}, {"o.x.g.k", "1"}}},
+        {"@include inc.ini as y and more\n", {{"y.g.k", "1"}}},
+        // The same file included twice side by side is no cycle.
+        {"@include flat.ini as a\n@include flat.ini as b\n", {{"a.k", "1"}, {"b.k", "1"}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.stored) << c.text;
 }
 
 TEST_F(SettingsFileTest, FilePrefixGoesInFrontOfGroups) {
@@ -67,35 +96,9 @@ TEST_F(SettingsFileTest, FilePrefixGoesInFrontOfGroups) {
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"outer.g.k", "v"}, {"outer.k", "w"}}));
 }
 
-TEST_F(SettingsFileTest, OperatorsOfEachLine) {
-    EXPECT_EQ(Read("a += 1\na += 2\na ?= 3\nb ?= 4\nc = x\nc = y\n"),
-              (Pairs{{"a", "1,2"}, {"b", "4"}, {"c", "y"}}));
+TEST_F(SettingsFileTest, SetNewOfAPresentKeyIsAnError) {
     EXPECT_EQ(ReadError("a += 1\na += 2\na ?= 3\na != 4\n"),
               "Файл: \"@\" Строка: 4;\nПопытка перекрыть уже заданную настройку \"a\" с помощью оператора !=");
-}
-
-TEST_F(SettingsFileTest, KeyIsTheFirstWordAndValueIsTrimmedButOtherwiseKept) {
-    EXPECT_EQ(Read("log level = 5\n"), (Pairs{{"log", "5"}}));
-    EXPECT_EQ(Read("\t name\t=\t \"a b\" ; not a comment # either \r\n"),
-              (Pairs{{"name", "\"a b\" ; not a comment # either"}}));
-    EXPECT_EQ(Read("list = a,,b\nempty =\n"), (Pairs{{"empty", ""}, {"list", "a,,b"}}));
-}
-
-TEST_F(SettingsFileTest, CommentsAndBlankLinesAreSkipped) {
-    EXPECT_EQ(Read("# a = 1\n   ; b = 2\n\n \t \nc = 3\n\t#d=4"), (Pairs{{"c", "3"}}));
-}
-
-TEST_F(SettingsFileTest, BackslashJoinsTheNextLineWithoutSeparator) {
-    EXPECT_EQ(Read("a = one\\\n  two\n"), (Pairs{{"a", "one  two"}}));
-    // An empty line inside a continuation adds nothing and does not end it.
-    EXPECT_EQ(Read("a = x\\\n\ny\nb = 1"), (Pairs{{"a", "xy"}, {"b", "1"}}));
-    EXPECT_EQ(Read("a = x\\\n\\\nz\n"), (Pairs{{"a", "xz"}}));
-    // A file ending inside a continuation does not store that line.
-    EXPECT_EQ(Read("a = 1\nb = 2\\\n"), (Pairs{{"a", "1"}}));
-}
-
-TEST_F(SettingsFileTest, CrLfLineEndsReadLikeLf) {
-    EXPECT_EQ(Read("a = 1\r\ng = {\r\nb = x\\\r\ny\r\n}\r\n"), (Pairs{{"a", "1"}, {"g.b", "xy"}}));
 }
 
 TEST_F(SettingsFileTest, ErrorLineIsThePhysicalLineWhereTheLogicalLineEnds) {
@@ -192,14 +195,6 @@ TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst)
               "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "/open.ini\" Не все открытые группы настроек были закрыты");
 }
 
-TEST_F(SettingsFileTest, IncludeKeepsTheIncludersGroupsAndPrefix) {
-    Write("inc.ini", "g = {\nk = 1\n}\n");
-    EXPECT_EQ(Read("o = {\n@include inc.ini as x\nafter = 2\n}\nlast = 3\n"),
-              (Pairs{{"last", "3"}, {"o.after", "2"}, {"o.x.g.k", "1"}}));
-    // Words after the prefix name are ignored.
-    EXPECT_EQ(Read("@include inc.ini as y and more\n"), (Pairs{{"y.g.k", "1"}}));
-}
-
 TEST(SettingsFile, IncludeCycleIsRefusedNamingTheFile) {
     const std::string self = test::DataPath("settings/cycle/self.ini");
     SettingsDatabase db;
@@ -213,11 +208,6 @@ TEST(SettingsFile, IncludeCycleIsRefusedNamingTheFile) {
     EXPECT_EQ(MessageOf([&] { AddFileSettings(first, db, "", true); }),
               "Файл: \"" + first + "\" Строка: 2;\nФайл: \"" + second + "\" Строка: 3;\nФайл настроек \"" + first +
                   "\" включает сам себя (циклический @include)");
-}
-
-TEST_F(SettingsFileTest, SameFileIncludedTwiceSideBySideIsNoCycle) {
-    Write("inc.ini", "k = 1\n");
-    EXPECT_EQ(Read("@include inc.ini as a\n@include inc.ini as b\n"), (Pairs{{"a.k", "1"}, {"b.k", "1"}}));
 }
 
 // --- One line ---------------------------------------------------------------
@@ -308,12 +298,6 @@ TEST(CommandLineSettings, LongArgumentIsKeptWhole) {
     EXPECT_EQ(db.GetString("key"), value);
 }
 
-TEST(StringSettings, NullDoesNothing) {
-    SettingsDatabase db;
-    AddStringSettings(nullptr, db);
-    EXPECT_FALSE(db.HasGroup(""));
-}
-
 TEST(StringSettings, WordsAreSplitAtBlanksAndOuterQuotesDropped) {
     SettingsDatabase db;
     AddStringSettings("\"-log_level=3 \t a.skarna\r-verbose  b.skarna\"", db);
@@ -324,9 +308,11 @@ TEST(StringSettings, InnerQuotesGroupNothing) {
     SettingsDatabase db;
     AddStringSettings("-name=\"x y\"", db);  // only the final quote is dropped
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"name", "\"x"}, {"positional", "y"}}));
-    SettingsDatabase lone;
-    AddStringSettings("\"", lone);
-    EXPECT_FALSE(lone.HasGroup(""));
+    for (const char* nothing : {"\"", static_cast<const char*>(nullptr)}) {
+        SettingsDatabase none;
+        AddStringSettings(nothing, none);
+        EXPECT_FALSE(none.HasGroup(""));
+    }
 }
 
 TEST(StringSettings, LongValueIsKeptWhole) {
