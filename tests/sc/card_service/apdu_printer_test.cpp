@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "sc/exchange/capdu_rapdu.h"
 #include "service/log/recording_log.h"
 
@@ -21,48 +24,49 @@ Binary Counting(size_t count) {
     return data;
 }
 
-void ExpectRecord(const LogRecord& record, int32_t level, int32_t colour, const std::string& text) {
-    EXPECT_EQ(record.level, level);
-    EXPECT_EQ(record.colour, colour);
-    EXPECT_EQ(record.text, text);
-}
+using Records = std::vector<std::tuple<int32_t, int32_t, std::string>>;  // level, colour, text
 
-TEST(StandardPrinter, DefaultPrinterPrintsNoNameLine) {
-    RecordingLog log;
-    DefaultPrinter().PrintCommand(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00")), log);
-    ASSERT_EQ(log.records.size(), 1u);
-    ExpectRecord(log.records[0], 2, 7, Header + " 00   A4   00   0C     0  (0x0)\nData: 2 (0x2)\n3F 00\n");
-}
-
-TEST(StandardPrinter, NamedPrinterPrintsItsNameFirst) {
-    RecordingLog log;
-    StandardPrinter("GET CHALLENGE").PrintCommand(CApdu(0x00, 0x84, 0x00, 0x00, 256), log);
-    ASSERT_EQ(log.records.size(), 2u);
-    ExpectRecord(log.records[0], 3, 3, "GET CHALLENGE\n");
-    ExpectRecord(log.records[1], 2, 7, Header + " 00   84   00   00     256  (0x100)\n");
-}
-
-TEST(StandardPrinter, BreaksDataLinesAfter16Bytes) {
-    RecordingLog log;
-    StandardPrinter().PrintCommand(CApdu(0x80, 0xD6, 0x00, 0x00, Counting(20), 0), log);
-    ASSERT_EQ(log.records.size(), 1u);
-    EXPECT_EQ(log.records[0].text, Header +
-                                       " 80   D6   00   00     0  (0x0)\nData: 20 (0x14)\n"
-                                       "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10 11 12 13\n");
-}
-
-TEST(StandardPrinter, ResponseWithoutDataPrintsOnlyTheStatusLine) {
-    RecordingLog log;
-    StandardPrinter("X").PrintResponse(RApdu(Binary("9000")), "Ok", log);
-    ASSERT_EQ(log.records.size(), 1u);
-    ExpectRecord(log.records[0], 2, 7, "Status: 9000 (Ok)\n" + Equals + "\n");
-}
-
-TEST(StandardPrinter, ResponseWithDataAndNoStatusText) {
-    RecordingLog log;
-    StandardPrinter().PrintResponse(RApdu(Binary("0102 6282")), "", log);
-    ASSERT_EQ(log.records.size(), 1u);
-    EXPECT_EQ(log.records[0].text, "Response: 2 (0x2)\n01 02\nStatus: 6282\n" + Equals + "\n");
+TEST(StandardPrinter, PrintsTheNameTheHeaderTheDataAndTheStatus) {
+    const std::string Tilde7(7, '~');
+    const struct {
+        const char* name;
+        void (*print)(iLog&);
+        Records expected;
+    } cases[] = {
+        {"the default printer prints no name line",
+         [](iLog& log) { DefaultPrinter().PrintCommand(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00")), log); },
+         {{2, 7, Header + " 00   A4   00   0C     0  (0x0)\nData: 2 (0x2)\n3F 00\n"}}},
+        {"a named printer prints its name first",
+         [](iLog& log) { StandardPrinter("GET CHALLENGE").PrintCommand(CApdu(0x00, 0x84, 0x00, 0x00, 256), log); },
+         {{3, 3, "GET CHALLENGE\n"}, {2, 7, Header + " 00   84   00   00     256  (0x100)\n"}}},
+        {"data lines break after 16 bytes",
+         [](iLog& log) { StandardPrinter().PrintCommand(CApdu(0x80, 0xD6, 0x00, 0x00, Counting(20), 0), log); },
+         {{2, 7,
+           Header + " 80   D6   00   00     0  (0x0)\nData: 20 (0x14)\n"
+                    "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10 11 12 13\n"}}},
+        {"a response without data prints only the status line",
+         [](iLog& log) { StandardPrinter("X").PrintResponse(RApdu(Binary("9000")), "Ok", log); },
+         {{2, 7, "Status: 9000 (Ok)\n" + Equals + "\n"}}},
+        {"a response with data and no status text",
+         [](iLog& log) { StandardPrinter().PrintResponse(RApdu(Binary("0102 6282")), "", log); },
+         {{2, 7, "Response: 2 (0x2)\n01 02\nStatus: 6282\n" + Equals + "\n"}}},
+        {"secure messaging frames the wrapped exchange",
+         [](iLog& log) {
+             SMPrinter().PrintCommand(CApdu(0x84, 0xB0, 0x00, 0x00, Binary("9701 FF 8E08 0102030405060708"), 0), log);
+             SMPrinter().PrintResponse(RApdu(Binary("990290008E0411223344 9000")), "Ok", log);
+         },
+         {{2, 2,
+           Tilde7 + " Secure Messaging " + Tilde7 + "\n" + Header +
+               " 84   B0   00   00     0  (0x0)\nData: 13 (0xD)\n97 01 FF 8E 08 01 02 03 04 05 06 07 08\n"},
+          {2, 2, "Response: 10 (0xA)\n99 02 90 00 8E 04 11 22 33 44\nStatus: 9000 (Ok)\n" + Tildes + "\n"}}},
+    };
+    for (const auto& c : cases) {
+        RecordingLog log;
+        c.print(log);
+        Records records;
+        for (const LogRecord& r : log.records) records.emplace_back(r.level, r.colour, r.text);
+        EXPECT_EQ(records, c.expected) << c.name;
+    }
 }
 
 TEST(StandardPrinter, FormatExchangeWithoutNameStartsWithTheHeader) {
@@ -94,19 +98,6 @@ TEST(StandardPrinter, CloneKeepsTheName) {
     std::string name;
     clone->AppendName(name);
     EXPECT_EQ(name, "VERIFY");
-}
-
-TEST(StandardSMPrinter, FramesTheWrappedExchange) {
-    RecordingLog log;
-    SMPrinter().PrintCommand(CApdu(0x84, 0xB0, 0x00, 0x00, Binary("9701 FF 8E08 0102030405060708"), 0), log);
-    SMPrinter().PrintResponse(RApdu(Binary("990290008E0411223344 9000")), "Ok", log);
-    ASSERT_EQ(log.records.size(), 2u);
-    ExpectRecord(
-        log.records[0], 2, 2,
-        Tildes.substr(0, 7) + " Secure Messaging " + Tildes.substr(0, 7) + "\n" + Header +
-            " 84   B0   00   00     0  (0x0)\nData: 13 (0xD)\n97 01 FF 8E 08 01 02 03 04 05 06 07 08\n");
-    ExpectRecord(log.records[1], 2, 2,
-                 "Response: 10 (0xA)\n99 02 90 00 8E 04 11 22 33 44\nStatus: 9000 (Ok)\n" + Tildes + "\n");
 }
 
 TEST(StandardSMPrinter, NamesItselfWithTheHeaderLine) {
