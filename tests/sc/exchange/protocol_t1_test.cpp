@@ -211,20 +211,14 @@ TEST_F(T1Exchange, PieceSizeFollowsIfsAndEdc) {
     EXPECT_EQ(300u - 246u, Len(2));
 }
 
-TEST_F(T1Exchange, ChainedResponseIsAcknowledgedBlockByBlock) {
-    engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 60), response);
-    // 62 bytes with the status word: 32 then 30.
-    ASSERT_EQ(2u, card.received.size());
-    EXPECT_EQ(Binary("00 90 00 90"), card.received[1]);  // R(N(R) 1): the next block
-    EXPECT_EQ(Binary(60, 0xC4), response.data);
-    EXPECT_EQ(0x9000, response.GetSW());
-}
-
-TEST_F(T1Exchange, SequenceBitsRunOnAcrossCommands) {
+TEST_F(T1Exchange, ChainedResponsesAreAcknowledgedAndSequenceBitsRunOnAcrossCommands) {
+    // 62 bytes with the status word come as 32 then 30; R(N(R) 1) asks for the next block.
     for (int i = 0; i < 3; ++i) engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 60), response);
     // The card's I-blocks alternate too, so each R-block asks for N(S) 1.
     EXPECT_EQ(Pcbs(), (std::vector<int>{0x00, 0x90, 0x40, 0x90, 0x00, 0x90}));
+    EXPECT_EQ(Binary("00 90 00 90"), card.received[1]);
     EXPECT_EQ(Binary(60, 0xC4), response.data);
+    EXPECT_EQ(0x9000, response.GetSW());
 }
 
 TEST_F(T1Exchange, ThreeParityErrorsLeadToResynchronisationAndAResendWithNsZero) {
@@ -296,9 +290,9 @@ TEST_F(T1Exchange, CardAskingForMoreTimeGetsItAndItsNextIBlockIsTheResponse) {
     EXPECT_EQ(Binary("00 E3 01 02 E0"), card.received[1]);
     EXPECT_EQ(2, engine.GetWtx());
     EXPECT_EQ(Binary(8, 0xC4), response.data);
-}
 
-TEST_F(T1Exchange, RepeatedWaitingTimeRequestsAreAllAnswered) {
+    // Repeated requests are all answered.
+    card.received.clear();
     card.faults = {T1Fault::RequestWtx, T1Fault::RequestWtx, T1Fault::RequestWtx};
     engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
     EXPECT_EQ(4u, card.received.size());
@@ -393,15 +387,6 @@ TEST_F(T1Exchange, ResetLinkRestoresTheDefaults) {
     EXPECT_EQ(0, engine.GetNs());
 }
 
-TEST_F(T1Exchange, CrcLinkWorksEndToEnd) {
-    T1CardModel crcCard(Application, 2);
-    ByteLink_T1 crcEngine(&reader, &crcCard, &log);
-    crcEngine.SetEdcLength(2);
-    crcEngine.Command(CommandOfLength(300), response);
-    EXPECT_EQ(Binary(293, 0x3C), response.data);
-    EXPECT_EQ(0x9000, response.GetSW());
-}
-
 TEST_F(T1Exchange, TracesOfBothDirections) {
     reader.params.transport_log = true;
     card.scriptedAnswers = {Binary("00 00 02 90 00 92")};
@@ -415,7 +400,7 @@ TEST_F(T1Exchange, TracesOfBothDirections) {
     EXPECT_EQ(Binary("00 00 05 00 84 00 00 08 89"), engine.GetLastSentBlock());
 }
 
-TEST_F(T1Exchange, CrcTraceShowsBothEpilogueBytes) {
+TEST_F(T1Exchange, CrcLinkWorksEndToEndAndItsTraceShowsBothEpilogueBytes) {
     reader.params.transport_log = true;
     T1CardModel crcCard(Application, 2);
     ByteLink_T1 crcEngine(&reader, &crcCard, &log);
@@ -427,6 +412,11 @@ TEST_F(T1Exchange, CrcTraceShowsBothEpilogueBytes) {
                   "\n ~~~~~~\n",
               log.records[0].text);
     EXPECT_EQ(0u, log.records[1].text.find("<<< [S_BLOCK__IFS_RESPONSE]"));
+
+    reader.params.transport_log = false;
+    crcEngine.Command(CommandOfLength(300), response);
+    EXPECT_EQ(Binary(293, 0x3C), response.data);
+    EXPECT_EQ(0x9000, response.GetSW());
 }
 
 TEST_F(T1Exchange, CommandThatCannotBeEncodedLeavesTheCardAlone) {
