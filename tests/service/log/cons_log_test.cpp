@@ -37,6 +37,21 @@ private:
     int m_saved = -1;
 };
 
+// Puts a descriptor in place of standard input for the life of the object.
+class StdinRedirect {
+public:
+    explicit StdinRedirect(int source) : m_saved(dup(STDIN_FILENO)) { dup2(source, STDIN_FILENO); }
+    ~StdinRedirect() {
+        dup2(m_saved, STDIN_FILENO);
+        close(m_saved);
+    }
+    StdinRedirect(const StdinRedirect&) = delete;
+    StdinRedirect& operator=(const StdinRedirect&) = delete;
+
+private:
+    int m_saved;
+};
+
 // Sets or clears NO_COLOR and puts the old value back afterwards.
 class NoColourEnv {
 public:
@@ -137,21 +152,6 @@ TEST_F(ConsLogOnTerminal, NoColorSuppressesEscapes) {
     EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain");
 }
 
-// Puts a descriptor in place of standard input for the life of the object.
-class StdinRedirect {
-public:
-    explicit StdinRedirect(int source) : m_saved(dup(STDIN_FILENO)) { dup2(source, STDIN_FILENO); }
-    ~StdinRedirect() {
-        dup2(m_saved, STDIN_FILENO);
-        close(m_saved);
-    }
-    StdinRedirect(const StdinRedirect&) = delete;
-    StdinRedirect& operator=(const StdinRedirect&) = delete;
-
-private:
-    int m_saved;
-};
-
 TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTerminal) {
     NoColourEnv colour("1");
     // Without echo, so that the output holds only what the sink wrote.
@@ -213,17 +213,13 @@ TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
 TEST(ConsLog, PauseWithoutTerminalDoesNotWait) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
-    const int savedIn = dup(STDIN_FILENO);
-    dup2(pipeFds[0], STDIN_FILENO);
-    std::string shown;
     {
-        StdoutRedirect redirect(pipeFds[1]);
+        StdinRedirect input(pipeFds[0]);
+        StdoutRedirect output(pipeFds[1]);
         ConsLog log(nullptr);
         log.SetPause(6, 1000);
         log.WriteRec(LogRecord(7, "stop", true));
     }
-    dup2(savedIn, STDIN_FILENO);
-    close(savedIn);
     close(pipeFds[1]);
     EXPECT_EQ(Drain(pipeFds[0]), "stop\n");
     close(pipeFds[0]);

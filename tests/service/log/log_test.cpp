@@ -10,13 +10,11 @@ namespace {
 
 using test::RecordingLog;
 
-TEST(LevelColour, FollowsTheLevelTable) {
+TEST(LevelColour, FollowsTheLevelTableAndIsGreyOutsideIt) {
     // 1 bright cyan, 2 cyan, 3 and 4 grey, 5 bright white, 6 bright yellow, 7 bright red, 8 grey.
     const int32_t expected[] = {0x00, 0x0B, 0x03, 0x07, 0x07, 0x0F, 0x0E, 0x0C, 0x07};
     for (int32_t level = 0; level <= 8; ++level) EXPECT_EQ(LevelColour(level), expected[level]) << level;
-}
-
-TEST(LevelColour, LevelsOutsideTheTableAreGrey) {
+    // Levels outside the table are grey.
     EXPECT_EQ(LevelColour(-1), 0x07);
     EXPECT_EQ(LevelColour(9), 0x07);
     EXPECT_EQ(LevelColour(INT32_MIN), 0x07);
@@ -40,26 +38,18 @@ TEST(LogRecord, ConstructorsFillTheFields) {
     EXPECT_EQ(byColour.text, "green\n");
 }
 
-TEST(LogPrintf, FormatsAppendsLineEndAndTakesLevelColour) {
+TEST(LogPrintf, FormatsAppendsLineEndAndTakesLevelOrGivenColour) {
     RecordingLog sink;
     LogPrintf(&sink, 7, "Ошибка %d", 3);
-    ASSERT_EQ(sink.records.size(), 1u);
+    LogPrintfColour(&sink, 7, 11, "%s - %s", "0", "reader");
+    ASSERT_EQ(sink.records.size(), 2u);
     EXPECT_EQ(sink.records[0].text, "Ошибка 3\n");
     EXPECT_EQ(sink.records[0].level, 7);
     EXPECT_EQ(sink.records[0].colour, 0x0C);
     EXPECT_EQ(sink.records[0].source, "");
-}
-
-TEST(LogPrintf, ColourVariantKeepsTheGivenColour) {
-    RecordingLog sink;
-    LogPrintfColour(&sink, 7, 11, "%s - %s", "0", "reader");
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].text, "0 - reader\n");
-    EXPECT_EQ(sink.records[0].level, 7);
-    EXPECT_EQ(sink.records[0].colour, 11);
-}
-
-TEST(LogPrintf, NullLogIsAnError) {
+    EXPECT_EQ(sink.records[1].text, "0 - reader\n");
+    EXPECT_EQ(sink.records[1].level, 7);
+    EXPECT_EQ(sink.records[1].colour, 11);
     EXPECT_THROW(LogPrintf(nullptr, 3, "x"), Exception);
     EXPECT_THROW(LogPrintfColour(nullptr, 3, 7, "x"), Exception);
 }
@@ -77,20 +67,14 @@ TEST(ILogWrite, WritesLevelThreeWithOrWithoutLineEnd) {
     EXPECT_EQ(sink.records[2].text, "");
 }
 
-TEST(LogFilter, ForwardsEverythingAndReportsImportanceOne) {
+TEST(LogFilter, ForwardsEverythingReportsImportanceOneAndDropsAtTheEnd) {
     auto sink = std::make_shared<RecordingLog>();
     LogFilter filter(sink);
     filter.WriteRec(LogRecord(1, "a", false));
     filter.WriteRec(LogRecord(8, "b", false));
     EXPECT_EQ(sink->records.size(), 2u);
     EXPECT_EQ(filter.GetImportance(), 1);
-    EXPECT_EQ(filter.GetNext(), sink);
-}
-
-TEST(LogFilter, EndOfChainDropsQuietly) {
-    LogFilter filter(nullptr);
-    EXPECT_NO_THROW(filter.WriteRec(LogRecord(7, "x", true)));
-    EXPECT_EQ(filter.GetNext(), nullptr);
+    EXPECT_NO_THROW(LogFilter(nullptr).WriteRec(LogRecord(7, "x", true)));
 }
 
 std::vector<int32_t> PassedLevels(ImportanceFilter& filter, RecordingLog& sink) {
@@ -119,15 +103,11 @@ TEST(ImportanceFilter, ImportanceIsTheGreaterOfThresholdAndChain) {
     EXPECT_EQ(high.GetImportance(), 5);
     ImportanceFilter alone(0, nullptr);
     EXPECT_EQ(alone.GetImportance(), 1);
+    EXPECT_NO_THROW(alone.WriteRec(LogRecord(7, "x", true)));  // nothing after it: dropped
     // A stricter filter further down the chain decides.
     auto inner = std::make_shared<ImportanceFilter>(6, sink);
     ImportanceFilter outer(2, inner);
     EXPECT_EQ(outer.GetImportance(), 6);
-}
-
-TEST(ImportanceFilter, WithoutNextDropsEverything) {
-    ImportanceFilter filter(1, nullptr);
-    EXPECT_NO_THROW(filter.WriteRec(LogRecord(7, "x", true)));
 }
 
 }  // namespace
