@@ -20,7 +20,6 @@
 #include "support/error_text.h"
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
-#include "service/program_settings/setting_descriptions.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
 
@@ -228,17 +227,6 @@ TEST_F(Framework, FactoryErrorReachesTheCallerWithTheLogsBuilt) {
     EXPECT_EQ(test::MessageOf([&] { Start(); }), "Can't create OS model with JC debug facility");
     EXPECT_NE(g_frameworkLog, nullptr);
     EXPECT_EQ(m_framework->GetCardServiceCount(), 0u);
-}
-
-TEST(DeclaredSettings, FrameworkGroupsComeFirstThenTheFactorys) {
-    SettingsDescriptions descriptions;
-    SCFramework::DeclareSettings(descriptions);
-    std::vector<std::string> titles;
-    for (const auto& group : descriptions.Groups())
-        titles.push_back(group.first);
-    EXPECT_EQ(titles, (std::vector<std::string>{"настройки QXW", "настройки логирования", "настройки логирования",
-                                                "настройки работы с картой", "", "настройки ОС"}));
-    EXPECT_EQ(descriptions.Groups()[3].second.Descriptions().size(), 15u);
 }
 
 class LogFunctions : public ::testing::Test {
