@@ -71,17 +71,6 @@ TEST_F(CardServiceOverOsm, PowerOnCommandAndPowerOffAreLogged) {
     EXPECT_EQ(ApduLog(), "\non\n\n; GET DATA, \no 80 CA 9F 7F 2D | ERR\n\noff\n");
 }
 
-TEST_F(CardServiceOverOsm, UnexpectedStatusRaisesTheCardException) {
-    m_service->PowerOn();
-    try {
-        m_service->Command(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00")), ST_OK);
-        FAIL() << "no error";
-    } catch (const CardException& e) {
-        EXPECT_STREQ(e.what(), "Неправильный статус. Ожидался: OK, карта вернула: 6D00");
-        EXPECT_EQ(e.Command().data, Binary("3F00"));
-    }
-}
-
 TEST_F(CardServiceOverOsm, CommandToAnUnpoweredCardPassesTheReaderError) {
     try {
         m_service->Command(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00")), ST_ANY);

@@ -83,13 +83,9 @@ TEST(OSMReader, PowerOnAnswersAT1Atr) {
     const ReaderParams defaults;
     EXPECT_EQ(reader.GetParams().protocols, defaults.protocols);
     EXPECT_EQ(reader.GetParams().auto_t0, defaults.auto_t0);
-}
 
-TEST(OSMReader, EveryCommandIsUnknownToTheCard) {
-    OSMReader reader(ReaderSpec{}, nullptr);
-    ATR atr;
+    // Every command is unknown to the card; a second power-on leaves it on.
     reader.PowerOn(atr);
-    reader.PowerOn(atr);  // already on: stays on
     RApdu response(Binary("01 02 90 00"));
     reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
     EXPECT_TRUE(response.data.empty());
@@ -99,11 +95,13 @@ TEST(OSMReader, EveryCommandIsUnknownToTheCard) {
 TEST(OSMReader, UnpoweredCardRefusesResetAndCommands) {
     OSMReader reader(ReaderSpec{}, nullptr);
     ATR atr;
-    ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
     RApdu response;
-    ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
-                           "No Card in Reader or Card is Powered Off", 0);
-
+    const auto expectRefusals = [&] {
+        ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
+        ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
+                               "No Card in Reader or Card is Powered Off", 0);
+    };
+    expectRefusals();
     reader.PowerOn(atr);
     reader.Reset(atr);
     EXPECT_TRUE(reader.IsPowered());
@@ -112,9 +110,7 @@ TEST(OSMReader, UnpoweredCardRefusesResetAndCommands) {
     reader.PowerOff();
     reader.PowerOff();  // already off: nothing happens
     EXPECT_FALSE(reader.IsPowered());
-    ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
-    ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
-                           "No Card in Reader or Card is Powered Off", 0);
+    expectRefusals();
 }
 
 TEST(OSMReader, SpecSwitchesAreKeptByTheHost) {
@@ -137,30 +133,20 @@ TEST(OSMReader, SpecSwitchesAreKeptByTheHost) {
     EXPECT_EQ(log.records[0].level, 1);
 }
 
-TEST(OSMReader, CommandTimeoutIsPassedOn) {
-    ReaderSpec spec;
-    spec.cmd_timeout = 5000;
-    OSMReader reader(spec, nullptr);
-    EXPECT_EQ(dynamic_cast<OSM&>(reader.Host()).GetCommandTimeout(), 5000);
-    EXPECT_FALSE(reader.Host().IsTraceOn());
-    EXPECT_FALSE(reader.Host().IsContactless());
-}
-
 TEST(OSMReader, OnlyOneHostLivesAtATime) {
     {
         OSMReader first(ReaderSpec{}, nullptr);
         ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); },
                                       "Can't create OS model", 0);
     }
-    OSMReader again(ReaderSpec{}, nullptr);
+    ReaderSpec spec;
+    spec.cmd_timeout = 5000;
+    OSMReader again(spec, nullptr);
     EXPECT_FALSE(again.IsPowered());
-}
-
-TEST(OSMReaderEeprom, FreshImageIsErased) {
-    OSMReader reader(ReaderSpec{}, nullptr);
-    const Binary image = reader.Host().ReadEeprom();
-    EXPECT_EQ(image.size(), 0x12000u);
-    EXPECT_EQ(image, Binary(0x12000, 0xFF));
+    EXPECT_EQ(dynamic_cast<OSM&>(again.Host()).GetCommandTimeout(), 5000);
+    EXPECT_FALSE(again.Host().IsTraceOn());
+    EXPECT_FALSE(again.Host().IsContactless());
+    EXPECT_EQ(again.Host().ReadEeprom(), Binary(0x12000, 0xFF));  // a fresh image is erased
 }
 
 TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
