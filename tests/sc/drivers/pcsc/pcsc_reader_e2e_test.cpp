@@ -155,10 +155,11 @@ TEST_F(PcscEndToEnd, ProtocolListAgainstTheProtocolsOfTheCard) {
     }
 }
 
-// Cases 1 to 4 over both protocols; the card sees TPDUs over T=0 and APDUs over T=1.
+// Cases 1 to 4 and an extended APDU over both protocols; the card sees TPDUs
+// over T=0 (the extended APDU in envelopes) and APDUs over T=1.
 class PcscCases : public PcscEndToEnd, public ::testing::WithParamInterface<uint32_t> {};
 
-TEST_P(PcscCases, CasesOneToFour) {
+TEST_P(PcscCases, CasesOneToFourAndExtended) {
     auto reader = PoweredReader(VpcdCardModel::AtrBoth, GetParam());
     RApdu response;
 
@@ -178,6 +179,17 @@ TEST_P(PcscCases, CasesOneToFour) {
     reader->Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(VpcdCardModel::Aid), 256), response);  // case 4
     EXPECT_EQ(response.GetSW(), 0x9000);
     EXPECT_EQ(response.data, Binary(VpcdCardModel::Fci));
+
+    const Binary data = FileBytes(0x40, 1000);
+    reader->Command(CApdu(0x80, 0xEE, 0x00, 0x00, data, 1000), response);
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    EXPECT_EQ(response.data, data);
+    if (GetParam() == ProtocolT1) {
+        EXPECT_EQ(Card().Commands().back(), Binary("80 EE 00 00 00 03 E8") + data + Binary("03 E8"));
+    }
+    reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, VpcdCardModel::FileSize), response);
+    EXPECT_EQ(response.GetSW(), 0x9000);
+    EXPECT_EQ(response.data, FileBytes(0, VpcdCardModel::FileSize));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothProtocols, PcscCases, ::testing::Values(ProtocolT0, ProtocolT1));
@@ -197,29 +209,6 @@ TEST_F(PcscEndToEnd, T0EngineFollows61xxWithGetResponseAndResendsAfter6Cxx) {
               (std::vector<Binary>{Binary("00 A4 04 00 08") + Binary(VpcdCardModel::Aid),
                                    Binary("00 C0 00 00 11"),  // the FCI's 17 bytes
                                    Binary("00 CA 01 01 00"), Binary("00 CA 01 01 08")}));
-}
-
-TEST_F(PcscEndToEnd, ExtendedApduTravelsWholeOverT1) {
-    auto reader = PoweredReader(VpcdCardModel::AtrT1, ProtocolT1);
-    RApdu response;
-    const Binary data = FileBytes(0x40, 1000);
-    reader->Command(CApdu(0x80, 0xEE, 0x00, 0x00, data, 1000), response);
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    EXPECT_EQ(response.data, data);
-    EXPECT_EQ(Card().Commands().back(), Binary("80 EE 00 00 00 03 E8") + data + Binary("03 E8"));
-
-    reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, VpcdCardModel::FileSize), response);
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    EXPECT_EQ(response.data, FileBytes(0, VpcdCardModel::FileSize));
-}
-
-TEST_F(PcscEndToEnd, ExtendedApduTravelsInEnvelopesOverT0) {
-    auto reader = PoweredReader(VpcdCardModel::AtrT0, ProtocolT0);
-    RApdu response;
-    const Binary data = FileBytes(0x11, 600);
-    reader->Command(CApdu(0x80, 0xEE, 0x00, 0x00, data, 600), response);
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    EXPECT_EQ(response.data, data);
 }
 
 TEST_F(PcscEndToEnd, ResetGivesTheAtrAgainPowerOffDisconnectsAndRemovalIsReported) {
