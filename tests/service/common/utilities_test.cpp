@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/common/utilities.h"
 
 #include <gtest/gtest.h>
@@ -98,12 +99,7 @@ TEST(SafePrintf, FormatsAndRefusesNullFormat) {
     EXPECT_EQ(SafePrintf("%s", ""), "");
     EXPECT_EQ(SafePrintf("%s", std::string(5000, 'x').c_str()).size(), 5000u);
     const char* nullFormat = nullptr;
-    try {
-        SafePrintf(nullFormat);
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Некорректный формат вывода в строку!");
-    }
+    EXPECT_EQ(test::MessageOf([&] { SafePrintf(nullFormat); }), "Некорректный формат вывода в строку!");
 }
 
 }  // namespace

@@ -89,23 +89,23 @@ TEST(SettingsDatabase, GroupOrderComparesBytesAsUnsigned) {
     EXPECT_EQ(db.GetGroup("k\xff"), (Pairs{{"k\xff", "high"}}));
 }
 
-TEST(SettingsDatabase, BoolReads) {
+// The database holding one key "k" with the given value.
+SettingsDatabase With(const std::string& value) {
     SettingsDatabase db;
-    db.AddSetting("empty", "", Set);
-    db.AddSetting("caps", "YES", Set);
-    db.AddSetting("off", "Off", Set);
-    db.AddSetting("blank", " yes", Set);
-    db.AddSetting("single", "'on'", Set);
-    db.AddSetting("double", "\"on\"", Set);
-    EXPECT_TRUE(db.GetBool("empty"));
-    EXPECT_TRUE(db.GetBool("caps"));
-    EXPECT_FALSE(db.GetBoolOr("off", true));
-    EXPECT_FALSE(db.GetBool("absent"));
-    EXPECT_TRUE(db.GetBoolOr("absent", true));
-    EXPECT_EQ(MessageOf([&] { db.GetBool("blank"); }), "' yes' doesn't look like a bool value.");
-    // Bool reads never unquote.
-    EXPECT_EQ(MessageOf([&] { db.GetBool("single"); }), "''on'' doesn't look like a bool value.");
-    EXPECT_EQ(MessageOf([&] { db.GetBool("double"); }), "'\"on\"' doesn't look like a bool value.");
+    db.AddSetting("k", value, Set);
+    return db;
+}
+
+TEST(SettingsDatabase, BoolReads) {
+    EXPECT_TRUE(With("").GetBool("k"));
+    EXPECT_TRUE(With("YES").GetBool("k"));
+    EXPECT_FALSE(With("Off").GetBoolOr("k", true));
+    EXPECT_FALSE(With("1").GetBool("absent"));
+    EXPECT_TRUE(With("1").GetBoolOr("absent", true));
+    // Bool reads neither trim nor unquote.
+    for (const std::string text : {" yes", "'on'", "\"on\""}) {
+        EXPECT_EQ(MessageOf([&] { With(text).GetBool("k"); }), "'" + text + "' doesn't look like a bool value.");
+    }
 }
 
 TEST(SettingsDatabase, BoolGetWithAndWithoutDefault) {
@@ -124,22 +124,11 @@ TEST(SettingsDatabase, BoolGetWithAndWithoutDefault) {
 }
 
 TEST(SettingsDatabase, IntReadsStopAtTheFirstNonDigit) {
-    SettingsDatabase db;
-    db.AddSetting("padded", " 17 ", Set);
-    db.AddSetting("suffix", "17x", Set);
-    db.AddSetting("word", "x", Set);
-    db.AddSetting("hex", "0x10", Set);
-    db.AddSetting("negative", "-5", Set);
-    db.AddSetting("huge", "99999999999", Set);
-    db.AddSetting("empty", "", Set);
-    EXPECT_EQ(db.GetInt("padded"), 17);
-    EXPECT_EQ(db.GetInt("suffix"), 17);
-    EXPECT_EQ(db.GetInt("word"), 0);
-    EXPECT_EQ(db.GetInt("hex"), 0);
-    EXPECT_EQ(db.GetInt("negative"), -5);
-    EXPECT_EQ(db.GetInt("huge"), 0);
-    EXPECT_EQ(db.GetInt("absent"), 0);
-    EXPECT_EQ(MessageOf([&] { db.GetInt("empty"); }), "Попытка интерпретировать пустую строку как тип int");
+    const std::pair<const char*, int32_t> cases[] = {{" 17 ", 17}, {"17x", 17},        {"x", 0},
+                                                     {"0x10", 0},  {"-5", -5},         {"99999999999", 0}};
+    for (const auto& [text, number] : cases) EXPECT_EQ(With(text).GetInt("k"), number) << text;
+    EXPECT_EQ(With("1").GetInt("absent"), 0);
+    EXPECT_EQ(MessageOf([] { With("").GetInt("k"); }), "Попытка интерпретировать пустую строку как тип int");
 }
 
 TEST(SettingsDatabase, UnsignedReadsLeaveTheTargetWhenNoNumberIsThere) {
@@ -164,19 +153,13 @@ TEST(SettingsDatabase, UnsignedReadsLeaveTheTargetWhenNoNumberIsThere) {
 }
 
 TEST(SettingsDatabase, StringReadsRemoveOneMatchingPairOfQuotes) {
+    // Values are not trimmed, so the quotes of " \"x\" " are not at the ends.
+    const std::pair<const char*, const char*> cases[] = {{"\"abc\"", "abc"}, {"'a b'", "a b"}, {"'abc\"", "'abc\""},
+                                                         {"\"'x'\"", "'x'"},  {"\"", ""},         {" \"x\" ", " \"x\" "}};
+    for (const auto& [text, read] : cases) EXPECT_EQ(With(text).GetString("k"), read) << text;
     SettingsDatabase db;
     db.AddSetting("double", "\"abc\"", Set);
     db.AddSetting("single", "'a b'", Set);
-    db.AddSetting("mixed", "'abc\"", Set);
-    db.AddSetting("nested", "\"'x'\"", Set);
-    db.AddSetting("lone", "\"", Set);
-    db.AddSetting("blanks", " \"x\" ", Set);
-    EXPECT_EQ(db.GetString("double"), "abc");
-    EXPECT_EQ(db.GetString("single"), "a b");
-    EXPECT_EQ(db.GetString("mixed"), "'abc\"");
-    EXPECT_EQ(db.GetString("nested"), "'x'");
-    EXPECT_EQ(db.GetString("lone"), "");
-    EXPECT_EQ(db.GetString("blanks"), " \"x\" ");  // not trimmed, so the quotes are not at the ends
     EXPECT_EQ(db.GetString("absent"), "");
     EXPECT_EQ(db.GetMandatory("double"), "abc");
     EXPECT_EQ(db.GetOr<std::string>("absent", "dflt"), "dflt");
