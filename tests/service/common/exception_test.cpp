@@ -5,16 +5,13 @@
 namespace ZORVIK {
 namespace {
 
-TEST(Exception, FullMessageNamesTheClass) {
+TEST(Exception, FullMessageNamesTheClassAndEachTagItsOwn) {
     const Exception base("abc", SourcePlace());
     EXPECT_EQ(base.FullMessage(), "Ошибка (Exception). abc");
     EXPECT_EQ(base.ErrorCode(), 0);
     const TLVException tlv("Empty tag", 3);
     EXPECT_EQ(tlv.FullMessage(), "Ошибка (TLV). Empty tag");
     EXPECT_EQ(tlv.ErrorCode(), 3);
-}
-
-TEST(Exception, TagNames) {
     EXPECT_STREQ(FileLibException("", 0).Name(), "FileLibraryError");
     EXPECT_STREQ(CryptLibException("", 0).Name(), "CryptLibError");
     EXPECT_STREQ(NetworkException("", 0).Name(), "Network");

@@ -17,38 +17,22 @@
 namespace ZORVIK {
 namespace {
 
-// Puts a descriptor in place of standard output for the life of the object.
-class StdoutRedirect {
+// Puts a descriptor in place of standard input or output for the life of the object.
+class Redirect {
 public:
-    explicit StdoutRedirect(int target) {
-        std::fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        dup2(target, STDOUT_FILENO);
+    Redirect(int stream, int target) : m_stream(stream), m_saved((std::fflush(stdout), dup(stream))) {
+        dup2(target, stream);
     }
-    ~StdoutRedirect() {
+    ~Redirect() {
         std::fflush(stdout);
-        dup2(m_saved, STDOUT_FILENO);
+        dup2(m_saved, m_stream);
         close(m_saved);
     }
-    StdoutRedirect(const StdoutRedirect&) = delete;
-    StdoutRedirect& operator=(const StdoutRedirect&) = delete;
+    Redirect(const Redirect&) = delete;
+    Redirect& operator=(const Redirect&) = delete;
 
 private:
-    int m_saved = -1;
-};
-
-// Puts a descriptor in place of standard input for the life of the object.
-class StdinRedirect {
-public:
-    explicit StdinRedirect(int source) : m_saved(dup(STDIN_FILENO)) { dup2(source, STDIN_FILENO); }
-    ~StdinRedirect() {
-        dup2(m_saved, STDIN_FILENO);
-        close(m_saved);
-    }
-    StdinRedirect(const StdinRedirect&) = delete;
-    StdinRedirect& operator=(const StdinRedirect&) = delete;
-
-private:
+    int m_stream;
     int m_saved;
 };
 
@@ -57,21 +41,12 @@ class NoColourEnv {
 public:
     explicit NoColourEnv(const char* value) {
         if (const char* old = std::getenv("NO_COLOR")) m_old = old;
-        if (value) {
-            setenv("NO_COLOR", value, 1);
-        } else {
-            unsetenv("NO_COLOR");
-        }
+        Put(value);
     }
-    ~NoColourEnv() {
-        if (m_old) {
-            setenv("NO_COLOR", m_old->c_str(), 1);
-        } else {
-            unsetenv("NO_COLOR");
-        }
-    }
+    ~NoColourEnv() { Put(m_old ? m_old->c_str() : nullptr); }
 
 private:
+    static void Put(const char* value) { value ? setenv("NO_COLOR", value, 1) : unsetenv("NO_COLOR"); }
     std::optional<std::string> m_old;
 };
 
@@ -99,7 +74,7 @@ TEST(ConsLog, PipedOutputHasNoEscapes) {
     ASSERT_EQ(pipe(pipeFds), 0);
     auto sink = std::make_shared<test::RecordingLog>();
     {
-        StdoutRedirect redirect(pipeFds[1]);
+        Redirect redirect(STDOUT_FILENO, pipeFds[1]);
         ConsLog log(sink);
         WriteSample(log);
     }
@@ -129,7 +104,7 @@ protected:
     std::string Shown(const char* noColour) {
         NoColourEnv colour(noColour);
         {
-            StdoutRedirect redirect(m_slave);
+            Redirect redirect(STDOUT_FILENO, m_slave);
             ConsLog log(nullptr);
             WriteSample(log);
         }
@@ -174,8 +149,8 @@ TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTermina
     });
     const auto start = std::chrono::steady_clock::now();
     {
-        StdinRedirect input(m_slave);
-        StdoutRedirect output(m_slave);
+        Redirect input(STDIN_FILENO, m_slave);
+        Redirect output(STDOUT_FILENO, m_slave);
         ConsLog log(nullptr);
         log.SetPause(6, 30);
         log.WriteRec(LogRecord(5, "below the pause level\n", false));
@@ -214,8 +189,8 @@ TEST(ConsLog, PauseWithoutTerminalDoesNotWait) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     {
-        StdinRedirect input(pipeFds[0]);
-        StdoutRedirect output(pipeFds[1]);
+        Redirect input(STDIN_FILENO, pipeFds[0]);
+        Redirect output(STDOUT_FILENO, pipeFds[1]);
         ConsLog log(nullptr);
         log.SetPause(6, 1000);
         log.WriteRec(LogRecord(7, "stop", true));
