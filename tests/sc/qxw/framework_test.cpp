@@ -234,14 +234,12 @@ protected:
     ~LogFunctions() override { g_frameworkLog.reset(); }
 };
 
-TEST_F(LogFunctions, FailBeforeTheFrameworkHasLogs) {
+// They fail before the framework has logs; then levels, colours and line ends.
+TEST_F(LogFunctions, LevelsColoursAndLineEnds) {
     g_frameworkLog.reset();
     EXPECT_EQ(test::MessageOf([] { Warning("w"); }), "Библиотека QXW не инициализирована.");
     EXPECT_EQ(test::MessageOf([] { Write("w", true); }), "Библиотека QXW не инициализирована.");
     EXPECT_EQ(test::MessageOf([] { __do_write(7, "%s", "w"); }), "Библиотека QXW не инициализирована.");
-}
-
-TEST_F(LogFunctions, LevelsColoursAndLineEnds) {
     auto recorder = std::make_shared<test::RecordingLog>();
     g_frameworkLog = recorder;
     Warning("careful");

@@ -137,10 +137,9 @@ TEST_F(ReaderSelection, ExplicitNamesAreTakenAsWrittenAndNumbersCountAllPcscRead
     EXPECT_EQ(Factory().GetReaderName("reader", "#1x", m_settings), "Reader B 1");
     EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#3", m_settings); }),
               "Считка с указанным номером 3 не подключена");
-}
 
-TEST_F(ReaderSelection, MoreThanNineReadersAreRefused) {
-    for (int i = 0; i < 10; ++i)
+    // More than nine readers are refused.
+    for (int i = 2; i < 10; ++i)
         m_machine.pcscAll.push_back("Reader " + std::to_string(i));
     m_machine.pcscWithCard = {m_machine.pcscAll};
     EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#0", m_settings); }),

@@ -483,9 +483,8 @@ TEST_F(PcscReaderTest, MifareEmulationIsSwitchedOnAtPowerOnAndOffAtDestruction) 
     ASSERT_EQ(m_pcsc.controls.size(), 2u);
     EXPECT_EQ(m_pcsc.controls[1].second, Binary("04 00 00 00 00 00 00 00"));
     EXPECT_EQ(m_pcsc.connects.size(), 3u);  // the destructor connects to switch it off
-}
 
-TEST_F(PcscReaderTest, FailingControlIsCode9) {
+    // A failing switch is code 9 and leaves the reader unconnected.
     m_pcsc.controlResult = SCARD_E_UNSUPPORTED_FEATURE;
     auto reader = Make(ReaderParams(), true);
     ATR atr;
