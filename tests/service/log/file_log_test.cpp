@@ -55,14 +55,22 @@ private:
     std::string m_dir;
 };
 
-TEST_F(FileLogTest, DateAndCounterPatternOfTheFramework) {
-    const std::string path = Dir() + "tool.log";
-    {
-        FileLog log(path, "%p%n_%d_%c.%e", 3, nullptr, FixedTime());
-        EXPECT_EQ(log.GetFileName(), Dir() + "tool_181030_001.log");
+TEST_F(FileLogTest, CounterPatternsNumberTheNextLogOfTheSameName) {
+    const struct {
+        const char* format;
+        uint32_t counterWidth;
+        const char* first;
+        const char* second;
+    } cases[] = {
+        {"%p%n_%d_%c.%e", 3, "tool_181030_001.log", "tool_181030_002.log"},  // the framework's pattern
+        {"%p%n%z.%e", 2, "tool.log", "tool01.log"},  // %z: the plain name first
+    };
+    for (const auto& c : cases) {
+        FileLog first(Dir() + "tool.log", c.format, c.counterWidth, nullptr, FixedTime());
+        EXPECT_EQ(first.GetFileName(), Dir() + c.first);
+        FileLog second(Dir() + "tool.log", c.format, c.counterWidth, nullptr, FixedTime());
+        EXPECT_EQ(second.GetFileName(), Dir() + c.second);
     }
-    FileLog second(path, "%p%n_%d_%c.%e", 3, nullptr, FixedTime());
-    EXPECT_EQ(second.GetFileName(), Dir() + "tool_181030_002.log");
 }
 
 TEST_F(FileLogTest, EveryFormatCode) {
@@ -110,14 +118,6 @@ TEST_F(FileLogTest, PlainPatternTruncatesAndSecondConstructorAppends) {
         log.Write("second", 7, true);
     }
     EXPECT_EQ(ReadFile(name), "first\nsecond\n");
-}
-
-TEST_F(FileLogTest, PlainFirstThenNumbered) {
-    const std::string path = Dir() + "run.log";
-    FileLog first(path, "%p%n%z.%e", 2, nullptr, FixedTime());
-    EXPECT_EQ(first.GetFileName(), Dir() + "run.log");
-    FileLog second(path, "%p%n%z.%e", 2, nullptr, FixedTime());
-    EXPECT_EQ(second.GetFileName(), Dir() + "run01.log");
 }
 
 TEST_F(FileLogTest, AllNumbersTakenIsAnError) {

@@ -1,3 +1,4 @@
+#include "support/error_text.h"
 #include "service/program_settings/setting_types.h"
 
 #include <gtest/gtest.h>
@@ -67,12 +68,8 @@ TEST(EnumTypeInfo, ComparesExactlyAndJoinsValuesWithBars) {
 }
 
 TEST(EnumTypeInfo, NeedsAtLeastOneValue) {
-    try {
-        EnumTypeInfo empty({});
-        FAIL() << "no error";
-    } catch (const Exception& error) {
-        EXPECT_STREQ(error.what(), "для перечисления должно быть задано хотя бы одно возможное значение");
-    }
+    EXPECT_EQ(test::MessageOf([] { EnumTypeInfo empty({}); }),
+              "для перечисления должно быть задано хотя бы одно возможное значение");
 }
 
 TEST(BinaryTypeInfo, FixedLengthTakesExactlyThatManyBytes) {

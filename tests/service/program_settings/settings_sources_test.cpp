@@ -96,17 +96,6 @@ TEST_F(SettingsFileTest, FilePrefixGoesInFrontOfGroups) {
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"outer.g.k", "v"}, {"outer.k", "w"}}));
 }
 
-TEST_F(SettingsFileTest, SetNewOfAPresentKeyIsAnError) {
-    EXPECT_EQ(ReadError("a += 1\na += 2\na ?= 3\na != 4\n"),
-              "Файл: \"@\" Строка: 4;\nПопытка перекрыть уже заданную настройку \"a\" с помощью оператора !=");
-}
-
-TEST_F(SettingsFileTest, ErrorLineIsThePhysicalLineWhereTheLogicalLineEnds) {
-    EXPECT_EQ(ReadError("a = 1\nb \\\n\\\n\nc\n"),
-              "Файл: \"@\" Строка: 5;\nНекорректно задана операция. Поддерживаются 4 вида операций с настройками: "
-              "(=, +=, ?=, !=)");
-}
-
 TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
     const std::string operatorError =
         "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)";
@@ -115,6 +104,9 @@ TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
         const char* text;
         std::string message;
     } cases[] = {
+        {"a += 1\na += 2\na ?= 3\na != 4\n", "Попытка перекрыть уже заданную настройку \"a\" с помощью оператора !="},
+        // The line named is the physical line where the logical line ends.
+        {"a = 1\nb \\\n\\\n\nc\n", operatorError},
         {"a = 1\nkey_only\n", operatorError},
         {"a + 1\n", operatorError},
         {"a ?\n", operatorError},
