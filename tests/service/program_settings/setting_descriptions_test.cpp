@@ -6,7 +6,6 @@
 #include <functional>
 
 #include "service/common/exception.h"
-#include "service/program_settings/settings_sources.h"
 
 namespace ZORVIK {
 namespace {
@@ -134,14 +133,6 @@ TEST(SettingsValidator, GroupStopsAtTheFirstErrorKeepingWhatWasDone) {
 TEST(SettingsValidator, RefusesANullDatabase) {
     EXPECT_EQ(MessageOf([] { SettingsValidator validator(static_cast<SettingsDatabase*>(nullptr)); }),
               "NULL указатель");
-}
-
-TEST(SettingsValidator, CommandLineAliasEndsUnderTheFirstName) {
-    const char* argv[] = {"qxw", "-l=5"};
-    SettingsDatabase db;
-    AddCommandLineSettings(2, argv, db, false);
-    SettingsValidator(db).ValidateGroup(DescriptionGroup{LogLevel()}, "");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "5"}}));
 }
 
 // --- Help -------------------------------------------------------------------

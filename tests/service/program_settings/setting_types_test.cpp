@@ -4,94 +4,55 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 
 #include "service/common/exception.h"
 
 namespace ZORVIK {
 namespace {
 
-TEST(IntTypeInfo, RangedAcceptsDigitsWithinTheRange) {
-    const IntTypeInfo logLevel(1, 8);
-    EXPECT_EQ(logLevel.TypeName(), "1..8");
-    for (const char* valid : {"1", "8", "5", "08", "0001"}) EXPECT_TRUE(logLevel.IsValid(valid)) << valid;
-    for (const char* invalid : {"0", "9", "", "-1", "+5", " 5", "5 ", "5x", "0x5", "99999999999999999999"}) {
-        EXPECT_FALSE(logLevel.IsValid(invalid)) << invalid;
+TEST(SettingTypes, NamesAndAcceptedTexts) {
+    const struct {
+        std::shared_ptr<iTypeInfo> type;
+        const char* name;
+        std::vector<const char*> valid;
+        std::vector<const char*> invalid;
+    } cases[] = {
+        // Digits only, within the range; leading zeros are fine.
+        {std::make_shared<IntTypeInfo>(1, 8), "1..8", {"1", "8", "5", "08", "0001"},
+         {"0", "9", "", "-1", "+5", " 5", "5 ", "5x", "0x5", "99999999999999999999"}},
+        {std::make_shared<IntTypeInfo>(0, 2), "0..2", {"", "02"}, {}},  // the empty text counts as 0
+        // The range ends at the limits of int32, without wrapping round to 0.
+        {std::make_shared<IntTypeInfo>(0, INT32_MAX), "0..2147483647", {"2147483647"}, {"2147483648", "4294967296"}},
+        {std::make_shared<IntTypeInfo>(-5, -1), "-5..-1", {}, {}},
+        {std::make_shared<IntTypeInfo>(), "int", {"123456789012345678901234567890", ""}, {"-1"}},
+        // The bool words in any case.
+        {std::make_shared<BoolTypeInfo>(), "bool", {"", "on", "Yes", "1", "TRUE", "off", "No", "0", "fAlSe"},
+         {"y", "n", " on", "on ", "2", "\"on\"", "enable"}},
+        // A string accepts anything and shows its syntax text.
+        {std::make_shared<StringTypeInfo>(), "string", {""}, {}},
+        {std::make_shared<StringTypeInfo>("#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>"),
+         "#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>", {"", "ACS ACR38U 00 00"}, {}},
+        // An enumeration compares exactly and joins its values with bars.
+        {std::make_shared<EnumTypeInfo>(std::vector<std::string>{"skarna", "gp", "jcshell", "goznak", "ruzo", "none"}),
+         "skarna|gp|jcshell|goznak|ruzo|none", {"gp", "none"}, {"GP", "gp ", "", "skarna|gp"}},
+        {std::make_shared<EnumTypeInfo>(std::vector<std::string>{"", "x"}), "|x", {}, {}},
+        // Hex bytes with white space; a fixed length takes exactly that many bytes.
+        {std::make_shared<BinaryTypeInfo>(4), "bin (4 bytes)", {"0A0B0C0D", "0a 0b\t0c 0d"},
+         {"0A0B0C", "0A0B0C0D0E", "0A0B0C0", "0A0B0C0G", "", "0x0A0B0C"}},
+        {std::make_shared<BinaryTypeInfo>(), "bin", {"", "A0 00 00 01 51"}, {"A"}},
+        {std::make_shared<BinaryTypeInfo>(5, 16), "bin(5-16 bytes)", {"A0 00 00 01 51"}, {"A0 00 00 01"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.type->TypeName(), c.name);
+        for (const char* text : c.valid) EXPECT_TRUE(c.type->IsValid(text)) << c.name << ": " << text;
+        for (const char* text : c.invalid) EXPECT_FALSE(c.type->IsValid(text)) << c.name << ": " << text;
     }
-    const IntTypeInfo verbose(0, 2);
-    EXPECT_EQ(verbose.TypeName(), "0..2");
-    EXPECT_TRUE(verbose.IsValid(""));  // the empty text counts as 0
-    EXPECT_TRUE(verbose.IsValid("02"));
-}
-
-TEST(IntTypeInfo, RangeEndsAtTheLimitsOfInt32) {
-    const IntTypeInfo wide(0, INT32_MAX);
-    EXPECT_TRUE(wide.IsValid("2147483647"));
-    EXPECT_FALSE(wide.IsValid("2147483648"));
-    EXPECT_FALSE(wide.IsValid("4294967296"));  // not wrapped round to 0
-    EXPECT_EQ(IntTypeInfo(-5, -1).TypeName(), "-5..-1");
-}
-
-TEST(IntTypeInfo, UnrangedAcceptsAnyDigits) {
-    const IntTypeInfo any;
-    EXPECT_EQ(any.TypeName(), "int");
-    EXPECT_TRUE(any.IsValid("123456789012345678901234567890"));
-    EXPECT_TRUE(any.IsValid(""));
-    EXPECT_FALSE(any.IsValid("-1"));
-}
-
-TEST(BoolTypeInfo, AcceptsTheBoolWordsInAnyCase) {
-    const BoolTypeInfo type;
-    EXPECT_EQ(type.TypeName(), "bool");
-    for (const char* valid : {"", "on", "Yes", "1", "TRUE", "off", "No", "0", "fAlSe"}) {
-        EXPECT_TRUE(type.IsValid(valid)) << valid;
-    }
-    for (const char* invalid : {"y", "n", " on", "on ", "2", "\"on\"", "enable"}) {
-        EXPECT_FALSE(type.IsValid(invalid)) << invalid;
-    }
-}
-
-TEST(StringTypeInfo, AcceptsAnythingAndShowsItsSyntaxText) {
-    EXPECT_EQ(StringTypeInfo().TypeName(), "string");
-    const StringTypeInfo reader("#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>");
-    EXPECT_EQ(reader.TypeName(), "#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>");
-    EXPECT_TRUE(reader.IsValid(""));
-    EXPECT_TRUE(reader.IsValid("ACS ACR38U 00 00"));
-}
-
-TEST(EnumTypeInfo, ComparesExactlyAndJoinsValuesWithBars) {
-    const EnumTypeInfo format({"skarna", "gp", "jcshell", "goznak", "ruzo", "none"});
-    EXPECT_EQ(format.TypeName(), "skarna|gp|jcshell|goznak|ruzo|none");
-    EXPECT_TRUE(format.IsValid("gp"));
-    EXPECT_TRUE(format.IsValid("none"));
-    for (const char* invalid : {"GP", "gp ", "", "skarna|gp"}) EXPECT_FALSE(format.IsValid(invalid)) << invalid;
-    EXPECT_EQ(EnumTypeInfo({"", "x"}).TypeName(), "|x");
 }
 
 TEST(EnumTypeInfo, NeedsAtLeastOneValue) {
     EXPECT_EQ(test::MessageOf([] { EnumTypeInfo empty({}); }),
               "для перечисления должно быть задано хотя бы одно возможное значение");
-}
-
-TEST(BinaryTypeInfo, FixedLengthTakesExactlyThatManyBytes) {
-    const BinaryTypeInfo seed(4);
-    EXPECT_EQ(seed.TypeName(), "bin (4 bytes)");
-    EXPECT_TRUE(seed.IsValid("0A0B0C0D"));
-    EXPECT_TRUE(seed.IsValid("0a 0b\t0c 0d"));
-    for (const char* invalid : {"0A0B0C", "0A0B0C0D0E", "0A0B0C0", "0A0B0C0G", "", "0x0A0B0C"}) {
-        EXPECT_FALSE(seed.IsValid(invalid)) << invalid;
-    }
-}
-
-TEST(BinaryTypeInfo, UnrangedAndRangedNames) {
-    const BinaryTypeInfo any;
-    EXPECT_EQ(any.TypeName(), "bin");
-    EXPECT_TRUE(any.IsValid(""));
-    EXPECT_TRUE(any.IsValid("A0 00 00 01 51"));
-    EXPECT_FALSE(any.IsValid("A"));
-    const BinaryTypeInfo aid(5, 16);
-    EXPECT_EQ(aid.TypeName(), "bin(5-16 bytes)");
-    EXPECT_TRUE(aid.IsValid("A0 00 00 01 51"));
-    EXPECT_FALSE(aid.IsValid("A0 00 00 01"));
 }
 
 }  // namespace
