@@ -441,14 +441,6 @@ TEST_F(CardServiceTest, ScriptPlaceIsPrintedWithoutTheRelativePart) {
     EXPECT_TRUE(Logged("[perso.skarna(4)]\n"));
 }
 
-TEST_F(CardServiceTest, PrintsCommandAndResponseWithTheStatusText) {
-    CardService& service = Make();
-    m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-    service.Command(Select(), ST_ANY);
-    EXPECT_TRUE(Logged("SELECT\n"));
-    EXPECT_TRUE(Logged("Status: 6A82 (Файл или приложение не найдены)\n" + Equals + "\n"));
-}
-
 TEST_F(CardServiceTest, NothingIsPrintedAboveLevel3) {
     auto filter = std::make_shared<ImportanceFilter>(4, m_log);
     m_service = std::make_unique<CardService>(m_settings, m_reader, filter, nullptr);
