@@ -10,6 +10,7 @@
 #include "service/common/binary.h"
 #include "service/common/exception.h"
 #include "service/cryptlib/asym/ec_keys.h"
+#include "support/error_text.h"
 #include "support/vectors.h"
 
 namespace ZORVIK::test {
@@ -41,19 +42,6 @@ inline binary::Binary ReverseEachHalf(const binary::Binary& data) {
 inline binary::Binary SwapHalves(const binary::Binary& data) {
     const uint32_t half = static_cast<uint32_t>(data.size() / 2);
     return binary::Slice(data, half, half) + binary::Slice(data, 0, half);
-}
-
-// The message of the ZORVIK::Exception that call throws; fails the test when
-// it throws nothing.
-template <class Call>
-std::string ErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const Exception& error) {
-        return error.what();
-    }
-    ADD_FAILURE() << "no exception thrown";
-    return {};
 }
 
 }  // namespace ZORVIK::test

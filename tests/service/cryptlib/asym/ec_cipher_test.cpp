@@ -13,7 +13,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::ErrorOf;
+using test::MessageOf;
 using test::LoadCurve;
 using test::LoadVectors;
 using test::Reverse;
@@ -45,30 +45,17 @@ protected:
     EC_Keys m_keys;
 };
 
-TEST_F(Gost3410Example, SignsWithTheExampleK) {
-    const Binary hash = m_vector.Bin("E");
-    EXPECT_EQ(Cipher(0).CalcDS(hash), m_vector.Bin("R") + m_vector.Bin("S"));
-    EXPECT_EQ(Cipher(2).CalcDS(hash), m_vector.Bin("R") + m_vector.Bin("S"));
-    EXPECT_EQ(Cipher(1).CalcDS(hash), Der(m_vector.Bin("R"), m_vector.Bin("S")));
-}
-
-TEST_F(Gost3410Example, ReversedFormatsTakeTheHashLittleEndian) {
-    const Binary hashLittleEndian = Reverse(m_vector.Bin("E"));
-    const Binary r = m_vector.Bin("R");
-    const Binary s = m_vector.Bin("S");
-    EXPECT_EQ(Cipher(3).CalcDS(hashLittleEndian), Reverse(r) + Reverse(s));
-    EXPECT_EQ(Cipher(4).CalcDS(hashLittleEndian), s + r);
-}
-
-TEST_F(Gost3410Example, VerifiesTheExampleInEveryFormat) {
-    const Binary hash = m_vector.Bin("E");
-    const Binary r = m_vector.Bin("R");
-    const Binary s = m_vector.Bin("S");
+TEST_F(Gost3410Example, SignsAndVerifiesTheExampleInEveryFormat) {
+    const Binary e = m_vector.Bin("E"), r = m_vector.Bin("R"), s = m_vector.Bin("S");
     const EC_Keys publicKey(LoadCurve("gost-test-256"), m_vector.Bin("Qx") + m_vector.Bin("Qy"), 0);
-    EXPECT_TRUE(ECGOST3410(publicKey, 0).VerifyDS(hash, r + s));
-    EXPECT_TRUE(ECGOST3410(publicKey, 1).VerifyDS(hash, Der(r, s)));
-    EXPECT_TRUE(ECGOST3410(publicKey, 3).VerifyDS(Reverse(hash), Reverse(r) + Reverse(s)));
-    EXPECT_TRUE(ECGOST3410(publicKey, 4).VerifyDS(Reverse(hash), s + r));
+    // Hash and signature of each format; 3 and 4 take the hash little-endian.
+    const std::pair<Binary, Binary> byFormat[] = {
+        {e, r + s}, {e, Der(r, s)}, {e, r + s}, {Reverse(e), Reverse(r) + Reverse(s)}, {Reverse(e), s + r}};
+    for (int format = 0; format < 5; ++format) {
+        const auto& [hash, signature] = byFormat[format];
+        EXPECT_EQ(Cipher(format).CalcDS(hash), signature) << format;
+        EXPECT_TRUE(ECGOST3410(publicKey, format).VerifyDS(hash, signature)) << format;
+    }
 }
 
 TEST_F(Gost3410Example, AChangedByteFailsVerification) {
@@ -94,9 +81,9 @@ TEST_F(Gost3410Example, CloneKeepsKeysFormatAndNonceSource) {
 TEST_F(Gost3410Example, InjectedKMustLieBelowTheOrder) {
     ECGOST3410 cipher(m_keys, 0);
     cipher.SetNonceSource(Fixed(LoadCurve("gost-test-256").order));
-    EXPECT_EQ(ErrorOf([&] { cipher.CalcDS(m_vector.Bin("E")); }), "Injected k is out of range");
+    EXPECT_EQ(MessageOf([&] { cipher.CalcDS(m_vector.Bin("E")); }), "Injected k is out of range");
     cipher.SetNonceSource(Fixed(Binary{0x00}));
-    EXPECT_EQ(ErrorOf([&] { cipher.CalcDS(m_vector.Bin("E")); }), "Injected k is out of range");
+    EXPECT_EQ(MessageOf([&] { cipher.CalcDS(m_vector.Bin("E")); }), "Injected k is out of range");
 }
 
 // RFC 6979, A.2.5: P-256 with SHA-256.
@@ -249,7 +236,7 @@ TEST_F(EcCipherFrame, ShortComponentsKeepTheirFixedWidth) {
 
 TEST_F(EcCipherFrame, DerFormatRefusesLargeCurves) {
     const ECDSA cipher(EC_Keys(LoadCurve("tc26-512-a")), 1);
-    EXPECT_EQ(ErrorOf([&] { cipher.CalcDS(Binary(64, 0x01)); }),
+    EXPECT_EQ(MessageOf([&] { cipher.CalcDS(Binary(64, 0x01)); }),
               "Данная длина подписи в форматe ASN1 не поддерживается");
 }
 
@@ -271,23 +258,23 @@ TEST_F(EcCipherFrame, TruncatedSignaturesAreInvalid) {
 TEST_F(EcCipherFrame, RefusesEmptyInput) {
     for (int format : {0, 1, 3, 4}) {
         const ECGOST3410 cipher(m_keys, format);
-        EXPECT_EQ(ErrorOf([&] { cipher.CalcDS(Binary()); }), "Empty hash value is invalid");
-        EXPECT_EQ(ErrorOf([&] { cipher.VerifyDS(Binary(), Binary(64, 0x01)); }), "Некорректное значение параметров");
-        EXPECT_EQ(ErrorOf([&] { cipher.VerifyDS(Binary(32, 0x01), Binary()); }), "Некорректное значение параметров");
+        EXPECT_EQ(MessageOf([&] { cipher.CalcDS(Binary()); }), "Empty hash value is invalid");
+        EXPECT_EQ(MessageOf([&] { cipher.VerifyDS(Binary(), Binary(64, 0x01)); }), "Некорректное значение параметров");
+        EXPECT_EQ(MessageOf([&] { cipher.VerifyDS(Binary(32, 0x01), Binary()); }), "Некорректное значение параметров");
     }
 }
 
 TEST_F(EcCipherFrame, ZeroComponentsAreReported) {
     const Binary hash(32, 0x33);
     const Binary zero(32, 0x00);
-    EXPECT_EQ(ErrorOf([&] { ECDSA(m_keys, 0).VerifyDS(hash, binary::RandomBinary(32) + zero); }),
+    EXPECT_EQ(MessageOf([&] { ECDSA(m_keys, 0).VerifyDS(hash, binary::RandomBinary(32) + zero); }),
               "Invalid s component");
-    EXPECT_EQ(ErrorOf([&] { ECGOST3410(m_keys, 0).VerifyDS(hash, zero + zero); }), "Failed to get point coords");
+    EXPECT_EQ(MessageOf([&] { ECGOST3410(m_keys, 0).VerifyDS(hash, zero + zero); }), "Failed to get point coords");
 }
 
 TEST_F(EcCipherFrame, SigningNeedsThePrivateValue) {
     const EC_Keys publicOnly(LoadCurve("gost-test-256"), m_keys.ExportPublicKey(0), 0);
-    EXPECT_EQ(ErrorOf([&] { ECDSA(publicOnly, 0).CalcDS(Binary(32, 0x01)); }), "Failed to get private key");
+    EXPECT_EQ(MessageOf([&] { ECDSA(publicOnly, 0).CalcDS(Binary(32, 0x01)); }), "Failed to get private key");
 }
 
 TEST_F(EcCipherFrame, RawOperationsCannotBeImplemented) {

@@ -9,7 +9,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::ErrorOf;
+using test::MessageOf;
 using test::LoadCurve;
 using test::LoadVectors;
 using test::ReverseEachHalf;
@@ -107,19 +107,19 @@ TEST_F(EcdhTest, ShortCoordinatesKeepTheirWidth) {
 TEST_F(EcdhTest, MissingKeyPartsAreReported) {
     const EC_Keys publicA = PublicOf(m_a);
     const EC_Keys privateOnly(m_curve, m_b.ExportPrivateKey(0), Binary(), 0);
-    EXPECT_EQ(ErrorOf([&] { ECDH::GenSharedSecret(publicA, m_b); }), "Failed to get private key");
-    EXPECT_EQ(ErrorOf([&] { ECDH::PerformKeyAgreementVKO(publicA, m_b, Binary{0x01}, false); }),
+    EXPECT_EQ(MessageOf([&] { ECDH::GenSharedSecret(publicA, m_b); }), "Failed to get private key");
+    EXPECT_EQ(MessageOf([&] { ECDH::PerformKeyAgreementVKO(publicA, m_b, Binary{0x01}, false); }),
               "Failed to get private key");
-    EXPECT_EQ(ErrorOf([&] { ECDH::GenSharedSecret(m_a, privateOnly); }), "Failed to get public key");
-    EXPECT_EQ(ErrorOf([&] { ECDH::PerformKeyAgreementVKO(m_a, privateOnly, Binary(), true); }),
+    EXPECT_EQ(MessageOf([&] { ECDH::GenSharedSecret(m_a, privateOnly); }), "Failed to get public key");
+    EXPECT_EQ(MessageOf([&] { ECDH::PerformKeyAgreementVKO(m_a, privateOnly, Binary(), true); }),
               "Failed to get public key");
 }
 
 TEST_F(EcdhTest, PointAtInfinityIsReported) {
     const EC_Keys orderAsPrivate(m_curve, m_curve.order, Binary(), 0);
-    EXPECT_EQ(ErrorOf([&] { ECDH::GenSharedSecret(orderAsPrivate, m_b); }), "Failed to get result point coords");
+    EXPECT_EQ(MessageOf([&] { ECDH::GenSharedSecret(orderAsPrivate, m_b); }), "Failed to get result point coords");
     // d * UKM = 0 mod n when UKM is n.
-    EXPECT_EQ(ErrorOf([&] { ECDH::PerformKeyAgreementVKO(m_a, m_b, m_curve.order, false); }),
+    EXPECT_EQ(MessageOf([&] { ECDH::PerformKeyAgreementVKO(m_a, m_b, m_curve.order, false); }),
               "Failed to get result point coords");
 }
 

@@ -10,7 +10,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::ErrorOf;
+using test::MessageOf;
 using test::LoadVectors;
 
 bool Contains(const Binary& haystack, const Binary& needle) {
@@ -40,7 +40,6 @@ TEST_F(RsaKeysTest, CrtConstructionDerivesTheModulus) {
     const Binary crtParts =
         m_key.Bin("P") + m_key.Bin("Q") + m_key.Bin("DP") + m_key.Bin("DQ") + m_key.Bin("QINV");
     EXPECT_EQ(keys.ExportPrivateKey(0), crtParts);
-    EXPECT_EQ(keys.ExportPrivateKey(0).size(), 320u);
     EXPECT_EQ(keys.GetP(), m_key.Bin("P"));
     EXPECT_EQ(keys.GetIqmp(), m_key.Bin("QINV"));
 }
@@ -54,42 +53,42 @@ TEST(RsaKeysCrt, ReproducesTheTextbookModulusAndExponent) {
 
 TEST(RsaKeysCrt, RefusesInconsistentComponents) {
     const Binary p{0x3D}, q{0x35};
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(Binary(), q, p, q, p); }), "Invalid p");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(p, Binary{0x00, 0x35}, p, q, p); }), "All components must have the same length");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(p, q, p, q, Binary()); }), "All components must have the same length");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(Binary(), q, p, q, p); }), "Invalid p");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(p, Binary{0x00, 0x35}, p, q, p); }), "All components must have the same length");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(p, q, p, q, Binary()); }), "All components must have the same length");
     // dP = 2 has no inverse modulo p - 1 = 60.
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(p, q, Binary{0x02}, Binary{0x31}, Binary{0x26}); }),
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(p, q, Binary{0x02}, Binary{0x31}, Binary{0x26}); }),
               "Public exponent doesn't match p and q components");
     // dP = 37 gives e = 13, which divides (p - 1)(q - 1) = 3120.
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(p, q, Binary{0x25}, Binary{0x31}, Binary{0x26}); }),
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(p, q, Binary{0x25}, Binary{0x31}, Binary{0x26}); }),
               "Public exponent doesn't match p and q components");
 }
 
 TEST_F(RsaKeysTest, ModulusSizeIsBounded) {
     const Binary e{0x01, 0x00, 0x01};
     const Binary d{0x05};
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(Binary(63, 0xC1), e, d); }), "Invalid modulus size");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(Binary(257, 0xC1), e, d); }), "Invalid modulus size");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(Binary(257, 0xC1), e); }), "Invalid modulus size");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(Binary(63, 0xC1), e, d); }), "Invalid modulus size");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(Binary(257, 0xC1), e, d); }), "Invalid modulus size");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(Binary(257, 0xC1), e); }), "Invalid modulus size");
     EXPECT_EQ(RSA_Keys(Binary(64, 0xC1), e, d).GetN().size(), 64u);
     EXPECT_EQ(RSA_Keys(Binary(256, 0xC1), e).GetN().size(), 256u);
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(m_key.Bin("N"), e, Binary()); }), "Invalid private exponent");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(m_key.Bin("N"), Binary(), d); }), "Invalid public exponent");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(m_key.Bin("N"), Binary()); }), "Invalid public exponent");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(m_key.Bin("N"), e, Binary()); }), "Invalid private exponent");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(m_key.Bin("N"), Binary(), d); }), "Invalid public exponent");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(m_key.Bin("N"), Binary()); }), "Invalid public exponent");
 }
 
 TEST_F(RsaKeysTest, PublicKeyHasNoPrivateParts) {
     const RSA_Keys keys(m_key.Bin("N"), m_key.Bin("E"));
     EXPECT_TRUE(keys.HasPublicKey());
     EXPECT_FALSE(keys.HasPrivateKey());
-    EXPECT_EQ(ErrorOf([&] { keys.GetPrivateKeySize(); }), "d is null");
-    EXPECT_EQ(ErrorOf([&] { keys.ExportPrivateKey(0); }), "d is null");
-    EXPECT_EQ(ErrorOf([&] { keys.ExportPrivateKey(2); }), "d is null");
-    EXPECT_EQ(ErrorOf([&] { keys.GetP(); }), "p is null");
-    EXPECT_EQ(ErrorOf([&] { keys.GetQ(); }), "q is null");
-    EXPECT_EQ(ErrorOf([&] { keys.GetDmp1(); }), "dmp1 is null");
-    EXPECT_EQ(ErrorOf([&] { keys.GetDmq1(); }), "dmq1 is null");
-    EXPECT_EQ(ErrorOf([&] { keys.GetIqmp(); }), "iqmp is null");
+    EXPECT_EQ(MessageOf([&] { keys.GetPrivateKeySize(); }), "d is null");
+    EXPECT_EQ(MessageOf([&] { keys.ExportPrivateKey(0); }), "d is null");
+    EXPECT_EQ(MessageOf([&] { keys.ExportPrivateKey(2); }), "d is null");
+    EXPECT_EQ(MessageOf([&] { keys.GetP(); }), "p is null");
+    EXPECT_EQ(MessageOf([&] { keys.GetQ(); }), "q is null");
+    EXPECT_EQ(MessageOf([&] { keys.GetDmp1(); }), "dmp1 is null");
+    EXPECT_EQ(MessageOf([&] { keys.GetDmq1(); }), "dmq1 is null");
+    EXPECT_EQ(MessageOf([&] { keys.GetIqmp(); }), "iqmp is null");
 }
 
 TEST_F(RsaKeysTest, ComponentsExportAtFixedWidth) {
@@ -97,14 +96,14 @@ TEST_F(RsaKeysTest, ComponentsExportAtFixedWidth) {
     EXPECT_EQ(keys.GetD(), (Binary(126, 0x00) + Binary{0x01, 0x02}));
     EXPECT_EQ(keys.ExportPrivateKey(0), keys.GetD());
     const RSA_Keys tooLong(m_key.Bin("N"), m_key.Bin("E"), Binary(129, 0x01));
-    EXPECT_EQ(ErrorOf([&] { tooLong.GetD(); }), "d is longer than 128 bytes");
+    EXPECT_EQ(MessageOf([&] { tooLong.GetD(); }), "d is longer than 128 bytes");
 }
 
 TEST_F(RsaKeysTest, OnlyFormatsZeroAndTwoExist) {
     const RSA_Keys keys = Crt();
-    EXPECT_EQ(ErrorOf([&] { keys.ExportPublicKey(1); }), "Unsupported format");
-    EXPECT_EQ(ErrorOf([&] { keys.ExportPrivateKey(1); }), "Unsupported format");
-    EXPECT_EQ(ErrorOf([&] { keys.ExportPrivateKey(3); }), "Unsupported format");
+    EXPECT_EQ(MessageOf([&] { keys.ExportPublicKey(1); }), "Unsupported format");
+    EXPECT_EQ(MessageOf([&] { keys.ExportPrivateKey(1); }), "Unsupported format");
+    EXPECT_EQ(MessageOf([&] { keys.ExportPrivateKey(3); }), "Unsupported format");
 }
 
 TEST_F(RsaKeysTest, DerCarriesTheComponents) {
@@ -131,15 +130,15 @@ TEST_F(RsaKeysTest, CopiesAreIndependentAndEqual) {
 
 TEST(RsaKeysGeneration, ChecksExponentBeforeLength) {
     const Binary e{0x01, 0x00, 0x01};
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(63, e, false); }), "Invalid key length");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(257, e, false); }), "Invalid key length");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(64, Binary{0x01, 0x00, 0x00}, false); }), "Open exponent must be odd");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(63, Binary(), false); }), "Invalid open exponent");
-    EXPECT_EQ(ErrorOf([&] { RSA_Keys(63, Binary{0x02}, false); }), "Open exponent must be odd");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(63, e, false); }), "Invalid key length");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(257, e, false); }), "Invalid key length");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(64, Binary{0x01, 0x00, 0x00}, false); }), "Open exponent must be odd");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(63, Binary(), false); }), "Invalid open exponent");
+    EXPECT_EQ(MessageOf([&] { RSA_Keys(63, Binary{0x02}, false); }), "Open exponent must be odd");
 }
 
 TEST(RsaKeysGeneration, FailureIsReported) {
-    EXPECT_EQ(ErrorOf([] { RSA_Keys(64, Binary{0x01}, false); }), "Failed to generate rsa keys");
+    EXPECT_EQ(MessageOf([] { RSA_Keys(64, Binary{0x01}, false); }), "Failed to generate rsa keys");
 }
 
 TEST(RsaKeysGeneration, CrtFlagChoosesThePrivateExport) {

@@ -11,7 +11,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::ErrorOf;
+using test::MessageOf;
 using test::LoadVectors;
 
 constexpr int Pkcs1 = 1;
@@ -96,21 +96,21 @@ TEST_F(RsaTest, Sha256RoundTrip) {
 
 TEST_F(RsaTest, SignatureChecksComeInOrder) {
     const RSA cipher(Crt(), Pkcs1, NoPadding);
-    EXPECT_EQ(ErrorOf([&] { cipher.CalcDS(Binary()); }), "Invalid hash value");
-    EXPECT_EQ(ErrorOf([&] { cipher.CalcDS(Binary(48, 0x01)); }), "Invalid hash length");
+    EXPECT_EQ(MessageOf([&] { cipher.CalcDS(Binary()); }), "Invalid hash value");
+    EXPECT_EQ(MessageOf([&] { cipher.CalcDS(Binary(48, 0x01)); }), "Invalid hash length");
     const RSA verifier(Public(), Pkcs1, NoPadding);
-    EXPECT_EQ(ErrorOf([&] { verifier.CalcDS(Binary(48, 0x01)); }),
+    EXPECT_EQ(MessageOf([&] { verifier.CalcDS(Binary(48, 0x01)); }),
               "Unsupported operation. Keys object doesn't contain private key");
-    EXPECT_EQ(ErrorOf([&] { verifier.VerifyDS(Binary(48, 0x01), Binary(128, 0x01)); }), "Invalid hash length");
-    EXPECT_EQ(ErrorOf([&] { verifier.VerifyDS(Binary(20, 0x01), Binary(127, 0x01)); }), "Invalid signature length");
+    EXPECT_EQ(MessageOf([&] { verifier.VerifyDS(Binary(48, 0x01), Binary(128, 0x01)); }), "Invalid hash length");
+    EXPECT_EQ(MessageOf([&] { verifier.VerifyDS(Binary(20, 0x01), Binary(127, 0x01)); }), "Invalid signature length");
 }
 
 TEST_F(RsaTest, SigningFailureIsReported) {
     // Raw RSA cannot carry a DigestInfo: OpenSSL refuses the combination.
     const RSA cipher(Crt(), NoPadding, NoPadding);
-    const std::string message = ErrorOf([&] { cipher.CalcDS(Binary(20, 0x01)); });
+    const std::string message = MessageOf([&] { cipher.CalcDS(Binary(20, 0x01)); });
     EXPECT_EQ(message.rfind("Failed to prepare rsa signature: ", 0), 0u) << message;
-    const std::string verifyMessage = ErrorOf([&] { cipher.VerifyDS(Binary(20, 0x01), Binary(128, 0x01)); });
+    const std::string verifyMessage = MessageOf([&] { cipher.VerifyDS(Binary(20, 0x01), Binary(128, 0x01)); });
     EXPECT_EQ(verifyMessage.rfind("Failed to prepare rsa verification: ", 0), 0u) << verifyMessage;
 }
 
@@ -118,21 +118,21 @@ TEST_F(RsaTest, PublicOperationLengthRules) {
     const Binary belowModulus = Binary{0x00} + Binary(127, 0x5C);
     const RSA raw(Public(), Pkcs1, NoPadding);
     EXPECT_EQ(raw.CryptPublic(belowModulus).size(), 128u);
-    EXPECT_EQ(ErrorOf([&] { raw.CryptPublic(Binary(127, 0x5C)); }), "Data must be aligned");
-    EXPECT_EQ(ErrorOf([&] { raw.CryptPublic(Binary(129, 0x00)); }), "Data is too long");
-    EXPECT_EQ(ErrorOf([&] { raw.CryptPublic(Binary()); }), "Invalid data length");
+    EXPECT_EQ(MessageOf([&] { raw.CryptPublic(Binary(127, 0x5C)); }), "Data must be aligned");
+    EXPECT_EQ(MessageOf([&] { raw.CryptPublic(Binary(129, 0x00)); }), "Data is too long");
+    EXPECT_EQ(MessageOf([&] { raw.CryptPublic(Binary()); }), "Invalid data length");
 
     const RSA pkcs1(Public(), Pkcs1, Pkcs1);
     EXPECT_EQ(pkcs1.CryptPublic(Binary(117, 0x5C)).size(), 128u);
-    EXPECT_EQ(ErrorOf([&] { pkcs1.CryptPublic(Binary(118, 0x5C)); }), "Data is too long");
+    EXPECT_EQ(MessageOf([&] { pkcs1.CryptPublic(Binary(118, 0x5C)); }), "Data is too long");
     const RSA oaep(Public(), Pkcs1, Oaep);
     EXPECT_EQ(oaep.CryptPublic(Binary(86, 0x5C)).size(), 128u);
-    EXPECT_EQ(ErrorOf([&] { oaep.CryptPublic(Binary(87, 0x5C)); }), "Data is too long");
+    EXPECT_EQ(MessageOf([&] { oaep.CryptPublic(Binary(87, 0x5C)); }), "Data is too long");
 }
 
 TEST_F(RsaTest, PublicOperationReportsOpenSslReason) {
     const RSA raw(Public(), Pkcs1, NoPadding);
-    EXPECT_EQ(ErrorOf([&] { raw.CryptPublic(Binary(128, 0xFF)); }), "data too large for modulus");
+    EXPECT_EQ(MessageOf([&] { raw.CryptPublic(Binary(128, 0xFF)); }), "data too large for modulus");
 }
 
 TEST_F(RsaTest, PrivateOperationUndoesThePublicOne) {
@@ -150,13 +150,14 @@ TEST_F(RsaTest, PrivateOperationUndoesThePublicOne) {
 
 TEST_F(RsaTest, PrivateOperationChecksComeInOrder) {
     const RSA publicOnly(Public(), Pkcs1, NoPadding);
-    EXPECT_EQ(ErrorOf([&] { publicOnly.CryptPrivate(Binary()); }), "Invalid data");
-    EXPECT_EQ(ErrorOf([&] { publicOnly.CryptPrivate(Binary(129, 0x01)); }), "Data is too long");
-    EXPECT_EQ(ErrorOf([&] { publicOnly.CryptPrivate(Binary(128, 0x01)); }), "Private key is not loaded");
+    EXPECT_EQ(MessageOf([&] { publicOnly.CryptPrivate(Binary()); }), "Invalid data");
+    EXPECT_EQ(MessageOf([&] { publicOnly.CryptPrivate(Binary(129, 0x01)); }), "Data is too long");
+    EXPECT_EQ(MessageOf([&] { publicOnly.CryptPrivate(Binary(128, 0x01)); }), "Private key is not loaded");
     // A block that is no PKCS#1 encryption block: OpenSSL's reason is the message.
     const RSA pkcs1(Crt(), Pkcs1, Pkcs1);
-    const std::string message = ErrorOf([&] { pkcs1.CryptPrivate(Binary{0x00} + Binary(127, 0x01)); });
+    const std::string message = MessageOf([&] { pkcs1.CryptPrivate(Binary{0x00} + Binary(127, 0x01)); });
     EXPECT_FALSE(message.empty());
+    EXPECT_NE(message, "(no error)");
     EXPECT_NE(message, "RSA private key operation failed");
 }
 
@@ -166,8 +167,6 @@ TEST_F(RsaTest, SizesAreTheModulusLength) {
     EXPECT_EQ(cipher.GetSignatureSize(), 128u);
     EXPECT_EQ(cipher.GetPublicKeySize(), 128u);
     EXPECT_EQ(cipher.GetPrivateKeySize(), 128u);
-    EXPECT_EQ(cipher.GetKeys().GetPublicKeySize(), 128u);
-    EXPECT_EQ(ErrorOf([&] { RSA(Public(), Pkcs1, NoPadding).GetPrivateKeySize(); }), "d is null");
 }
 
 TEST_F(RsaTest, CloneKeepsKeysAndPaddings) {

@@ -1,6 +1,6 @@
 // Helpers shared by the crypto-library tests: deterministic pseudo-random data, the
-// save-and-restore round trip that every Hash must pass, the exact text of an
-// expected error, and the vector of one section of a vector file.
+// save-and-restore round trip that every Hash must pass, and the vector of one
+// section of a vector file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 
 #include "service/common/exception.h"
 #include "service/cryptlib/hash/hash.h"
+#include "support/error_text.h"
 #include "support/vectors.h"
 
 namespace ZORVIK::test {
@@ -36,17 +37,6 @@ inline void ExpectContextRoundTrips(const std::function<std::unique_ptr<Hash>()>
         second->SetContext(context);
         second->Input(binary::Binary(message.begin() + k, message.end()));
         ASSERT_EQ(binary::ToHex(second->Result()), binary::ToHex(expected)) << "split after " << k << " bytes";
-    }
-}
-
-// call must throw a ZORVIK::Exception whose text is message.
-template <class F>
-void ExpectMessage(F&& call, const char* message) {
-    try {
-        call();
-        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
     }
 }
 

@@ -92,21 +92,10 @@ TEST(Sha, ContextAfterSeventyBytesShowsLayoutAndResumes) {
     }
 }
 
-TEST(Sha, ContextRoundTripsAtEveryByteBoundary) {
-    const Binary message = test::PseudoRandomMessage(200, 2);
-    test::ExpectContextRoundTrips([] { return std::make_unique<SHA1>(); }, message);
-    test::ExpectContextRoundTrips([] { return std::make_unique<SHA256>(); }, message);
-}
-
 TEST(Sha, SetContextSizeChecks) {
     SHA1 sha1;
     const Binary start = sha1.GetContext();
-    try {
-        sha1.SetContext(Binary(95));
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Too small context size");
-    }
+    EXPECT_EQ(test::MessageOf([&] { sha1.SetContext(Binary(95)); }), "Too small context size");
     EXPECT_EQ(sha1.GetContext(), start);
 
     sha1.Input(Ascii("ab"));
@@ -141,31 +130,6 @@ TEST(Sha, SetContextRefusesPendingCountPastTheBlock) {
     context = sha256.GetContext();
     context[108] = 64;  // digest length
     EXPECT_THROW(sha256.SetContext(context), CryptLibException);
-}
-
-TEST(Sha, CloneContinuesIndependently) {
-    SHA256 original;
-    original.Input(Ascii("ab"));
-    auto copy = original.Clone();
-    copy->Input(Ascii("c"));
-    original.Input(Ascii("x"));
-    EXPECT_EQ(copy->Result(), Binary("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-    EXPECT_EQ(original.Result(), SHA256().Calc(Ascii("abx")));
-}
-
-TEST(Sha, Constants) {
-    SHA1 sha1;
-    SHA256 sha256;
-    EXPECT_EQ(sha1.GetHashSize(), 20u);
-    EXPECT_EQ(sha1.Calc(Ascii("abc")).size(), 20u);
-    EXPECT_EQ(sha256.GetHashSize(), 32u);
-    EXPECT_EQ(sha256.Result().size(), 32u);
-    EXPECT_EQ(sha1.GetBlockSize(), 64u);
-    EXPECT_EQ(sha256.GetBlockSize(), 64u);
-    EXPECT_EQ(sha1.GetHashID(), 0x33);
-    EXPECT_EQ(sha256.GetHashID(), 0x34);
-    EXPECT_EQ(sha1.GetName(), "SHA1");
-    EXPECT_EQ(sha256.GetName(), "SHA256");
 }
 
 }  // namespace

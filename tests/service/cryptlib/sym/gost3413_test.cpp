@@ -248,7 +248,10 @@ TEST(Gost3413Mac, PublishedSubkeysAndMac) {
     ASSERT_EQ(G3413_InitMac(key.data(), 4, &ctx, nullptr, nullptr), 0);
     EXPECT_EQ(Binary(ctx.K1, ctx.K1 + 8), v.Bin("MacK1"));
     EXPECT_EQ(Binary(ctx.K2, ctx.K2 + 8), v.Bin("MacK2"));
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data(), plain.size()), 0);
+    // Pieces that split blocks give the MAC of the whole.
+    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data(), 5), 0);
+    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + 5, 3), 0);
+    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + 8, plain.size() - 8), 0);
     Binary mac(4);
     ASSERT_EQ(G3413_FinishMac(&ctx, mac.data()), 0);
     EXPECT_EQ(mac, v.Bin("Mac"));
@@ -276,20 +279,6 @@ TEST(Gost3413Mac, OneWholeBlockUsesK1AndAShortOneK2) {
     const Binary withK2 = Xor(padded, v.Bin("MacK2"));
     ASSERT_EQ(Encrypt_89(withK2.data(), expected.data(), key.data(), nullptr, nullptr), 0);
     EXPECT_EQ(mac, expected);
-    G3413_FreeMac(&ctx);
-}
-
-TEST(Gost3413Mac, UpdateInPiecesEqualsOneUpdate) {
-    const auto& v = Section("Modes");
-    const Binary key = v.Bin("Key"), plain = v.Bin("Plain");
-    G3413_MacContext ctx;
-    ASSERT_EQ(G3413_InitMac(key.data(), 4, &ctx, nullptr, nullptr), 0);
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data(), 5), 0);
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + 5, 3), 0);
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + 8, 24), 0);
-    Binary mac(4);
-    ASSERT_EQ(G3413_FinishMac(&ctx, mac.data()), 0);
-    EXPECT_EQ(mac, v.Bin("Mac"));
     G3413_FreeMac(&ctx);
 }
 
