@@ -106,9 +106,9 @@ TEST(GostSBox, ExpandedValuesAboveFifteenAreRefused) {
     Binary expanded = Uncompress(GetSBoxByID(2));
     expanded[37] = 0x1B;
     const char* message = "Wrong sbox value: byte 37 is 0x1B, expected 0 to 15";
-    test::ExpectMessage([&] { Compress(expanded); }, message);
-    test::ExpectMessage([&] { Gost2Cryptocom(expanded); }, message);
-    test::ExpectMessage([&] { GOST28147(Binary(32), expanded, 0, 0, 4); }, message);
+    EXPECT_EQ(test::MessageOf([&] { Compress(expanded); }), message);
+    EXPECT_EQ(test::MessageOf([&] { Gost2Cryptocom(expanded); }), message);
+    EXPECT_EQ(test::MessageOf([&] { GOST28147(Binary(32), expanded, 0, 0, 4); }), message);
 }
 
 }  // namespace
