@@ -146,30 +146,6 @@ TEST(DesKeys, BlockFunctionsRefuseNullPointers) {
     EXPECT_EQ(test::MessageOf([&] { TriDes_DecryptBlock(kK1.data(), nullptr); }), "Invalid data");
 }
 
-// Two-key triple DES with K1 = K2 collapses to single DES in every mode,
-// every padding and the chains.
-TEST(DesKeys, TripleDesWithEqualHalvesIsDes) {
-    DES des(kK2, 1, 0);
-    TriDES tdes(kK2 + kK2, 1, 0);
-    for (uint32_t mode = CIPHER_MODE_ECB; mode <= CIPHER_MODE_CFB; ++mode) {
-        for (uint32_t padding = 0; padding <= 3; ++padding) {
-            for (size_t length : {8u, 21u, 40u}) {
-                if (padding == 0 && length % 8 != 0 && mode <= CIPHER_MODE_CBC) continue;
-                const Binary plain = Bytes(length);
-                SCOPED_TRACE("mode " + std::to_string(mode) + " padding " + std::to_string(padding));
-                const Binary out = des.Encrypt(plain, mode, padding, kIv);
-                EXPECT_EQ(tdes.Encrypt(plain, mode, padding, kIv), out);
-                if (padding != 3) {
-                    EXPECT_EQ(tdes.Decrypt(out, mode, padding, kIv), plain);
-                }
-            }
-        }
-    }
-    Binary desIv;
-    Binary tdesIv;
-    EXPECT_EQ(tdes.CalcCCS(Bytes(19), tdesIv), des.CalcCCS(Bytes(19), desIv));
-}
-
 // --- Retail MAC ----------------------------------------------------------
 
 // E_K1(D_K2(Y)) of the single-DES CBC-MAC Y under K1, which stays in the IV.
