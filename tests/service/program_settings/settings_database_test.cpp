@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "service/common/exception.h"
 
@@ -14,26 +15,34 @@ using Pairs = SettingsDatabase::Pairs;
 
 using test::MessageOf;
 
-TEST(SettingsDatabase, KeysAreLowerCasedOnWriteAndLookup) {
+TEST(SettingsDatabase, OperationsStoreUnderLowerCasedKeys) {
+    using Step = std::tuple<const char*, const char*, SettingOperation>;
+    const struct {
+        std::vector<Step> steps;
+        Pairs stored;
+    } cases[] = {
+        // Keys are lower-cased; values keep their case.
+        {{{"Log_Level", "5", Set}, {"ПИТАНИЕ", "Вкл", Set}}, {{"log_level", "5"}, {"питание", "Вкл"}}},
+        // Append joins with one comma, trimming and unquoting nothing; Set replaces.
+        {{{"a", "1", Append}, {"A", "2", Append}, {"a", " \"3\" ", Append}}, {{"a", "1,2, \"3\" "}}},
+        {{{"a", "1", Append}, {"a", "x", Set}}, {{"a", "x"}}},
+        // SetIfAbsent keeps a present key; unknown operations do nothing.
+        {{{"a", "1", SetIfAbsent},
+          {"a", "2", SetIfAbsent},
+          {"a", "3", static_cast<SettingOperation>(4)},
+          {"b", "3", static_cast<SettingOperation>(-1)}},
+         {{"a", "1"}}},
+    };
+    for (const auto& c : cases) {
+        SettingsDatabase db;
+        for (const auto& [key, value, operation] : c.steps) db.AddSetting(key, value, operation);
+        EXPECT_EQ(db.GetGroup(""), c.stored) << std::get<0>(c.steps.front());
+    }
+    // Lookups lower-case the key too.
     SettingsDatabase db;
-    db.AddSetting("Log_Level", "5", Set);
-    EXPECT_TRUE(db.Has("LOG_LEVEL"));
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "5"}}));
     db.AddSetting("ПИТАНИЕ", "Вкл", Set);
     EXPECT_TRUE(db.Has("питание"));
-    EXPECT_EQ(db.GetString("Питание"), "Вкл");  // values keep their case
-}
-
-TEST(SettingsDatabase, SetReplacesAndAppendJoinsWithOneComma) {
-    SettingsDatabase db;
-    db.AddSetting("a", "1", Append);
-    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "1"}}));
-    db.AddSetting("A", "2", Append);
-    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "1,2"}}));
-    db.AddSetting("a", " \"3\" ", Append);  // nothing trimmed or unquoted
-    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "1,2, \"3\" "}}));
-    db.AddSetting("a", "x", Set);
-    EXPECT_EQ(db.GetGroup("a"), (Pairs{{"a", "x"}}));
+    EXPECT_EQ(db.GetString("Питание"), "Вкл");
 }
 
 TEST(SettingsDatabase, SetNewRefusesAPresentKeyNamingItAsWritten) {
@@ -42,16 +51,6 @@ TEST(SettingsDatabase, SetNewRefusesAPresentKeyNamingItAsWritten) {
     EXPECT_EQ(MessageOf([&] { db.AddSetting("ReaDer", "#PCSC", SetNew); }),
               "Попытка перекрыть уже заданную настройку \"ReaDer\" с помощью оператора !=");
     EXPECT_EQ(db.GetString("reader"), "#OSM");
-}
-
-TEST(SettingsDatabase, SetIfAbsentKeepsAPresentKeyAndUnknownOperationsDoNothing) {
-    SettingsDatabase db;
-    db.AddSetting("a", "1", SetIfAbsent);
-    db.AddSetting("a", "2", SetIfAbsent);
-    EXPECT_EQ(db.GetString("a"), "1");
-    db.AddSetting("a", "3", static_cast<SettingOperation>(4));
-    db.AddSetting("b", "3", static_cast<SettingOperation>(-1));
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
 }
 
 TEST(SettingsDatabase, RemoveReportsWhetherTheKeyExisted) {
@@ -132,23 +131,18 @@ TEST(SettingsDatabase, IntReadsStopAtTheFirstNonDigit) {
 }
 
 TEST(SettingsDatabase, UnsignedReadsLeaveTheTargetWhenNoNumberIsThere) {
-    SettingsDatabase db;
-    db.AddSetting("n", "4096", Set);
-    db.AddSetting("word", "abc", Set);
-    db.AddSetting("huge", "4294967296", Set);
-    db.AddSetting("empty", "", Set);
     uint32_t out = 7;
-    EXPECT_TRUE(db.Get<unsigned>("word", out));
+    for (const char* text : {"abc", "4294967296"}) {
+        EXPECT_TRUE(With(text).Get<unsigned>("k", out)) << text;
+        EXPECT_EQ(out, 7u) << text;
+    }
+    EXPECT_FALSE(With("1").Get<unsigned>("absent", out));
     EXPECT_EQ(out, 7u);
-    EXPECT_TRUE(db.Get<unsigned>("huge", out));
-    EXPECT_EQ(out, 7u);
-    EXPECT_FALSE(db.Get<unsigned>("absent", out));
-    EXPECT_EQ(out, 7u);
-    EXPECT_TRUE(db.Get<unsigned>("n", out));
+    EXPECT_TRUE(With("4096").Get<unsigned>("k", out));
     EXPECT_EQ(out, 4096u);
-    EXPECT_EQ(db.GetOr<unsigned>("word", 9), 0u);
-    EXPECT_EQ(db.GetOr<unsigned>("absent", 9), 9u);
-    EXPECT_EQ(MessageOf([&] { db.GetOr<unsigned>("empty", 9); }),
+    EXPECT_EQ(With("abc").GetOr<unsigned>("k", 9), 0u);
+    EXPECT_EQ(With("1").GetOr<unsigned>("absent", 9), 9u);
+    EXPECT_EQ(MessageOf([] { With("").GetOr<unsigned>("k", 9); }),
               "Попытка интерпретировать пустую строку как тип unsigned int");
 }
 
@@ -176,14 +170,11 @@ TEST(SettingsDatabase, StringReadsRemoveOneMatchingPairOfQuotes) {
 }
 
 TEST(SettingsDatabase, BinaryReads) {
-    SettingsDatabase db;
-    db.AddSetting("aid", "A0 00 00 01 51 00 00 00", Set);
-    db.AddSetting("odd", "3F0", Set);
-    db.AddSetting("empty", "", Set);
-    EXPECT_EQ(db.GetBinary("aid"), binary::Binary({0xA0, 0x00, 0x00, 0x01, 0x51, 0x00, 0x00, 0x00}));
-    EXPECT_TRUE(db.GetBinary("absent").empty());
-    EXPECT_THROW(db.GetBinary("odd"), Exception);
-    EXPECT_EQ(MessageOf([&] { db.GetBinary("empty"); }),
+    EXPECT_EQ(With("A0 00 00 01 51 00 00 00").GetBinary("k"),
+              binary::Binary({0xA0, 0x00, 0x00, 0x01, 0x51, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(With("1").GetBinary("absent").empty());
+    EXPECT_EQ(MessageOf([] { With("3F0").GetBinary("k"); }), "Нечётное количество значащих символов в hex-строке");
+    EXPECT_EQ(MessageOf([] { With("").GetBinary("k"); }),
               "Попытка интерпретировать пустую строку как тип ZORVIK::binary::Binary");
 }
 
