@@ -73,12 +73,15 @@ TEST_F(FileLogTest, CounterPatternsNumberTheNextLogOfTheSameName) {
     }
 }
 
-TEST_F(FileLogTest, EveryFormatCode) {
+TEST_F(FileLogTest, EveryFormatCodeAndPathPart) {
     struct Case {
         const char* format;
         const char* expected;  // after the directory
         uint32_t counterWidth = 3;
+        const char* path = "tool.log";  // under the directory
     };
+    fs::create_directory(Dir() + "sub");
+    fs::create_directory(Dir() + "a.b");
     const Case cases[] = {
         {"%p%t.txt", "090507.txt"},
         {"%p%n-%e", "tool-log"},
@@ -87,21 +90,13 @@ TEST_F(FileLogTest, EveryFormatCode) {
         {"%p%n%", "tool%"},
         {"%pa%cb%zc", "abc"},  // the last counter code (%z) wins: plain name first
         {"%p%n%c.%e", "tool1.log", 0},  // counter width 0: no padding
+        {"%p|%n|%e", "sub/|name|log", 3, "sub\\name.log"},  // backslashes become slashes
+        {"%p%n[%e]", "a.b/name[]", 3, "a.b/name"},  // a point in the directory is no extension
     };
     for (const Case& c : cases) {
-        FileLog log(Dir() + "tool.log", c.format, c.counterWidth, nullptr, FixedTime());
+        FileLog log(Dir() + c.path, c.format, c.counterWidth, nullptr, FixedTime());
         EXPECT_EQ(log.GetFileName(), Dir() + c.expected) << c.format;
     }
-}
-
-TEST_F(FileLogTest, BackslashesAndMissingParts) {
-    fs::create_directory(Dir() + "sub");
-    FileLog backslashed(Dir() + "sub\\name.log", "%p|%n|%e", 3, nullptr, FixedTime());
-    EXPECT_EQ(backslashed.GetFileName(), Dir() + "sub/|name|log");
-    // A point in the directory is no extension.
-    fs::create_directory(Dir() + "a.b");
-    FileLog noExtension(Dir() + "a.b/name", "%p%n[%e]", 3, nullptr, FixedTime());
-    EXPECT_EQ(noExtension.GetFileName(), Dir() + "a.b/name[]");
 }
 
 TEST_F(FileLogTest, PlainPatternTruncatesAndSecondConstructorAppends) {

@@ -227,7 +227,6 @@ TEST(ProcessSetting, OutsideFilesBracesAreOrdinaryAndABareKeyIsASwitch) {
     ProcessSetting("   ", db, "", groups, prefix);
     EXPECT_TRUE(groups.empty());
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"verbose", ""}, {"x", "{"}}));
-    EXPECT_TRUE(db.GetBool("verbose"));
 }
 
 // --- Command line and environment -------------------------------------------
@@ -241,9 +240,6 @@ TEST(CommandLineSettings, SwitchesSettingsAndPositionalWords) {
                                       {"positional", "a.skarna,b,c.skarna"},
                                       {"verbose", ""},
                                       {"x", "{"}}));
-    std::vector<std::string> scripts;
-    db.GetList("positional", scripts, {});
-    EXPECT_EQ(scripts, (std::vector<std::string>{"a.skarna", "b", "c.skarna"}));
 }
 
 TEST(CommandLineSettings, ErrorsCarryNoPrefix) {
