@@ -59,9 +59,8 @@ TEST(Sha, FreeFunctionsTakeNullForEmptyAndRefuseNullWithLength) {
     }
 }
 
-TEST(Sha, ContextAfterSeventyBytesShowsLayoutAndResumes) {
-    const Binary message = test::PseudoRandomMessage(100, 1);
-    const Binary head(message.begin(), message.begin() + 70), tail(message.begin() + 70, message.end());
+TEST(Sha, ContextAfterSeventyBytesShowsTheLayout) {
+    const Binary head = test::PseudoRandomMessage(70, 1);
     {
         SHA1 a;
         a.Input(head);
@@ -71,10 +70,6 @@ TEST(Sha, ContextAfterSeventyBytesShowsLayoutAndResumes) {
         EXPECT_EQ(WordAt(context, 24), 0u);
         EXPECT_EQ(WordAt(context, 92), 6u);  // pending count
         EXPECT_EQ(Binary(context.begin() + 28, context.begin() + 34), Binary(head.begin() + 64, head.end()));
-        SHA1 b;
-        b.SetContext(context);
-        b.Input(tail);
-        EXPECT_EQ(b.Result(), SHA1().Calc(message));
     }
     {
         SHA256 a;
@@ -85,10 +80,6 @@ TEST(Sha, ContextAfterSeventyBytesShowsLayoutAndResumes) {
         EXPECT_EQ(WordAt(context, 104), 6u);
         EXPECT_EQ(WordAt(context, 108), 32u);  // digest length
         EXPECT_EQ(Binary(context.begin() + 40, context.begin() + 46), Binary(head.begin() + 64, head.end()));
-        SHA256 b;
-        b.SetContext(context);
-        b.Input(tail);
-        EXPECT_EQ(b.Result(), SHA256().Calc(message));
     }
 }
 
