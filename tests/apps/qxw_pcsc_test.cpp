@@ -1,6 +1,7 @@
 // qxw over real PC/SC: a private pcscd serves vpcd's readers with the virtual
 // card of the tests in the first; qxw reaches that daemon through its socket.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -44,7 +45,7 @@ protected:
         return test::RunQxw(args, m_dir, {{socket.substr(0, equals), socket.substr(equals + 1)}});
     }
 
-    const std::string m_dir = ::testing::TempDir() + "qxw_pcsc_" +
+    const std::string m_dir = ::testing::TempDir() + "qxw_pcsc_" + std::to_string(::getpid()) + "_" +
                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     std::unique_ptr<test::VpcdCard> m_card;
 };

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "support/file_text.h"
 #include "service/common/filesystem.h"
 
 namespace ZORVIK::test {
@@ -31,15 +32,6 @@ inline std::string QxwPath() {
         return given;
     return filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw";
 }
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 struct QxwRun {
     int exitCode = -1;  // -1: killed after the time-out or by a signal

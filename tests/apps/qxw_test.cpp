@@ -1,6 +1,7 @@
 // qxw as a user runs it: the built program started in a directory of its own,
 // with settings from QXW_CONFIG, qxw.ini and the command line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -36,7 +37,7 @@ protected:
     std::string File(const std::string& name) const { return ReadFile(m_dir + name); }
     bool Exists(const std::string& name) const { return std::filesystem::exists(m_dir + name); }
 
-    const std::string m_dir = ::testing::TempDir() + "qxw_" +
+    const std::string m_dir = ::testing::TempDir() + "qxw_" + std::to_string(::getpid()) + "_" +
                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
 };
 

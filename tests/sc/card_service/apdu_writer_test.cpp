@@ -1,3 +1,4 @@
+#include "support/file_text.h"
 #include "sc/card_service/apdu_writer.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +21,7 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadFile;
 
 // A fresh file in the test's temporary directory, removed afterwards.
 class LogFile {

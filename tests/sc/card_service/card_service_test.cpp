@@ -1,3 +1,4 @@
+#include "support/file_text.h"
 #include "sc/card_service/card_service.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,12 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::ReadFile;
 using test::RecordingLog;
 using test::ScriptedReader;
 using test::TestSM;
 
 const std::string Equals(64, '=');
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 SourcePlace Place(const char* file, int32_t line) {
     SourcePlace place;

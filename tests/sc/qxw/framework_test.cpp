@@ -1,5 +1,6 @@
 // The framework: its log chain, seeding, card services per reader group, the
 // reader table, and the free functions of the console.
+#include "support/file_text.h"
 #include "sc/qxw/framework.h"
 
 #include <gtest/gtest.h>
@@ -27,15 +28,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using test::ReadFile;
+using test::Contains;
 
 // A framework of its own per test, logging into a fresh directory.
 class Framework : public ::testing::Test {
