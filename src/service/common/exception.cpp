@@ -64,29 +64,6 @@ void Exception::SetMessage(const std::string& text) {
 
 void Exception::SetInner(const Exception& previous) { m_inner = previous.Clone(); }
 
-namespace {
-SourcePlace& CheckPlace() {
-    static SourcePlace place;
-    return place;
-}
-}  // namespace
-
-void Checker::Check(bool condition, const char* message) const {
-    if (!condition) {
-        throw Exception(message ? message : "", CheckPlace());
-    }
-}
-
-void Checker::CheckStr(bool condition, const std::string& message) const {
-    if (!condition) {
-        throw Exception(message, CheckPlace());
-    }
-}
-
-Checker& SetCheckPlace(const SourcePlace& place) {
-    static Checker checker;
-    CheckPlace() = place;
-    return checker;
-}
+void Checker::Fail(std::string message) const { throw Exception(std::move(message), m_place); }
 
 }  // namespace ZORVIK
