@@ -49,8 +49,11 @@ public:
 }  // namespace
 
 PcscApi& SystemPcscApi() {
-    static PcscLite api;
-    return api;
+    // Never destroyed: readers held by the framework, itself a function-local
+    // static made before the first reader, release their contexts through it
+    // at exit, after the statics made later are gone.
+    static PcscLite* const api = new PcscLite;
+    return *api;
 }
 
 std::string PcscFailureText(const char* label, LONG result) {
