@@ -14,6 +14,7 @@
 #include "service/common/exception.h"
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -22,13 +23,6 @@ namespace fs = std::filesystem;
 
 class FileLogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zorvik_filelog_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::string Dir() const { return m_dir; }
 
     static void MakeFile(const std::string& name, const std::string& content) { std::ofstream(name) << content; }
@@ -52,7 +46,7 @@ protected:
     }
 
 private:
-    std::string m_dir;
+    const std::string m_dir = test::TestDir();
 };
 
 TEST_F(FileLogTest, CounterPatternsNumberTheNextLogOfTheSameName) {
@@ -204,7 +198,7 @@ TEST_F(FileLogTest, FailedFlushIsReportedAndRecordNotPassedOn) {
         log.WriteRec(LogRecord(3, "data", true));
         FAIL();
     } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Can't write data");
+        EXPECT_STREQ(e.what(), "Can't write data to '/dev/full': No space left on device");
     }
     EXPECT_TRUE(sink->records.empty());
 }
