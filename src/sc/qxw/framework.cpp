@@ -226,6 +226,7 @@ std::shared_ptr<iLog> SCFramework::GetLog() const { return m_impl->m_consoleLog;
 SCFramework::SCFrameworkImpl* SCFramework::GetImpl() const { return m_impl.get(); }
 SettingsDatabase& SCFramework::GetSettings() const { return m_impl->m_settings; }
 void SCFramework::FinishCardServices() { m_impl->FinishCardServices(); }
+void SCFramework::ReleaseCardServices() { m_impl->m_cardServices.clear(); }
 
 void SCFramework::DeclareSettings(SettingsDescriptions& descriptions) {
     descriptions.AddGroup(qxw::FrameworkTitle, qxw::FrameworkSettings());

@@ -46,6 +46,8 @@ public:
     // simulated cards and releases them all; the first failed save is raised
     // once every card service is gone.
     void FinishCardServices();
+    // Releases every card service without finishing it: their destructors run now.
+    void ReleaseCardServices();
 
     // The framework's two groups, then the card-service factory's four.
     static void DeclareSettings(SettingsDescriptions& descriptions);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -129,13 +130,21 @@ TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
 
 TEST_F(FileLogTest, NumberedNameNeverReusesAnExistingFile) {
     // A file that exists but cannot be probed by reading is still not truncated:
-    // the exclusive creation moves on to the next number.
-    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    // the exclusive creation moves on to the next number. Root reads every file,
+    // so the log is made in a child process running as the user nobody.
     const std::string locked = Dir() + "x001.log";
     MakeFile(locked, "other process");
     fs::permissions(locked, fs::perms::none);
-    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
-    EXPECT_EQ(log.GetFileName(), Dir() + "x002.log");
+    fs::permissions(Dir(), fs::perms::all);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
+        _exit(log.GetFileName() == Dir() + "x002.log" ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     fs::permissions(locked, fs::perms::owner_read);
     EXPECT_EQ(ReadFile(locked), "other process");
 }
