@@ -23,9 +23,9 @@ void CheckWrapped(const CApdu& plain, const CApdu& wrapped, bool encrypted) {
     const size_t dataSize = encrypted ? (plain.data.size() / 8 + 1) * 8 : plain.data.size();
     // ISO/IEC 7816-4, 5.4.1: b3 of a first interindustry CLA, b6 of a further one.
     const uint8_t cla = plain.cla | ((plain.cla & 0x40) ? 0x20 : 0x04);
-    if (wrapped.cla != cla || wrapped.ins != plain.ins ||
-        wrapped.p1 != plain.p1 || wrapped.p2 != plain.p2 || wrapped.ne != plain.ne || wrapped.extended ||
-        wrapped.data.size() != dataSize + 8 || wrapped.data.size() > 255) {
+    if (wrapped.cla != cla || wrapped.ins != plain.ins || wrapped.p1 != plain.p1 || wrapped.p2 != plain.p2 ||
+        wrapped.ne != plain.ne || wrapped.extended || wrapped.data.size() != dataSize + 8 ||
+        wrapped.data.size() > 255) {
         std::abort();
     }
     (void)wrapped.Encode();  // a valid short command
@@ -34,7 +34,8 @@ void CheckWrapped(const CApdu& plain, const CApdu& wrapped, bool encrypted) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     const uint8_t level = (data[0] & 1) ? GP_SM::LevelCMacAndCDecryption : GP_SM::LevelCMac;
     GP_SM sm(Binary("404142434445464748494A4B4C4D4E4F"), Binary("505152535455565758595A5B5C5D5E5F"), level,
              (data[0] & 2) != 0);
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ZORVIK::Exception&) {
         return 0;
     }
-    const bool encrypted = level == GP_SM::LevelCMacAndCDecryption && !plain.data.empty() && plain.ins != 0x82;
+    const bool encrypted =
+        level == GP_SM::LevelCMacAndCDecryption && !plain.data.empty() && plain.ins != 0x82;
     for (int round = 0; round < 2; ++round) {
         CApdu wrapped;
         try {

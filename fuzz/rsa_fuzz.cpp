@@ -49,7 +49,8 @@ std::unique_ptr<RSA_Keys> Import(uint8_t road, std::vector<Binary>& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     const uint8_t choice = data[0];
     std::vector<Binary> c = Components(data + 1, size - 1);
     try {
