@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test; rebuilds with
-# AddressSanitizer + UndefinedBehaviorSanitizer and runs them again; then builds
-# the libFuzzer targets with clang and runs each briefly.
+# AddressSanitizer + UndefinedBehaviorSanitizer and runs them again; rebuilds
+# with ThreadSanitizer and runs the programs whose tests start threads; then
+# builds the libFuzzer targets with clang and runs each briefly.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,6 +23,20 @@ cmake --build build/asan -j "$jobs"
 echo "== tests under ASan + UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600 | tee build/asan/ctest.log
+
+echo "== build (ThreadSanitizer)"
+# ThreadSanitizer cannot share a build with AddressSanitizer: a folder of its own.
+cmake -S . -B build/tsan -G Ninja -DZORVIK_WERROR=ON -DZORVIK_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/tsan -j "$jobs" --target qxw service_tests sc_tests apps_tests
+echo "== tests under ThreadSanitizer"
+# The stream socket with its event thread, the servers and device emulators of
+# tests/support, the pcscd fixture and qxw over them live in these programs; the
+# crypto library starts no thread. The TLV test of a million siblings starts
+# none either and only crawls under ThreadSanitizer's allocator.
+TSAN_OPTIONS="suppressions=$root/tests/support/tsan.supp" \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" --timeout 600 \
+    -L '^(service_tests|sc_tests|apps_tests)$' -E '^TLVParse\.LongSiblingChainIsReleasedWithoutDeepRecursion$' \
+  | tee build/tsan/ctest.log
 
 echo "== fuzz targets (clang, ${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DZORVIK_FUZZ=ON -DZORVIK_WERROR=ON >/dev/null
@@ -50,8 +65,9 @@ for entry in "${pids[@]}"; do
   fi
 done
 [ "$failed" -eq 0 ]
-# One closing line over both test runs (ctest's own totals, plain and sanitized).
-passed=$(cat build/ci/ctest.log build/asan/ctest.log | grep -c -E 'Test +#[0-9]+: .* Passed ')
-skipped=$(cat build/ci/ctest.log build/asan/ctest.log | grep -c -E 'Test +#[0-9]+: .*Skipped ' || true)
+# One closing line over the test runs (ctest's own totals, plain and sanitized).
+logs=(build/ci/ctest.log build/asan/ctest.log build/tsan/ctest.log)
+passed=$(cat "${logs[@]}" | grep -c -E 'Test +#[0-9]+: .* Passed ')
+skipped=$(cat "${logs[@]}" | grep -c -E 'Test +#[0-9]+: .*Skipped ' || true)
 echo "== all checks passed"
 echo "tests: ${passed} passed, 0 failed, ${skipped} skipped"

@@ -9,6 +9,7 @@
 #include "service/common/binary.h"
 #include "support/pcsc_fixture.h"
 #include "support/vpcd_card.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -24,8 +25,6 @@ protected:
         test::PcscdTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
         m_card = std::make_unique<test::VpcdCard>(VpcdCardModel::AtrT1);
         m_card->Model().SetT1(true);
         ASSERT_TRUE(m_card->Insert(Pcscd().CardPort())) << "vpcd did not take the virtual card";
@@ -36,7 +35,6 @@ protected:
             m_card->Remove();
             Pcscd().WaitForCard(PrivatePcscd::Reader0, false);
         }
-        std::filesystem::remove_all(m_dir);
     }
 
     QxwRun Run(const std::vector<std::string>& args) {
@@ -45,8 +43,7 @@ protected:
         return test::RunQxw(args, m_dir, {{socket.substr(0, equals), socket.substr(equals + 1)}});
     }
 
-    const std::string m_dir = ::testing::TempDir() + "qxw_pcsc_" + std::to_string(::getpid()) + "_" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    const std::string m_dir = test::TestDir();
     std::unique_ptr<test::VpcdCard> m_card;
 };
 

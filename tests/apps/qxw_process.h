@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +35,17 @@ inline std::string QxwPath() {
     return filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw";
 }
 
+// How the program runs besides its arguments.
+struct QxwRunOptions {
+    // A limit on the size of each file it writes (RLIMIT_FSIZE), with SIGXFSZ
+    // ignored so that a write past it fails with EFBIG as on a full disk. 0: none.
+    uint64_t fileSizeLimit = 0;
+    // When the tests run as root, the program runs as the user nobody, so that
+    // file permissions apply to it.
+    bool unprivileged = false;
+    int timeoutMs = 30000;
+};
+
 struct QxwRun {
     int exitCode = -1;  // -1: killed after the time-out or by a signal
     std::string out;
@@ -47,8 +60,8 @@ class PreparedExec {
 public:
     // QXW_CONFIG only when the test gives it, so the caller's own value never leaks in.
     PreparedExec(const std::vector<std::string>& args, std::string directory,
-                 const std::map<std::string, std::string>& environment)
-        : m_program(QxwPath()), m_directory(std::move(directory)) {
+                 const std::map<std::string, std::string>& environment, const QxwRunOptions& options = {})
+        : m_program(QxwPath()), m_directory(std::move(directory)), m_options(options) {
         m_args.push_back(m_program);
         m_args.insert(m_args.end(), args.begin(), args.end());
         std::map<std::string, std::string> variables = environment;
@@ -72,6 +85,15 @@ public:
     [[noreturn]] void Exec() const {
         if (::chdir(m_directory.c_str()) != 0)
             ::_exit(126);
+        if (m_options.fileSizeLimit != 0) {
+            const rlimit limit{m_options.fileSizeLimit, m_options.fileSizeLimit};
+            if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                ::_exit(125);
+        }
+        constexpr uid_t Nobody = 65534;
+        if (m_options.unprivileged && ::getuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0))
+            ::_exit(125);
         ::execve(m_program.c_str(), m_argv.data(), m_envp.data());
         ::_exit(127);
     }
@@ -79,6 +101,7 @@ public:
 private:
     std::string m_program;
     std::string m_directory;
+    QxwRunOptions m_options;
     std::vector<std::string> m_args;
     std::vector<std::string> m_environment;
     std::vector<char*> m_argv;
@@ -106,8 +129,8 @@ inline int WaitExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
 // Standard input is /dev/null; standard output and error are collected in
 // unnamed temporary files, read once the program has ended.
 inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory,
-                     const std::map<std::string, std::string>& environment = {}, int timeoutMs = 30000) {
-    const detail::PreparedExec exec(args, directory, environment);
+                     const std::map<std::string, std::string>& environment = {}, const QxwRunOptions& options = {}) {
+    const detail::PreparedExec exec(args, directory, environment, options);
     FILE* const files[2] = {std::tmpfile(), std::tmpfile()};
     if (files[0] == nullptr || files[1] == nullptr)
         return {};
@@ -121,7 +144,8 @@ inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& di
         exec.Exec();
     }
     QxwRun run;
-    run.exitCode = detail::WaitExit(pid, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
+    run.exitCode =
+        detail::WaitExit(pid, std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs));
     std::string* sinks[2] = {&run.out, &run.err};
     for (int i = 0; i < 2; ++i) {
         std::rewind(files[i]);

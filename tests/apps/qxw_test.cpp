@@ -1,15 +1,18 @@
 // qxw as a user runs it: the built program started in a directory of its own,
 // with settings from QXW_CONFIG, qxw.ini and the command line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "apps/qxw_process.h"
 #include "service/common/binary.h"
 #include "support/derim_server.h"
 #include "support/serial_reader_emulator.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -25,20 +28,13 @@ constexpr uint32_t EepromImageSize = 0x12000;
 
 class Qxw : public ::testing::Test {
 protected:
-    Qxw() {
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-    }
-    ~Qxw() override { std::filesystem::remove_all(m_dir); }
-
     void WriteFile(const std::string& name, const std::string& text) const {
         std::ofstream(m_dir + name, std::ios::binary) << text;
     }
     std::string File(const std::string& name) const { return ReadFile(m_dir + name); }
     bool Exists(const std::string& name) const { return std::filesystem::exists(m_dir + name); }
 
-    const std::string m_dir = ::testing::TempDir() + "qxw_" + std::to_string(::getpid()) + "_" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    const std::string m_dir = test::TestDir();
 };
 
 TEST_F(Qxw, HelpListsEveryDeclaredSetting) {
@@ -164,6 +160,77 @@ TEST_F(Qxw, EepromImageSavedWithEsAndLoadedWithEl) {
     run = RunQxw({"-EL=short.bin"}, m_dir);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(Contains(run.out, "short.bin")) << run.out;
+}
+
+// Bad files, full disks and odd paths: each failure ends qxw with code 1 and a
+// message that names the file and the reason, on standard error when no console
+// log shows it; an image already on disk is never damaged.
+TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
+    const std::string image(EepromImageSize, '\x5A');
+    const auto includes = [this](int depth) {
+        WriteFile("qxw.ini", "@include 1.ini\n");
+        for (int i = 1; i < depth; ++i)
+            WriteFile(std::to_string(i) + ".ini", "@include " + std::to_string(i + 1) + ".ini\n");
+        WriteFile(std::to_string(depth) + ".ini", "log_level = 5\n");
+    };
+    std::filesystem::permissions(m_dir, std::filesystem::perms::all);  // writable for nobody
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        std::vector<std::string> args;
+        bool onStandardError;  // else on standard output, where the console log shows it
+        std::string message;
+        test::QxwRunOptions options = {};
+        std::string image = {};  // what img.bin holds afterwards, when it matters
+    } cases[] = {
+        {"missing directory, level 8", [] {}, {"-l=8", "-ES=no/dir/img.bin"}, true,
+         "Ошибка (CardReaderDriverError). Can't save EEPROM image 'no/dir/img.bin': create: No such file or directory\n"},
+        {"unwritable directory", [this, &image] {
+             std::filesystem::create_directory(m_dir + "ro");
+             WriteFile("ro/img.bin", image);
+             std::filesystem::permissions(m_dir + "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+         },
+         {"-f=0", "-ES=ro/img.bin"}, false, "Can't save EEPROM image 'ro/img.bin': create: Permission denied\n", {.unprivileged = true}},
+        {"target is a directory", [this] { std::filesystem::create_directory(m_dir + "img.bin"); }, {"-c=0", "-f=0", "-ES=img.bin"}, true,
+         "Ошибка (CardReaderDriverError). Can't save EEPROM image 'img.bin': Is a directory\n"},
+        {"disk full for the image", [&] { WriteFile("img.bin", image); }, {"-f=0", "-ES=img.bin"}, false,
+         "Can't save EEPROM image 'img.bin': write: File too large\n", {.fileSizeLimit = 16384}, image},
+        {"disk full for the APDU log", [this] { WriteFile("skarna.log", std::string(16384, ';')); }, {"-f=0", "-af=skarna"}, false,
+         "Не удалось записать в файл для конвертированных APDU 'skarna.log': File too large\n", {.fileSizeLimit = 16384}},
+        {"FIFO as qxw.ini", [this] { ::mkfifo((m_dir + "qxw.ini").c_str(), 0600); }, {}, true,
+         "Ошибка (Exception). Файл настроек \"qxw.ini\" не удаётся прочитать: Is a named pipe (FIFO), not a regular file\n"},
+        {"FIFO as -EL", [this] { ::mkfifo((m_dir + "img.fifo").c_str(), 0600); }, {"-f=0", "-EL=img.fifo"}, false,
+         "Ошибка (Exception). img.fifo : fopen error: Is a named pipe (FIFO), not a regular file\n"},
+        {"unreadable qxw.ini", [this] {
+             WriteFile("qxw.ini", "log_level = 5\n");
+             std::filesystem::permissions(m_dir + "qxw.ini", std::filesystem::perms::none);
+         },
+         {}, true, "Файл настроек \"qxw.ini\" не удаётся прочитать: Permission denied\n", {.unprivileged = true}},
+        {"100-deep includes", [&] { includes(100); }, {}, true,
+         "Файл настроек \"" + m_dir + "65.ini\" не прочитан: вложенность @include больше 64\n"},
+        {"10,000-deep includes", [&] { includes(10000); }, {}, true,
+         "Файл настроек \"" + m_dir + "65.ini\" не прочитан: вложенность @include больше 64\n"},
+        {"zero byte in a quoted value", [this] { WriteFile("qxw.ini", std::string("log_level = 5\0x\n", 16)); }, {}, true,
+         "Значение настройки \"log_level = 5\\x00x\" не удовлетворяет заданным для нее условиям: 1..8\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        const QxwRun run = RunQxw(c.args, m_dir, {}, c.options);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(Contains(c.onStandardError ? run.err : run.out, c.message)) << run.out << run.err;
+        if (!c.image.empty()) {
+            EXPECT_EQ(File("img.bin"), c.image);
+        }
+        // No temporary image is left behind, whatever failed.
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir))
+            EXPECT_EQ(entry.path().filename().string().find("img.bin."), std::string::npos) << entry.path();
+        std::filesystem::permissions(m_dir, std::filesystem::perms::all);
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all);
+            std::filesystem::remove_all(entry.path());
+        }
+    }
 }
 
 TEST_F(Qxw, NetworkReaderNamedOnTheCommandLine) {

@@ -90,5 +90,9 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         ReportError(error.what());
     }
+    // Card services that a failed run leaves behind go now, while the
+    // process-wide objects their readers use are alive: those made after the
+    // framework (the PC/SC interface, for one) are destroyed before it at exit.
+    ZORVIK::GetFramework().ReleaseCardServices();
     return 1;
 }

@@ -29,7 +29,8 @@ std::FILE* OpenLog(const std::string& fileName) {
 
 }  // namespace
 
-BaseApduWriter::BaseApduWriter(const std::string& fileName) : m_file(OpenLog(fileName), &std::fclose) {}
+BaseApduWriter::BaseApduWriter(const std::string& fileName)
+    : m_fileName(fileName), m_file(OpenLog(fileName), &std::fclose) {}
 
 BaseApduWriter::~BaseApduWriter() = default;
 
@@ -64,16 +65,29 @@ void BaseApduWriter::SuppressNextMarker() {
 void BaseApduWriter::Print(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(m_file.get(), format, args);
+    const int result = std::vfprintf(m_file.get(), format, args);
     va_end(args);
+    if (result < 0 && m_writeError == 0)
+        m_writeError = errno;
 }
 
 void BaseApduWriter::PrintText(const std::string& text) {
-    std::fputs(text.c_str(), m_file.get());
+    if (std::fputs(text.c_str(), m_file.get()) == EOF && m_writeError == 0)
+        m_writeError = errno;
 }
 
 void BaseApduWriter::EndEntry() {
-    std::fflush(m_file.get());
+    if (std::fflush(m_file.get()) != 0 && m_writeError == 0)
+        m_writeError = errno;
+    if (m_writeError == 0)
+        return;
+    // Reported once per entry; the next entry tries the file afresh.
+    const int error = m_writeError;
+    m_writeError = 0;
+    std::clearerr(m_file.get());
+    throw Exception("Не удалось записать в файл для конвертированных APDU '" + m_fileName + "': " +
+                        std::strerror(error),
+                    ZORVIK_PLACE("ZORVIK::BaseApduWriter::EndEntry"));
 }
 
 void BaseApduWriter::ClearPending() {

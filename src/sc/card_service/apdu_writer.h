@@ -68,7 +68,9 @@ public:
 protected:
     void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void PrintText(const std::string& text);
-    // Each entry reaches the disk at once, so that a crash loses no logged exchange.
+    // Each entry reaches the disk at once, so that a crash loses no logged
+    // exchange; a failed write or flush of the entry throws, naming the file and
+    // the system's reason.
     void EndEntry();
     void ClearPending();
     // The Skarna and Ruzo markers: a suppressed marker only clears the pending state.
@@ -81,7 +83,9 @@ protected:
     bool IsNextSuppressed() const { return m_suppressNext; }
 
 private:
+    std::string m_fileName;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_file;
+    int m_writeError = 0;  // errno of the first failed write of the current entry
     std::vector<ApduWriterVariable> m_variables;
     bool m_hasComment = false;
     std::string m_comment;

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <exception>
 #include <thread>
 #include <vector>
 
 #include "sc/card_service/card_service.h"
+#include "sc/drivers/osm/osm_reader.h"
 #include "sc/exchange/reader.h"
 #include "sc/qxw/card_service_factory.h"
 #include "sc/qxw/log_util.h"
@@ -193,7 +195,24 @@ iCardService* SCFramework::SCFrameworkImpl::GetCardService(uint32_t number) {
 void SCFramework::SCFrameworkImpl::FinishCardServices() {
     for (const std::shared_ptr<iCardService>& service : m_cardServices)
         service->Finish();
+    // A simulated card saves its EEPROM image here rather than as its reader
+    // goes, so that a failed save reaches the caller; every card service is
+    // released all the same.
+    std::exception_ptr firstError;
+    for (const std::shared_ptr<iCardService>& service : m_cardServices) {
+        const auto* cardService = dynamic_cast<const CardService*>(service.get());
+        auto* simulated = cardService ? dynamic_cast<OSMReader*>(cardService->GetReader()) : nullptr;
+        try {
+            if (simulated)
+                simulated->SaveEepromImage();
+        } catch (...) {
+            if (!firstError)
+                firstError = std::current_exception();
+        }
+    }
     m_cardServices.clear();
+    if (firstError)
+        std::rethrow_exception(firstError);
 }
 
 SCFramework::SCFramework() : m_impl(std::make_unique<SCFrameworkImpl>()) {}
@@ -207,6 +226,7 @@ std::shared_ptr<iLog> SCFramework::GetLog() const { return m_impl->m_consoleLog;
 SCFramework::SCFrameworkImpl* SCFramework::GetImpl() const { return m_impl.get(); }
 SettingsDatabase& SCFramework::GetSettings() const { return m_impl->m_settings; }
 void SCFramework::FinishCardServices() { m_impl->FinishCardServices(); }
+void SCFramework::ReleaseCardServices() { m_impl->m_cardServices.clear(); }
 
 void SCFramework::DeclareSettings(SettingsDescriptions& descriptions) {
     descriptions.AddGroup(qxw::FrameworkTitle, qxw::FrameworkSettings());
@@ -230,6 +250,7 @@ std::string GetSetting(const std::string& key, const std::string& defaultValue) 
 }
 
 bool HasSetting(const std::string& key) { return GetSettings()->Has(key); }
+bool GetBoolSetting(const std::string& key, bool defaultValue) { return GetSettings()->GetBoolOr(key, defaultValue); }
 void PrintSettingsHelp(SettingsDescriptions& descriptions) { SCFramework::DeclareSettings(descriptions); }
 
 void PowerOn() { GetFramework().GetCardService(0)->PowerOn(); }

@@ -42,8 +42,12 @@ public:
     // The implementation begins with the settings database and serves as it.
     SCFrameworkImpl* GetImpl() const;
     SettingsDatabase& GetSettings() const;
-    // Finish on every card service in order, then releases them all.
+    // Finish on every card service in order, then saves the EEPROM images of
+    // simulated cards and releases them all; the first failed save is raised
+    // once every card service is gone.
     void FinishCardServices();
+    // Releases every card service without finishing it: their destructors run now.
+    void ReleaseCardServices();
 
     // The framework's two groups, then the card-service factory's four.
     static void DeclareSettings(SettingsDescriptions& descriptions);
@@ -64,6 +68,8 @@ void FinishFramework();
 SettingsDatabase* GetSettings();
 std::string GetSetting(const std::string& key, const std::string& defaultValue);
 bool HasSetting(const std::string& key);
+// GetBoolOr on the framework's settings (the console's "verbose" flag).
+bool GetBoolSetting(const std::string& key, bool defaultValue);
 // The declared settings, for the "-h" help.
 void PrintSettingsHelp(SettingsDescriptions& descriptions);
 

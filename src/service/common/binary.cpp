@@ -1,14 +1,15 @@
 #include "service/common/binary.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <istream>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
 
 #include "service/common/exception.h"
+#include "service/common/filesystem.h"
 
 namespace ZORVIK {
 
@@ -198,29 +199,24 @@ Binary RandomBinary(uint32_t count) {
     return result;
 }
 
-void LoadBinaryFile(const std::string& path, Binary& target) {
+void LoadBinaryFile(const std::string& path, Binary& target, const std::function<void(uint64_t size)>& checkSize) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::binary::LoadBinaryFile");
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    // fopen succeeds on a directory here (unlike on Windows), and seeking to its end
-    // gives a bogus size; a directory is a file that cannot be opened.
-    struct stat info {};
-    if (!file || (::fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode))) {
-        throw Exception(path + " : fopen error", place);
-    }
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) throw Exception(path + " : fseek error", place);
-    const long size = std::ftell(file.get());
-    if (size < 0) throw Exception(path + " : ftell error", place);
-    if (size == 0) return;
+    const filesystem::InputFile file = filesystem::OpenInputFile(path);
+    if (!file.stream) throw Exception(path + " : fopen error: " + file.reason, place);
+    if (checkSize) checkSize(file.size);
+    if (file.size == 0) return;
     Binary buffer;
     try {
-        buffer.resize(static_cast<size_t>(size));
+        buffer.resize(static_cast<size_t>(file.size));
     } catch (const std::bad_alloc&) {
         throw Exception("not enough memory", place);
     } catch (const std::length_error&) {
         throw Exception("not enough memory", place);
     }
-    if (std::fseek(file.get(), 0, SEEK_SET) != 0) throw Exception(path + " : fseek error", place);
-    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file.stream.get());
+    if (got != buffer.size() && std::ferror(file.stream.get())) {
+        throw Exception(path + " : read error: " + std::strerror(errno), place);
+    }
     buffer.resize(got);
     target = std::move(buffer);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <random>
 #include <string>
@@ -64,7 +65,10 @@ Binary NumToBinary(uint64_t value, uint8_t minLength);
 Binary RandomBinary(uint32_t count);
 void FillRandom(uint32_t count, Binary& target);
 
-void LoadBinaryFile(const std::string& path, Binary& target);
+// Reads a whole regular file (an empty one leaves target unchanged). checkSize,
+// when given, sees the size before any byte is read and may throw to refuse it.
+void LoadBinaryFile(const std::string& path, Binary& target,
+                    const std::function<void(uint64_t size)>& checkSize = nullptr);
 Binary LoadBinaryFile(const std::string& path);
 
 }  // namespace binary

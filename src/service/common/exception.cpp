@@ -4,8 +4,20 @@
 
 namespace ZORVIK {
 
+namespace {
+
+// A message often quotes input: a zero byte in it would end the text wherever
+// it is printed as a C string, losing the rest of the message.
+std::string EscapeZeroBytes(std::string text) {
+    for (size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at + 4))
+        text.replace(at, 1, "\\x00");
+    return text;
+}
+
+}  // namespace
+
 Exception::Exception(std::string message, const SourcePlace& place)
-    : m_message(std::move(message)), m_place(place) {}
+    : m_message(EscapeZeroBytes(std::move(message))), m_place(place) {}
 
 Exception::Exception(const Exception& other)
     : std::exception(other),
@@ -58,7 +70,7 @@ std::unique_ptr<Exception> Exception::Clone() const { return std::make_unique<Ex
 
 void Exception::SetMessage(const std::string& text) {
     if (&text != &m_message) {
-        m_message = text;
+        m_message = EscapeZeroBytes(text);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "service/common/filesystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +136,56 @@ std::string GetCurrentPath() {
 bool FileExists(const std::string& path) {
     struct stat info;
     return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+const char* NotRegularReason(uint32_t mode) {
+    if (S_ISREG(mode)) return nullptr;
+    if (S_ISDIR(mode)) return std::strerror(EISDIR);
+    if (S_ISFIFO(mode)) return "Is a named pipe (FIFO), not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "Is a device, not a regular file";
+    return "Is not a regular file";
+}
+
+namespace {
+
+InputFile Failed(int error) {
+    InputFile file;
+    file.error = error;
+    file.reason = std::strerror(error);
+    return file;
+}
+
+}  // namespace
+
+InputFile OpenInputFile(const std::string& path) {
+    // The kind is checked before the open: opening a device can have effects of
+    // its own, and opening a FIFO waits for a writer.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return Failed(errno);
+    InputFile file;
+    if (const char* reason = NotRegularReason(info.st_mode)) {
+        file.reason = reason;
+        return file;
+    }
+    // O_NONBLOCK and a second look: the name may have been replaced meanwhile.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return Failed(errno);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || flags < 0) {
+        file = Failed(errno);
+    } else if (const char* reason = NotRegularReason(info.st_mode)) {
+        file.reason = reason;
+    } else if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        file = Failed(errno);
+    } else if (std::FILE* stream = ::fdopen(fd, "rb")) {
+        file.stream.reset(stream);
+        file.size = static_cast<uint64_t>(info.st_size);
+        return file;
+    } else {
+        file = Failed(errno);
+    }
+    ::close(fd);
+    return file;
 }
 
 void ThrowWinapiError(const std::string& prefix) {

@@ -1,6 +1,9 @@
 // Path helpers over POSIX. Paths use '/' as the one separator and root.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace ZORVIK::filesystem {
@@ -23,6 +26,21 @@ std::string GetModulePath();
 // The current directory, always ending with '/'.
 std::string GetCurrentPath();
 bool FileExists(const std::string& path);
+
+// A file opened for reading, or the reason why it was not.
+struct InputFile {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream{nullptr, &std::fclose};
+    uint64_t size = 0;   // at the time of opening
+    int error = 0;       // errno of a failed look-up or open; 0 when opened or refused for its kind
+    std::string reason;  // the system's text, or the kind of a file that is not a regular one
+};
+// Why a file of this mode (st_mode) is not read or written as a document: the
+// text for a directory, a FIFO, a device or a socket; nullptr for a regular file.
+const char* NotRegularReason(uint32_t mode);
+
+// Opens an existing regular file for reading. A FIFO, a device, a socket or a
+// directory is refused before it is opened, so that nothing blocks on it.
+InputFile OpenInputFile(const std::string& path);
 
 // Throws the file-system error with prefix + the text of errno, code = errno.
 [[noreturn]] void ThrowWinapiError(const std::string& prefix);

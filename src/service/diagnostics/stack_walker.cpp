@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -154,7 +155,9 @@ void StackWalkerAccess::Fill(StackWalker::CallstackEntry& entry, uintptr_t pc, c
 int StackWalkerAccess::TakeFrame(void* data, uintptr_t pc, const char* fileName, int lineNumber,
                                  const char* function) {
     auto* walk = static_cast<Walk*>(data);
-    if (pc == 0) return 1;
+    // libbacktrace reports the end of the stack as an address of all ones (a
+    // return address of 0, less one to point into the call), not as 0.
+    if (pc == 0 || pc == UINTPTR_MAX) return 1;
     // A stack that keeps returning to the same place is corrupt; stop rather than loop.
     walk->samePcCount = pc == walk->previousPc ? walk->samePcCount + 1 : 0;
     walk->previousPc = pc;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "service/common/exception.h"
 #include "service/common/printf.h"
@@ -159,7 +160,10 @@ FileLog::FileLog(const std::string& fileName, std::shared_ptr<iLog> next)
 void FileLog::WriteRec(const LogRecord& record) {
     const size_t written = std::fwrite(record.text.data(), 1, record.text.size(), m_file.get());
     if (written != record.text.size() || std::fflush(m_file.get()) != 0) {
-        throw Exception("Can't write data", ZORVIK_PLACE("ZORVIK::FileLog::WriteRec"));
+        const int error = errno;
+        std::clearerr(m_file.get());
+        throw Exception("Can't write data to '" + m_fileName + "': " + std::strerror(error),
+                        ZORVIK_PLACE("ZORVIK::FileLog::WriteRec"));
     }
     PassOn(record);
 }

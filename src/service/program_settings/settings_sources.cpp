@@ -1,7 +1,9 @@
 #include "service/program_settings/settings_sources.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "service/common/exception.h"
 #include "service/common/filesystem.h"
@@ -25,6 +27,10 @@ constexpr char kIncludeSyntax[] = "Строка @include должна иметь
 constexpr char kOperatorSyntax[] =
     "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)";
 constexpr char kLineTooLong[] = "Превышен размер внутреннего буфера программы. Слишком большой размер строки";
+
+// Levels of @include below the first file: a chain deeper than this is a
+// mistake, and each level costs stack.
+constexpr size_t kMaxIncludeDepth = 64;
 
 // The files being read, outermost first, by canonical path: including any of
 // them again would recurse without end.
@@ -134,6 +140,14 @@ void HandleSetting(const std::string& line, SettingsDatabase& database, const st
     database.AddSetting(prefix + key, Trim(line.substr(valuePosition)), operation);
 }
 
+// The error with the file and line in front of its message.
+Exception Located(const Exception& error, const std::string& fileName, size_t lineNumber) {
+    Exception located(error);
+    located.SetMessage("Файл: \"" + fileName + "\" Строка: " + std::to_string(lineNumber) + ";\n" + error.Message());
+    located.SetPlace(ZORVIK_PLACE("ZORVIK::ProcessSettingsLine"));
+    return located;
+}
+
 // One line of a file: comments are skipped, anything else is a setting. Every
 // error gets the file and line in front, so an error in an included file shows
 // one such prefix per file, the outermost first.
@@ -145,25 +159,20 @@ void HandleFileLine(const std::string& line, size_t lineNumber, SettingsDatabase
     try {
         HandleSetting(line, database, fileName, groups, prefix, chain);
     } catch (const Exception& error) {
-        Exception located(error);
-        located.SetMessage("Файл: \"" + fileName + "\" Строка: " + std::to_string(lineNumber) + ";\n" +
-                           error.Message());
-        located.SetPlace(ZORVIK_PLACE("ZORVIK::ProcessSettingsLine"));
-        throw located;
+        throw Located(error, fileName, lineNumber);
     }
 }
 
 // One physical line without its line end. A CR before the LF is dropped, as a
 // text-mode read of a CR LF file does. Reading stops after limit characters so
 // that a file without line ends cannot grow the line without bound.
-bool ReadPhysicalLine(std::istream& in, std::string& line, bool& endedByLf, size_t limit) {
+bool ReadPhysicalLine(std::FILE* in, std::string& line, bool& endedByLf, size_t limit) {
     line.clear();
     endedByLf = false;
-    std::streambuf* buffer = in.rdbuf();
     bool readAny = false;
     while (line.size() <= limit) {
-        const auto next = buffer->sbumpc();
-        if (next == std::char_traits<char>::eof()) break;
+        const int next = std::getc(in);
+        if (next == EOF) break;
         readAny = true;
         if (next == '\n') {
             endedByLf = true;
@@ -184,12 +193,18 @@ std::string CanonicalName(const std::string& fileName) {
 void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, const std::string& prefix,
                       bool mustExist, IncludeChain& chain) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::AddFileSettings");
-    std::error_code error;
-    std::ifstream file;
-    if (!std::filesystem::is_directory(fileName, error)) file.open(fileName, std::ios::binary);
-    if (!file.is_open()) {
-        if (!mustExist) return;
-        throw Exception("Файл настроек \"" + fileName + "\" не найден", place);
+    if (chain.size() > kMaxIncludeDepth) {
+        throw Exception("Файл настроек \"" + fileName + "\" не прочитан: вложенность @include больше " +
+                            std::to_string(kMaxIncludeDepth),
+                        place);
+    }
+    // Only a file that does not exist counts as absent: one that exists but
+    // cannot be read is an error, never a silent loss of the user's settings.
+    const filesystem::InputFile file = filesystem::OpenInputFile(fileName);
+    if (!file.stream) {
+        if (file.error == ENOENT && !mustExist) return;
+        if (file.error == ENOENT) throw Exception("Файл настроек \"" + fileName + "\" не найден", place);
+        throw Exception("Файл настроек \"" + fileName + "\" не удаётся прочитать: " + file.reason, place);
     }
     const std::string canonical = CanonicalName(fileName);
     for (const std::string& open : chain) {
@@ -210,7 +225,7 @@ void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, c
     bool continued = false;
     bool endedByLf = false;
     size_t lineNumber = 0;
-    while (ReadPhysicalLine(file, physical, endedByLf, kLineBufferSize)) {
+    while (ReadPhysicalLine(file.stream.get(), physical, endedByLf, kLineBufferSize)) {
         ++lineNumber;
         // An empty line does not break a continuation: it adds nothing.
         if (continued && physical.empty() && endedByLf) continue;
@@ -218,16 +233,19 @@ void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, c
             logical.append(physical, 0, physical.size() - 1);
             continued = true;
             // The buffer must keep room for one more character and the terminating zero.
-            if (logical.size() >= kMaxLineLength) throw Exception(kLineTooLong, place);
+            if (logical.size() >= kMaxLineLength) throw Located(Exception(kLineTooLong, place), fileName, lineNumber);
             continue;
         }
         logical += physical;
         continued = false;
         // A line that does not fit the buffer would be cut in pieces read as
         // separate lines, storing a wrong value; refuse it instead.
-        if (logical.size() > kMaxLineLength) throw Exception(kLineTooLong, place);
+        if (logical.size() > kMaxLineLength) throw Located(Exception(kLineTooLong, place), fileName, lineNumber);
         if (!logical.empty()) HandleFileLine(logical, lineNumber, database, fileName, groups, currentPrefix, chain);
         logical.clear();
+    }
+    if (std::ferror(file.stream.get())) {
+        throw Exception("Файл настроек \"" + fileName + "\" не удаётся прочитать: " + std::strerror(errno), place);
     }
     // A line still continued at the end of the file is not stored.
     if (!groups.empty()) {

@@ -16,6 +16,7 @@
 #include "sc/exchange/capdu_rapdu.h"
 #include "support/error_text.h"
 #include "support/vectors.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -27,7 +28,7 @@ using test::ReadFile;
 class LogFile {
 public:
     explicit LogFile(const std::string& name)
-        : m_path(::testing::TempDir() + "apdu_writer_" + name + "_" + TestName()) {
+        : m_path(test::TestDir() + "apdu_writer_" + name + "_" + TestName()) {
         std::filesystem::remove(m_path);
     }
     ~LogFile() { std::filesystem::remove(m_path); }
@@ -153,7 +154,7 @@ TEST(ApduWriter, RefusesAnEmptyFileNameAnUnknownKindAndAFileThatCannotBeOpened) 
                   "Режим конвертации APDU задан некорректно")
             << kind;
     }
-    const std::string path = ::testing::TempDir() + "no_such_dir/apdu.log";
+    const std::string path = test::TestDir() + "no_such_dir/apdu.log";
     const std::string error = test::MessageOf([&] { BaseApduWriter::Create(BaseApduWriter::Ruzo, path, 2); });
     EXPECT_NE(error.find("'" + path + "'"), std::string::npos) << error;
 }

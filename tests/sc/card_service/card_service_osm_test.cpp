@@ -11,6 +11,7 @@
 #include "sc/card_service/card_service.h"
 #include "sc/drivers/osm/osm_reader.h"
 #include "service/log/recording_log.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -46,7 +47,7 @@ protected:
         return false;
     }
 
-    const std::string m_logPath = ::testing::TempDir() + "card_service_osm_" +
+    const std::string m_logPath = test::TestDir() + "card_service_osm_" +
                                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".skarna";
     std::shared_ptr<test::RecordingLog> m_log;
     std::shared_ptr<OSMReader> m_reader;

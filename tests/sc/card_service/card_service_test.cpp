@@ -15,6 +15,7 @@
 #include "service/log/recording_log.h"
 #include "support/scripted_reader.h"
 #include "support/test_sm.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -44,7 +45,7 @@ protected:
     CardServiceTest()
         : m_reader(std::make_shared<ScriptedReader>()),
           m_log(std::make_shared<RecordingLog>()),
-          m_logPath(::testing::TempDir() + "card_service_" +
+          m_logPath(test::TestDir() + "card_service_" +
                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log") {
         std::filesystem::remove(m_logPath);
     }

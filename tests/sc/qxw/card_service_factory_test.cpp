@@ -21,6 +21,7 @@
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
 #include "support/serial_reader_emulator.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -130,18 +131,15 @@ TEST(ReaderParamsOfAGroup, EnvelopeModesAndTheRefusal) {
 class Factory : public ::testing::Test {
 protected:
     Factory() {
-        std::filesystem::create_directories(m_dir);
         m_settings.AddSetting("reader", "#OSM", Set);
         m_settings.AddSetting("power_on", "0", Set);
     }
-    ~Factory() override { std::filesystem::remove_all(m_dir); }
 
     std::shared_ptr<CardService> Create(const std::string& group = "reader") {
         return m_factory.CreateCardService(m_settings, group, m_log);
     }
 
-    const std::string m_dir = ::testing::TempDir() + "factory_" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    const std::string m_dir = test::TestDir();
     SettingsDatabase m_settings;
     std::shared_ptr<test::RecordingLog> m_log = std::make_shared<test::RecordingLog>();
     CardServiceFactory m_factory{nullptr};

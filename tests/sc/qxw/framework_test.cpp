@@ -23,6 +23,7 @@
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -34,14 +35,10 @@ using test::Contains;
 // A framework of its own per test, logging into a fresh directory.
 class Framework : public ::testing::Test {
 protected:
-    Framework() {
-        std::filesystem::create_directories(m_dir);
-        Fresh();
-    }
+    Framework() { Fresh(); }
     ~Framework() override {
         m_framework.reset();
         g_frameworkLog.reset();
-        std::filesystem::remove_all(m_dir);
     }
 
     // A new framework to start, with settings that log into the test's directory.
@@ -55,8 +52,7 @@ protected:
     void Start() { m_framework->Start(m_settings); }
     std::string Log() const { return ReadFile(m_dir + "run.log"); }
 
-    const std::string m_dir = ::testing::TempDir() + "framework_" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    const std::string m_dir = test::TestDir();
     SettingsDatabase m_settings;
     std::unique_ptr<SCFramework> m_framework;
 };
@@ -256,13 +252,13 @@ TEST_F(LogFunctions, LevelsColoursAndLineEnds) {
 
 // The process-wide framework as the console uses it, from start to finish.
 TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
-    const std::string dir = ::testing::TempDir() + "framework_process/";
-    std::filesystem::create_directories(dir);
+    const std::string dir = test::TestDir();
     SettingsDatabase settings;
     settings.AddSetting("reader", "#OSM", Set);
     settings.AddSetting("log_dir", dir, Set);
     settings.AddSetting("file_log_on", "0", Set);
     settings.AddSetting("os_version", "MORVA_1.92_S", Set);
+    settings.AddSetting("verbose", "Yes", Set);
     testing::internal::CaptureStdout();
     InitFramework(settings);
     EXPECT_EQ(GetSettings(), &GetFramework().GetSettings());
@@ -270,6 +266,8 @@ TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
     EXPECT_EQ(GetSetting("no_such_key", "fallback"), "fallback");
     EXPECT_TRUE(HasSetting("READER"));
     EXPECT_FALSE(HasSetting("no_such_key"));
+    EXPECT_TRUE(GetBoolSetting("VERBOSE", false));
+    EXPECT_TRUE(GetBoolSetting("no_such_key", true));
     EXPECT_EQ(GetOsInfo().GetMinor(), 92);
 
     // The simulated card answers 6D00 to everything.

@@ -2,6 +2,7 @@
 #include "service/common/binary.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <sstream>
 
 #include "service/common/exception.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK::binary {
 namespace {
@@ -123,8 +125,7 @@ TEST(BinaryRandom, DrawsFromTheMinimalStandardEngine) {
 
 class BinaryFile : public ::testing::Test {
 protected:
-    std::string path = ::testing::TempDir() + "binary_test.bin";
-    void TearDown() override { std::remove(path.c_str()); }
+    std::string path = test::TestDir() + "binary_test.bin";
 };
 
 TEST_F(BinaryFile, LoadsWholeFileAndEmptyFile) {
@@ -140,12 +141,22 @@ TEST_F(BinaryFile, LoadsWholeFileAndEmptyFile) {
     EXPECT_TRUE(LoadBinaryFile(path).empty());
 }
 
-TEST_F(BinaryFile, MissingFileOrDirectoryNamesThePath) {
-    // A directory opens for reading on POSIX, but it has no bytes to load.
+TEST_F(BinaryFile, FileThatCannotBeReadNamesThePathAndTheReason) {
+    // A directory opens for reading on POSIX, and a FIFO would wait for a writer.
+    const std::string fifo = path + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string name;
+        const char* reason;
+    } cases[] = {
+        {path + ".absent", "No such file or directory"},
+        {test::TestDir(), "Is a directory"},
+        {fifo, "Is a named pipe (FIFO), not a regular file"},
+        {"/dev/zero", "Is a device, not a regular file"},
+    };
     Binary target("AA");
-    for (const std::string& name : {::testing::TempDir() + "no/such/file.bin", ::testing::TempDir()}) {
-        EXPECT_EQ(MessageOf([&] { LoadBinaryFile(name, target); }), name + " : fopen error");
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(MessageOf([&] { LoadBinaryFile(c.name, target); }), c.name + " : fopen error: " + c.reason);
     EXPECT_EQ(target, Binary("AA"));
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "service/common/exception.h"
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -22,13 +24,6 @@ namespace fs = std::filesystem;
 
 class FileLogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zorvik_filelog_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::string Dir() const { return m_dir; }
 
     static void MakeFile(const std::string& name, const std::string& content) { std::ofstream(name) << content; }
@@ -52,7 +47,7 @@ protected:
     }
 
 private:
-    std::string m_dir;
+    const std::string m_dir = test::TestDir();
 };
 
 TEST_F(FileLogTest, CounterPatternsNumberTheNextLogOfTheSameName) {
@@ -135,13 +130,21 @@ TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
 
 TEST_F(FileLogTest, NumberedNameNeverReusesAnExistingFile) {
     // A file that exists but cannot be probed by reading is still not truncated:
-    // the exclusive creation moves on to the next number.
-    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    // the exclusive creation moves on to the next number. Root reads every file,
+    // so the log is made in a child process running as the user nobody.
     const std::string locked = Dir() + "x001.log";
     MakeFile(locked, "other process");
     fs::permissions(locked, fs::perms::none);
-    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
-    EXPECT_EQ(log.GetFileName(), Dir() + "x002.log");
+    fs::permissions(Dir(), fs::perms::all);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
+        _exit(log.GetFileName() == Dir() + "x002.log" ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     fs::permissions(locked, fs::perms::owner_read);
     EXPECT_EQ(ReadFile(locked), "other process");
 }
@@ -204,7 +207,7 @@ TEST_F(FileLogTest, FailedFlushIsReportedAndRecordNotPassedOn) {
         log.WriteRec(LogRecord(3, "data", true));
         FAIL();
     } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Can't write data");
+        EXPECT_STREQ(e.what(), "Can't write data to '/dev/full': No space left on device");
     }
     EXPECT_TRUE(sink->records.empty());
 }

@@ -2,6 +2,7 @@
 #include "service/program_settings/settings_sources.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <functional>
 
 #include "service/common/exception.h"
+#include "support/test_dir.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {
@@ -19,15 +21,9 @@ using Pairs = SettingsDatabase::Pairs;
 
 using test::MessageOf;
 
-// A fresh directory per test for files written by the test itself.
+// Files written by the test itself go to the test's own directory.
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zorvik_settings_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     // Writes text to a file under the test's directory and returns its path.
     std::string Write(const std::string& name, const std::string& text) {
@@ -50,7 +46,7 @@ protected:
         return message;
     }
 
-    std::string m_dir;
+    const std::string m_dir = test::TestDir();
 };
 
 // --- Settings files -------------------------------------------------------
@@ -142,14 +138,50 @@ TEST_F(SettingsFileTest, SettingsBeforeAnErrorStay) {
 
 TEST_F(SettingsFileTest, MissingFileIsAnErrorOnlyWhenItMustExist) {
     SettingsDatabase db;
-    const std::string path = m_dir + "/absent.ini";
+    const std::string path = m_dir + "absent.ini";
     AddFileSettings(path, db, "", false);
     EXPECT_FALSE(db.HasGroup(""));
     EXPECT_EQ(MessageOf([&] { AddFileSettings(path, db, "", true); }),
               "Файл настроек \"" + path + "\" не найден");
-    // A directory is no settings file either.
-    EXPECT_EQ(MessageOf([&] { AddFileSettings(m_dir, db, "", true); }),
-              "Файл настроек \"" + m_dir + "\" не найден");
+}
+
+// A file that exists but cannot be read is refused even when it need not exist;
+// a FIFO or a device is refused without waiting on it.
+TEST_F(SettingsFileTest, FileThatCannotBeReadIsRefusedWithTheReason) {
+    const std::string fifo = m_dir + "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string loop = m_dir + "loop.ini";
+    std::filesystem::create_symlink(loop, loop);
+    const struct {
+        std::string name;
+        const char* reason;
+    } cases[] = {
+        {m_dir, "Is a directory"},
+        {fifo, "Is a named pipe (FIFO), not a regular file"},
+        {"/dev/zero", "Is a device, not a regular file"},
+        {loop, "Too many levels of symbolic links"},
+    };
+    for (const auto& c : cases) {
+        SettingsDatabase db;
+        EXPECT_EQ(MessageOf([&] { AddFileSettings(c.name, db, "", false); }),
+                  "Файл настроек \"" + c.name + "\" не удаётся прочитать: " + c.reason);
+    }
+}
+
+TEST_F(SettingsFileTest, IncludesNestAtMostSixtyFourDeep) {
+    for (int i = 0; i < 64; ++i)
+        Write(std::to_string(i) + ".ini", "@include " + std::to_string(i + 1) + ".ini\n");
+    Write("64.ini", "deepest = 1\n");
+    SettingsDatabase db;
+    AddFileSettings(m_dir + "0.ini", db, "", true);
+    EXPECT_EQ(db.GetString("deepest"), "1");
+    Write("64.ini", "@include 65.ini\n");
+    Write("65.ini", "deepest = 2\n");
+    const std::string error = MessageOf([&] { AddFileSettings(m_dir + "0.ini", db, "", true); });
+    EXPECT_NE(error.find(";\nФайл настроек \"" + m_dir + "65.ini\" не прочитан: вложенность @include больше 64"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(db.GetString("deepest"), "1");
 }
 
 TEST_F(SettingsFileTest, LogicalLineMustFitTheLineBuffer) {
@@ -157,9 +189,10 @@ TEST_F(SettingsFileTest, LogicalLineMustFitTheLineBuffer) {
     const std::string fits = "a = " + std::string(19999 - 4, 'v');
     EXPECT_EQ(Read(fits + "\n").at(0).second.size(), 19995u);
     // Longer lines are refused rather than cut into pieces read as lines of their own.
-    EXPECT_EQ(ReadError(fits + "v\n"), tooLong);
-    EXPECT_EQ(ReadError("a = " + std::string(100000, 'v')), tooLong);
-    EXPECT_EQ(ReadError("a = " + std::string(10000, 'v') + "\\\n" + std::string(10000, 'w') + "\n"), tooLong);
+    EXPECT_EQ(ReadError(fits + "v\n"), "Файл: \"@\" Строка: 1;\n" + tooLong);
+    EXPECT_EQ(ReadError("a = " + std::string(100000, 'v')), "Файл: \"@\" Строка: 1;\n" + tooLong);
+    EXPECT_EQ(ReadError("a = " + std::string(10000, 'v') + "\\\n" + std::string(10000, 'w') + "\n"),
+              "Файл: \"@\" Строка: 2;\n" + tooLong);
 }
 
 TEST(SettingsFile, IncludesNestedAndRelativeToTheIncludingFile) {
@@ -175,16 +208,17 @@ TEST(SettingsFile, IncludesNestedAndRelativeToTheIncludingFile) {
 TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst) {
     Write("sub/inner.ini", "a = 1\n\nbad line\n");
     EXPECT_EQ(ReadError("x = 1\n@include sub/inner.ini as i\n"),
-              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "/sub/inner.ini\" Строка: 3;\n"
+              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "sub/inner.ini\" Строка: 3;\n"
               "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)");
     EXPECT_EQ(ReadError("@include absent.ini\n"),
-              "Файл: \"@\" Строка: 1;\nФайл настроек \"" + m_dir + "/absent.ini\" не найден");
+              "Файл: \"@\" Строка: 1;\nФайл настроек \"" + m_dir + "absent.ini\" не найден");
     Write("long.ini", "a = " + std::string(20000, 'v') + "\n");
-    EXPECT_EQ(ReadError("@include long.ini\n"),
-              "Файл: \"@\" Строка: 1;\nПревышен размер внутреннего буфера программы. Слишком большой размер строки");
+    EXPECT_EQ(ReadError("@include long.ini\n"), "Файл: \"@\" Строка: 1;\nФайл: \"" + m_dir +
+                                                   "long.ini\" Строка: 1;\nПревышен размер внутреннего буфера "
+                                                   "программы. Слишком большой размер строки");
     Write("open.ini", "g = {\n");
     EXPECT_EQ(ReadError("\n@include open.ini\n"),
-              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "/open.ini\" Не все открытые группы настроек были закрыты");
+              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "open.ini\" Не все открытые группы настроек были закрыты");
 }
 
 TEST(SettingsFile, IncludeCycleIsRefusedNamingTheFile) {

@@ -1,12 +1,8 @@
 #include "sc/drivers/osm/osm_reader.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "sc/drivers/osm/image_file.h"
 #include "service/common/exception.h"
 #include "service/log/log.h"
 
@@ -15,11 +11,6 @@ namespace ZORVIK {
 namespace {
 
 constexpr int32_t ErrorLevel = 7;
-
-[[noreturn]] void ThrowSaveError(const std::string& path, const char* step, int error) {
-    throw CardDrvException("Can't save EEPROM image '" + path + "': " + step + ": " + std::strerror(error),
-                           CardDrvError::General, ZORVIK_PLACE("ZORVIK::OSMReader::SaveEepromFile"));
-}
 
 }  // namespace
 
@@ -36,18 +27,19 @@ OSMReader::OSMReader(const ReaderSpec& spec, iLog* log)
 OSMReader::OSMReader(NoHost, const ReaderSpec&, iLog* log) : m_log(log) {}
 
 OSMReader::~OSMReader() {
-    if (!m_host || m_saveFile.empty()) {
-        return;
-    }
     try {
-        SaveEepromFile(m_saveFile);
+        SaveEepromImage();
     } catch (const Exception& e) {
-        // A destructor cannot throw: the failure goes to the log, or to stderr without one.
-        if (m_log != nullptr) {
-            LogPrintf(m_log, ErrorLevel, "%s", e.FullMessage().c_str());
-        } else {
-            std::fprintf(stderr, "%s\n", e.FullMessage().c_str());
+        // A destructor cannot throw: the failure goes to the log, or to stderr
+        // without one (or when the log fails too).
+        try {
+            if (m_log != nullptr) {
+                LogPrintf(m_log, ErrorLevel, "%s", e.FullMessage().c_str());
+                return;
+            }
+        } catch (...) {
         }
+        std::fprintf(stderr, "%s\n", e.FullMessage().c_str());
     }
 }
 
@@ -87,55 +79,27 @@ CardExchParam& OSMReader::GetCardExchParam(CardExchParam& param) {
 }
 
 void OSMReader::LoadEepromFile(const std::string& path) {
-    const binary::Binary image = binary::LoadBinaryFile(path);
-    if (image.size() != OSM::ImageSize) {
-        throw CardDrvException("EEPROM image '" + path + "' has " + std::to_string(image.size()) +
-                                   " bytes, expected " + std::to_string(OSM::ImageSize),
-                               CardDrvError::General, ZORVIK_PLACE("ZORVIK::OSMReader::LoadEepromFile"));
-    }
+    binary::Binary image;
+    // The size is known before a byte is read: a wrong file is refused at once,
+    // however large it is.
+    binary::LoadBinaryFile(path, image, [&path](uint64_t size) {
+        if (size != OSM::ImageSize) {
+            throw CardDrvException("EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected " +
+                                       std::to_string(OSM::ImageSize),
+                                   CardDrvError::General, ZORVIK_PLACE("ZORVIK::OSMReader::LoadEepromFile"));
+        }
+    });
     m_host->LoadEeprom(image);
 }
 
+void OSMReader::SaveEepromImage() {
+    const std::string path = std::move(m_saveFile);
+    m_saveFile.clear();
+    if (m_host && !path.empty()) SaveEepromFile(path);
+}
+
 void OSMReader::SaveEepromFile(const std::string& path) const {
-    const binary::Binary image = m_host->ReadEeprom();
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        ThrowSaveError(path, "mkstemp", errno);
-    }
-    size_t written = 0;
-    while (written < image.size()) {
-        const ssize_t n = ::write(fd, image.data() + written, image.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            ThrowSaveError(path, "write", error);
-        }
-        written += static_cast<size_t>(n);
-    }
-    // mkstemp makes the file private; an image file is an ordinary document.
-    // It must be on disk before the rename makes it the target.
-    const char* step = ::fchmod(fd, 0644) != 0 ? "fchmod" : ::fsync(fd) != 0 ? "fsync" : nullptr;
-    if (step != nullptr) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        ThrowSaveError(path, step, error);
-    }
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        ThrowSaveError(path, "close", error);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        ThrowSaveError(path, "rename", error);
-    }
+    WriteImageFile(path, m_host->ReadEeprom());
 }
 
 JCD_OSM_Reader::JCD_OSM_Reader(const ReaderSpec& spec, iLog* log, int32_t /*jdwp_port*/,

@@ -2,6 +2,7 @@
 // it in this process; JCD_OSM_Reader (Java Card debugging) is not available.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +20,8 @@ public:
     // Creates the host and, when spec.EL names a file, loads the EEPROM image
     // from it. log is the head of the framework's log chain.
     OSMReader(const ReaderSpec& spec, iLog* log);
-    // Writes the EEPROM image to spec.ES when it was given.
+    // Writes the EEPROM image to spec.ES when it was given and SaveEepromImage
+    // has not done so; a failure can only be logged here.
     ~OSMReader() override;
     OSMReader(const OSMReader&) = delete;
     OSMReader& operator=(const OSMReader&) = delete;
@@ -39,8 +41,11 @@ public:
     // Loads an image file of exactly OSM::ImageSize bytes.
     void LoadEepromFile(const std::string& path);
     // Writes the image to a temporary file beside path, then renames it over
-    // path, so that a crash never leaves a half-written image.
+    // path, so that a failure or a crash never leaves a half-written image.
     void SaveEepromFile(const std::string& path) const;
+    // Writes the image to spec.ES now, once, so that a failure reaches the
+    // caller as an error; the destructor then has nothing left to write.
+    void SaveEepromImage();
 
     iOSM& Host() { return *m_host; }
 
@@ -57,7 +62,8 @@ private:
     std::unique_ptr<OSM> m_host;
     binary::Binary m_atr;
     uint32_t m_protocol = ProtocolT1;
-    bool m_powered = false;
+    // Atomic: a console may wait on another thread for the card to go (WaitForCard).
+    std::atomic<bool> m_powered = false;
 };
 
 class JCD_OSM_Reader : public OSMReader {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -51,9 +52,11 @@ std::string SocketAddress::GetIpAddress() const {
     addrinfo* found = nullptr;
     const std::string port = std::to_string(m_port);
     const int rc = ::getaddrinfo(m_host.c_str(), port.c_str(), &hints, &found);
+    if (rc == EAI_SYSTEM) detail::ThrowNetworkError(errno);
     if (rc != 0) {
-        throw NetworkException(
-            SafePrintf("Ошибка (code: %0X): %s", static_cast<unsigned>(rc), ::gai_strerror(rc)), 0, place);
+        // The resolver's codes are negative (EAI_NONAME is -2): shown as positive numbers.
+        throw NetworkException(SafePrintf("Ошибка (code: %0X): %s", static_cast<unsigned>(-rc), ::gai_strerror(rc)),
+                               0, place);
     }
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, &::freeaddrinfo);
     char text[INET6_ADDRSTRLEN] = {};

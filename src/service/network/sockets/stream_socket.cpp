@@ -20,6 +20,11 @@ namespace {
 
 constexpr int kEventWaitMs = 500;
 
+// The socket whose event thread is the running thread, if any. The thread
+// object itself belongs to the owner's thread: the event thread may start
+// calling listeners (and Close) before the owner has even stored it.
+thread_local const StreamSocket* t_eventThreadOf = nullptr;
+
 void SetBlocking(int fd, bool blocking) {
     const int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags < 0) detail::ThrowNetworkError(errno);
@@ -167,8 +172,7 @@ void StreamSocket::CloseHandles() {
 }
 
 void StreamSocket::Close() {
-    const bool onEventThread = m_eventThread.joinable() && m_eventThread.get_id() == std::this_thread::get_id();
-    if (!onEventThread && m_eventThread.joinable()) {
+    if (t_eventThreadOf != this && m_eventThread.joinable()) {
         {
             std::lock_guard<std::mutex> lock(m_handleMutex);
             if (m_stopEvent >= 0) {
@@ -200,6 +204,7 @@ void StreamSocket::StartEventThread() {
 }
 
 void StreamSocket::ThreadFunc() {
+    t_eventThreadOf = this;
     auto notify = [this](void (iSocketListener::*operation)()) {
         for (auto& listener : m_listeners) (listener.get()->*operation)();
     };

@@ -10,6 +10,7 @@
 #include "sc/drivers/osm/error_catalogue.h"
 #include "service/common/exception.h"
 #include "service/log/recording_log.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -17,24 +18,9 @@ namespace {
 using binary::Binary;
 namespace fs = std::filesystem;
 
-// A private directory for image files, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "osm_reader_test.XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-    size_t EntryCount() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
-    }
-
-private:
-    fs::path m_path;
-};
+size_t EntryCount(const std::string& directory) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(directory), {}));
+}
 
 void WriteFile(const std::string& path, const Binary& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -150,8 +136,8 @@ TEST(OSMReader, OnlyOneHostLivesAtATime) {
 }
 
 TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
-    TempDir dir;
-    const std::string path = dir.File("card.bin");
+    const std::string dir = test::TestDir();
+    const std::string path = dir + "card.bin";
     WriteFile(path, Binary("00 11 22"));  // replaced whole
     {
         ReaderSpec spec;
@@ -160,7 +146,7 @@ TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
         reader.Host().LoadEeprom(Pattern());
     }
     EXPECT_EQ(binary::LoadBinaryFile(path), Pattern());
-    EXPECT_EQ(dir.EntryCount(), 1u);  // no temporary file left behind
+    EXPECT_EQ(EntryCount(dir), 1u);  // no temporary file left behind
 
     ReaderSpec spec;
     spec.EL = path;
@@ -168,12 +154,38 @@ TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
     EXPECT_EQ(reader.Host().ReadEeprom(), Pattern());
 }
 
+// A link stays a link and the file it names is replaced, with its permission
+// bits; a directory is refused before anything is written.
+TEST(OSMReaderEeprom, SaveFollowsLinksKeepsPermissionsAndRefusesADirectory) {
+    const std::string dir = test::TestDir();
+    const fs::perms bits = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    WriteFile(dir + "real.bin", Binary("00"));
+    fs::permissions(dir + "real.bin", bits);
+    fs::create_symlink("real.bin", dir + "link.bin");
+    fs::create_symlink(dir + "new.bin", dir + "dangling.bin");
+    fs::create_directory(dir + "adir");
+    OSMReader reader(ReaderSpec{}, nullptr);
+    reader.Host().LoadEeprom(Pattern());
+
+    reader.SaveEepromFile(dir + "link.bin");
+    EXPECT_TRUE(fs::is_symlink(dir + "link.bin"));
+    EXPECT_EQ(binary::LoadBinaryFile(dir + "real.bin"), Pattern());
+    EXPECT_EQ(fs::status(dir + "real.bin").permissions(), bits);
+    reader.SaveEepromFile(dir + "dangling.bin");
+    EXPECT_EQ(binary::LoadBinaryFile(dir + "new.bin"), Pattern());
+    ExpectError<CardDrvException>([&] { reader.SaveEepromFile(dir + "adir"); },
+                                  "Can't save EEPROM image '" + dir + "adir': Is a directory", 0);
+    EXPECT_EQ(EntryCount(dir), 5u);  // no temporary file left behind
+}
+
 TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSize) {
-    TempDir dir;
-    for (size_t size : {size_t{0}, size_t{100}, OSM::ImageSize - 1, OSM::ImageSize + 1}) {
+    const std::string dir = test::TestDir();
+    // The size is checked before reading: a 300 MB file is refused as quickly.
+    for (size_t size : {size_t{0}, size_t{100}, OSM::ImageSize - 1, OSM::ImageSize + 1, size_t{300} << 20}) {
         SCOPED_TRACE(size);
-        const std::string path = dir.File("wrong.bin");
-        WriteFile(path, Binary(size, 0xA5));
+        const std::string path = dir + "wrong.bin";
+        WriteFile(path, Binary(std::min<size_t>(size, 100), 0xA5));
+        fs::resize_file(path, size);
         ReaderSpec spec;
         spec.EL = path;
         ExpectError<CardDrvException>(
@@ -186,35 +198,35 @@ TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSize) {
 }
 
 TEST(OSMReaderEeprom, MissingImageFileFailsConstruction) {
-    TempDir dir;
+    const std::string dir = test::TestDir();
     ReaderSpec spec;
-    spec.EL = dir.File("absent.bin");
+    spec.EL = dir + "absent.bin";
     EXPECT_THROW(OSMReader(spec, nullptr), Exception);
     OSMReader next(ReaderSpec{}, nullptr);  // the failed reader released its host
 }
 
 TEST(OSMReaderEeprom, SaveFailureAtDestructionIsLogged) {
-    TempDir dir;
+    const std::string dir = test::TestDir();
     test::RecordingLog log;
     {
         ReaderSpec spec;
-        spec.ES = dir.File("no/such/dir/card.bin");
+        spec.ES = dir + "no/such/dir/card.bin";
         OSMReader reader(spec, &log);
     }
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].level, 7);
-    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir.File("no/such/dir/card.bin") + "'"),
+    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir + "no/such/dir/card.bin" + "'"),
               std::string::npos);
 }
 
 TEST(JCD_OSM_Reader, IsNeverCreated) {
-    TempDir dir;
+    const std::string dir = test::TestDir();
     ReaderSpec spec;
-    spec.ES = dir.File("never.bin");
+    spec.ES = dir + "never.bin";
     OSMReader running(ReaderSpec{}, nullptr);  // a live host does not change the error
     ExpectError<CardDrvException>([&] { JCD_OSM_Reader reader(spec, nullptr, 8000, {"a.cap"}); },
                                   "Can't create OS model with JC debug facility", 0);
-    EXPECT_EQ(dir.EntryCount(), 0u);
+    EXPECT_EQ(EntryCount(dir), 0u);
 }
 
 TEST(ErrorCatalogue, NineGroupsInOrderInstalledByTheHost) {

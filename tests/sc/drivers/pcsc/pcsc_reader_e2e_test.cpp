@@ -14,6 +14,7 @@
 #include "service/log/recording_log.h"
 #include "support/pcsc_fixture.h"
 #include "support/vpcd_card.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -246,7 +247,7 @@ TEST_F(PcscEndToEnd, ResetGivesTheAtrAgainPowerOffDisconnectsAndRemovalIsReporte
 
 TEST_F(PcscEndToEnd, CardServiceWritesTheApduLogOverThisReader) {
     InsertCard(VpcdCardModel::AtrBoth, true);
-    const std::string logPath = ::testing::TempDir() + "pcsc_card_service.skarna";
+    const std::string logPath = test::TestDir() + "pcsc_card_service.skarna";
     std::filesystem::remove(logPath);
     {
         std::shared_ptr<iReader> reader = MakeReader();

@@ -1,0 +1,142 @@
+#include "sc/drivers/osm/image_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "sc/exchange/reader.h"
+#include "service/common/exception.h"
+#include "service/common/filesystem.h"
+
+namespace ZORVIK {
+
+namespace {
+
+// As many links as the kernel follows in one path look-up (Linux MAXSYMLINKS).
+constexpr int MaxLinkHops = 40;
+constexpr int MaxNameAttempts = 100;
+
+[[noreturn]] void ThrowSaveError(const std::string& path, const std::string& reason) {
+    throw CardDrvException("Can't save EEPROM image '" + path + "': " + reason, CardDrvError::General,
+                           ZORVIK_PLACE("ZORVIK::OSMReader::SaveEepromFile"));
+}
+
+[[noreturn]] void ThrowSaveError(const std::string& path, const char* step, int error) {
+    ThrowSaveError(path, std::string(step) + ": " + std::strerror(error));
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+// The file that path names once every symbolic link on its end is followed; a
+// dangling link gives the name that the save creates.
+std::string FollowLinks(const std::string& path) {
+    std::string target = path;
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return target;
+        std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length < 0)
+            ThrowSaveError(path, "readlink", errno);
+        link.resize(static_cast<size_t>(length));
+        target = !link.empty() && link.front() == '/' ? link : DirectoryOf(target) + "/" + link;
+    }
+    ThrowSaveError(path, "readlink", ELOOP);
+}
+
+// A new file beside target, created exclusively. Its name does not come from
+// the process's random engine, which belongs to the simulated card.
+int CreateTemporary(const std::string& target, mode_t mode, std::string& name) {
+    static const char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device source;
+    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
+        name = target + ".";
+        for (int i = 0; i < 6; ++i) name += Letters[source() % (sizeof Letters - 1)];
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// 0, or the errno of the write that failed.
+int WriteAll(int fd, const binary::Binary& data) {
+    size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0 ? EIO : errno;
+        written += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// The directory entry made by the rename reaches the disk too.
+void SyncDirectory(const std::string& path, const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        ThrowSaveError(path, "open directory", errno);
+    // A file system that cannot flush a directory says EINVAL: nothing to do there.
+    const int error = ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+    ::close(fd);
+    if (error != 0)
+        ThrowSaveError(path, "fsync directory", error);
+}
+
+}  // namespace
+
+void WriteImageFile(const std::string& path, const binary::Binary& image) {
+    const std::string target = FollowLinks(path);
+    struct stat existing {};
+    const bool replacing = ::stat(target.c_str(), &existing) == 0;
+    if (replacing) {
+        if (const char* reason = filesystem::NotRegularReason(existing.st_mode))
+            ThrowSaveError(path, reason);
+    }
+    // A new image gets the permissions of any new file (0666 less the umask).
+    std::string temporary;
+    const int fd = CreateTemporary(target, 0666, temporary);
+    if (fd < 0)
+        ThrowSaveError(path, "create", errno);
+
+    const char* step = nullptr;
+    int error = WriteAll(fd, image);
+    if (error != 0) {
+        step = "write";
+    } else if (replacing && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+        step = "fchmod";
+        error = errno;
+    } else if (::fsync(fd) != 0) {
+        step = "fsync";  // the image must be on disk before the rename makes it the target
+        error = errno;
+    }
+    if (::close(fd) != 0 && step == nullptr) {
+        step = "close";
+        error = errno;
+    }
+    if (step == nullptr && std::rename(temporary.c_str(), target.c_str()) != 0) {
+        step = "rename";
+        error = errno;
+    }
+    if (step != nullptr) {
+        ::unlink(temporary.c_str());
+        ThrowSaveError(path, step, error);
+    }
+    SyncDirectory(path, DirectoryOf(target));
+}
+
+}  // namespace ZORVIK
