@@ -49,7 +49,10 @@ public:
 }  // namespace
 
 PcscApi& SystemPcscApi() {
-    static PcscLite api;
+    // Never destroyed: a reader may live until the end of the program (its owner
+    // can be a static object made before this one), and its destructor still
+    // releases its context through this table.
+    static PcscApi& api = *new PcscLite;
     return api;
 }
 
