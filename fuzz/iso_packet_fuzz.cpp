@@ -9,16 +9,7 @@
 #include "sc/drivers/iso/iso_packet.h"
 #include "service/common/exception.h"
 #include "service/log/log.h"
-
-namespace {
-
-class DiscardLog : public ZORVIK::LogFilter {
-public:
-    DiscardLog() : ZORVIK::LogFilter(nullptr) {}
-    void WriteRec(const ZORVIK::LogRecord&) override {}
-};
-
-}  // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t position = 0;
@@ -28,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     };
     std::deque<uint8_t> queue;
-    DiscardLog log;
+    ZORVIK::fuzz::DiscardLog log;
     try {
         uint8_t type = 0;
         while (ZORVIK::IsoPacket::Receive(read, queue, &log, type)) {

@@ -11,23 +11,11 @@
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/protocol_t1.h"
 #include "sc/exchange/reader.h"
+#include "fuzz_support.h"
 
 namespace {
 
 using ZORVIK::binary::Binary;
-
-class FuzzReader : public ZORVIK::iReader {
-public:
-    ZORVIK::ReaderParams params;
-    const ZORVIK::ReaderParams& GetParams() const override { return params; }
-    void PowerOn(ZORVIK::ATR&) override {}
-    void PowerOff() override {}
-    void Reset(ZORVIK::ATR&) override {}
-    Binary GetATR() const override { return {}; }
-    void Command(const ZORVIK::CApdu&, ZORVIK::RApdu&) override {}
-    bool IsPowered() const override { return true; }
-    ZORVIK::CardExchParam& GetCardExchParam(ZORVIK::CardExchParam& param) override { return param; }
-};
 
 // The card's side: the fuzzer's bytes, raw or cut into blocks with a good epilogue.
 class FuzzLink : public ZORVIK::iByteLink {
@@ -84,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const uint8_t setup = data[0];
     const uint8_t edcLength = (setup & 1) ? 2 : 1;
-    FuzzReader reader;
+    ZORVIK::fuzz::IdleReader reader;
     reader.params.transport_log = false;
     FuzzLink link(data + 1, size - 1, edcLength, (setup & 2) != 0);
     ZORVIK::ByteLink_T1 engine(&reader, &link, nullptr);

@@ -17,6 +17,7 @@ T1CardModel::T1CardModel(CardApplication application, uint8_t edcLength)
 
 void T1CardModel::Reset() {
     ++resets;
+    m_blocksSinceProgress = 0;
     RestartProtocol();
     m_input.clear();
     m_output.clear();
@@ -31,6 +32,7 @@ void T1CardModel::RestartProtocol() {
     m_responseChain = false;
     m_awaitingSResponse = false;
     m_lastSent.clear();
+    m_ifsc = Protocol_T1::DefaultIfs;
 }
 
 binary::Binary T1CardModel::Block(uint8_t pcb, const binary::Binary& inf) const {
@@ -44,6 +46,15 @@ binary::Binary T1CardModel::Block(uint8_t pcb, const binary::Binary& inf) const 
         block.push_back(Protocol_T1::CalcLrc(block.data(), block.size()));
     }
     return block;
+}
+
+bool T1CardModel::EpilogueMatches(const binary::Binary& wire) const {
+    const size_t edcAt = 3u + wire[2];
+    if (m_edcLength == 2) {
+        const uint16_t crc = Protocol_T1::CalcCrcA(wire.data(), edcAt);
+        return wire[edcAt] == (crc & 0xFF) && wire[edcAt + 1] == (crc >> 8);
+    }
+    return Protocol_T1::CalcLrc(wire.data(), edcAt) == wire[edcAt];
 }
 
 void T1CardModel::SendBytes(const uint8_t* bytes, uint32_t count) {
@@ -79,6 +90,14 @@ void T1CardModel::Emit(const binary::Binary& block) {
         case T1Fault::Lose: return;
         case T1Fault::CorruptEdc: wire.back() ^= 0x5A; break;
         case T1Fault::WrongLen: wire[2] = static_cast<uint8_t>(wire[2] + 1); break;
+        case T1Fault::ShortLen:
+            // A shortened block whose last bytes happen to be its EDC cannot be told
+            // from a whole one by any engine: LEN is taken one further down then.
+            do {
+                wire[2] = static_cast<uint8_t>(wire[2] - 1);
+            } while (wire[2] < block[2] && EpilogueMatches(wire));
+            break;
+        case T1Fault::Garble: wire[wire.size() > 3u + m_edcLength ? 3 : 1] ^= 0x5A; break;
         default: break;
     }
     m_output.insert(m_output.end(), wire.begin(), wire.end());
@@ -91,6 +110,7 @@ void T1CardModel::SendNextPiece() {
                                                static_cast<uint32_t>(size));
     m_responseOffset += size;
     m_responseChain = m_responseOffset < m_response.size();
+    if (!m_responseChain) m_blocksSinceProgress = 0;
     const uint8_t pcb = static_cast<uint8_t>((m_cardNs & 1) << 6 | (m_responseChain ? 0x20 : 0));
     m_cardNs ^= 1;
     Emit(Block(pcb, piece));
@@ -99,12 +119,17 @@ void T1CardModel::SendNextPiece() {
 void T1CardModel::OnBlock(const binary::Binary& block) {
     received.push_back(block);
     m_output.clear();  // what the engine did not read of the last answer is lost
+    if (++m_blocksSinceProgress > blocksWithoutProgress) return;
     if (!scriptedAnswers.empty()) {
         m_output.assign(scriptedAnswers.front().begin(), scriptedAnswers.front().end());
         scriptedAnswers.pop_front();
         return;
     }
     m_fault = NextFault();
+    if (m_fault == T1Fault::MuteUnlessResynch) {
+        if (block[1] != 0xC0) return;
+        m_fault = T1Fault::None;
+    }
     // ISO/IEC 7816-3, 11.6.3.2 rule 7.1: a damaged block is answered with an
     // R-block that asks for it again; nothing else changes.
     if (m_fault == T1Fault::RejectOther || m_fault == T1Fault::RejectParity) {
@@ -117,6 +142,10 @@ void T1CardModel::OnBlock(const binary::Binary& block) {
     const uint8_t pcb = block[1];
     const binary::Binary inf(block.begin() + 3, block.end() - m_edcLength);
     if ((pcb & 0x80) == 0) {
+        if (inf.size() > m_ifsc) {
+            Emit(Block(RPcb(m_expectedNs, 2), {}));
+            return;
+        }
         const uint8_t ns = (pcb >> 6) & 1;
         if (ns != m_expectedNs) {
             // The engine repeats an I-block whose answer it did not get.
@@ -181,11 +210,15 @@ void T1CardModel::OnBlock(const binary::Binary& block) {
             RestartProtocol();
             Emit(Block(0xE0, {}));
             return;
-        case 0xC1: Emit(Block(0xE1, inf)); return;
+        case 0xC1:
+            m_ifsc = inf.at(0);
+            Emit(Block(0xE1, inf));
+            return;
         case 0xC3: Emit(Block(0xE3, inf)); return;
         case 0xE1:
         case 0xE3:
             if (m_awaitingSResponse) {
+                if (pcb == 0xE1) m_ifsc = inf.at(0);
                 if (m_fault == T1Fault::RequestWtx) {
                     Emit(Block(0xC3, {0x02}));  // and more time again
                     return;

@@ -10,6 +10,7 @@
 
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "sc/exchange/protocol_t1.h"
 #include "support/t0_card_model.h"
 
 namespace ZORVIK::test {
@@ -20,11 +21,14 @@ enum class T1Fault {
     Lose,            // answers as usual, but the answer never reaches the engine
     CorruptEdc,      // the answer's EDC is wrong
     WrongLen,        // the answer's LEN is one more than its INF
+    ShortLen,        // the answer's LEN is one less than its INF
+    Garble,          // a byte of the answer's prologue or INF is damaged, its EDC kept
     RejectOther,     // the block counts as damaged: R(other error), no state change
     RejectParity,    // the same with R(parity error)
     RequestWtx,      // asks for more time with S(WTX request) before the response
     RequestIfs,      // asks for a new IFSC with S(IFS request) before the response
     AbortChain,      // answers a chained I-block with S(ABORT request)
+    MuteUnlessResynch,  // only S(RESYNCH request) is answered; any other block is ignored
 };
 
 class T1CardModel : public iByteLink {
@@ -38,9 +42,12 @@ public:
     std::function<T1Fault()> faultSource;
     // Raw answers that replace the model's answers to the next blocks.
     std::deque<binary::Binary> scriptedAnswers;
+    // The card falls silent after this many blocks without a whole response or a
+    // reset, so that an engine that never gives up fails its test instead of hanging it.
+    size_t blocksWithoutProgress = 1000;
 
     // What happened: every block received, the commands run, the RESYNCH and
-    // reset counts, and the IFS the card was last told about.
+    // reset counts.
     std::vector<binary::Binary> received;
     std::vector<CApdu> commands;
     int resynchs = 0;
@@ -58,15 +65,20 @@ private:
     T1Fault NextFault();
     void OnBlock(const binary::Binary& block);
     void Emit(const binary::Binary& block);
+    // Whether the bytes after the INF that wire's LEN announces are that prefix's EDC.
+    bool EpilogueMatches(const binary::Binary& wire) const;
     void SendNextPiece();
     void RestartProtocol();
 
     CardApplication m_application;
     uint8_t m_edcLength;
+    // The largest INF the card takes (ISO/IEC 7816-3, 11.4.2); a longer I-block is refused.
+    uint8_t m_ifsc = Protocol_T1::DefaultIfs;
     binary::Binary m_input;
     std::deque<uint8_t> m_output;
     T1Fault m_fault = T1Fault::None;
 
+    size_t m_blocksSinceProgress = 0;
     uint8_t m_expectedNs = 0;  // N(S) of the engine's next new I-block
     uint8_t m_cardNs = 0;      // N(S) of the card's next I-block
     binary::Binary m_command;

@@ -210,7 +210,7 @@ void CardService::CardServiceImpl::CheckStatus(const RApdu& response, const std:
     std::string text = "Неправильный статус. Ожидался: " + ExpectedStatusText(expected.front()) +
                        ", карта вернула: " + SafePrintf("%04X", status);
     if (m_settings.get_last_error && !IsSuccessStatus(status)) {
-        text += ".\n" + SendGetLastError(*m_reader, m_osInfo.GetProduct());
+        text += ".\n" + DescribeLastError(*m_reader, m_osInfo.GetProduct());
     }
     throw CardException(text, m_place, m_lastCommand, response);
 }

@@ -43,4 +43,12 @@ std::string SendGetLastError(iReader& reader, const std::string& product) {
     return "Assert " + code + ".\nМесто возникновения на карте:\n" + place + SafePrintf(" (%u)", line);
 }
 
+std::string DescribeLastError(iReader& reader, const std::string& product) {
+    try {
+        return SendGetLastError(reader, product);
+    } catch (const Exception& failure) {
+        return failure.Message();
+    }
+}
+
 }  // namespace ZORVIK

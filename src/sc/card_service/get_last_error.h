@@ -18,4 +18,9 @@ CApdu MakeGetLastErrorCommand();
 // Throws when the card refuses the command or the answer has another length.
 std::string SendGetLastError(iReader& reader, const std::string& product);
 
+// The same description, or the text of what made GET LAST ERROR fail (the
+// refusal, the wrong size, the reader's error): a status mismatch keeps its own
+// exception and only adds this to its text.
+std::string DescribeLastError(iReader& reader, const std::string& product);
+
 }  // namespace ZORVIK

@@ -8,26 +8,14 @@ namespace ZORVIK {
 
 namespace {
 
-// JCShell's own length layout: a two-byte Lc or Le without the leading 00 of
-// ISO/IEC 7816-3 extended lengths, and a case-1 command sent with P3 = 00.
+// The command as the card received it, in the ISO/IEC 7816-4 encoding (an
+// extended Lc as 00 and two bytes, an extended Le as two bytes after an extended
+// Lc or as 00 and two bytes without data), so that the "send" line replays the
+// same command; a case-1 command is sent with P3 = 00, as its T=0 TPDU has it.
 binary::Binary JCShellBytes(const CApdu& command) {
-    binary::Binary bytes;
-    command.AppendHeader(bytes);
-    const bool extended = command.IsExtended();
-    if (!command.data.empty()) {
-        const size_t lc = command.data.size();
-        if (extended)
-            bytes += static_cast<uint8_t>(lc >> 8);
-        bytes += static_cast<uint8_t>(lc);
-        bytes += command.data;
-    }
-    if (command.GetCase() == CApdu::Case1) {
+    binary::Binary bytes = command.Encode();
+    if (command.GetCase() == CApdu::Case1)
         bytes += static_cast<uint8_t>(0x00);
-    } else if (command.ne != 0) {
-        if (extended)
-            bytes += static_cast<uint8_t>(command.ne >> 8);
-        bytes += static_cast<uint8_t>(command.ne);
-    }
     return bytes;
 }
 

@@ -21,10 +21,10 @@ constexpr size_t MaxBlockLength = 250;
 constexpr int MaxRetries = 3;
 // Sends of S(RESYNCH request) before the card is given up (ISO/IEC 7816-3, 11.6.3.2 rule 6.4).
 constexpr int MaxResynchSends = 3;
-// Rounds of resynchronisation restarted by R-blocks with an error.
-constexpr int MaxResynchRounds = 3;
-// Restarts of a whole chained command after the card lost the chain.
-constexpr int MaxCommandRestarts = 3;
+// Resynchronisations of one command, each round restarted by an R-block with an
+// error counted as one more: a card that answers S(RESYNCH request) but fails
+// everything else would otherwise keep the engine busy for ever.
+constexpr int MaxResynchsPerCommand = 3;
 
 constexpr uint8_t PcbChain = 0x20;
 constexpr uint8_t PcbSResponse = 0x20;
@@ -53,6 +53,10 @@ bool ResumesRemembered(Protocol_T1::BlockKind kind) {
 }
 
 [[noreturn]] void ThrowUnexpected() { throw Exception(UnexpectedBlockType, ZORVIK_PLACE(ElaborateWhere)); }
+
+[[noreturn]] void ThrowTooManyResynchs() {
+    throw Exception("Команда не прошла по протоколу T=1 после трёх ресинхронизаций", ZORVIK_PLACE(ElaborateWhere));
+}
 
 }  // namespace
 
@@ -196,7 +200,6 @@ std::optional<Protocol_T1::Block> Protocol_T1::CheckBlock(const binary::Binary& 
 void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& response) {
     BlockKind kind = chaining ? I_Chained : I_Last;
     int retries = 0;
-    int resynchRounds = 0;
     std::optional<BlockKind> remembered;
     binary::Binary collection;
     // The last block built of each family: a retry sends it again unchanged.
@@ -221,11 +224,19 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
         sBlock = BuildBlock(sKind, 0, inf);
         current = &sBlock;
     };
+    // A new round of S(RESYNCH request), within the bound of the command.
+    auto startResynchRound = [&] {
+        if (++m_resynchs > MaxResynchsPerCommand) {
+            RestoreDefaults();
+            ThrowTooManyResynchs();
+        }
+        retries = 1;
+    };
     // ISO/IEC 7816-3, 11.6.3.2 rule 7.4.2: S(RESYNCH request) after the attempts.
     auto resynchronise = [&] {
+        startResynchRound();
         if (!remembered) remembered = kind;
         newSBlock(S_ResynchRequest, {});
-        retries = 1;
     };
     auto retryOrResynchronise = [&](const binary::Binary* block) {
         if (++retries < MaxRetries) {
@@ -248,28 +259,21 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
                 RestoreDefaults();
                 const BlockKind interrupted = *remembered;
                 remembered.reset();
-                retries = 0;
                 // The card has forgotten the chain: resending the interrupted block
                 // alone would hand it a command or response that is not whole.
                 if (!collection.empty() || !IsIBlock(interrupted)) {
                     throw Exception("Цепочка блоков T=1 прервана ресинхронизацией: ответ карты потерян",
                                     ZORVIK_PLACE(ElaborateWhere));
                 }
-                if (m_pieceIndex != 0) {
-                    m_restartCommand = true;
-                    return;
-                }
-                newIBlock(interrupted);
-                continue;
+                // The command starts over from its first piece, cut for the default
+                // IFSC now in force: a piece cut for a larger one would be refused
+                // every time.
+                m_restartCommand = true;
+                return;
             }
             if (answer && IsRError(answer->kind)) {
-                // An R-block with an error starts the resynchronisation over; a card
-                // that keeps answering so would hold the engine for ever.
-                if (++resynchRounds >= MaxResynchRounds) {
-                    RestoreDefaults();
-                    ThrowUnexpected();
-                }
-                retries = 1;
+                // An R-block with an error starts the resynchronisation over.
+                startResynchRound();
                 continue;
             }
             if (++retries > MaxResynchSends) {
@@ -401,13 +405,10 @@ void Protocol_T1::Command(const CApdu& command, RApdu& response) {
     // anything is sent, and the card keeps its state.
     binary::Binary encoded;
     command.Encode(encoded, false);
+    m_resynchs = 0;
     try {
-        for (int restarts = 0;; ++restarts) {
-            if (restarts > MaxCommandRestarts) {
-                throw Exception("Цепочка блоков T=1 прервана ресинхронизацией: команда не передана",
-                                ZORVIK_PLACE("ZORVIK::Protocol_T1::Command"));
-            }
-            if (SendCommand(encoded, response)) return;
+        // Every restart follows a resynchronisation, and those are bounded.
+        while (!SendCommand(encoded, response)) {
         }
     } catch (const Exception& cause) {
         Fail(cause, response);
@@ -425,7 +426,6 @@ bool Protocol_T1::SendCommand(const binary::Binary& encoded, RApdu& response) {
         return limit - 3u - m_edcLength;
     };
     m_restartCommand = false;
-    m_pieceIndex = 0;
     const size_t length = encoded.size();
     size_t offset = 0;
     if (length > pieceSize()) {
@@ -434,17 +434,12 @@ bool Protocol_T1::SendCommand(const binary::Binary& encoded, RApdu& response) {
         for (size_t size = pieceSize(); length - offset >= size; size = pieceSize()) {
             Elaborate(true, binary::Slice(encoded, static_cast<uint32_t>(offset), static_cast<uint32_t>(size)),
                       response);
-            if (m_restartCommand) {
-                m_pieceIndex = 0;
-                return false;
-            }
+            if (m_restartCommand) return false;
             offset += size;
-            ++m_pieceIndex;
         }
     }
     Elaborate(false, binary::Slice(encoded, static_cast<uint32_t>(offset), static_cast<uint32_t>(length - offset)),
               response);
-    m_pieceIndex = 0;
     return !m_restartCommand;
 }
 

@@ -112,17 +112,16 @@ protected:
 private:
     bool Negotiate(BlockKind request, uint8_t value, uint8_t& field);
     void RestoreDefaults();
-    // Sends the encoded command piece by piece; false when the card lost the
-    // chain in a resynchronisation and the command must start over.
+    // Sends the encoded command piece by piece; false when a resynchronisation
+    // made the card forget the command, which then starts over.
     bool SendCommand(const binary::Binary& encoded, RApdu& response);
     [[noreturn]] void Fail(const Exception& cause, RApdu& response);
 
     // N(S) of the card's last I-block; its inverse is the N(R) asking for the next.
     uint8_t m_cardNs = 1;
-    // Index of the piece Elaborate is carrying; a resynchronisation after the
-    // first piece makes the card forget the earlier ones.
-    size_t m_pieceIndex = 0;
     bool m_restartCommand = false;
+    // Resynchronisations of the command in progress.
+    int m_resynchs = 0;
 };
 
 // The T=1 engine of a reader that moves the card's characters itself: each

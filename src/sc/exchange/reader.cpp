@@ -1,12 +1,13 @@
 #include "sc/exchange/reader.h"
 
-#include "service/common/utilities.h"
+#include "service/program_settings/settings_database.h"
 
 namespace ZORVIK {
 
 std::vector<uint32_t> ParseTransportProtocols(const std::string& text) {
+    // The settings' list parse: items trimmed, empty ones dropped, quotes taken off.
     std::vector<std::string> items;
-    Split(text, items, ',', true, false, true);
+    ParseStringList(text, items);
     if (items.empty()) {
         return ReaderParams().protocols;
     }

@@ -30,7 +30,7 @@ struct ReaderParams {
 };
 
 // Parses the transport_protocols setting: a comma-separated list of "T0" and
-// "T1"; an empty text keeps the default list.
+// "T1", each item possibly quoted; an empty text keeps the default list.
 std::vector<uint32_t> ParseTransportProtocols(const std::string& text);
 // Parses the envelope_mode setting: "smart", "force" or "null".
 uint32_t ParseEnvelopeMode(const std::string& text);

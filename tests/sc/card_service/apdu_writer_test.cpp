@@ -238,19 +238,37 @@ TEST(ApduWriter, FormatDetails) {
          },
          "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 AB CD 90 00\n\n"
          "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 $name= 90 00\n\n"},
-        {"jcshell: extended lengths take two bytes without a leading zero", BaseApduWriter::JCShell, 0,
-         [](BaseApduWriter& w) {
-             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x1234), Response("9000"), ST_ANY, SourcePlace());
-             w.WriteApdu(CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300), Response("9000"), ST_ANY,
-                         SourcePlace());
-         },
-         "# \nsend 00B000001234\n\n# \nsend 002A8086000201020300\n\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LogFile file(std::to_string(&c - cases));
         c.write(*BaseApduWriter::Create(c.kind, file.Path(), c.verbose));
         EXPECT_EQ(file.Text(), c.expected);
+    }
+}
+
+TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
+    const CApdu commands[] = {
+        CApdu(0x00, 0xB0, 0x00, 0x00, 256),                                // case 2 short, Le 00
+        CApdu(0x00, 0xB0, 0x00, 0x00, 300),                                // case 2 extended
+        CApdu(0x00, 0xB0, 0x00, 0x00, 65536),                              // Le 00 00 00
+        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102")),                     // case 3 short
+        CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A)),                  // case 3 extended
+        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102"), 0, true),            // extended by its flag
+        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 256),                // case 4 short
+        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),              // case 4 extended
+        CApdu(0x00, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536),           // Le 00 00
+    };
+    for (const CApdu& command : commands) {
+        SCOPED_TRACE(binary::ToHex(command.Encode(), 0));
+        LogFile file(std::to_string(&command - commands));
+        JCShellApduWriter(file.Path()).WriteApdu(command, Response("9000"), ST_ANY, SourcePlace());
+        const std::string text = file.Text();
+        ASSERT_EQ(text.rfind("# \nsend ", 0), 0u) << text;
+        const CApdu decoded(Binary(text.substr(8)));
+        EXPECT_EQ(decoded.GetCase(), command.GetCase());
+        EXPECT_EQ(decoded.data, command.data);
+        EXPECT_EQ(decoded.ne, command.ne);
     }
 }
 

@@ -203,42 +203,44 @@ protected:
     }
     ~GetLastErrorTest() override { SetErrorCatalogue(m_previousCatalogue); }
 
-    // The failure text when SELECT gets 6A82 and GET LAST ERROR gets answer.
-    std::string FailureWith(const std::string& answer, bool cardError = true) {
+    // The failure text when SELECT gets 6A82 and GET LAST ERROR gets answer
+    // (none: the reader fails).
+    std::string FailureWith(const char* answer) {
         CardService& service = Make();
         service.SetOsInfo(OsInfo("MORVA_1.92_S"));
         m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-        m_reader->QueueAnswer(0x80, 0xFE, answer);
-        auto send = [&] { service.Command(Select(), ST_OK); };
-        return cardError ? CardErrorOf(send) : PlainErrorOf(send);
+        if (answer != nullptr)
+            m_reader->QueueAnswer(0x80, 0xFE, answer);
+        return CardErrorOf([&] { service.Command(Select(), ST_OK); });
     }
 
     ErrorCatalogue m_previousCatalogue;
 };
 
-TEST_F(GetLastErrorTest, ErrorCodeOrAssertionFromTheCardIsAddedToTheMismatch) {
+TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) {
     const std::string Mismatch = "Неправильный статус. Ожидался: OK, карта вернула: 6A82.\n";
-    const std::string WrongSize = "Некорректный размер ответа в GET LAST ERROR";
+    const std::string WrongSize = Mismatch + "Некорректный размер ответа в GET LAST ERROR";
     const struct {
         const char* answer;
         std::string error;
-        bool cardError;
     } cases[] = {
         // Looked up for the card's product.
-        {"0305 9000", Mismatch + "Код исключения: 0305 (EX_LO_CORE__WRONG_LIFE_PHASE - Неверная фаза)", true},
-        {"7777 9000", Mismatch + "Код исключения: 7777", true},
+        {"0305 9000", Mismatch + "Код исключения: 0305 (EX_LO_CORE__WRONG_LIFE_PHASE - Неверная фаза)"},
+        {"7777 9000", Mismatch + "Код исключения: 7777"},
         // Code 0102, line 0x0111 = 273, place "fs.c".
-        {"0102 0111 66732E63 9000", Mismatch + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)", true},
-        {"6D00", "GET LAST ERROR не отработал", false},  // replaces the mismatch
-        {"9000", WrongSize, false},
-        {"01 9000", WrongSize, false},
-        {"010203 9000", WrongSize, false},
-        {"01020304 9000", WrongSize, false},
+        {"0102 0111 66732E63 9000", Mismatch + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)"},
+        // A card that does not know GET LAST ERROR keeps the mismatch and its exception.
+        {"6D00", Mismatch + "GET LAST ERROR не отработал"},
+        {"9000", WrongSize},
+        {"01 9000", WrongSize},
+        {"010203 9000", WrongSize},
+        {"01020304 9000", WrongSize},
+        {nullptr, Mismatch + "ScriptedReader: no answer queued for CLA 80 INS FE"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer);
+        SCOPED_TRACE(c.answer != nullptr ? c.answer : "reader error");
         m_reader = std::make_shared<ScriptedReader>();
-        EXPECT_EQ(FailureWith(c.answer, c.cardError), c.error);
+        EXPECT_EQ(FailureWith(c.answer), c.error);
         ASSERT_EQ(m_reader->Sent().size(), 2u);
         EXPECT_EQ(m_reader->Sent()[1].Encode(), Binary("80 FE 00 00 00"));
         EXPECT_EQ(m_reader->Sent()[1].ne, 256u);

@@ -221,15 +221,19 @@ TEST_F(T1Exchange, ChainedResponsesAreAcknowledgedAndSequenceBitsRunOnAcrossComm
     EXPECT_EQ(0x9000, response.GetSW());
 }
 
-TEST_F(T1Exchange, ThreeParityErrorsLeadToResynchronisationAndAResendWithNsZero) {
+TEST_F(T1Exchange, ThreeParityErrorsLeadToResynchronisationAndTheCommandAgainCutForIfs32WithNsZero) {
+    card.responsePiece = 254;
     engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);  // the next I-block carries N(S) 1
     ASSERT_TRUE(engine.NegotiateIfs(0x40));
     card.received.clear();
     card.faults = {T1Fault::RejectParity, T1Fault::RejectParity, T1Fault::RejectParity};
-    engine.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
-    EXPECT_EQ(Pcbs(), (std::vector<int>{0x40, 0x40, 0x40, 0xC0, 0x00}));
+    engine.Command(CommandOfLength(40), response);
+    // One block of 40 bytes for IFSC 64; after S(RESYNCH) both sides are back
+    // at 32, and a block of 40 would be refused every time.
+    EXPECT_EQ(Pcbs(), (std::vector<int>{0x40, 0x40, 0x40, 0xC0, 0x20, 0x40}));
+    EXPECT_EQ(Field(2), (std::vector<int>{40, 40, 40, 0, 32, 8}));
     EXPECT_EQ(Protocol_T1::DefaultIfs, engine.GetIfs());
-    EXPECT_EQ(Binary(8, 0xC4), response.data);
+    EXPECT_EQ(Binary(35, 0x3C), response.data);
     EXPECT_EQ(1, card.resynchs);
 }
 
@@ -279,7 +283,7 @@ TEST_F(T1Exchange, NoAnswerToThreeResynchRequestsResetsTheCardOrPowersItOffAndFa
 
 TEST_F(T1Exchange, ErrorAnswersToResynchronisationAreBounded) {
     card.faultSource = [] { return T1Fault::RejectOther; };
-    ExpectResetFailure("Unexpected block type", CApdu(0x00, 0x84, 0x00, 0x00, 8));
+    ExpectResetFailure("после трёх ресинхронизаций", CApdu(0x00, 0x84, 0x00, 0x00, 8));
     EXPECT_EQ(6u, card.received.size());  // three I-blocks, three rounds of S(RESYNCH request)
 }
 
@@ -457,6 +461,17 @@ TEST_F(T1RunawayCard, CardSendingEmptyChainedIBlocksIsGivenUp) {
     }
     ExpectResetFailure("Unexpected block type", CApdu(0x00, 0x84, 0x00, 0x00, 60));
     EXPECT_LT(card.received.size(), 10u);
+}
+
+TEST_F(T1RunawayCard, CardThatOnlyAnswersResynchIsGivenUpAfterThreeResynchronisations) {
+    // Mute to all but S(RESYNCH request) for far longer than any bound allows.
+    int blocks = 0;
+    card.faultSource = [&] { return ++blocks < 300 ? T1Fault::MuteUnlessResynch : T1Fault::None; };
+    ExpectResetFailure("после трёх ресинхронизаций", CommandOfLength(100));
+    // Four times the first piece three times, with a resynchronisation between them.
+    EXPECT_EQ(15u, card.received.size());
+    EXPECT_EQ(3, card.resynchs);
+    EXPECT_EQ(1, reader.resets);
 }
 
 TEST_F(T1RunawayCard, ReservedIfsOfZeroFailsTheCommandInsteadOfLooping) {

@@ -23,6 +23,7 @@ TEST(ReaderParams, TransportProtocolsKeepTheWrittenOrder) {
     EXPECT_EQ(ParseTransportProtocols("T0"), (std::vector<uint32_t>{0}));
     EXPECT_EQ(ParseTransportProtocols("T1, T0"), (std::vector<uint32_t>{1, 0}));
     EXPECT_EQ(ParseTransportProtocols("T0,T1"), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(ParseTransportProtocols("'T0', \"T1\""), (std::vector<uint32_t>{0, 1}));
     EXPECT_EQ(ParseTransportProtocols(""), (std::vector<uint32_t>{1, 0}));
     EXPECT_EQ(ParseTransportProtocols(",,"), (std::vector<uint32_t>{1, 0}));
 }

@@ -261,7 +261,8 @@ TEST_F(Factory, FailedAutodetectionLeavesTheReaderUnused) {
     m_settings.AddSetting("os_version", "#autodetect", Set);
     // The card refuses GET CARD INFO and then GET LAST ERROR (get_last_error is on
     // by default): the card service's error passes on unchanged.
-    EXPECT_EQ(test::MessageOf([&] { Create(); }), "GET LAST ERROR не отработал");
+    EXPECT_EQ(test::MessageOf([&] { Create(); }),
+              "Неправильный статус. Ожидался: OK, карта вернула: 6D00.\nGET LAST ERROR не отработал");
     // Only a card service that got its OS version counts as made.
     EXPECT_TRUE(m_factory.IsReaderFree("#DERIMDIRECT"));
 }

@@ -5,6 +5,7 @@
 
 #include "sc/drivers/iso/atr_reading.h"
 #include "sc/drivers/iso/iso_packet.h"
+#include "sc/drivers/iso/protocol_choice.h"
 #include "service/common/exception.h"
 #include "service/log/log.h"
 
@@ -22,7 +23,6 @@ constexpr size_t MaxDiscarded = 0x10000;
 constexpr uint32_t AtrFirstByteTimeoutMs = 10000;
 // ISO/IEC 7816-3, 8.1: the card may be spoken to 50 ms after its ATR at the latest.
 constexpr auto AfterAtr = std::chrono::milliseconds(50);
-constexpr uint8_t DefaultTa1 = 0x11;
 
 void Sleep(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
@@ -142,19 +142,10 @@ void ISOReader::ReadAtr(ATR& atr) {
 
 void ISOReader::SetUpProtocol(ATR& atr) {
     m_protocol = ProtocolNone;
-    uint32_t chosen = ProtocolNone;
-    for (const uint32_t protocol : m_params.protocols) {
-        if (atr.IsProtocolSupported(protocol)) {
-            chosen = protocol;
-            break;
-        }
-    }
-    ZORVIK_CHECK("ZORVIK::ISOReader::SetUpProtocol", chosen != ProtocolNone,
-                 "Поддерживаемые протоколы карты не пересекаются с поддерживаемыми протоколами ридера");
-    // ISO/IEC 7816-3, 9.1: the card starts in the first offered protocol at
-    // Fd and Dd; anything else takes a PPS, which a card in specific mode refuses.
-    const bool needPps = atr.GetPreferredProtocol() != chosen || atr.GetTA(chosen) != DefaultTa1;
-    if (needPps && m_ppsAllowed && atr.IsPpsEnabled()) RunPps(atr, chosen);
+    const auto send = [this](const binary::Binary& request) { SendPacket(IsoPacket::CardBytes, request); };
+    const auto next = [this](uint8_t& byte) { return NextCardByte(byte); };
+    const uint32_t chosen =
+        ChooseProtocol(atr, m_params.protocols, m_ppsAllowed, send, next, TraceOn() ? m_log : nullptr);
     m_protocol = chosen;
     if (chosen == ProtocolT1) {
         m_t1->SetResetOnFailure(atr.CanChangeMode());
@@ -162,33 +153,6 @@ void ISOReader::SetUpProtocol(ATR& atr) {
         m_t1->SetEdcLength(atr.GetEdcLength());
         m_t1->NegotiateIfs(atr.GetIFSC());
     }
-}
-
-void ISOReader::RunPps(ATR& atr, uint32_t protocol) {
-    binary::Binary request;
-    atr.MakePPS(protocol, request, false);
-    if (TraceOn()) {
-        LogPrintf(m_log, TraceLevel, ">>> [PPS len:%d] :  PPSS:%02X PPS0:%02X PPS1:%02X PCK:%02X\n ~~~~~~",
-                  static_cast<int>(request.size()), request[0], request[1], request[2], request[3]);
-    }
-    SendPacket(IsoPacket::CardBytes, request);
-    binary::Binary answer(request.size());
-    for (uint8_t& byte : answer) {
-        if (!NextCardByte(byte)) {
-            throw CardDrvException("Невозможно провести PPS : нет ответа от карты", CardDrvError::General,
-                                   ZORVIK_PLACE("ZORVIK::ISOReader::RunPps"));
-        }
-    }
-    if (TraceOn()) {
-        LogPrintf(m_log, TraceLevel, "<<< [PPS, len:%d] :  PPSS:%02X PPS0:%02X PPS1:%02X PCK:%02X\n ~~~~~~",
-                  static_cast<int>(answer.size()), answer[0], answer[1], answer[2], answer[3]);
-    }
-    if (answer != request) {
-        throw CardDrvException("Невозможно провести PPS : запрос не совпадает с ответом", CardDrvError::General,
-                               ZORVIK_PLACE("ZORVIK::ISOReader::RunPps"));
-    }
-    // ISO/IEC 7816-3, 9.2: the low nibble of PPS0 names the protocol agreed on.
-    ZORVIK_CHECK("ZORVIK::ISOReader::RunPps", (answer[1] & 0x0F) == protocol, "PPS вернул некорректный протокол");
 }
 
 void ISOReader::Command(const CApdu& command, RApdu& response) {

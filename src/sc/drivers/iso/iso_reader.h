@@ -73,7 +73,6 @@ private:
     void PowerUp(uint8_t control, ATR& atr);
     void ReadAtr(ATR& atr);
     void SetUpProtocol(ATR& atr);
-    void RunPps(ATR& atr, uint32_t protocol);
     void RequirePower(const char* where) const;
     bool TraceOn() const { return m_log != nullptr && m_params.transport_log; }
 

@@ -58,12 +58,23 @@ void DecodeAnswer(const binary::Binary& answer, uint32_t ne, RApdu& response, co
     if (response.data.size() > ne) response.data.resize(ne);
 }
 
-bool CardPresent(PcscApi& api, SCARDCONTEXT context, const char* reader) {
+// The reader's state as PC/SC reports it within 1 ms: the result of the query
+// (SCARD_E_UNKNOWN_READER also when the state says so) and whether a card lies
+// in the reader.
+LONG QueryCard(PcscApi& api, SCARDCONTEXT context, const char* reader, bool& present) {
     SCARD_READERSTATE state{};
     state.szReader = reader;
     state.dwCurrentState = SCARD_STATE_UNAWARE;
-    if (api.GetStatusChange(context, 1, &state, 1) != SCARD_S_SUCCESS) return false;
-    return (state.dwEventState & SCARD_STATE_PRESENT) != 0;
+    LONG result = api.GetStatusChange(context, 1, &state, 1);
+    if (result == SCARD_S_SUCCESS && (state.dwEventState & SCARD_STATE_UNKNOWN) != 0) result = SCARD_E_UNKNOWN_READER;
+    present = result == SCARD_S_SUCCESS && (state.dwEventState & SCARD_STATE_PRESENT) != 0;
+    return result;
+}
+
+bool CardPresent(PcscApi& api, SCARDCONTEXT context, const char* reader) {
+    bool present = false;
+    QueryCard(api, context, reader, present);
+    return present;
 }
 
 // The attributes of the full record in alphabetical order of their names; each
@@ -219,7 +230,13 @@ void PCSC_Reader::Disconnect(DWORD disposition) {
 
 void PCSC_Reader::PowerOn(ATR& atr) {
     if (m_card != 0) return;
-    if (!IsPowered()) {
+    bool present = false;
+    const LONG state = QueryCard(m_api, m_context, m_readerName.c_str(), present);
+    // A name that PC/SC does not know (a typo) is no empty reader: its own text names the cause.
+    if (state == SCARD_E_UNKNOWN_READER) {
+        ThrowPcsc("SCardGetStatusChange:", state, CardDrvError::WrongReaderName, "ZORVIK::PCSC_Reader::PowerOn");
+    }
+    if (!present) {
         throw CardDrvException(kCardNotInserted, CardDrvError::CardNotInserted,
                                ZORVIK_PLACE("ZORVIK::PCSC_Reader::PowerOn"));
     }

@@ -43,12 +43,12 @@ binary::Binary BuildHostMessage(uint16_t size, uint16_t command) {
     return message;
 }
 
-void PrintTimeStamp() {
+void PrintTimeStamp(std::FILE* out) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char text[32] = "";
     if (::localtime_r(&now, &local) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::printf("\n%s: ", text);
+    std::fprintf(out, "\n%s: ", text);
 }
 
 [[noreturn]] void Fail(const char* what, int error) {
@@ -111,7 +111,7 @@ void QvlLink::Connect() {
         Fail("Connect error", error);
     }
     g_socket = fd;
-    PrintTimeStamp();
+    PrintTimeStamp(stdout);
     std::printf("Connected to %s: port %hu, socket %d\n", ModelAddress, Port, fd);
 }
 
@@ -128,33 +128,52 @@ void QvlLink::SendCharacter(uint8_t data) {
 }
 
 uint8_t QvlLink::ReceiveCharacter() {
+    uint8_t character = 0;
+    const auto receive = [](uint8_t* buffer, size_t count) {
+        ReceiveAll(buffer, count);
+        return true;
+    };
+    switch (ReadModelMessages(receive, stdout, character)) {
+        case ModelRead::Character: return character;
+        case ModelRead::Busy: Exit(ExitBusy);
+        default: Fail("Recv error", EPROTO);
+    }
+}
+
+QvlLink::ModelRead QvlLink::ReadModelMessages(const std::function<bool(uint8_t*, size_t)>& receive, std::FILE* trace,
+                                              uint8_t& character) {
     for (;;) {
         uint8_t header[HeaderSize];
-        ReceiveAll(header, sizeof header);
+        if (!receive(header, sizeof header)) return ModelRead::Closed;
         const uint16_t size = GetLe16(header);
         const uint16_t packetId = GetLe16(header + 2);
         const uint64_t modelTime = GetLe64(header + 8);
-        PrintTimeStamp();
-        std::printf("RECV < size: %u pid: %x time: %llu ", static_cast<unsigned>(size), static_cast<unsigned>(packetId),
-                    static_cast<unsigned long long>(modelTime));
+        if (trace != nullptr) {
+            PrintTimeStamp(trace);
+            std::fprintf(trace, "RECV < size: %u pid: %x time: %llu ", static_cast<unsigned>(size),
+                         static_cast<unsigned>(packetId), static_cast<unsigned long long>(modelTime));
+        }
         if (packetId == ServerBusy) {
-            std::printf("\nServer BUSY at model time %llu\n", static_cast<unsigned long long>(modelTime));
-            Exit(ExitBusy);
+            if (trace != nullptr) {
+                std::fprintf(trace, "\nServer BUSY at model time %llu\n", static_cast<unsigned long long>(modelTime));
+            }
+            return ModelRead::Busy;
         }
         // A size smaller than its own header leaves no way to find the next message.
-        if (size < HeaderSize) Fail("Recv error", EPROTO);
+        if (size < HeaderSize) return ModelRead::Malformed;
         binary::Binary payload(size - HeaderSize);
-        ReceiveAll(payload.data(), payload.size());
+        if (!receive(payload.data(), payload.size())) return ModelRead::Closed;
         // Only a card character answers the read; anything else is passed over.
         if (packetId != ModelMessage || payload.size() < 2) continue;
         const uint16_t subType = GetLe16(payload.data());
         if (subType == CardCharacter) {
-            if (payload.size() < 3) Fail("Recv error", EPROTO);
-            std::printf("%.2x ", payload[2]);
-            return payload[2];
+            if (payload.size() < 3) return ModelRead::Malformed;
+            if (trace != nullptr) std::fprintf(trace, "%.2x ", payload[2]);
+            character = payload[2];
+            return ModelRead::Character;
         }
-        if (subType == IsoClock && payload.size() >= 10) {
-            std::printf("ISO_CLK: %llu", static_cast<unsigned long long>(GetLe64(payload.data() + 2)));
+        if (subType == IsoClock && payload.size() >= 10 && trace != nullptr) {
+            std::fprintf(trace, "ISO_CLK: %llu", static_cast<unsigned long long>(GetLe64(payload.data() + 2)));
         }
     }
 }

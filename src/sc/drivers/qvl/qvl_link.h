@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 
 #include "service/common/binary.h"
 
@@ -46,6 +48,15 @@ public:
     static void SendCharacter(uint8_t data);
     // The next character from the card; messages that carry none are skipped.
     static uint8_t ReceiveCharacter();
+
+    // How reading the model's messages for one character ended.
+    enum class ModelRead { Character, Busy, Malformed, Closed };
+    // Reads messages through receive (exactly count bytes, false when the stream
+    // has ended) until one carries a card character, and traces each to trace
+    // (null: no traces). A busy model or a message whose size cannot be right
+    // ends the reading; what follows it cannot be trusted.
+    static ModelRead ReadModelMessages(const std::function<bool(uint8_t*, size_t)>& receive, std::FILE* trace,
+                                       uint8_t& character);
 
     // Closes the link and ends the process with the code.
     [[noreturn]] static void Exit(int code);

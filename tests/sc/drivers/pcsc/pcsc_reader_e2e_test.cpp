@@ -88,6 +88,12 @@ TEST_F(PcscEndToEnd, ReaderListAndPresenceFollowTheCard) {
     EXPECT_TRUE(reader->IsPowered());
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_FALSE(PCSC_Reader(PrivatePcscd::Reader1, ReaderParams(), nullptr, false).IsPowered());
+    // A name that PC/SC does not know is no empty reader.
+    ATR atr;
+    EXPECT_EQ(DriverErrorOf([&] { PCSC_Reader("Virtual PCD 00 07", ReaderParams(), nullptr, false).PowerOn(atr); }),
+              (DriverError{CardDrvError::WrongReaderName,
+                           "PCSC Driver error (func: SCardGetStatusChange:, code: 80100009, , msg: Unknown reader "
+                           "specified.)"}));
 
     RemoveCard();
     withCard.clear();

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target of build/fuzz for SECONDS each (default 30) with
+# its seeds, at most FUZZ_JOBS at once (default: the number of cores), and
+# prints each target's executions and result from libFuzzer's closing lines.
+# Builds the targets with clang first unless FUZZ_NO_BUILD=1.
+#   scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+seconds=${1:-30}
+jobs=${FUZZ_JOBS:-$(nproc)}
+build=build/fuzz
+
+if [ "${FUZZ_NO_BUILD:-0}" != 1 ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZORVIK_FUZZ=ON -DZORVIK_WERROR=ON >/dev/null
+  cmake --build "$build" -j "$(nproc)"
+fi
+mapfile -t targets < <(find "$build/fuzz" -maxdepth 1 -type f -executable -name '*_fuzz' | sort)
+[ "${#targets[@]}" -gt 0 ] || { echo "no fuzz targets in $build/fuzz"; exit 1; }
+
+echo "== ${#targets[@]} fuzz targets, ${seconds}s each, ${jobs} at a time"
+pids=()
+for t in "${targets[@]}"; do
+  name=$(basename "$t")
+  corpus="$build/corpus/$name"
+  mkdir -p "$corpus"
+  seeds=()
+  [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
+  # Crash inputs go next to the log, not into the source tree.
+  "$t" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$build/$name-" "$corpus" "${seeds[@]}" >"$build/$name.log" 2>&1 &
+  pids+=("$!:$name")
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 1; done
+done
+
+failed=0
+for entry in "${pids[@]}"; do
+  pid=${entry%%:*}; name=${entry#*:}
+  log="$build/$name.log"
+  if wait "$pid"; then result=ok; else result=FAILED; failed=1; fi
+  # libFuzzer's final statistics: stat::number_of_executed_units.
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  last=$(grep -E '^(#[0-9]+|Done [0-9]+ runs)' "$log" | tail -n 1 || true)
+  printf 'fuzz %-22s %-6s executions: %s  (%s)\n' "$name" "$result" "${runs:-?}" "$last"
+  [ "$result" = ok ] || tail -n 40 "$log"
+done
+[ "$failed" -eq 0 ]
