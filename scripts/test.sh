@@ -39,32 +39,7 @@ TSAN_OPTIONS="suppressions=$root/tests/support/tsan.supp" \
   | tee build/tsan/ctest.log
 
 echo "== fuzz targets (clang, ${fuzz_seconds}s each)"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DZORVIK_FUZZ=ON -DZORVIK_WERROR=ON >/dev/null
-cmake --build build/fuzz -j "$jobs"
-mapfile -t targets < <(find build/fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzz' | sort)
-pids=()
-for t in "${targets[@]}"; do
-  name=$(basename "$t")
-  corpus="build/fuzz/corpus/$name"
-  mkdir -p "$corpus"
-  seeds=()
-  [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
-  "$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 "$corpus" "${seeds[@]}" \
-    >"build/fuzz/$name.log" 2>&1 &
-  pids+=("$!:$name")
-  # Keep no more fuzzers running than there are cores.
-  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 1; done
-done
-failed=0
-for entry in "${pids[@]}"; do
-  pid=${entry%%:*}; name=${entry#*:}
-  if wait "$pid"; then
-    echo "fuzz $name: ok ($(grep -c '' "build/fuzz/$name.log") log lines)"
-  else
-    echo "fuzz $name: FAILED"; tail -n 40 "build/fuzz/$name.log"; failed=1
-  fi
-done
-[ "$failed" -eq 0 ]
+bash scripts/fuzz.sh "$fuzz_seconds"
 # One closing line over the test runs (ctest's own totals, plain and sanitized).
 logs=(build/ci/ctest.log build/asan/ctest.log build/tsan/ctest.log)
 passed=$(cat "${logs[@]}" | grep -c -E 'Test +#[0-9]+: .* Passed ')
