@@ -16,9 +16,11 @@ void CheckNotEmpty(const char* function, const Binary& data) {
 
 // Kinds beyond 3 are not defined; refusing them keeps a typo from silently
 // padding with zeros or wiping the data on removal.
+// The message is built only on failure: this check runs on every call.
 void CheckPaddingKind(const char* function, uint32_t kind) {
-    ZORVIK_CHECK_STR(function, kind <= PADDING_GOST_ALIGN,
-                     "Invalid padding kind " + std::to_string(kind) + ", expected 0 to 3");
+    if (kind > PADDING_GOST_ALIGN) {
+        throw Exception("Invalid padding kind " + std::to_string(kind) + ", expected 0 to 3", ZORVIK_PLACE(function));
+    }
 }
 
 bool NeedsWholeBlocks(uint32_t mode) { return mode == CIPHER_MODE_ECB || mode == CIPHER_MODE_CBC; }
