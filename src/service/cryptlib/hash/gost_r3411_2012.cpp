@@ -1,6 +1,7 @@
 #include "service/cryptlib/hash/gost_r3411_2012.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace ZORVIK {
@@ -81,9 +82,9 @@ struct Block {
 };
 
 uint64_t LoadBE64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
-    return v;
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
 }
 
 Block LoadBlock(const uint8_t* bytes) {
@@ -115,22 +116,34 @@ const LpsTable& Lps() {
     return table;
 }
 
+// The value of v, hidden from the optimiser: it would otherwise fold a chain of
+// 16-bit shifts back into a copy and a shift of the original for every byte.
+inline uint64_t Opaque(uint64_t v) {
+    asm("" : "+r"(v));
+    return v;
+}
+
 inline Block LPSX(const LpsTable& T, const uint64_t* a, const uint64_t* b) {
     // Eight accumulators, one per output lane, kept in registers; byte i of lane j
-    // (0 = most significant) feeds output lane i.
+    // (0 = most significant) feeds output lane i. The bytes are taken two at a
+    // time from the low end, so that a pair costs one shift: the processor reads
+    // the two low bytes of a register directly.
     uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0;
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
-        const uint64_t v = a[j] ^ b[j];
+        uint64_t v = a[j] ^ b[j];
         const uint64_t* t = T.t[j];
-        r0 ^= t[v >> 56];
-        r1 ^= t[(v >> 48) & 0xFF];
-        r2 ^= t[(v >> 40) & 0xFF];
-        r3 ^= t[(v >> 32) & 0xFF];
-        r4 ^= t[(v >> 24) & 0xFF];
-        r5 ^= t[(v >> 16) & 0xFF];
-        r6 ^= t[(v >> 8) & 0xFF];
         r7 ^= t[v & 0xFF];
+        r6 ^= t[(v >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        r5 ^= t[v & 0xFF];
+        r4 ^= t[(v >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        r3 ^= t[v & 0xFF];
+        r2 ^= t[(v >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        r1 ^= t[v & 0xFF];
+        r0 ^= t[v >> 8];
     }
     return Block{{r0, r1, r2, r3, r4, r5, r6, r7}};
 }

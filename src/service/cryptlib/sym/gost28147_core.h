@@ -51,9 +51,10 @@ inline constexpr uint8_t DecryptOrder[32] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4,
 
 // The 32 rounds over N independent blocks at once in the given key order: the
 // rounds of one block wait on each other, those of different blocks do not, so
-// interleaving them keeps the table lookups of several blocks in flight.
-template <int N>
-inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1, uint32_t* n2) {
+// interleaving them keeps the table lookups of several blocks in flight. Block i
+// takes its key words from k + KeyStride * i (0: one key for all).
+template <int N, int KeyStride = 0>
+[[gnu::always_inline]] inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1, uint32_t* n2) {
     uint32_t a[N], b[N];
     for (int i = 0; i < N; ++i) {
         a[i] = n1[i];
@@ -61,11 +62,10 @@ inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, 
     }
 #pragma GCC unroll 32
     for (int r = 0; r < 32; r += 2) {
-        const uint32_t k0 = k[order[r]], k1 = k[order[r + 1]];
 #pragma GCC unroll 8
-        for (int i = 0; i < N; ++i) b[i] ^= Round(c, a[i] + k0);
+        for (int i = 0; i < N; ++i) b[i] ^= Round(c, a[i] + k[KeyStride * i + order[r]]);
 #pragma GCC unroll 8
-        for (int i = 0; i < N; ++i) a[i] ^= Round(c, b[i] + k1);
+        for (int i = 0; i < N; ++i) a[i] ^= Round(c, b[i] + k[KeyStride * i + order[r + 1]]);
     }
     for (int i = 0; i < N; ++i) {
         n1[i] = b[i];
