@@ -1,8 +1,9 @@
 #include "service/cryptlib/hash/gost_r3411_2012.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "service/cryptlib/byte_order.h"
 
 namespace ZORVIK {
 namespace {
@@ -211,13 +212,13 @@ std::unique_ptr<Hash> R3411_12::Clone() const { return std::make_unique<R3411_12
 binary::Binary R3411_12::Calc(const binary::Binary& data) {
     uint8_t out[64];
     if (m_reverse) {
-        const binary::Binary reversed(data.rbegin(), data.rend());
+        const binary::Binary reversed = cryptlib::Reversed(data);
         Streebog(reversed.data(), reversed.size(), m_is256, out);
     } else {
         Streebog(data.data(), data.size(), m_is256, out);
     }
     binary::Binary digest(out, out + GetHashSize());
-    if (m_reverse) std::reverse(digest.begin(), digest.end());
+    if (m_reverse) cryptlib::Reverse(digest);
     return digest;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "service/common/exception.h"
+#include "service/cryptlib/byte_order.h"
 #include "service/cryptlib/sym/gost28147_core.h"
 #include "service/cryptlib/sym/gost_sbox.h"
 
@@ -277,10 +278,10 @@ binary::Binary R3411::Calc(const binary::Binary& data) {
         AddBytes(*m_state, data.data(), data.size());
         return Finish(*m_state);
     }
-    const binary::Binary reversed(data.rbegin(), data.rend());
+    const binary::Binary reversed = cryptlib::Reversed(data);
     AddBytes(*m_state, reversed.data(), reversed.size());
     binary::Binary digest = Finish(*m_state);
-    std::reverse(digest.begin(), digest.end());
+    cryptlib::Reverse(digest);
     return digest;
 }
 
