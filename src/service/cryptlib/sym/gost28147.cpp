@@ -21,6 +21,9 @@ constexpr size_t MeshingInterval = 1024;
 
 enum : uint32_t { ModeEcb = 1, ModeCbc = 2, ModeCounter = 3, ModeCfb = 4 };
 
+using gost28147::Lanes;
+using Block = gost28147::LittleEndianBlock;
+
 // The core context of the free functions: the S-box and key of the caller,
 // the key words wiped when it goes.
 struct TemporaryCore {
@@ -51,9 +54,6 @@ void XorGamma(uint8_t* data, size_t length, uint32_t n1, uint32_t n2) {
     gost28147::StoreLE32(gamma + 4, n2);
     for (size_t i = 0; i < length; ++i) data[i] ^= gamma[i];
 }
-
-using gost28147::Lanes;
-using Block = gost28147::LittleEndianBlock;
 
 // The gamma of the counter mode over data from the register that the next
 // piece uses (each piece of up to 8 bytes consumes one register value); on
