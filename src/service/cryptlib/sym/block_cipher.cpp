@@ -40,6 +40,15 @@ void BlockCipher::CheckChainStarted(const char* function) const {
 
 Binary BlockCipher::IvOrZeros(const Binary& iv) const { return iv.empty() ? Binary(m_blockSize, 0) : iv; }
 
+Binary& BlockCipher::RunningIv(const Binary& iv) {
+    if (iv.empty()) {
+        m_runningIv.assign(m_blockSize, 0);
+    } else {
+        m_runningIv.assign(iv.begin(), iv.end());
+    }
+    return m_runningIv;
+}
+
 bool BlockCipher::CheckOneBlockIvProcess(const char* function, const Binary& data, const Binary& iv, uint32_t mode,
                                          uint32_t enc) const {
     ZORVIK_CHECK(function, enc == 0 || enc == 1, "Invalid enc");
@@ -58,10 +67,9 @@ Binary BlockCipher::Encrypt(const Binary& data, uint32_t mode, uint32_t padding,
     CheckNotEmpty(function, data);
     CheckPaddingKind(function, padding);
     Binary out = Pad(data, m_blockSize, padding);
-    Binary runningIv = IvOrZeros(iv);
     // OFB and CFB take any length; ECB and CBC need the padding to align it.
     if (NeedsWholeBlocks(mode)) ZORVIK_CHECK(function, IsAligned(out.size()), "Data must be aligned");
-    Process(out, runningIv, mode, 1);
+    Process(out, RunningIv(iv), mode, 1);
     return out;
 }
 
@@ -71,8 +79,7 @@ Binary BlockCipher::Decrypt(const Binary& data, uint32_t mode, uint32_t padding,
     CheckPaddingKind(function, padding);
     if (NeedsWholeBlocks(mode)) ZORVIK_CHECK(function, IsAligned(data.size()), "Data must be aligned");
     Binary out = data;
-    Binary runningIv = IvOrZeros(iv);
-    Process(out, runningIv, mode, 0);
+    Process(out, RunningIv(iv), mode, 0);
     UnpadFast(out, padding);
     return out;
 }
