@@ -149,15 +149,52 @@ inline Block LPSX(const LpsTable& T, const uint64_t* a, const uint64_t* b) {
     return Block{{r0, r1, r2, r3, r4, r5, r6, r7}};
 }
 
+// Half of two LPSX on the same key K: output lanes 0-3 (High, from bytes 4-7 of
+// each input lane) or 4-7 (from bytes 0-3) of x = LPSX(K xor a) and y =
+// LPSX(K xor b).
+template <bool High>
+inline void HalfLPSX2(const LpsTable& T, const uint64_t* k, const uint64_t* a, const uint64_t* b, uint64_t* x,
+                      uint64_t* y) {
+    uint64_t x0 = 0, x1 = 0, x2 = 0, x3 = 0, y0 = 0, y1 = 0, y2 = 0, y3 = 0;
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        uint64_t v = k[j] ^ a[j], w = k[j] ^ b[j];
+        if (High) {
+            v = Opaque(v >> 32);
+            w = Opaque(w >> 32);
+        }
+        const uint64_t* t = T.t[j];
+        x3 ^= t[v & 0xFF];
+        y3 ^= t[w & 0xFF];
+        x2 ^= t[(v >> 8) & 0xFF];
+        y2 ^= t[(w >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        w = Opaque(w >> 16);
+        x1 ^= t[v & 0xFF];
+        y1 ^= t[w & 0xFF];
+        x0 ^= t[(v >> 8) & 0xFF];
+        y0 ^= t[(w >> 8) & 0xFF];
+    }
+    const int first = High ? 0 : 4;
+    x[first] = x0, x[first + 1] = x1, x[first + 2] = x2, x[first + 3] = x3;
+    y[first] = y0, y[first + 1] = y1, y[first + 2] = y2, y[first + 3] = y3;
+}
+
 // GOST R 34.11-2012, 7 and 8: g_N(h, m) = E(LPS(h xor N), m) xor h xor m.
+// Round i of E turns K_i into the next state LPS(K_i xor state) and the next
+// key LPS(K_i xor C_i); the two do not wait on each other, while each by itself
+// waits on the round before. So they run together, half an LPS of each at a
+// time: both in full would need sixteen accumulators and spill them.
 void Compress(const LpsTable& T, Block& h, const Block& N, const Block& m) {
     Block K = LPSX(T, h.lane, N.lane);
-    Block state = LPSX(T, K.lane, m.lane);
-    for (int i = 0; i < 11; ++i) {
-        K = LPSX(T, K.lane, IterationConstants[i]);
-        state = LPSX(T, K.lane, state.lane);
+    Block state = m;
+    for (int i = 0; i < 12; ++i) {
+        Block nextState, nextK;
+        HalfLPSX2<true>(T, K.lane, state.lane, IterationConstants[i], nextState.lane, nextK.lane);
+        HalfLPSX2<false>(T, K.lane, state.lane, IterationConstants[i], nextState.lane, nextK.lane);
+        state = nextState;
+        K = nextK;
     }
-    K = LPSX(T, K.lane, IterationConstants[11]);
     for (int i = 0; i < 8; ++i) h.lane[i] ^= K.lane[i] ^ state.lane[i] ^ m.lane[i];
 }
 
