@@ -6,11 +6,17 @@ Usage: ratios.py RESULT.json...  (runs made with --benchmark_repetitions and
 by ours, both measured in the same program run: above 1 ours is faster. Runs
 timed in real time (the PC/SC round trips, which wait on another process) are
 compared in real time.
+ratios.py --plan prints, per row, the benchmark program and a filter that
+selects the row's pair, so that a pair can be run by itself.
 """
 import json
+import re
 import sys
 
 # (operation, size, ours, reference, goal); names as the benchmarks report them.
+# The program of each row is found by the prefix of its names.
+PROGRAMS = [("Ours_R3411", "hash_bench"), ("Ours_SHA", "hash_bench"), ("Ours_GOST", "gost_bench"),
+            ("BM_Ours_", "asym_bench"), ("BM_Ours", "block_cipher_bench"), ("BM_CardService", "pcsc_bench")]
 ROWS = [
     ("GOST R 34.11-94", "1 MiB", "Ours_R3411_94/1048576", "Provider_md_gost94/1048576", 3.0),
     ("GOST R 34.11-2012 256", "1 MiB", "Ours_R3411_12_256/1048576", "Provider_md_gost12_256/1048576", 1.2),
@@ -38,27 +44,37 @@ ROWS = [
 ]
 
 
-def medians(paths):
+def medians(path):
     times = {}
-    for path in paths:
-        with open(path) as f:
-            for run in json.load(f)["benchmarks"]:
-                if run.get("aggregate_name") == "median":
-                    name = run["run_name"]
-                    times[name] = run["real_time" if name.endswith("/real_time") else "cpu_time"]
+    with open(path) as f:
+        for run in json.load(f)["benchmarks"]:
+            if run.get("aggregate_name") == "median":
+                name = run["run_name"]
+                times[name] = run["real_time" if name.endswith("/real_time") else "cpu_time"]
     return times
 
 
+def plan():
+    for _, _, ours, reference, _ in ROWS:
+        program = next(p for prefix, p in PROGRAMS if ours.startswith(prefix))
+        names = [n.removesuffix("/real_time") for n in (ours, reference)]
+        print(f"{program}\t^({'|'.join(re.escape(n) for n in names)})(/real_time)?$")
+
+
 def main():
-    times = medians(sys.argv[1:])
+    if sys.argv[1:] == ["--plan"]:
+        return plan()
+    runs = [medians(path) for path in sys.argv[1:]]
     print("| operation | size | ratio | goal |")
     print("|---|---|---|---|")
     for name, size, ours, reference, goal in ROWS:
-        if ours in times and reference in times:
-            ratio = times[reference] / times[ours]
-            print(f"| {name} | {size} | {ratio:.2f} | {'>=' if ratio >= goal else 'below'} {goal:.2f} |")
-        else:
+        # Both sides of a row from the same run.
+        times = next((t for t in runs if ours in t and reference in t), None)
+        if times is None:
             print(f"| {name} | {size} | not run | {goal:.2f} |")
+            continue
+        ratio = times[reference] / times[ours]
+        print(f"| {name} | {size} | {ratio:.2f} | {'>=' if ratio >= goal else 'below'} {goal:.2f} |")
 
 
 if __name__ == "__main__":
