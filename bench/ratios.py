@@ -16,7 +16,8 @@ import sys
 # (operation, size, ours, reference, goal); names as the benchmarks report them.
 # The program of each row is found by the prefix of its names.
 PROGRAMS = [("Ours_R3411", "hash_bench"), ("Ours_SHA", "hash_bench"), ("Ours_GOST", "gost_bench"),
-            ("BM_Ours_", "asym_bench"), ("BM_Ours", "block_cipher_bench"), ("BM_CardService", "pcsc_bench")]
+            ("BM_Ours_", "asym_bench"), ("BM_Ours", "block_cipher_bench"), ("BM_CardService", "pcsc_bench"),
+            ("BM_Qxw", "startup_bench")]
 ROWS = [
     ("GOST R 34.11-94", "1 MiB", "Ours_R3411_94/1048576", "Provider_md_gost94/1048576", 3.0),
     ("GOST R 34.11-2012 256", "1 MiB", "Ours_R3411_12_256/1048576", "Provider_md_gost12_256/1048576", 1.2),
@@ -41,6 +42,8 @@ ROWS = [
     ("GOST R 34.10 verify (keep)", "-", "BM_Ours_GOST3410_256_Verify", "BM_OpenSSL_ECDSA_GostCurve_Verify", 0.91),
     ("card service + PC/SC (keep)", "-", "BM_CardServiceOverPcscReader/real_time", "BM_BareSCardTransmit/real_time",
      1 / 1.1),
+    # No fixed ratio: kept as it was before a change.
+    ("qxw start-up beside /bin/true (keep)", "-", "BM_QxwHelp/real_time", "BM_ProcessStart/real_time", None),
 ]
 
 
@@ -70,11 +73,14 @@ def main():
     for name, size, ours, reference, goal in ROWS:
         # Both sides of a row from the same run.
         times = next((t for t in runs if ours in t and reference in t), None)
+        goalText = "as before" if goal is None else f"{goal:.2f}"
         if times is None:
-            print(f"| {name} | {size} | not run | {goal:.2f} |")
+            print(f"| {name} | {size} | not run | {goalText} |")
             continue
         ratio = times[reference] / times[ours]
-        print(f"| {name} | {size} | {ratio:.2f} | {'>=' if ratio >= goal else 'below'} {goal:.2f} |")
+        if goal is not None:
+            goalText = f"{'>=' if ratio >= goal else 'below'} {goalText}"
+        print(f"| {name} | {size} | {ratio:.2f} | {goalText} |")
 
 
 if __name__ == "__main__":
