@@ -122,5 +122,6 @@ inline Checker SetCheckPlace(const SourcePlace& place) { return Checker(place); 
 // A check site in one expression: ZORVIK_CHECK("Ns::Function", cond, "message").
 #define ZORVIK_CHECK(function, condition, message) \
     ::ZORVIK::SetCheckPlace(ZORVIK_PLACE(function)).Check((condition), (message))
+// The message of ZORVIK_CHECK_STR is built only when the check fails.
 #define ZORVIK_CHECK_STR(function, condition, message) \
-    ::ZORVIK::SetCheckPlace(ZORVIK_PLACE(function)).CheckStr((condition), (message))
+    ((condition) ? void(0) : ::ZORVIK::SetCheckPlace(ZORVIK_PLACE(function)).CheckStr(false, (message)))

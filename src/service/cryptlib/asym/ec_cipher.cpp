@@ -7,8 +7,10 @@
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/err.h>
+#include <openssl/objects.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "service/common/exception.h"
@@ -83,6 +85,57 @@ binary::Binary SerializeComponents(const BIGNUM* r, const BIGNUM* s, uint32_t si
     return *rBytes + *sBytes;
 }
 
+// The signature in the given format; length is L and size 2L.
+binary::Binary EncodeSignature(const BIGNUM* r, const BIGNUM* s, int format, uint32_t length, uint32_t size) {
+    if (format != DerFormat) return SerializeComponents(r, s, size);
+    ZORVIK_CHECK("ZORVIK::EC_Cipher::CalcDS", size < MaxDerSignatureSize,
+                 "Данная длина подписи в форматe ASN1 не поддерживается");
+    const binary::Binary components = SerializeComponents(r, s, size);
+    binary::Binary result;
+    result.reserve(size + 6);
+    result += uint8_t{0x30};
+    result += static_cast<uint8_t>(size + 4);
+    result += uint8_t{0x02};
+    result += static_cast<uint8_t>(length);
+    result += binary::Slice(components, 0, length);
+    result += uint8_t{0x02};
+    result += static_cast<uint8_t>(length);
+    result += binary::Slice(components, length, length);
+    return result;
+}
+
+// r and s out of a signature in the given format; false when a format-1
+// signature is shorter than its own length bytes claim.
+bool DecodeSignature(const binary::Binary& signature, int format, BIGNUM* r, BIGNUM* s) {
+    const size_t size = signature.size();
+    if (format == DerFormat) {
+        // Read by position: 30 len 02 len(r) r 02 len(s) s.
+        if (size < 4) return false;
+        const size_t rLength = signature[3];
+        if (size < 6 + rLength) return false;
+        const size_t sLength = signature[5 + rLength];
+        if (size < 6 + rLength + sLength) return false;
+        return BN_bin2bn(signature.data() + 4, static_cast<int>(rLength), r) != nullptr &&
+               BN_bin2bn(signature.data() + 6 + rLength, static_cast<int>(sLength), s) != nullptr;
+    }
+    return BN_bin2bn(signature.data(), static_cast<int>(size / 2), r) != nullptr &&
+           BN_bin2bn(signature.data() + size / 2, static_cast<int>(size / 2), s) != nullptr;
+}
+
+// How many leading bytes of the hash OpenSSL's own ECDSA may take in place of
+// the frame, or 0 when it may not. Its arithmetic serves a curve it knows
+// (P-256 and the like, ANSI X9.62 / FIPS 186-4) with that curve's fast inverse
+// modulo the order, where the frame's constant-time generic inverse costs tens
+// of microseconds. It reads the same number e from the hash as the frame as
+// long as it needs no bit shift: the bytes taken hold no more bits than n.
+size_t BuiltInEcdsaHashBytes(const EC_Keys& keys, const binary::Binary& hash) {
+    const EC_GROUP* group = EC_KEY_get0_group(keys.GetKey());
+    if (group == nullptr || EC_GROUP_get_curve_name(group) == NID_undef) return 0;
+    const int orderBits = EC_GROUP_order_bits(group);
+    const size_t used = std::min<size_t>(hash.size(), static_cast<size_t>(orderBits + 7) / 8);
+    return used * 8 <= static_cast<size_t>(orderBits) ? used : 0;
+}
+
 // R = z1*G + z2*Q; the signature holds when x(R) mod n = r.
 bool MakeFinalCheck(const EC_Keys& keys, const BIGNUM* z1, const BIGNUM* z2, const BIGNUM* r, const BIGNUM* n,
                     BN_CTX* ctx) {
@@ -155,22 +208,7 @@ binary::Binary EC_Cipher::CalcDS(const binary::Binary& hash) const {
         if (!BN_is_zero(s)) break;
         if (m_nonceSource) Fail("Injected k gives s = 0", function);
     }
-    if (m_format != DerFormat) return SerializeComponents(r, s, size);
-
-    ZORVIK_CHECK("ZORVIK::EC_Cipher::CalcDS", size < MaxDerSignatureSize,
-                 "Данная длина подписи в форматe ASN1 не поддерживается");
-    const binary::Binary components = SerializeComponents(r, s, size);
-    binary::Binary result;
-    result.reserve(size + 6);
-    result += uint8_t{0x30};
-    result += static_cast<uint8_t>(size + 4);
-    result += uint8_t{0x02};
-    result += static_cast<uint8_t>(length);
-    result += binary::Slice(components, 0, length);
-    result += uint8_t{0x02};
-    result += static_cast<uint8_t>(length);
-    result += binary::Slice(components, length, length);
-    return result;
+    return EncodeSignature(r, s, m_format, length, size);
 }
 
 bool EC_Cipher::VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const {
@@ -188,21 +226,7 @@ bool EC_Cipher::VerifyDS(const binary::Binary& hash, const binary::Binary& signa
     InitOrder(m_keys, frame.Ctx(), n, function);
     InitHash(hash, n, frame.Ctx(), e);
 
-    const size_t size = signature.size();
-    if (m_format == DerFormat) {
-        // Read by position: 30 len 02 len(r) r 02 len(s) s. A signature
-        // shorter than its own length bytes claim is invalid.
-        if (size < 4) return false;
-        const size_t rLength = signature[3];
-        if (size < 6 + rLength) return false;
-        const size_t sLength = signature[5 + rLength];
-        if (size < 6 + rLength + sLength) return false;
-        BN_bin2bn(signature.data() + 4, static_cast<int>(rLength), r);
-        BN_bin2bn(signature.data() + 6 + rLength, static_cast<int>(sLength), s);
-    } else {
-        BN_bin2bn(signature.data(), static_cast<int>(size / 2), r);
-        BN_bin2bn(signature.data() + size / 2, static_cast<int>(size / 2), s);
-    }
+    if (!DecodeSignature(signature, m_format, r, s)) return false;
     CalcFactors(n, e, r, s, frame.Ctx(), z1, z2);
     return MakeFinalCheck(m_keys, z1, z2, r, n, frame.Ctx());
 }
@@ -273,6 +297,49 @@ void ECGOST3410::CalcFactors(const bignum_st* n, const bignum_st* e, const bignu
 ECDSA::ECDSA(const EC_Keys& keys, int format) : EC_Cipher(keys, format) {}
 
 ECDSA* ECDSA::Clone() const { return new ECDSA(*this); }
+
+// OpenSSL's ECDSA on the same key where it may stand in for the frame (see
+// BuiltInEcdsaHashBytes); an injected nonce source and any failure go to the
+// frame, which also gives every error its text.
+binary::Binary ECDSA::CalcDS(const binary::Binary& hash) const {
+    const size_t used = HasNonceSource() ? 0 : BuiltInEcdsaHashBytes(Keys(), hash);
+    if (used == 0) return EC_Cipher::CalcDS(hash);
+    // ECDSA_do_sign does not change the key; its parameter is not const.
+    EC_KEY* key = const_cast<EC_KEY*>(Keys().GetKey());
+    std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> signature(
+        ECDSA_do_sign(hash.data(), static_cast<int>(used), key), &ECDSA_SIG_free);
+    if (!signature) {
+        ERR_clear_error();
+        return EC_Cipher::CalcDS(hash);
+    }
+    return EncodeSignature(ECDSA_SIG_get0_r(signature.get()), ECDSA_SIG_get0_s(signature.get()), Format(),
+                           GetPrivateKeySize(), GetSignatureSize());
+}
+
+// OpenSSL's verification answers alike only for 0 < r, s < n and a sum point
+// that is not at infinity; the frame takes every other signature, so that
+// out-of-range components and failures keep their results and texts.
+bool ECDSA::VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const {
+    const size_t used = signature.empty() ? 0 : BuiltInEcdsaHashBytes(Keys(), hash);
+    if (used == 0) return EC_Cipher::VerifyDS(hash, signature);
+    std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> components(ECDSA_SIG_new(), &ECDSA_SIG_free);
+    BignumPtr r(BN_new());
+    BignumPtr s(BN_new());
+    if (!components || !r || !s || !DecodeSignature(signature, Format(), r.get(), s.get())) {
+        return EC_Cipher::VerifyDS(hash, signature);
+    }
+    const BIGNUM* n = EC_GROUP_get0_order(EC_KEY_get0_group(Keys().GetKey()));
+    const auto inRange = [n](const BIGNUM* value) { return !BN_is_zero(value) && BN_cmp(value, n) < 0; };
+    if (n == nullptr || !inRange(r.get()) || !inRange(s.get())) return EC_Cipher::VerifyDS(hash, signature);
+    ECDSA_SIG_set0(components.get(), r.release(), s.release());
+    const int result =
+        ECDSA_do_verify(hash.data(), static_cast<int>(used), components.get(), const_cast<EC_KEY*>(Keys().GetKey()));
+    if (result < 0) {
+        ERR_clear_error();
+        return EC_Cipher::VerifyDS(hash, signature);
+    }
+    return result == 1;
+}
 
 void ECDSA::CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
                                 const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const {

@@ -50,6 +50,7 @@ public:
 protected:
     int Format() const { return m_format; }
     const EC_Keys& Keys() const { return m_keys; }
+    bool HasNonceSource() const { return static_cast<bool>(m_nonceSource); }
 
 private:
     EC_Keys m_keys;
@@ -72,12 +73,15 @@ public:
                      bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const override;
 };
 
-// ECDSA (FIPS 186-4, 6.4): s = k^-1 * (e + d*r) mod n.
+// ECDSA (FIPS 186-4, 6.4): s = k^-1 * (e + d*r) mod n. On a curve that OpenSSL
+// knows, with no nonce source injected, OpenSSL's ECDSA does the arithmetic.
 class ECDSA : public EC_Cipher {
 public:
     ECDSA(const EC_Keys& keys, int format);
 
     ECDSA* Clone() const override;
+    binary::Binary CalcDS(const binary::Binary& hash) const override;
+    bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
     void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
                              const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const override;
     void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,

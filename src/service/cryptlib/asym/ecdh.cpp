@@ -85,7 +85,7 @@ binary::Binary ECDH::PerformKeyAgreementVKO(const EC_Keys& own, const EC_Keys& p
     BIGNUM* scalar = frame.Get();
     if (scalar == nullptr) Fail("Failed to allocate memory from context", function);
     // RFC 7836 4.3.1: the UKM is a little-endian number.
-    if (littleEndian) std::reverse(ukmBytes.begin(), ukmBytes.end());
+    if (littleEndian) cryptlib::Reverse(ukmBytes);
     const EC_GROUP* group = OwnGroup(own, function);
     if (!EC_GROUP_get_order(group, n, frame.Ctx())) Fail("Failed to get order from group", function);
     if (EC_KEY_get0_public_key(peer.GetKey()) == nullptr) Fail("Failed to get public key", function);

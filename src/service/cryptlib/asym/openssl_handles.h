@@ -10,13 +10,13 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "service/common/binary.h"
 #include "service/common/exception.h"
+#include "service/cryptlib/byte_order.h"
 
 namespace ZORVIK::asym {
 
@@ -105,8 +105,6 @@ inline binary::Binary ToMinimal(const BIGNUM* value) {
     return result;
 }
 
-inline binary::Binary Reversed(const binary::Binary& data) { return binary::Binary(data.rbegin(), data.rend()); }
-
 // PKCS#8 PrivateKeyInfo DER of key, written through a memory stream; nothing
 // when OpenSSL cannot encode it.
 inline std::optional<binary::Binary> EncodePkcs8(const EVP_PKEY* key) {
@@ -121,12 +119,8 @@ inline std::optional<binary::Binary> EncodePkcs8(const EVP_PKEY* key) {
     return binary::Binary(bytes, bytes + size);
 }
 
-// Reverses each half of data in place; the halves have data.size() / 2 bytes.
-inline void ReverseHalves(binary::Binary& data) {
-    const size_t half = data.size() / 2;
-    std::reverse(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(half));
-    std::reverse(data.begin() + static_cast<std::ptrdiff_t>(half),
-                 data.begin() + static_cast<std::ptrdiff_t>(2 * half));
-}
+// The byte-reversed formats of keys and signatures.
+using cryptlib::Reversed;
+using cryptlib::ReverseHalves;
 
 }  // namespace ZORVIK::asym

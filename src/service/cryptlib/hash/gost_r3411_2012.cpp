@@ -1,7 +1,9 @@
 #include "service/cryptlib/hash/gost_r3411_2012.h"
 
-#include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "service/cryptlib/byte_order.h"
 
 namespace ZORVIK {
 namespace {
@@ -81,9 +83,9 @@ struct Block {
 };
 
 uint64_t LoadBE64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
-    return v;
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
 }
 
 Block LoadBlock(const uint8_t* bytes) {
@@ -115,35 +117,84 @@ const LpsTable& Lps() {
     return table;
 }
 
+// The value of v, hidden from the optimiser: it would otherwise fold a chain of
+// 16-bit shifts back into a copy and a shift of the original for every byte.
+inline uint64_t Opaque(uint64_t v) {
+    asm("" : "+r"(v));
+    return v;
+}
+
 inline Block LPSX(const LpsTable& T, const uint64_t* a, const uint64_t* b) {
     // Eight accumulators, one per output lane, kept in registers; byte i of lane j
-    // (0 = most significant) feeds output lane i.
+    // (0 = most significant) feeds output lane i. The bytes are taken two at a
+    // time from the low end, so that a pair costs one shift: the processor reads
+    // the two low bytes of a register directly.
     uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0;
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
-        const uint64_t v = a[j] ^ b[j];
+        uint64_t v = a[j] ^ b[j];
         const uint64_t* t = T.t[j];
-        r0 ^= t[v >> 56];
-        r1 ^= t[(v >> 48) & 0xFF];
-        r2 ^= t[(v >> 40) & 0xFF];
-        r3 ^= t[(v >> 32) & 0xFF];
-        r4 ^= t[(v >> 24) & 0xFF];
-        r5 ^= t[(v >> 16) & 0xFF];
-        r6 ^= t[(v >> 8) & 0xFF];
         r7 ^= t[v & 0xFF];
+        r6 ^= t[(v >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        r5 ^= t[v & 0xFF];
+        r4 ^= t[(v >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        r3 ^= t[v & 0xFF];
+        r2 ^= t[(v >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        r1 ^= t[v & 0xFF];
+        r0 ^= t[v >> 8];
     }
     return Block{{r0, r1, r2, r3, r4, r5, r6, r7}};
 }
 
+// Half of two LPSX on the same key K: output lanes 0-3 (High, from bytes 4-7 of
+// each input lane) or 4-7 (from bytes 0-3) of x = LPSX(K xor a) and y =
+// LPSX(K xor b).
+template <bool High>
+inline void HalfLPSX2(const LpsTable& T, const uint64_t* k, const uint64_t* a, const uint64_t* b, uint64_t* x,
+                      uint64_t* y) {
+    uint64_t x0 = 0, x1 = 0, x2 = 0, x3 = 0, y0 = 0, y1 = 0, y2 = 0, y3 = 0;
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        uint64_t v = k[j] ^ a[j], w = k[j] ^ b[j];
+        if (High) {
+            v = Opaque(v >> 32);
+            w = Opaque(w >> 32);
+        }
+        const uint64_t* t = T.t[j];
+        x3 ^= t[v & 0xFF];
+        y3 ^= t[w & 0xFF];
+        x2 ^= t[(v >> 8) & 0xFF];
+        y2 ^= t[(w >> 8) & 0xFF];
+        v = Opaque(v >> 16);
+        w = Opaque(w >> 16);
+        x1 ^= t[v & 0xFF];
+        y1 ^= t[w & 0xFF];
+        x0 ^= t[(v >> 8) & 0xFF];
+        y0 ^= t[(w >> 8) & 0xFF];
+    }
+    const int first = High ? 0 : 4;
+    x[first] = x0, x[first + 1] = x1, x[first + 2] = x2, x[first + 3] = x3;
+    y[first] = y0, y[first + 1] = y1, y[first + 2] = y2, y[first + 3] = y3;
+}
+
 // GOST R 34.11-2012, 7 and 8: g_N(h, m) = E(LPS(h xor N), m) xor h xor m.
+// Round i of E turns K_i into the next state LPS(K_i xor state) and the next
+// key LPS(K_i xor C_i); the two do not wait on each other, while each by itself
+// waits on the round before. So they run together, half an LPS of each at a
+// time: both in full would need sixteen accumulators and spill them.
 void Compress(const LpsTable& T, Block& h, const Block& N, const Block& m) {
     Block K = LPSX(T, h.lane, N.lane);
-    Block state = LPSX(T, K.lane, m.lane);
-    for (int i = 0; i < 11; ++i) {
-        K = LPSX(T, K.lane, IterationConstants[i]);
-        state = LPSX(T, K.lane, state.lane);
+    Block state = m;
+    for (int i = 0; i < 12; ++i) {
+        Block nextState, nextK;
+        HalfLPSX2<true>(T, K.lane, state.lane, IterationConstants[i], nextState.lane, nextK.lane);
+        HalfLPSX2<false>(T, K.lane, state.lane, IterationConstants[i], nextState.lane, nextK.lane);
+        state = nextState;
+        K = nextK;
     }
-    K = LPSX(T, K.lane, IterationConstants[11]);
     for (int i = 0; i < 8; ++i) h.lane[i] ^= K.lane[i] ^ state.lane[i] ^ m.lane[i];
 }
 
@@ -198,13 +249,13 @@ std::unique_ptr<Hash> R3411_12::Clone() const { return std::make_unique<R3411_12
 binary::Binary R3411_12::Calc(const binary::Binary& data) {
     uint8_t out[64];
     if (m_reverse) {
-        const binary::Binary reversed(data.rbegin(), data.rend());
+        const binary::Binary reversed = cryptlib::Reversed(data);
         Streebog(reversed.data(), reversed.size(), m_is256, out);
     } else {
         Streebog(data.data(), data.size(), m_is256, out);
     }
     binary::Binary digest(out, out + GetHashSize());
-    if (m_reverse) std::reverse(digest.begin(), digest.end());
+    if (m_reverse) cryptlib::Reverse(digest);
     return digest;
 }
 

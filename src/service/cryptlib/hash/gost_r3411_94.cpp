@@ -1,9 +1,12 @@
 #include "service/cryptlib/hash/gost_r3411_94.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <utility>
 
 #include "service/common/exception.h"
+#include "service/cryptlib/byte_order.h"
 #include "service/cryptlib/sym/gost28147_core.h"
 #include "service/cryptlib/sym/gost_sbox.h"
 
@@ -28,81 +31,178 @@ struct R3411::State {
 
 namespace {
 
-// All 256-bit values are byte strings with the least significant byte first.
-
-// RFC 5831, 6.1: A(y4|y3|y2|y1) = (y1 xor y2)|y4|y3|y2 over 64-bit words.
-void TransformA(uint8_t y[32]) {
-    uint8_t low[8];
-    std::memcpy(low, y, 8);
-    std::memmove(y, y + 8, 24);
-    for (int i = 0; i < 8; ++i) y[24 + i] = low[i] ^ y[i];
-}
-
-// RFC 5831, 6.1: P, byte i + 1 + 4(k - 1) of the result is byte 8i + k of the input.
-void TransformP(const uint8_t w[32], uint8_t key[32]) {
-    for (int i = 0; i < 4; ++i)
-        for (int k = 0; k < 8; ++k) key[i + 4 * k] = w[8 * i + k];
-}
-
-// RFC 5831, 6.1: the constant C3 (C2 = C4 = 0), least significant byte first.
-constexpr uint8_t C3[32] = {
-    0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00,
-    0x00, 0xFF, 0xFF, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0xFF,
+// Inside the step function a 256-bit value is four 64-bit words, word 0 the least
+// significant (bytes 0-7 of the least-significant-first byte string).
+struct Value {
+    uint64_t word[4];
 };
 
-inline uint16_t LoadLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint64_t LoadLE64(const uint8_t* p) {
+    return uint64_t(gost28147::LoadLE32(p)) | uint64_t(gost28147::LoadLE32(p + 4)) << 32;
+}
 
-// The step function f(H, M) of RFC 5831, 6: key generation, four encipherments of
-// the 64-bit words of H, and H' = psi^61(H xor psi(M xor psi^12(S))).
-void Step(const gost28147::Core& core, uint8_t H[32], const uint8_t M[32]) {
-    uint8_t U[32], V[32], W[32], key[32], S[32];
-    std::memcpy(U, H, 32);
-    std::memcpy(V, M, 32);
-    for (int j = 0; j < 4; ++j) {
-        if (j > 0) {
-            TransformA(U);
-            if (j == 2)
-                for (int i = 0; i < 32; ++i) U[i] ^= C3[i];
-            TransformA(V);
-            TransformA(V);
-        }
-        for (int i = 0; i < 32; ++i) W[i] = U[i] ^ V[i];
-        TransformP(W, key);
-        uint32_t k[8];
-        for (int i = 0; i < 8; ++i) k[i] = gost28147::LoadLE32(key + 4 * i);
-        uint32_t n1 = gost28147::LoadLE32(H + 8 * j), n2 = gost28147::LoadLE32(H + 8 * j + 4);
-        gost28147::EncryptWords(core, k, n1, n2);
-        gost28147::StoreLE32(S + 8 * j, n1);
-        gost28147::StoreLE32(S + 8 * j + 4, n2);
+inline void StoreLE64(uint8_t* p, uint64_t v) {
+    gost28147::StoreLE32(p, uint32_t(v));
+    gost28147::StoreLE32(p + 4, uint32_t(v >> 32));
+}
+
+Value LoadValue(const uint8_t bytes[32]) {
+    return Value{{LoadLE64(bytes), LoadLE64(bytes + 8), LoadLE64(bytes + 16), LoadLE64(bytes + 24)}};
+}
+
+void StoreValue(const Value& value, uint8_t bytes[32]) {
+    for (int i = 0; i < 4; ++i) StoreLE64(bytes + 8 * i, value.word[i]);
+}
+
+// RFC 5831, 6.1: A(y4|y3|y2|y1) = (y1 xor y2)|y4|y3|y2 over 64-bit words.
+inline Value TransformA(const Value& y) {
+    return Value{{y.word[1], y.word[2], y.word[3], y.word[0] ^ y.word[1]}};
+}
+
+// RFC 5831, 6.1: the constant C3 (C2 = C4 = 0).
+constexpr Value C3 = {{0xFF00FF00FF00FF00ULL, 0x00FF00FF00FF00FFULL, 0xFF0000FF00FFFF00ULL, 0xFF00FFFF000000FFULL}};
+
+// RFC 5831, 6.1: the key P(W): byte i + 1 + 4(k - 1) of it is byte 8i + k of W, so
+// key word k (least significant byte first) gathers byte k of each 64-bit word of
+// W, a transposition of 4 x 8 bytes done with masks: first the byte pairs of
+// words 0 and 1 (and 2 and 3) for even and odd k in 16-bit lanes, then the
+// pairs joined into 32-bit lanes.
+inline void TransformP(const Value& w, uint32_t key[8]) {
+    constexpr uint64_t Bytes = 0x00FF00FF00FF00FFULL, Pairs = 0x0000FFFF0000FFFFULL;
+    const uint64_t even01 = (w.word[0] & Bytes) | (w.word[1] & Bytes) << 8;
+    const uint64_t odd01 = (w.word[0] >> 8 & Bytes) | (w.word[1] & ~Bytes);
+    const uint64_t even23 = (w.word[2] & Bytes) | (w.word[3] & Bytes) << 8;
+    const uint64_t odd23 = (w.word[2] >> 8 & Bytes) | (w.word[3] & ~Bytes);
+    // Lane m of even01 holds k = 2m; 32-bit lanes of these hold k = 0, 4 / 2, 6 / 1, 5 / 3, 7.
+    const uint64_t k04 = (even01 & Pairs) | (even23 & Pairs) << 16;
+    const uint64_t k26 = (even01 >> 16 & Pairs) | (even23 & ~Pairs);
+    const uint64_t k15 = (odd01 & Pairs) | (odd23 & Pairs) << 16;
+    const uint64_t k37 = (odd01 >> 16 & Pairs) | (odd23 & ~Pairs);
+    key[0] = uint32_t(k04);
+    key[4] = uint32_t(k04 >> 32);
+    key[2] = uint32_t(k26);
+    key[6] = uint32_t(k26 >> 32);
+    key[1] = uint32_t(k15);
+    key[5] = uint32_t(k15 >> 32);
+    key[3] = uint32_t(k37);
+    key[7] = uint32_t(k37 >> 32);
+}
+
+// The sixteen 16-bit words of a value, least significant first.
+inline void SplitWords(const Value& value, uint16_t words[16]) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(words, value.word, 32);
+    } else {
+        for (int i = 0; i < 16; ++i) words[i] = uint16_t(value.word[i / 4] >> (16 * (i % 4)));
     }
-    // psi shifts the 16 words of a value down by one and feeds in y1^y2^y3^y4^y13^y16:
-    // a linear recurrence, so psi^n(Y) is the window w[n..n+15] of its sequence.
-    uint16_t w[16 + 12 + 1 + 61];
-    for (int i = 0; i < 16; ++i) w[i] = LoadLE16(S + 2 * i);
+}
+
+// psi (RFC 5831, 6.1) shifts the sixteen 16-bit words of a value down by one and
+// feeds in y1^y2^y3^y4^y13^y16. It is linear, so the step's result
+// psi^61(H xor psi(M xor psi^12(S))) is a fixed XOR of the words of H, M and S.
+// Mask j says which: bits 0-15 the words of H, 16-31 of M, 32-47 of S. Running
+// the recurrence once on the masks at compile time leaves sixteen independent
+// XOR sums in place of a 74-step chain.
+struct PsiMasks {
+    uint64_t word[16];
+};
+
+constexpr PsiMasks MakePsiMasks() {
+    uint64_t w[16 + 12 + 1 + 61] = {};
+    for (int i = 0; i < 16; ++i) w[i] = uint64_t(1) << (32 + i);
     int at = 0;
     auto shift = [&](int times) {
         for (int t = 0; t < times; ++t, ++at)
             w[at + 16] = w[at] ^ w[at + 1] ^ w[at + 2] ^ w[at + 3] ^ w[at + 12] ^ w[at + 15];
     };
     shift(12);
-    for (int i = 0; i < 16; ++i) w[at + i] ^= LoadLE16(M + 2 * i);
+    for (int i = 0; i < 16; ++i) w[at + i] ^= uint64_t(1) << (16 + i);
     shift(1);
-    for (int i = 0; i < 16; ++i) w[at + i] ^= LoadLE16(H + 2 * i);
+    for (int i = 0; i < 16; ++i) w[at + i] ^= uint64_t(1) << i;
     shift(61);
-    for (int i = 0; i < 16; ++i) {
-        H[2 * i] = uint8_t(w[at + i]);
-        H[2 * i + 1] = uint8_t(w[at + i] >> 8);
+    PsiMasks masks = {};
+    for (int j = 0; j < 16; ++j) masks.word[j] = w[at + j];
+    return masks;
+}
+
+constexpr PsiMasks Psi = MakePsiMasks();
+
+// Output word J: the XOR of the input words that mask J selects (the unselected
+// terms are constant zeros that the compiler drops).
+template <size_t J, size_t... I>
+inline uint16_t PsiWord(const uint16_t* in, std::index_sequence<I...>) {
+    return uint16_t((0u ^ ... ^ ((Psi.word[J] >> I & 1) != 0 ? unsigned(in[I]) : 0u)));
+}
+
+template <size_t... J>
+inline Value PsiAll(const uint16_t* in, std::index_sequence<J...>) {
+    const uint16_t out[16] = {PsiWord<J>(in, std::make_index_sequence<48>())...};
+    Value result;
+    for (int i = 0; i < 4; ++i) {
+        result.word[i] = uint64_t(out[4 * i]) | uint64_t(out[4 * i + 1]) << 16 | uint64_t(out[4 * i + 2]) << 32 |
+                         uint64_t(out[4 * i + 3]) << 48;
+    }
+    return result;
+}
+
+// The step function f(H, M) of RFC 5831, 6: key generation, four encipherments of
+// the 64-bit words of H, and H' = psi^61(H xor psi(M xor psi^12(S))).
+Value Step(const gost28147::Core& core, const Value& H, const Value& M) {
+    // 6.1: K1 = P(H xor M); U := A(U) (xor C3 before K3), V := A(A(V)) for the next.
+    uint32_t keys[4][8];
+    Value U = H, V = M;
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        if (j > 0) {
+            U = TransformA(U);
+            if (j == 2)
+                for (int i = 0; i < 4; ++i) U.word[i] ^= C3.word[i];
+            V = TransformA(TransformA(V));
+        }
+        Value W;
+        for (int i = 0; i < 4; ++i) W.word[i] = U.word[i] ^ V.word[i];
+        TransformP(W, keys[j]);
+    }
+    // 6.2: the four words of H enciphered each under its own key. They do not
+    // depend on each other, so they run interleaved.
+    uint32_t n1[4], n2[4];
+    for (int j = 0; j < 4; ++j) {
+        n1[j] = uint32_t(H.word[j]);
+        n2[j] = uint32_t(H.word[j] >> 32);
+    }
+    gost28147::CryptWordsN<4, 8>(core, keys[0], gost28147::EncryptOrder, n1, n2);
+    Value S;
+    for (int j = 0; j < 4; ++j) S.word[j] = uint64_t(n1[j]) | uint64_t(n2[j]) << 32;
+    // 6.3: the shuffle over the 16-bit words of H, M and S.
+    uint16_t words[48];
+    SplitWords(H, words);
+    SplitWords(M, words + 16);
+    SplitWords(S, words + 32);
+    return PsiAll(words, std::make_index_sequence<16>());
+}
+
+// Sum modulo 2^256.
+void AddTo(Value& sum, const Value& value) {
+    uint64_t carry = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint64_t partial = sum.word[i] + carry;
+        const uint64_t carryIn = partial < carry;
+        sum.word[i] = partial + value.word[i];
+        carry = carryIn | (sum.word[i] < partial);
     }
 }
 
-// Sum modulo 2^256 of two least-significant-first values.
-void AddTo(uint8_t sum[32], const uint8_t value[32]) {
-    unsigned carry = 0;
-    for (int i = 0; i < 32; ++i) {
-        carry += unsigned(sum[i]) + value[i];
-        sum[i] = uint8_t(carry);
-        carry >>= 8;
+// Compresses whole 32-byte blocks into H and S, kept as words for the run.
+void CompressBlocks(R3411::State& state, const uint8_t* data, size_t blocks) {
+    Value H = LoadValue(state.H), S = LoadValue(state.S);
+    for (size_t b = 0; b < blocks; ++b, data += 32) {
+        const Value M = LoadValue(data);
+        H = Step(*state.cipher, H, M);
+        AddTo(S, M);
     }
+    StoreValue(H, state.H);
+    StoreValue(S, state.S);
+    state.len += int64_t(32 * blocks);
 }
 
 void AddBytes(R3411::State& state, const uint8_t* data, size_t length) {
@@ -114,42 +214,37 @@ void AddBytes(R3411::State& state, const uint8_t* data, size_t length) {
         data += take;
         length -= take;
         if (state.left < 32) return;
-        Step(*state.cipher, state.H, state.remainder);
-        AddTo(state.S, state.remainder);
-        state.len += 32;
+        CompressBlocks(state, state.remainder, 1);
         state.left = 0;
     }
-    for (; length >= 32; data += 32, length -= 32) {
-        Step(*state.cipher, state.H, data);
-        AddTo(state.S, data);
-        state.len += 32;
-    }
+    CompressBlocks(state, data, length / 32);
+    data += length / 32 * 32;
+    length %= 32;
     std::memcpy(state.remainder, data, length);
     state.left = uint32_t(length);
 }
 
 // RFC 5831, 7 stage 3, on copies of H and S so that the message may go on.
 binary::Binary Finish(const R3411::State& state) {
-    uint8_t H[32], S[32], block[32] = {};
-    std::memcpy(H, state.H, 32);
-    std::memcpy(S, state.S, 32);
+    Value H = LoadValue(state.H), S = LoadValue(state.S);
     uint64_t length = uint64_t(state.len);
     if (state.left != 0) {
+        uint8_t block[32] = {};
         std::memcpy(block, state.remainder, state.left);
-        Step(*state.cipher, H, block);
-        AddTo(S, block);
+        const Value M = LoadValue(block);
+        H = Step(*state.cipher, H, M);
+        AddTo(S, M);
         length += state.left;
     } else if (length == 0) {
         // The empty message is one zero block.
-        Step(*state.cipher, H, block);
+        H = Step(*state.cipher, H, Value{});
     }
-    uint8_t bits[32] = {};
-    const uint64_t low = length << 3;
-    for (int i = 0; i < 8; ++i) bits[i] = uint8_t(low >> (8 * i));
-    bits[8] = uint8_t(length >> 61);
-    Step(*state.cipher, H, bits);
-    Step(*state.cipher, H, S);
-    return binary::Binary(H, H + 32);
+    // L in bits, least significant first.
+    H = Step(*state.cipher, H, Value{{length << 3, length >> 61, 0, 0}});
+    H = Step(*state.cipher, H, S);
+    binary::Binary digest(32);
+    StoreValue(H, digest.data());
+    return digest;
 }
 
 const char* const NoState = "Hash context is not initialized.";
@@ -183,10 +278,10 @@ binary::Binary R3411::Calc(const binary::Binary& data) {
         AddBytes(*m_state, data.data(), data.size());
         return Finish(*m_state);
     }
-    const binary::Binary reversed(data.rbegin(), data.rend());
+    const binary::Binary reversed = cryptlib::Reversed(data);
     AddBytes(*m_state, reversed.data(), reversed.size());
     binary::Binary digest = Finish(*m_state);
-    std::reverse(digest.begin(), digest.end());
+    cryptlib::Reverse(digest);
     return digest;
 }
 

@@ -3,6 +3,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "service/cryptlib/hash/sha.h"
 
+#include <openssl/crypto.h>
 #include <openssl/sha.h>
 
 #include <cstring>
@@ -27,7 +28,7 @@ struct Sha1Traits {
     static void Init(Context* c) { SHA1_Init(c); }
     static void Update(Context* c, const uint8_t* data, size_t length) { SHA1_Update(c, data, length); }
     static void Final(uint8_t* out, Context* c) { SHA1_Final(out, c); }
-    static void OneShot(const uint8_t* data, size_t length, uint8_t* out) { ::SHA1(data, length, out); }
+
     static bool DigestLengthOk(const Context&) { return true; }
     [[noreturn]] static void Fail(const std::string& message, const char* function) {
         throw Exception(message, ZORVIK_PLACE(function));
@@ -42,7 +43,7 @@ struct Sha256Traits {
     static void Init(Context* c) { SHA256_Init(c); }
     static void Update(Context* c, const uint8_t* data, size_t length) { SHA256_Update(c, data, length); }
     static void Final(uint8_t* out, Context* c) { SHA256_Final(out, c); }
-    static void OneShot(const uint8_t* data, size_t length, uint8_t* out) { ::SHA256(data, length, out); }
+
     // A stored digest length other than 32 would not give a SHA-256 digest.
     static bool DigestLengthOk(const Context& c) { return c.md_len == SHA256_DIGEST_LENGTH; }
     [[noreturn]] static void Fail(const std::string& message, const char* function) {
@@ -50,11 +51,16 @@ struct Sha256Traits {
     }
 };
 
+// Through a context on the stack: OpenSSL 3's one-shot SHA1() and SHA256() look
+// the algorithm up on every call, which costs more than hashing a short message.
 template <class T>
 void OneShot(const uint8_t* data, uint32_t length, uint8_t* out, const char* function) {
     if (data == nullptr && length != 0) T::Fail("Invalid data", function);
-    static const uint8_t empty = 0;
-    T::OneShot(data != nullptr ? data : &empty, length, out);
+    typename T::Context c;
+    T::Init(&c);
+    if (length != 0) T::Update(&c, data, length);
+    T::Final(out, &c);
+    OPENSSL_cleanse(&c, sizeof c);
 }
 
 template <class T>

@@ -10,6 +10,7 @@
 #include <openssl/evp.h>
 
 #include <climits>
+#include <cstring>
 
 #include "service/common/exception.h"
 
@@ -70,10 +71,6 @@ private:
     EVP_CIPHER* m_table[3][4] = {};
 };
 
-struct EvpContextFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-
 void ThrowOpenSslFailure(const char* function, const char* step) {
     throw Exception(std::string("OpenSSL AES ") + step + " failed", ZORVIK_PLACE(function));
 }
@@ -92,10 +89,16 @@ void Aes_DecryptBlock(const uint8_t* key, uint32_t keyLength, uint8_t* block) {
     AES_decrypt(block, block, &schedule.key);
 }
 
+void AES::EvpContextFree::operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+
 AES::AES(const Binary& key, uint32_t ccsPadding, uint32_t ccsMode)
     : BlockCipher(ccsPadding, ccsMode, kBlockSize), m_key(key) {
     ZORVIK_CHECK("ZORVIK::AES::AES", IsValidKeyLength(key.size()), "Wrong key length");
 }
+
+AES::AES(const AES& other) : BlockCipher(other), m_key(other.m_key) {}
+
+AES::~AES() = default;
 
 std::unique_ptr<BlockCipher> AES::Clone(const Binary& newKey) const {
     ZORVIK_CHECK("ZORVIK::AES::Clone", newKey.empty() || newKey.size() == m_key.size(), "Wrong key length");
@@ -119,27 +122,46 @@ void AES::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
 
     const EVP_CIPHER* cipher = EvpAesCiphers::Get(static_cast<uint32_t>(m_key.size()), mode);
     if (cipher == nullptr) ThrowOpenSslFailure(function, "cipher fetch");
-    std::unique_ptr<EVP_CIPHER_CTX, EvpContextFree> ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) ThrowOpenSslFailure(function, "context allocation");
-    // A fresh context per call: OFB and CFB start at feedback position 0.
+    if (!m_evp) {
+        m_evp.reset(EVP_CIPHER_CTX_new());
+        if (!m_evp) ThrowOpenSslFailure(function, "context allocation");
+    }
+    EVP_CIPHER_CTX* ctx = m_evp.get();
+    // Every call starts afresh with the key and iv: OFB and CFB at feedback
+    // position 0. The same cipher as last time is re-initialised in place (a
+    // null cipher), which keeps the provider's context instead of remaking it.
+    const EVP_CIPHER* initCipher = EVP_CIPHER_CTX_get0_cipher(ctx) == cipher ? nullptr : cipher;
     const uint8_t* ivIn = mode == CIPHER_MODE_ECB ? nullptr : iv.data();
-    if (EVP_CipherInit_ex2(ctx.get(), cipher, m_key.data(), ivIn, static_cast<int>(enc), nullptr) != 1) {
+    if (EVP_CipherInit_ex2(ctx, initCipher, m_key.data(), ivIn, static_cast<int>(enc), nullptr) != 1) {
         ThrowOpenSslFailure(function, "initialisation");
     }
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);  // padding is the base's business
+    // Padding is the base's business. The setting outlives re-initialisation
+    // and is a parameter look-up, so it is made only when the cipher changes.
+    if (initCipher != nullptr) EVP_CIPHER_CTX_set_padding(ctx, 0);
+
+    // CBC leaves the last ciphertext block as the next IV; when deciphering in
+    // place it has to be kept before the update overwrites it.
+    uint8_t lastCipherBlock[kBlockSize];
+    const bool cbc = mode == CIPHER_MODE_CBC;
+    if (cbc && enc == 0) std::memcpy(lastCipherBlock, data.data() + data.size() - kBlockSize, kBlockSize);
 
     // EVP counts in int; a whole number of blocks per step keeps ECB and CBC whole.
     constexpr size_t kStep = (INT_MAX / kBlockSize) * kBlockSize;
     for (size_t offset = 0; offset < data.size(); offset += kStep) {
         const size_t length = std::min(kStep, data.size() - offset);
         int written = 0;
-        if (EVP_CipherUpdate(ctx.get(), data.data() + offset, &written, data.data() + offset,
+        if (EVP_CipherUpdate(ctx, data.data() + offset, &written, data.data() + offset,
                              static_cast<int>(length)) != 1 ||
             static_cast<size_t>(written) != length) {
             ThrowOpenSslFailure(function, "update");
         }
     }
-    if (mode != CIPHER_MODE_ECB && EVP_CIPHER_CTX_get_updated_iv(ctx.get(), iv.data(), iv.size()) != 1) {
+    if (cbc) {
+        const uint8_t* next = enc == 0 ? lastCipherBlock : data.data() + data.size() - kBlockSize;
+        std::memcpy(iv.data(), next, kBlockSize);
+    } else if (mode != CIPHER_MODE_ECB && EVP_CIPHER_CTX_get_updated_iv(ctx, iv.data(), iv.size()) != 1) {
+        // OFB and CFB: the provider's register, which after a partial last block
+        // is not a block of the data.
         ThrowOpenSslFailure(function, "IV read-back");
     }
 }

@@ -8,6 +8,8 @@
 
 #include "service/cryptlib/sym/block_cipher.h"
 
+struct evp_cipher_ctx_st;
+
 namespace ZORVIK {
 
 class AES : public BlockCipher {
@@ -17,6 +19,10 @@ public:
 
     // key: 16, 24 or 32 bytes, else "Wrong key length".
     AES(const binary::Binary& key, uint32_t ccsPadding, uint32_t ccsMode);
+    // The copy gets its own EVP context, made at its first Process.
+    AES(const AES& other);
+    AES& operator=(const AES&) = delete;
+    ~AES() override;
 
     // A non-empty newKey must have the copy's key length.
     std::unique_ptr<BlockCipher> Clone(const binary::Binary& newKey) const override;
@@ -30,7 +36,15 @@ public:
     void Process(binary::Binary& data, binary::Binary& iv, uint32_t mode, uint32_t enc) override;
 
 private:
+    struct EvpContextFree {
+        void operator()(evp_cipher_ctx_st* ctx) const;
+    };
+
     binary::Binary m_key;
+    // One EVP context for the object's life, initialised afresh (key schedule
+    // included) by every Process: making a context per call costs more than
+    // the key schedule at short lengths.
+    std::unique_ptr<evp_cipher_ctx_st, EvpContextFree> m_evp;
 };
 
 // One 16-byte block in place under a raw key of keyLength (16, 24 or 32) bytes.

@@ -16,9 +16,11 @@ void CheckNotEmpty(const char* function, const Binary& data) {
 
 // Kinds beyond 3 are not defined; refusing them keeps a typo from silently
 // padding with zeros or wiping the data on removal.
+// The message is built only on failure: this check runs on every call.
 void CheckPaddingKind(const char* function, uint32_t kind) {
-    ZORVIK_CHECK_STR(function, kind <= PADDING_GOST_ALIGN,
-                     "Invalid padding kind " + std::to_string(kind) + ", expected 0 to 3");
+    if (kind > PADDING_GOST_ALIGN) {
+        throw Exception("Invalid padding kind " + std::to_string(kind) + ", expected 0 to 3", ZORVIK_PLACE(function));
+    }
 }
 
 bool NeedsWholeBlocks(uint32_t mode) { return mode == CIPHER_MODE_ECB || mode == CIPHER_MODE_CBC; }
@@ -38,6 +40,15 @@ void BlockCipher::CheckChainStarted(const char* function) const {
 
 Binary BlockCipher::IvOrZeros(const Binary& iv) const { return iv.empty() ? Binary(m_blockSize, 0) : iv; }
 
+Binary& BlockCipher::RunningIv(const Binary& iv) {
+    if (iv.empty()) {
+        m_runningIv.assign(m_blockSize, 0);
+    } else {
+        m_runningIv.assign(iv.begin(), iv.end());
+    }
+    return m_runningIv;
+}
+
 bool BlockCipher::CheckOneBlockIvProcess(const char* function, const Binary& data, const Binary& iv, uint32_t mode,
                                          uint32_t enc) const {
     ZORVIK_CHECK(function, enc == 0 || enc == 1, "Invalid enc");
@@ -56,10 +67,9 @@ Binary BlockCipher::Encrypt(const Binary& data, uint32_t mode, uint32_t padding,
     CheckNotEmpty(function, data);
     CheckPaddingKind(function, padding);
     Binary out = Pad(data, m_blockSize, padding);
-    Binary runningIv = IvOrZeros(iv);
     // OFB and CFB take any length; ECB and CBC need the padding to align it.
     if (NeedsWholeBlocks(mode)) ZORVIK_CHECK(function, IsAligned(out.size()), "Data must be aligned");
-    Process(out, runningIv, mode, 1);
+    Process(out, RunningIv(iv), mode, 1);
     return out;
 }
 
@@ -69,8 +79,7 @@ Binary BlockCipher::Decrypt(const Binary& data, uint32_t mode, uint32_t padding,
     CheckPaddingKind(function, padding);
     if (NeedsWholeBlocks(mode)) ZORVIK_CHECK(function, IsAligned(data.size()), "Data must be aligned");
     Binary out = data;
-    Binary runningIv = IvOrZeros(iv);
-    Process(out, runningIv, mode, 0);
+    Process(out, RunningIv(iv), mode, 0);
     UnpadFast(out, padding);
     return out;
 }

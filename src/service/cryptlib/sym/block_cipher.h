@@ -82,6 +82,10 @@ protected:
     void CheckChainStarted(const char* function) const;
     // iv, or one block of zeros when iv is empty.
     binary::Binary IvOrZeros(const binary::Binary& iv) const;
+    // The same in the object's own buffer, for the IV that one whole-message
+    // call runs with: the caller's iv is never changed, and a short message
+    // would spend a good part of its time allocating a copy.
+    binary::Binary& RunningIv(const binary::Binary& iv);
     bool IsAligned(size_t length) const { return length % m_blockSize == 0; }
     // The argument checks of a Process that takes a one-block IV: enc 0 or 1
     // ("Invalid enc"), a non-empty ("Invalid iv") one-block ("Invalid iv size")
@@ -101,6 +105,8 @@ protected:
     uint32_t m_blockSize;
 
 private:
+    binary::Binary m_runningIv;
+
     binary::Binary StartChain(const char* function, const binary::Binary& data, uint32_t mode, uint32_t padding,
                               const binary::Binary& iv, uint32_t enc);
 };

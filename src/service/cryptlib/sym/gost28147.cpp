@@ -5,6 +5,7 @@
 
 #include "service/common/exception.h"
 #include "service/cryptlib/sym/gost28147_core.h"
+#include "service/cryptlib/sym/gost_block_modes.h"
 #include "service/cryptlib/sym/gost_sbox.h"
 
 namespace ZORVIK {
@@ -19,6 +20,9 @@ constexpr size_t KeySize = 32;
 constexpr size_t MeshingInterval = 1024;
 
 enum : uint32_t { ModeEcb = 1, ModeCbc = 2, ModeCounter = 3, ModeCfb = 4 };
+
+using gost28147::Lanes;
+using Block = gost28147::LittleEndianBlock;
 
 // The core context of the free functions: the S-box and key of the caller,
 // the key words wiped when it goes.
@@ -50,9 +54,6 @@ void XorGamma(uint8_t* data, size_t length, uint32_t n1, uint32_t n2) {
     gost28147::StoreLE32(gamma + 4, n2);
     for (size_t i = 0; i < length; ++i) data[i] ^= gamma[i];
 }
-
-// Blocks enciphered side by side where they do not depend on each other.
-constexpr int Lanes = 4;
 
 // The gamma of the counter mode over data from the register that the next
 // piece uses (each piece of up to 8 bytes consumes one register value); on
@@ -87,31 +88,47 @@ void CounterRun(const gost28147::Core& core, uint32_t& n1, uint32_t& n2, uint8_t
     }
 }
 
-// ECB over whole blocks, several at a time.
-void EcbRun(const gost28147::Core& core, uint8_t* p, size_t length, bool encrypt) {
-    size_t at = 0;
-    for (; length - at >= Lanes * BlockSize; at += Lanes * BlockSize) {
-        uint32_t n1[Lanes], n2[Lanes];
-        for (int i = 0; i < Lanes; ++i) {
-            n1[i] = gost28147::LoadLE32(p + at + BlockSize * i);
-            n2[i] = gost28147::LoadLE32(p + at + BlockSize * i + 4);
-        }
-        if (encrypt) {
-            gost28147::EncryptWordsN<Lanes>(core, core.key, n1, n2);
-        } else {
-            gost28147::DecryptWordsN<Lanes>(core, core.key, n1, n2);
-        }
-        for (int i = 0; i < Lanes; ++i) {
-            gost28147::StoreLE32(p + at + BlockSize * i, n1[i]);
-            gost28147::StoreLE32(p + at + BlockSize * i + 4, n2[i]);
+// RFC 5830, 6.4: the gamma of each block is the encipherment of the previous
+// ciphertext block (the IV for the first). A partial last piece leaves its
+// ciphertext bytes in front of the rest of its gamma in iv.
+void CfbRun(const gost28147::Core& core, uint8_t* p, size_t length, uint8_t iv[BlockSize], bool encrypt) {
+    const size_t whole = length / BlockSize * BlockSize;
+    gost28147::ChainedBlocks<Block>(true, encrypt, core, core.key, p, p, whole, iv, iv);
+    if (whole < length) {
+        gost28147::EncryptBlock(core, iv, iv);
+        for (size_t at = whole; at < length; ++at) {
+            const uint8_t in = p[at];
+            p[at] = in ^ iv[at - whole];
+            iv[at - whole] = encrypt ? p[at] : in;
         }
     }
-    for (; at < length; at += BlockSize) {
-        if (encrypt) {
-            gost28147::EncryptBlock(core, p + at, p + at);
-        } else {
-            gost28147::DecryptBlock(core, p + at, p + at);
+}
+
+// The mode of Process over a range, in place, after its checks.
+void RunMode(const gost28147::Core& core, uint8_t* p, size_t length, uint8_t iv[BlockSize], uint32_t mode, bool encrypt) {
+    switch (mode) {
+        case ModeEcb:
+            gost28147::EcbBlocks<Block>(core, core.key, p, p, length, encrypt);
+            break;
+        case ModeCbc:
+            gost28147::ChainedBlocks<Block>(false, encrypt, core, core.key, p, p, length, iv, iv);
+            break;
+        case ModeCounter: {
+            // RFC 5830, 6.3: the register starts as the encipherment of the IV and
+            // steps before each piece; iv then holds the value for a further piece.
+            uint32_t n1 = gost28147::LoadLE32(iv), n2 = gost28147::LoadLE32(iv + 4);
+            gost28147::EncryptWords(core, core.key, n1, n2);
+            StepCounter(n1, n2);
+            CounterRun(core, n1, n2, p, length);
+            gost28147::StoreLE32(iv, n1);
+            gost28147::StoreLE32(iv + 4, n2);
+            break;
         }
+        case ModeCfb:
+            CfbRun(core, p, length, iv, encrypt);
+            break;
+        default:
+            break;
     }
 }
 
@@ -196,9 +213,7 @@ void GOST28147::MeshKey(Binary& iv) {
     if (m_meshingMode == MESHING_CRYPTOPRO) {
         gost28147::MeshKey(*m_core, iv.data());
     } else {
-        uint8_t copy[BlockSize];
-        std::memcpy(copy, iv.data(), BlockSize);
-        gost28147::MeshKey(*m_core, copy);
+        gost28147::MeshKey(*m_core);  // the IV's encipherment would be thrown away
     }
 }
 
@@ -216,62 +231,7 @@ void GOST28147::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
     // ECB and CBC over a partial block would leave its bytes in the clear.
     if (mode == ModeEcb || mode == ModeCbc) ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
 
-    const gost28147::Core& core = *m_core;
-    uint8_t* p = data.data();
-    const size_t length = data.size();
-    switch (mode) {
-        case ModeEcb:
-            EcbRun(core, p, length, enc == 1);
-            break;
-        case ModeCbc: {
-            uint8_t chain[BlockSize];
-            std::memcpy(chain, iv.data(), BlockSize);
-            for (size_t at = 0; at < length; at += BlockSize) {
-                if (enc) {
-                    for (size_t i = 0; i < BlockSize; ++i) p[at + i] ^= chain[i];
-                    gost28147::EncryptBlock(core, p + at, p + at);
-                    std::memcpy(chain, p + at, BlockSize);
-                } else {
-                    uint8_t cipherBlock[BlockSize];
-                    std::memcpy(cipherBlock, p + at, BlockSize);
-                    gost28147::DecryptBlock(core, p + at, p + at);
-                    for (size_t i = 0; i < BlockSize; ++i) p[at + i] ^= chain[i];
-                    std::memcpy(chain, cipherBlock, BlockSize);
-                }
-            }
-            std::memcpy(iv.data(), chain, BlockSize);
-            break;
-        }
-        case ModeCounter: {
-            // RFC 5830, 6.3: the register starts as the encipherment of the IV and
-            // steps before each piece; iv then holds the value for a further piece.
-            uint32_t n1 = gost28147::LoadLE32(iv.data()), n2 = gost28147::LoadLE32(iv.data() + 4);
-            gost28147::EncryptWords(core, core.key, n1, n2);
-            StepCounter(n1, n2);
-            CounterRun(core, n1, n2, p, length);
-            gost28147::StoreLE32(iv.data(), n1);
-            gost28147::StoreLE32(iv.data() + 4, n2);
-            break;
-        }
-        case ModeCfb: {
-            // RFC 5830, 6.4: the gamma is the encipherment of the last ciphertext block.
-            uint8_t feedback[BlockSize];
-            std::memcpy(feedback, iv.data(), BlockSize);
-            for (size_t at = 0; at < length; at += BlockSize) {
-                const size_t piece = std::min(BlockSize, length - at);
-                gost28147::EncryptBlock(core, feedback, feedback);
-                for (size_t i = 0; i < piece; ++i) {
-                    const uint8_t in = p[at + i];
-                    p[at + i] = in ^ feedback[i];
-                    feedback[i] = enc ? p[at + i] : in;
-                }
-            }
-            std::memcpy(iv.data(), feedback, BlockSize);
-            break;
-        }
-        default:
-            break;
-    }
+    RunMode(*m_core, data.data(), data.size(), iv.data(), mode, enc == 1);
 }
 
 namespace {
@@ -300,36 +260,41 @@ void CounterWithCryptoProMeshing(gost28147::Core& core, const Binary& iv, Binary
 
 }  // namespace
 
-Binary GOST28147::Encrypt(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
-    ZORVIK_CHECK("ZORVIK::GOST28147::Encrypt", !data.empty(), "Invalid data len");
-    Binary runningIv = iv.empty() ? Binary(BlockSize, 0) : iv;
-    if (m_meshingMode == MESHING_NONE) return BlockCipher::Encrypt(data, mode, padding, runningIv);
-
-    CheckIv8("ZORVIK::GOST28147::Encrypt", runningIv, "Invalid iv");
+void GOST28147::MeshedRun(Binary& buffer, Binary& iv, uint32_t mode, bool encrypt) {
     const Binary savedKey = GetKey();
-    Binary padded = Pad(data, BlockSize, padding);
-    Binary result;
     try {
         if (mode == ModeCounter && m_meshingMode == MESHING_CRYPTOPRO) {
-            CounterWithCryptoProMeshing(*m_core, runningIv, padded);
-            result = std::move(padded);
+            CounterWithCryptoProMeshing(*m_core, iv, buffer);
         } else {
-            result.reserve(padded.size());
+            // Whole pieces in place (Process would check nothing that can fail
+            // here: iv is one block and a piece is whole blocks).
             size_t at = 0;
-            for (; at + MeshingInterval <= padded.size(); at += MeshingInterval) {
-                Binary piece(padded.begin() + at, padded.begin() + at + MeshingInterval);
-                Process(piece, runningIv, mode, 1);
-                result += piece;
-                MeshKey(runningIv);
+            for (; at + MeshingInterval <= buffer.size(); at += MeshingInterval) {
+                RunMode(*m_core, buffer.data() + at, MeshingInterval, iv.data(), mode, encrypt);
+                MeshKey(iv);
             }
-            if (at < padded.size())
-                result += BlockCipher::Encrypt(Binary(padded.begin() + at, padded.end()), mode, PADDING_NONE, runningIv);
+            if (at < buffer.size()) {
+                const Binary rest(buffer.begin() + at, buffer.end());
+                const Binary done = encrypt ? BlockCipher::Encrypt(rest, mode, PADDING_NONE, iv)
+                                            : BlockCipher::Decrypt(rest, mode, PADDING_NONE, iv);
+                std::copy(done.begin(), done.end(), buffer.begin() + at);
+            }
         }
     } catch (...) {
         LoadKey(savedKey);
         throw;
     }
     LoadKey(savedKey);
+}
+
+Binary GOST28147::Encrypt(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
+    ZORVIK_CHECK("ZORVIK::GOST28147::Encrypt", !data.empty(), "Invalid data len");
+    Binary runningIv = iv.empty() ? Binary(BlockSize, 0) : iv;
+    if (m_meshingMode == MESHING_NONE) return BlockCipher::Encrypt(data, mode, padding, runningIv);
+
+    CheckIv8("ZORVIK::GOST28147::Encrypt", runningIv, "Invalid iv");
+    Binary result = Pad(data, BlockSize, padding);
+    MeshedRun(result, runningIv, mode, true);
     return result;
 }
 
@@ -339,29 +304,8 @@ Binary GOST28147::Decrypt(const Binary& data, uint32_t mode, uint32_t padding, c
     if (m_meshingMode == MESHING_NONE) return BlockCipher::Decrypt(data, mode, padding, runningIv);
 
     CheckIv8("ZORVIK::GOST28147::Decrypt", runningIv, "Invalid iv");
-    const Binary savedKey = GetKey();
-    Binary result;
-    try {
-        if (mode == ModeCounter && m_meshingMode == MESHING_CRYPTOPRO) {
-            result = data;
-            CounterWithCryptoProMeshing(*m_core, runningIv, result);
-        } else {
-            result.reserve(data.size());
-            size_t at = 0;
-            for (; at + MeshingInterval <= data.size(); at += MeshingInterval) {
-                Binary piece(data.begin() + at, data.begin() + at + MeshingInterval);
-                Process(piece, runningIv, mode, 0);
-                result += piece;
-                MeshKey(runningIv);
-            }
-            if (at < data.size())
-                result += BlockCipher::Decrypt(Binary(data.begin() + at, data.end()), mode, PADDING_NONE, runningIv);
-        }
-    } catch (...) {
-        LoadKey(savedKey);
-        throw;
-    }
-    LoadKey(savedKey);
+    Binary result = data;
+    MeshedRun(result, runningIv, mode, false);
     if (padding == PADDING_ISO9797_M2) UnpadFast(result, padding);
     return result;
 }
@@ -410,21 +354,34 @@ Binary GOST28147::CalcCCS(const Binary& data, Binary& iv) {
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     if (m_ccsPadding == PADDING_NONE) ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Invalid data length");
     if (!iv.empty()) CheckIv8(function, iv, "Invalid iv length");
-    const Binary padded = m_ccsPadding == PADDING_NONE ? data : Pad(data, BlockSize, m_ccsPadding);
+    // The padded message is whole blocks (padding 0 needs whole blocks, the
+    // others pad to them). Only its last block or two differ from data, so the
+    // MAC runs over data's leading whole blocks in place and over a padded copy
+    // of the last bytes; padding depends only on the length modulo 8.
+    const size_t tailStart = m_ccsPadding == PADDING_NONE ? data.size() : (data.size() - 1) / BlockSize * BlockSize;
+    const Binary tail = tailStart == data.size() ? Binary() : Pad(Binary(data.begin() + tailStart, data.end()), BlockSize, m_ccsPadding);
     if (iv.empty()) iv = Binary(BlockSize, 0);
 
-    if (m_meshingMode == MESHING_NONE) {
-        iv = GetImit(padded, iv);
-    } else {
-        const Binary savedKey = GetKey();
-        size_t at = 0;
-        for (; at + MeshingInterval <= padded.size(); at += MeshingInterval) {
-            iv = GetImit(Binary(padded.begin() + at, padded.begin() + at + MeshingInterval), iv);
-            MeshKey(iv);
+    const Binary savedKey = m_meshingMode == MESHING_NONE ? Binary() : GetKey();
+    // RFC 4357, 2.3.2 as the MAC uses it: the key is meshed after every 1024
+    // bytes, also after the last ones when the length is a multiple of 1024.
+    size_t sinceMeshing = 0;
+    auto macBlocks = [&](const uint8_t* p, size_t length) {
+        while (length != 0) {
+            const size_t piece = m_meshingMode == MESHING_NONE ? length : std::min(length, MeshingInterval - sinceMeshing);
+            gost28147::Mac(*m_core, iv.data(), p, piece);
+            p += piece;
+            length -= piece;
+            sinceMeshing += piece;
+            if (sinceMeshing == MeshingInterval) {
+                MeshKey(iv);
+                sinceMeshing = 0;
+            }
         }
-        if (at < padded.size()) iv = GetImit(Binary(padded.begin() + at, padded.end()), iv);
-        LoadKey(savedKey);
-    }
+    };
+    macBlocks(data.data(), tailStart);
+    macBlocks(tail.data(), tail.size());
+    if (m_meshingMode != MESHING_NONE) LoadKey(savedKey);
     return Binary(iv.begin(), iv.begin() + m_ccsSize);
 }
 

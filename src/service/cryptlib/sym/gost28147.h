@@ -70,6 +70,10 @@ public:
     uint32_t GetMeshingMode() const { return m_meshingMode; }
 
 private:
+    // The mode over buffer in place with key meshing after every 1024 bytes;
+    // the object's key is restored afterwards, also on failure.
+    void MeshedRun(binary::Binary& buffer, binary::Binary& iv, uint32_t mode, bool encrypt);
+
     std::unique_ptr<gost28147::Core> m_core;
     uint32_t m_meshingMode = MESHING_NONE;
     uint32_t m_ccsSize;

@@ -67,11 +67,26 @@ void Mac(const Core& core, uint8_t state[8], const uint8_t* data, size_t length)
     StoreLE32(state + 4, n2);
 }
 
+void MeshKey(Core& core) {
+    // The four blocks of the constant do not depend on each other.
+    uint32_t n1[4], n2[4];
+    for (int i = 0; i < 4; ++i) {
+        n1[i] = LoadLE32(MeshingConstant + 8 * i);
+        n2[i] = LoadLE32(MeshingConstant + 8 * i + 4);
+    }
+    DecryptWordsN<4>(core, core.key, n1, n2);
+    for (int i = 0; i < 4; ++i) {
+        core.key[2 * i] = n1[i];
+        core.key[2 * i + 1] = n2[i];
+    }
+    for (int i = 0; i < 4; ++i) {
+        static_cast<volatile uint32_t*>(n1)[i] = 0;
+        static_cast<volatile uint32_t*>(n2)[i] = 0;
+    }
+}
+
 void MeshKey(Core& core, uint8_t iv[8]) {
-    uint8_t newKey[32];
-    for (int i = 0; i < 4; ++i) DecryptBlock(core, MeshingConstant + 8 * i, newKey + 8 * i);
-    LoadKey(core, newKey);
-    std::memset(newKey, 0, sizeof newKey);
+    MeshKey(core);
     EncryptBlock(core, iv, iv);
 }
 

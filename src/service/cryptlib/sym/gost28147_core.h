@@ -38,9 +38,20 @@ void LoadKey(Core& core, const uint8_t key[32]);
 void StoreKey(const Core& core, uint8_t key[32]);
 void WipeKey(Core& core);
 
-inline uint32_t Round(const Core& c, uint32_t x) {
-    return c.table[0][x & 0xFF] ^ c.table[1][(x >> 8) & 0xFF] ^ c.table[2][(x >> 16) & 0xFF] ^
-           c.table[3][x >> 24];
+// One round of the Feistel network: b xor f(x), f the S-box layer and the
+// rotation, x = the other half plus the round key. In the serial modes every
+// round waits on the one before, so the order of the work is chosen for the
+// shortest path from x to the result: the lookups of bytes 0, 1 and 3 need one
+// instruction each to find their index, byte 2 needs two, so its entry comes in
+// last and is XORed last; b joins the first entry. The empty asm statements keep
+// the compiler from reordering the XORs into one long chain, and the 64-bit
+// index spares a zero extension on the way to the loads.
+inline uint32_t Round(const Core& c, uint32_t b, uint32_t x) {
+    const uint64_t index = x;
+    uint32_t early = b ^ c.table[0][index & 0xFF];
+    uint32_t middle = c.table[1][(index >> 8) & 0xFF] ^ c.table[3][index >> 24];
+    asm("" : "+r"(early), "+r"(middle));
+    return (early ^ middle) ^ c.table[2][(index >> 16) & 0xFF];
 }
 
 // RFC 5830, 6.1 and 6.2: the round-key orders of encipherment and decipherment.
@@ -51,9 +62,10 @@ inline constexpr uint8_t DecryptOrder[32] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4,
 
 // The 32 rounds over N independent blocks at once in the given key order: the
 // rounds of one block wait on each other, those of different blocks do not, so
-// interleaving them keeps the table lookups of several blocks in flight.
-template <int N>
-inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1, uint32_t* n2) {
+// interleaving them keeps the table lookups of several blocks in flight. Block i
+// takes its key words from k + KeyStride * i (0: one key for all).
+template <int N, int KeyStride = 0>
+[[gnu::always_inline]] inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1, uint32_t* n2) {
     uint32_t a[N], b[N];
     for (int i = 0; i < N; ++i) {
         a[i] = n1[i];
@@ -61,11 +73,10 @@ inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, 
     }
 #pragma GCC unroll 32
     for (int r = 0; r < 32; r += 2) {
-        const uint32_t k0 = k[order[r]], k1 = k[order[r + 1]];
 #pragma GCC unroll 8
-        for (int i = 0; i < N; ++i) b[i] ^= Round(c, a[i] + k0);
+        for (int i = 0; i < N; ++i) b[i] = Round(c, b[i], a[i] + k[KeyStride * i + order[r]]);
 #pragma GCC unroll 8
-        for (int i = 0; i < N; ++i) a[i] ^= Round(c, b[i] + k1);
+        for (int i = 0; i < N; ++i) a[i] = Round(c, a[i], b[i] + k[KeyStride * i + order[r + 1]]);
     }
     for (int i = 0; i < N; ++i) {
         n1[i] = b[i];
@@ -114,10 +125,10 @@ inline void MacWords(const Core& c, uint32_t& n1, uint32_t& n2) {
     const uint32_t* k = c.key;
     uint32_t a = n1, b = n2;
     for (int pass = 0; pass < 2; ++pass) {
-        b ^= Round(c, a + k[0]); a ^= Round(c, b + k[1]);
-        b ^= Round(c, a + k[2]); a ^= Round(c, b + k[3]);
-        b ^= Round(c, a + k[4]); a ^= Round(c, b + k[5]);
-        b ^= Round(c, a + k[6]); a ^= Round(c, b + k[7]);
+        b = Round(c, b, a + k[0]); a = Round(c, a, b + k[1]);
+        b = Round(c, b, a + k[2]); a = Round(c, a, b + k[3]);
+        b = Round(c, b, a + k[4]); a = Round(c, a, b + k[5]);
+        b = Round(c, b, a + k[6]); a = Round(c, a, b + k[7]);
     }
     n1 = a;
     n2 = b;
@@ -130,5 +141,7 @@ void Mac(const Core& core, uint8_t state[8], const uint8_t* data, size_t length)
 // RFC 4357, 2.3.2: the new key is the meshing constant deciphered under the current
 // key; then iv is replaced by its encipherment under the new key.
 void MeshKey(Core& core, uint8_t iv[8]);
+// The new key alone (the IV left as it is).
+void MeshKey(Core& core);
 
 }  // namespace ZORVIK::gost28147

@@ -1,9 +1,9 @@
 #include "service/cryptlib/sym/gost3412m.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "service/common/exception.h"
+#include "service/cryptlib/byte_order.h"
 #include "service/cryptlib/sym/gost3413.h"
 
 namespace ZORVIK {
@@ -40,22 +40,24 @@ const char* const CtrIvNotHalfBlock = "Размер IV должен быть р�
 
 void Check(bool ok, const char* function) { ZORVIK_CHECK(function, ok, InternalError); }
 
-void ReverseBlocks(uint8_t* data, size_t length) {
-    for (size_t at = 0; at + BlockSize <= length; at += BlockSize) std::reverse(data + at, data + at + BlockSize);
-}
+using cryptlib::Reverse;
+using cryptlib::ReverseEach;
 
-void ReverseWords(const uint8_t* in, uint8_t* out) {
-    for (size_t i = 0; i < KeySize; i += 4)
-        for (size_t j = 0; j < 4; ++j) out[i + j] = in[i + 3 - j];
+// Byte order 1 gives keys as words and data as blocks least significant byte first.
+void ReverseBlocks(uint8_t* data, size_t length) { ReverseEach(data, length, BlockSize); }
+
+void CopyReversingWords(const uint8_t* in, uint8_t* out) {
+    std::memcpy(out, in, KeySize);
+    ReverseEach(out, KeySize, 4);
 }
 
 }  // namespace
 
 void _cryptBlock(const uint8_t* key, uint8_t* block, bool enc, uint32_t byteOrder) {
     const bool reversed = byteOrder == GOST3412M::ReversedByteOrder;
-    if (reversed) std::reverse(block, block + BlockSize);
+    if (reversed) Reverse(block, BlockSize);
     const int result = enc ? Encrypt_89(block, block, key, nullptr, nullptr) : Decrypt_89(block, block, key, nullptr, nullptr);
-    if (reversed) std::reverse(block, block + BlockSize);
+    if (reversed) Reverse(block, BlockSize);
     Check(result == 0, "ZORVIK::_cryptBlock");
 }
 
@@ -118,7 +120,8 @@ void _crypt(std::unique_ptr<GOST3412M_ModeContext>& context, const uint8_t* key,
             uint8_t iv[BlockSize / 2];
             if (reversed) {
                 // 00 00 00 00 || IV turned round as a whole: its first half is the IV reversed.
-                std::reverse_copy(chainIv.begin(), chainIv.end(), iv);
+                std::memcpy(iv, chainIv.data(), sizeof iv);
+                Reverse(iv, sizeof iv);
             } else {
                 std::memcpy(iv, chainIv.data(), sizeof iv);
             }
@@ -152,7 +155,6 @@ GOST3412M::GOST3412M(const GOST3412M& other)
     : BlockCipher(other),
       m_context(other.m_context ? std::make_unique<GOST3412M_ModeContext>() : nullptr),
       m_byteOrder(other.m_byteOrder),
-      m_blockLength(other.m_blockLength),
       m_macLength(other.m_macLength) {
     std::memcpy(m_key, other.m_key, KeySize);
     if (other.m_context) {
@@ -168,7 +170,7 @@ GOST3412M::~GOST3412M() {
 
 void GOST3412M::StoreKey(const Binary& key) {
     if (m_byteOrder == ReversedByteOrder) {
-        ReverseWords(key.data(), m_key);
+        CopyReversingWords(key.data(), m_key);
     } else {
         std::memcpy(m_key, key.data(), KeySize);
     }
@@ -184,7 +186,7 @@ std::unique_ptr<BlockCipher> GOST3412M::Clone(const Binary& newKey) const {
 Binary GOST3412M::GetKey() const {
     Binary key(KeySize);
     if (m_byteOrder == ReversedByteOrder) {
-        ReverseWords(m_key, key.data());
+        CopyReversingWords(m_key, key.data());
     } else {
         std::memcpy(key.data(), m_key, KeySize);
     }
@@ -216,6 +218,13 @@ Binary GOST3412M::StartChain(const Binary& data, uint32_t mode, uint32_t padding
     return out;
 }
 
+// After the piece marked last (or before any First call) there is no chain to
+// continue: _crypt has released the mode context with the last piece.
+void GOST3412M::ContinueChain(Binary& data, bool enc, bool isLast) {
+    _crypt(m_context, m_key, data, m_mode, m_byteOrder, m_chainIv, enc, isLast);
+    if (isLast) m_chainStarted = false;
+}
+
 Binary GOST3412M::EncryptFirst(const Binary& data, uint32_t mode, uint32_t padding, const Binary& iv) {
     return StartChain(data, mode, padding, iv, true, "ZORVIK::GOST3412M::EncryptFirst");
 }
@@ -226,24 +235,23 @@ Binary GOST3412M::DecryptFirst(const Binary& data, uint32_t mode, uint32_t paddi
 
 Binary GOST3412M::EncryptNext(const Binary& data, bool isLast) {
     const char* function = "ZORVIK::GOST3412M::EncryptNext";
-    // After the piece marked last (or before any First call) there is no chain to continue.
-    ZORVIK_CHECK(function, m_context != nullptr, "Chain not started");
+    CheckChainStarted(function);
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     const bool padded = isLast && m_padding != PADDING_NONE;
     if (!padded) ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
     Binary out = data;
     if (padded) PadFast(out, BlockSize, m_padding);
-    _crypt(m_context, m_key, out, m_mode, m_byteOrder, m_chainIv, true, isLast);
+    ContinueChain(out, true, isLast);
     return out;
 }
 
 Binary GOST3412M::DecryptNext(const Binary& data, bool isLast) {
     const char* function = "ZORVIK::GOST3412M::DecryptNext";
-    ZORVIK_CHECK(function, m_context != nullptr, "Chain not started");
+    CheckChainStarted(function);
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
     Binary out = data;
-    _crypt(m_context, m_key, out, m_mode, m_byteOrder, m_chainIv, false, isLast);
+    ContinueChain(out, false, isLast);
     if (isLast) UnpadFast(out, m_padding);
     return out;
 }
@@ -253,11 +261,8 @@ Binary GOST3412M::CalcCCS(const Binary& data, Binary& /*iv*/) {
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     Binary message = data;
     const bool reversed = m_byteOrder == ReversedByteOrder;
-    if (reversed) {
-        const size_t whole = message.size() / BlockSize * BlockSize;
-        ReverseBlocks(message.data(), whole);
-        std::reverse(message.begin() + whole, message.end());
-    }
+    // A trailing partial block is turned round on its own.
+    if (reversed) ReverseEach(message.data(), message.size(), BlockSize);
     G3413_MacContext mac;
     Binary result;
     int status = G3413_InitMac(m_key, m_macLength, &mac, nullptr, nullptr);
@@ -268,7 +273,7 @@ Binary GOST3412M::CalcCCS(const Binary& data, Binary& /*iv*/) {
     }
     G3413_FreeMac(&mac);
     Check(status == 0, function);
-    if (reversed) std::reverse(result.begin(), result.end());
+    if (reversed) Reverse(result);
     return result;
 }
 

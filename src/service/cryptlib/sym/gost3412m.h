@@ -50,10 +50,11 @@ private:
     // EncryptFirst and DecryptFirst: a new chain and its mode context.
     binary::Binary StartChain(const binary::Binary& data, uint32_t mode, uint32_t padding, const binary::Binary& iv,
                               bool enc, const char* function);
+    // EncryptNext and DecryptNext: the next piece; the piece marked last ends the chain.
+    void ContinueChain(binary::Binary& data, bool enc, bool isLast);
 
     std::unique_ptr<GOST3412M_ModeContext> m_context;
     uint32_t m_byteOrder;
-    uint8_t m_blockLength = 8;
     uint8_t m_macLength;
     uint8_t m_key[32] = {};
 };

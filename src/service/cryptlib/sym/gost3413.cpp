@@ -4,6 +4,7 @@
 #include <new>
 
 #include "service/cryptlib/sym/gost28147_core.h"
+#include "service/cryptlib/sym/gost_block_modes.h"
 #include "service/cryptlib/sym/gost_sbox.h"
 
 namespace ZORVIK {
@@ -63,16 +64,9 @@ constexpr uint8_t TestCfb[32] = {
     0x24, 0xbd, 0xd2, 0x03, 0x53, 0x15, 0xd3, 0x8b, 0xbc, 0xc0, 0x32, 0x14, 0x21, 0x07, 0x55, 0x05,
 };
 
-uint32_t LoadBE32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-void StoreBE32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
+using gost28147::LoadBE32;
+using gost28147::StoreBE32;
+using Block = gost28147::BigEndianBlock;
 
 void Trace(G3413_PrintFn print, const char* label, const void* data, size_t count) {
     if (print != nullptr) print(label, data, count);
@@ -90,47 +84,33 @@ const gost28147::Core& MagmaTables() {
     return core;
 }
 
+// The round keys K1..K8 as words, read from the key bytes once per call rather
+// than once per block.
+struct RoundKeys {
+    uint32_t k[8];
+    explicit RoundKeys(const uint8_t* key) {
+        for (int i = 0; i < 8; ++i) k[i] = LoadBE32(key + 4 * i);
+    }
+    ~RoundKeys() {
+        for (uint32_t& word : k) static_cast<volatile uint32_t&>(word) = 0;
+    }
+    RoundKeys(const RoundKeys&) = delete;
+    RoundKeys& operator=(const RoundKeys&) = delete;
+};
+
 void FastBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, bool encrypt) {
-    const gost28147::Core& core = MagmaTables();
-    uint32_t k[8];
-    for (int i = 0; i < 8; ++i) k[i] = LoadBE32(key + 4 * i);
-    uint32_t n1 = LoadBE32(in + 4), n2 = LoadBE32(in);
-    if (encrypt) {
-        gost28147::EncryptWords(core, k, n1, n2);
-    } else {
-        gost28147::DecryptWords(core, k, n1, n2);
-    }
-    StoreBE32(out, n2);
-    StoreBE32(out + 4, n1);
+    const RoundKeys keys(key);
+    gost28147::EcbBlocks<Block>(MagmaTables(), keys.k, in, out, BlockLength, encrypt);
 }
 
-// Four independent blocks (32 bytes) at once, untraced.
-void FastBlocks4(const uint8_t* in, uint8_t* out, const uint8_t* key, bool encrypt) {
-    const gost28147::Core& core = MagmaTables();
-    uint32_t k[8];
-    for (int i = 0; i < 8; ++i) k[i] = LoadBE32(key + 4 * i);
-    uint32_t n1[4], n2[4];
-    for (int i = 0; i < 4; ++i) {
-        n1[i] = LoadBE32(in + 8 * i + 4);
-        n2[i] = LoadBE32(in + 8 * i);
-    }
-    if (encrypt) {
-        gost28147::EncryptWordsN<4>(core, k, n1, n2);
-    } else {
-        gost28147::DecryptWordsN<4>(core, k, n1, n2);
-    }
-    for (int i = 0; i < 4; ++i) {
-        StoreBE32(out + 8 * i, n2[i]);
-        StoreBE32(out + 8 * i + 4, n1[i]);
-    }
-}
-
-// Whether blocks may go through FastBlocks4: the context's own cipher, no tracing.
+// Whether the word-level loops may stand in for the context's block calls: its
+// own cipher and no tracing.
 bool Untraced(const G3413_Common* ctx) {
-    return ctx->encrypt == Encrypt_89 && ctx->decrypt == Decrypt_89 && ctx->print == nullptr &&
-           ctx->printRound == nullptr;
+    return ctx->key != nullptr && ctx->encrypt == Encrypt_89 && ctx->decrypt == Decrypt_89 &&
+           ctx->print == nullptr && ctx->printRound == nullptr;
 }
 
+// A record's buffers come from one allocation behind its key copy; ctx->key owns it.
 uint8_t* Allocate(size_t size) {
     uint8_t* p = new (std::nothrow) uint8_t[size];
     if (p != nullptr) std::memset(p, 0, size);
@@ -146,16 +126,24 @@ void Release(uint8_t*& p, size_t size) {
     p = nullptr;
 }
 
-int InitCommon(G3413_Common* ctx, const uint8_t* key, G3413_PrintFn print, G3413_PrintFn printRound) {
-    ctx->key = Allocate(KeyLength);
-    if (ctx->key == nullptr) return -1;
+// The key copy and bufferBytes more in one allocation; returns the first byte
+// after the key, or null on failure.
+uint8_t* InitCommon(G3413_Common* ctx, const uint8_t* key, size_t bufferBytes, G3413_PrintFn print,
+                    G3413_PrintFn printRound) {
+    ctx->key = Allocate(KeyLength + bufferBytes);
+    if (ctx->key == nullptr) return nullptr;
     std::memcpy(ctx->key, key, KeyLength);
     ctx->n = BlockLength;
     ctx->print = print;
     ctx->printRound = printRound;
     ctx->encrypt = Encrypt_89;
     ctx->decrypt = Decrypt_89;
-    return 0;
+    return ctx->key + KeyLength;
+}
+
+void FreeCommon(G3413_Common* ctx, size_t bufferBytes) {
+    Release(ctx->key, KeyLength + bufferBytes);
+    ctx->n = 0;
 }
 
 int EncryptBlockWith(const G3413_Common* ctx, const uint8_t* in, uint8_t* out) {
@@ -170,7 +158,7 @@ bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n) { return std::memcm
 
 int InitEcbNoTest(const uint8_t* key, G3413_EcbContext* ctx, G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr) return -1;
-    return InitCommon(ctx, key, print, printRound);
+    return InitCommon(ctx, key, 0, print, printRound) != nullptr ? 0 : -1;
 }
 
 // ---- Self-tests against GOST R 34.13-2015, Appendix A (for the 64-bit cipher)
@@ -233,6 +221,21 @@ int SelfTestCtr() {
     if (result == 0 && !SameBytes(out, TestCtr, sizeof out)) result = -1;
     G3413_FreeCtr(&ctx);
     return result;
+}
+
+// Each self-test compares fixed data with fixed results, so it runs once per
+// process and every later initialisation takes its answer.
+template <int (*SelfTest)()>
+bool PassedSelfTest() {
+    static const int result = SelfTest();
+    return result == 0;
+}
+
+// R := R without its first n bytes, followed by block (the register shift of
+// GOST R 34.13-2015 with m > n).
+void ShiftIn(uint8_t* reg, size_t m, const uint8_t* block, size_t n) {
+    std::memmove(reg, reg + n, m - n);
+    std::memcpy(reg + m - n, block, n);
 }
 
 }  // namespace
@@ -332,28 +335,33 @@ int Decrypt_89(const uint8_t* in, uint8_t* out, const uint8_t* key, G3413_PrintF
 
 int G3413_InitEcb(const uint8_t* key, G3413_EcbContext* ctx, G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr) return -1;
-    if (SelfTestEcb() != 0) return -1;
+    if (!PassedSelfTest<SelfTestEcb>()) return -1;
     return InitEcbNoTest(key, ctx, print, printRound);
 }
 
-int G3413_EncryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
+namespace {
+
+int CryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, size_t length, bool encrypt) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || length % BlockLength != 0) return -1;
-    size_t at = 0;
-    if (Untraced(ctx))
-        for (; length - at >= 4 * BlockLength; at += 4 * BlockLength) FastBlocks4(in + at, out + at, ctx->key, true);
-    for (; at < length; at += BlockLength)
-        if (EncryptBlockWith(ctx, in + at, out + at) != 0) return -1;
+    if (Untraced(ctx)) {
+        const RoundKeys keys(ctx->key);
+        gost28147::EcbBlocks<Block>(MagmaTables(), keys.k, in, out, length, encrypt);
+        return 0;
+    }
+    for (size_t at = 0; at < length; at += BlockLength)
+        if ((encrypt ? EncryptBlockWith(ctx, in + at, out + at) : DecryptBlockWith(ctx, in + at, out + at)) != 0)
+            return -1;
     return 0;
 }
 
+}  // namespace
+
+int G3413_EncryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
+    return CryptEcb(ctx, in, out, length, true);
+}
+
 int G3413_DecryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
-    if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || length % BlockLength != 0) return -1;
-    size_t at = 0;
-    if (Untraced(ctx))
-        for (; length - at >= 4 * BlockLength; at += 4 * BlockLength) FastBlocks4(in + at, out + at, ctx->key, false);
-    for (; at < length; at += BlockLength)
-        if (DecryptBlockWith(ctx, in + at, out + at) != 0) return -1;
-    return 0;
+    return CryptEcb(ctx, in, out, length, false);
 }
 
 // ---- CBC (GOST R 34.13-2015, 5.4): R of m bytes, the block enciphered is MSB_n(R) xor P.
@@ -361,13 +369,13 @@ int G3413_DecryptEcb(G3413_EcbContext* ctx, const uint8_t* in, uint8_t* out, siz
 int G3413_InitCbcNoTest(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength,
                         G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr || ivLength == 0 || ivLength % BlockLength != 0) return -1;
-    if (InitCommon(ctx, key, print, printRound) != 0) return -1;
+    uint8_t* buffers = InitCommon(ctx, key, 3 * ivLength + BlockLength, print, printRound);
+    if (buffers == nullptr) return -1;
     ctx->m = ivLength;
-    ctx->iv = Allocate(ivLength);
-    ctx->work = Allocate(ivLength);
-    ctx->state = Allocate(ivLength);
-    ctx->block = Allocate(BlockLength);
-    if (ctx->iv == nullptr || ctx->work == nullptr || ctx->state == nullptr || ctx->block == nullptr) return -1;
+    ctx->iv = buffers;
+    ctx->work = buffers + ivLength;
+    ctx->state = buffers + 2 * ivLength;
+    ctx->block = buffers + 3 * ivLength;
     std::memcpy(ctx->iv, iv, ivLength);
     std::memcpy(ctx->state, iv, ivLength);
     return 0;
@@ -376,22 +384,26 @@ int G3413_InitCbcNoTest(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t
 int G3413_InitCbc(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength,
                   G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr || ivLength == 0 || ivLength % BlockLength != 0) return -1;
-    if (SelfTestCbc() != 0) return -1;
+    if (!PassedSelfTest<SelfTestCbc>()) return -1;
     return G3413_InitCbcNoTest(key, ctx, iv, ivLength, print, printRound);
 }
 
 namespace {
 
-// R := R without its first n bytes, followed by block.
-void ShiftIn(uint8_t* reg, size_t m, const uint8_t* block, size_t n) {
-    std::memmove(reg, reg + n, m - n);
-    std::memcpy(reg + m - n, block, n);
+// A one-block register (m = n) on the word-level chain; false when the context
+// needs the block calls.
+bool CbcFast(G3413_CbcContext* ctx, const uint8_t* in, uint8_t* out, size_t length, bool encrypt) {
+    if (ctx->m != BlockLength || !Untraced(ctx)) return false;
+    const RoundKeys keys(ctx->key);
+    gost28147::ChainedBlocks<Block>(false, encrypt, MagmaTables(), keys.k, in, out, length, ctx->iv, ctx->state);
+    return true;
 }
 
 }  // namespace
 
 int G3413_EncryptCbc(G3413_CbcContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || length % BlockLength != 0) return -1;
+    if (CbcFast(ctx, in, out, length, true)) return 0;
     std::memcpy(ctx->work, ctx->iv, ctx->m);
     for (size_t at = 0; at < length; at += BlockLength) {
         for (size_t i = 0; i < BlockLength; ++i) ctx->block[i] = ctx->work[i] ^ in[at + i];
@@ -404,6 +416,7 @@ int G3413_EncryptCbc(G3413_CbcContext* ctx, const uint8_t* in, uint8_t* out, siz
 
 int G3413_DecryptCbc(G3413_CbcContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || length % BlockLength != 0) return -1;
+    if (CbcFast(ctx, in, out, length, false)) return 0;
     std::memcpy(ctx->work, ctx->iv, ctx->m);
     uint8_t cipherBlock[BlockLength];
     for (size_t at = 0; at < length; at += BlockLength) {
@@ -422,13 +435,12 @@ int G3413_InitCfbOfbNoTest(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t 
                            size_t ivLength, G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr) return -1;
     if (s == 0 || s > BlockLength || ivLength == 0 || ivLength % BlockLength != 0) return -1;
-    if (InitCommon(ctx, key, print, printRound) != 0) return -1;
+    uint8_t* buffers = InitCommon(ctx, key, ivLength + BlockLength, print, printRound);
+    if (buffers == nullptr) return -1;
     ctx->m = ivLength;
     ctx->s = s;
-    ctx->iv = Allocate(ivLength);
-    ctx->gamma = Allocate(BlockLength);
-    ctx->shifted = Allocate(ivLength);
-    if (ctx->iv == nullptr || ctx->gamma == nullptr || ctx->shifted == nullptr) return -1;
+    ctx->iv = buffers;
+    ctx->gamma = buffers + ivLength;
     std::memcpy(ctx->iv, iv, ivLength);
     return 0;
 }
@@ -436,20 +448,46 @@ int G3413_InitCfbOfbNoTest(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t 
 int G3413_InitOfb(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv, size_t ivLength,
                   G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr) return -1;
-    if (SelfTestOfb() != 0) return -1;
+    if (!PassedSelfTest<SelfTestOfb>()) return -1;
     return G3413_InitCfbOfbNoTest(key, ctx, s, iv, ivLength, print, printRound);
 }
 
 int G3413_InitCfb(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv, size_t ivLength,
                   G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr) return -1;
-    if (SelfTestCfb() != 0) return -1;
+    if (!PassedSelfTest<SelfTestCfb>()) return -1;
     return G3413_InitCfbOfbNoTest(key, ctx, s, iv, ivLength, print, printRound);
 }
 
+namespace {
+
+// How many leading bytes the word-level loops may take: the whole blocks of a
+// context with a one-block register and whole-block segments; the block calls
+// do the rest (a partial last segment, other registers and segments, tracing).
+size_t FastFeedbackBytes(const G3413_CfbOfbContext* ctx, size_t length) {
+    if (ctx->m != BlockLength || ctx->s != BlockLength || !Untraced(ctx)) return 0;
+    return length / BlockLength * BlockLength;
+}
+
+}  // namespace
+
 int G3413_CryptOfb(G3413_CfbOfbContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || ctx->s == 0) return -1;
-    for (size_t at = 0; at < length;) {
+    size_t at = FastFeedbackBytes(ctx, length);
+    if (at != 0) {
+        // Y = E(Y): one chain; the data only takes its XOR.
+        const RoundKeys keys(ctx->key);
+        uint32_t y1, y2;
+        Block::Load(ctx->iv, y1, y2);
+        for (size_t i = 0; i < at; i += BlockLength) {
+            gost28147::EncryptWords(MagmaTables(), keys.k, y1, y2);
+            uint32_t x1, x2;
+            Block::Load(in + i, x1, x2);
+            Block::Store(out + i, x1 ^ y1, x2 ^ y2);
+        }
+        Block::Store(ctx->iv, y1, y2);
+    }
+    while (at < length) {
         const size_t segment = length - at < ctx->s ? length - at : ctx->s;
         if (EncryptBlockWith(ctx, ctx->iv, ctx->gamma) != 0) return -1;
         ShiftIn(ctx->iv, ctx->m, ctx->gamma, BlockLength);
@@ -468,8 +506,13 @@ namespace {
 
 int CryptCfb(G3413_CfbOfbContext* ctx, const uint8_t* in, uint8_t* out, size_t length, bool encrypt) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || ctx->s == 0) return -1;
+    size_t at = FastFeedbackBytes(ctx, length);
+    if (at != 0) {
+        const RoundKeys keys(ctx->key);
+        gost28147::ChainedBlocks<Block>(true, encrypt, MagmaTables(), keys.k, in, out, at, ctx->iv, ctx->iv);
+    }
     uint8_t cipherSegment[BlockLength];
-    for (size_t at = 0; at < length;) {
+    while (at < length) {
         const size_t segment = length - at < ctx->s ? length - at : ctx->s;
         if (EncryptBlockWith(ctx, ctx->iv, ctx->gamma) != 0) return -1;
         if (!encrypt) std::memcpy(cipherSegment, in + at, segment);
@@ -500,11 +543,11 @@ int G3413_DecryptCfb(G3413_CfbOfbContext* ctx, const uint8_t* in, uint8_t* out, 
 int G3413_InitCtrNoTest(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx,
                         G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr || s > BlockLength) return -1;
-    if (InitCommon(ctx, key, print, printRound) != 0) return -1;
+    uint8_t* buffers = InitCommon(ctx, key, 2 * BlockLength, print, printRound);
+    if (buffers == nullptr) return -1;
     ctx->s = s;
-    ctx->counter = Allocate(BlockLength);
-    ctx->gamma = Allocate(BlockLength);
-    if (ctx->counter == nullptr || ctx->gamma == nullptr) return -1;
+    ctx->counter = buffers;
+    ctx->gamma = buffers + BlockLength;
     std::memcpy(ctx->counter, iv, BlockLength / 2);
     return 0;
 }
@@ -512,7 +555,7 @@ int G3413_InitCtrNoTest(const uint8_t* key, const uint8_t* iv, size_t s, G3413_C
 int G3413_InitCtr(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx, G3413_PrintFn print,
                   G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr || s > BlockLength) return -1;
-    if (SelfTestCtr() != 0) return -1;
+    if (!PassedSelfTest<SelfTestCtr>()) return -1;
     return G3413_InitCtrNoTest(key, iv, s, ctx, print, printRound);
 }
 
@@ -528,17 +571,27 @@ void IncrementCounter(uint8_t* counter) {
 int G3413_CryptCtr(G3413_CtrContext* ctx, const uint8_t* in, uint8_t* out, size_t length) {
     if (ctx == nullptr || in == nullptr || out == nullptr || length == 0 || ctx->s == 0) return -1;
     size_t at = 0;
-    if (ctx->s == BlockLength && Untraced(ctx)) {
-        // Whole-block segments: four counters enciphered side by side.
-        uint8_t counters[4 * BlockLength], gamma[4 * BlockLength];
-        for (; length - at >= sizeof gamma; at += sizeof gamma) {
-            for (int i = 0; i < 4; ++i) {
-                std::memcpy(counters + BlockLength * i, ctx->counter, BlockLength);
-                IncrementCounter(ctx->counter);
+    if (ctx->s == BlockLength && Untraced(ctx) && length >= gost28147::Lanes * BlockLength) {
+        // Whole-block segments: the counter as a 64-bit number, whose big-endian
+        // halves are the block's words; counters enciphered side by side.
+        const RoundKeys keys(ctx->key);
+        uint64_t counter = uint64_t(LoadBE32(ctx->counter)) << 32 | LoadBE32(ctx->counter + 4);
+        constexpr size_t Step = gost28147::Lanes * BlockLength;
+        for (; length - at >= Step; at += Step) {
+            uint32_t g1[gost28147::Lanes], g2[gost28147::Lanes];
+            for (int i = 0; i < gost28147::Lanes; ++i, ++counter) {
+                g1[i] = uint32_t(counter);
+                g2[i] = uint32_t(counter >> 32);
             }
-            FastBlocks4(counters, gamma, ctx->key, true);
-            for (size_t i = 0; i < sizeof gamma; ++i) out[at + i] = in[at + i] ^ gamma[i];
+            gost28147::EncryptWordsN<gost28147::Lanes>(MagmaTables(), keys.k, g1, g2);
+            for (int i = 0; i < gost28147::Lanes; ++i) {
+                uint32_t x1, x2;
+                Block::Load(in + at + BlockLength * i, x1, x2);
+                Block::Store(out + at + BlockLength * i, x1 ^ g1[i], x2 ^ g2[i]);
+            }
         }
+        StoreBE32(ctx->counter, uint32_t(counter >> 32));
+        StoreBE32(ctx->counter + 4, uint32_t(counter));
     }
     while (at < length) {
         const size_t segment = length - at < ctx->s ? length - at : ctx->s;
@@ -579,32 +632,43 @@ int G3413_GenMacSubkeys(G3413_MacContext* ctx) {
     return 0;
 }
 
+namespace {
+
+// K1, K2, B, C, the kept block, the padded block and the result.
+constexpr size_t MacBuffers = 7;
+
+}  // namespace
+
 int G3413_InitMac(const uint8_t* key, size_t s, G3413_MacContext* ctx, G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || s == 0 || s > BlockLength) return -1;
-    if (InitCommon(ctx, key, print, printRound) != 0) return -1;
+    uint8_t* buffers = InitCommon(ctx, key, MacBuffers * BlockLength, print, printRound);
+    if (buffers == nullptr) return -1;
     ctx->s = s;
-    ctx->K1 = Allocate(BlockLength);
-    ctx->K2 = Allocate(BlockLength);
-    ctx->B = Allocate(BlockLength);
-    ctx->C = Allocate(BlockLength);
-    ctx->last = Allocate(BlockLength);
-    ctx->padded = Allocate(BlockLength);
-    ctx->result = Allocate(BlockLength);
-    if (ctx->K1 == nullptr || ctx->K2 == nullptr || ctx->B == nullptr || ctx->C == nullptr || ctx->last == nullptr ||
-        ctx->padded == nullptr || ctx->result == nullptr)
-        return -1;
+    uint8_t** const blocks[MacBuffers] = {&ctx->K1, &ctx->K2, &ctx->B, &ctx->C, &ctx->last, &ctx->padded, &ctx->result};
+    for (size_t i = 0; i < MacBuffers; ++i) *blocks[i] = buffers + BlockLength * i;
     ctx->B[BlockLength - 1] = 0x1B;
     ctx->lastCount = 0;
-    ctx->isFirstBlock = true;
     return G3413_GenMacSubkeys(ctx);
 }
 
 namespace {
 
-// C := E(C xor kept block).
-int FoldKept(G3413_MacContext* ctx) {
-    for (size_t i = 0; i < BlockLength; ++i) ctx->C[i] ^= ctx->last[i];
-    return EncryptBlockWith(ctx, ctx->C, ctx->C);
+// C := E(C xor block) over whole blocks.
+int FoldBlocks(G3413_MacContext* ctx, const uint8_t* data, size_t length) {
+    if (Untraced(ctx)) {
+        // The CBC chain without its output: one dependency chain in words.
+        const RoundKeys keys(ctx->key);
+        uint32_t c1, c2;
+        Block::Load(ctx->C, c1, c2);
+        gost28147::CbcEncryptBlocks<Block>(MagmaTables(), keys.k, data, nullptr, length, c1, c2);
+        Block::Store(ctx->C, c1, c2);
+        return 0;
+    }
+    for (size_t at = 0; at < length; at += BlockLength) {
+        for (size_t i = 0; i < BlockLength; ++i) ctx->C[i] ^= data[at + i];
+        if (EncryptBlockWith(ctx, ctx->C, ctx->C) != 0) return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -613,17 +677,21 @@ int G3413_UpdateMac(G3413_MacContext* ctx, const uint8_t* data, size_t length) {
     if (ctx == nullptr || data == nullptr || length == 0 || ctx->last == nullptr) return -1;
     // The last block is always kept back: it is finished with K1 or K2. A kept
     // block is folded in only once more data shows that it was not the last.
-    for (size_t at = 0; at < length;) {
-        if (!ctx->isFirstBlock && ctx->lastCount == BlockLength) {
-            if (FoldKept(ctx) != 0) return -1;
-            ctx->lastCount = 0;
-        }
-        const size_t take = length - at < BlockLength - ctx->lastCount ? length - at : BlockLength - ctx->lastCount;
-        std::memcpy(ctx->last + ctx->lastCount, data + at, take);
+    size_t at = 0;
+    if (ctx->lastCount != 0) {
+        const size_t take = length < BlockLength - ctx->lastCount ? length : BlockLength - ctx->lastCount;
+        std::memcpy(ctx->last + ctx->lastCount, data, take);
         ctx->lastCount += take;
-        at += take;
-        ctx->isFirstBlock = false;
+        at = take;
+        if (at == length) return 0;
+        if (FoldBlocks(ctx, ctx->last, BlockLength) != 0) return -1;
     }
+    // Every whole block but the one that ends the data, which is kept back.
+    const size_t folded = (length - at - 1) / BlockLength * BlockLength;
+    if (folded != 0 && FoldBlocks(ctx, data + at, folded) != 0) return -1;
+    at += folded;
+    ctx->lastCount = length - at;
+    std::memcpy(ctx->last, data + at, ctx->lastCount);
     return 0;
 }
 
@@ -658,48 +726,32 @@ int G3413_GetState(const void* ctx, uint32_t mode, uint8_t* out) {
     return 0;
 }
 
-namespace {
-
-void FreeCommon(G3413_Common* ctx) {
-    Release(ctx->key, KeyLength);
-    ctx->n = 0;
-}
-
-}  // namespace
-
 void G3413_FreeEcb(G3413_EcbContext* ctx) {
-    if (ctx != nullptr) FreeCommon(ctx);
+    if (ctx != nullptr) FreeCommon(ctx, 0);
 }
 
 void G3413_FreeCbc(G3413_CbcContext* ctx) {
     if (ctx == nullptr) return;
-    Release(ctx->iv, ctx->m);
-    Release(ctx->work, ctx->m);
-    Release(ctx->state, ctx->m);
-    Release(ctx->block, BlockLength);
-    FreeCommon(ctx);
+    FreeCommon(ctx, 3 * ctx->m + BlockLength);
+    ctx->iv = ctx->work = ctx->state = ctx->block = nullptr;
 }
 
 void G3413_FreeCfbOfb(G3413_CfbOfbContext* ctx) {
     if (ctx == nullptr) return;
-    Release(ctx->iv, ctx->m);
-    Release(ctx->gamma, BlockLength);
-    Release(ctx->shifted, ctx->m);
-    FreeCommon(ctx);
+    FreeCommon(ctx, ctx->m + BlockLength);
+    ctx->iv = ctx->gamma = nullptr;
 }
 
 void G3413_FreeCtr(G3413_CtrContext* ctx) {
     if (ctx == nullptr) return;
-    Release(ctx->counter, BlockLength);
-    Release(ctx->gamma, BlockLength);
-    FreeCommon(ctx);
+    FreeCommon(ctx, 2 * BlockLength);
+    ctx->counter = ctx->gamma = nullptr;
 }
 
 void G3413_FreeMac(G3413_MacContext* ctx) {
     if (ctx == nullptr) return;
-    for (uint8_t** p : {&ctx->K1, &ctx->K2, &ctx->B, &ctx->C, &ctx->last, &ctx->padded, &ctx->result})
-        Release(*p, BlockLength);
-    FreeCommon(ctx);
+    FreeCommon(ctx, MacBuffers * BlockLength);
+    ctx->K1 = ctx->K2 = ctx->B = ctx->C = ctx->last = ctx->padded = ctx->result = nullptr;
 }
 
 }  // namespace ZORVIK

@@ -2,12 +2,14 @@
 // GOST R 34.13-2015 over it: ECB, CBC, OFB, CFB, CTR and the MAC, as plain
 // functions over caller-owned context records. Every function returns 0 on success
 // and -1 on a refusal; nothing throws. Keys, blocks, registers and counters are in
-// the standard's big-endian order. Each data mode's initialisation first runs a
-// known-answer test against the example of GOST R 34.13-2015, Appendix A.
+// the standard's big-endian order. Each data mode's initialisation first checks a
+// known-answer test against the example of GOST R 34.13-2015, Appendix A (run
+// once per process: the cipher is fixed, so its answer cannot change).
 //
 // Tracing: every context carries two print functions, one for the block level
 // (Encrypt_89 / Decrypt_89, 8-byte values) and one for the rounds (one 32-bit word
-// per call); null turns tracing off. Untraced rounds run through precomputed tables.
+// per call); null turns tracing off. Untraced contexts run their blocks through
+// precomputed tables, keeping the chaining values of the serial modes in words.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +44,8 @@ extern const uint8_t G3413_DecryptKeyOrder[32];
 
 // ---- Context records
 
+// Every pointer of a record points into one allocation made by its init, which
+// starts with the key copy; the release frees it through key.
 struct G3413_Common {
     uint8_t* key = nullptr;  // own 32-byte copy
     size_t n = 0;            // block length, 8
@@ -62,9 +66,8 @@ struct G3413_CbcContext : G3413_Common {
 };
 
 struct G3413_CfbOfbContext : G3413_Common {
-    uint8_t* iv = nullptr;       // R, m bytes
-    uint8_t* gamma = nullptr;    // 8 bytes
-    uint8_t* shifted = nullptr;  // m bytes
+    uint8_t* iv = nullptr;     // R, m bytes
+    uint8_t* gamma = nullptr;  // 8 bytes
     size_t m = 0;
     size_t s = 0;  // segment length; 0 after a partial segment
 };
@@ -83,7 +86,6 @@ struct G3413_MacContext : G3413_Common {
     uint8_t* C = nullptr;       // chaining value
     uint8_t* last = nullptr;    // the block kept back
     size_t lastCount = 0;
-    bool isFirstBlock = true;
     uint8_t* padded = nullptr;
     uint8_t* result = nullptr;
 };
