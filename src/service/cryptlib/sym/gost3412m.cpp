@@ -209,12 +209,15 @@ Binary GOST3412M::StartChain(const Binary& data, uint32_t mode, uint32_t padding
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
     Binary out = data;
-    m_chainIv = IvOrZeros(iv);
+    Binary chainIv = IvOrZeros(iv);
+    auto context = std::make_unique<GOST3412M_ModeContext>();
+    _crypt(context, m_key, out, mode, m_byteOrder, chainIv, enc, false);
+    // A First that fails leaves a running chain as it was.
+    m_chainIv = std::move(chainIv);
     m_padding = padding;
     m_mode = mode;
     m_chainStarted = true;
-    m_context = std::make_unique<GOST3412M_ModeContext>();
-    _crypt(m_context, m_key, out, mode, m_byteOrder, m_chainIv, enc, false);
+    m_context = std::move(context);
     return out;
 }
 

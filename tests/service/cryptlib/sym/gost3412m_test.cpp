@@ -110,6 +110,8 @@ TEST(GOST3412M, CtrChainContinuesOneCounterStream) {
     GOST3412M cipher(v.Bin("Key"), 8, 0, 0);
     const Binary plain = v.Bin("Plain"), iv = v.Bin("CtrIv");
     Binary chained = cipher.EncryptFirst(Binary(plain.begin(), plain.begin() + 8), 5, 0, iv);
+    // A First refused on its IV in mid-chain leaves the running chain untouched.
+    EXPECT_THROW(cipher.EncryptFirst(Binary(8), 5, 0, Binary("010203")), Exception);
     chained += cipher.EncryptNext(Binary(plain.begin() + 8, plain.begin() + 24), false);
     chained += cipher.EncryptNext(Binary(plain.begin() + 24, plain.end()), true);
     EXPECT_EQ(chained, v.Bin("Ctr"));
