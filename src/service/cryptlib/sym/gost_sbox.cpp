@@ -13,6 +13,8 @@ constexpr uint32_t SBoxCount = 11;
 constexpr uint8_t TableOfId[SBoxCount] = {0, 1, 2, 3, 4, 5, 6, 7, 1, 8, 9};
 
 // The built-in S-boxes in the core-block layout: row 0 = K8 ... row 7 = K1.
+// Sixteen values a row, as the standard prints them.
+// clang-format off
 constexpr uint8_t StoredSBoxes[10][128] = {
     // 0: GOST R 34.11-94 test parameter set (RFC 5831)
     {
@@ -125,6 +127,7 @@ constexpr uint8_t StoredSBoxes[10][128] = {
         12,  4,  6,  2, 10,  5, 11,  9, 14,  8, 13,  7,  0,  3, 15,  1,
     },
 };
+// clang-format on
 
 // An expanded S-box holds one 4-bit value a byte; a larger value would lose
 // its high bits in packing and stand for another S-box without a word.
