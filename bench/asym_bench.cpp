@@ -79,9 +79,7 @@ struct CtxFree {
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using Ctx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
 
-Pkey NamedP256Key() {
-    return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-}
+Pkey NamedP256Key() { return Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")); }
 
 // The key of an EC_Keys object, wrapped for EVP: same explicit curve as ours.
 Pkey EvpKeyOf(const EC_Keys& keys) {

@@ -61,7 +61,8 @@ void BM_ReferenceKeyValueReader(benchmark::State& state) {
             if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';') continue;
             const size_t equals = trimmed.find('=');
             if (equals == std::string::npos) continue;
-            settings[ZORVIK::ToLower(ZORVIK::Trim(trimmed.substr(0, equals)))] = ZORVIK::Trim(trimmed.substr(equals + 1));
+            settings[ZORVIK::ToLower(ZORVIK::Trim(trimmed.substr(0, equals)))] =
+                ZORVIK::Trim(trimmed.substr(equals + 1));
         }
         benchmark::DoNotOptimize(settings);
     }

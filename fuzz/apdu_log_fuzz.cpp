@@ -14,13 +14,13 @@
 #include <sstream>
 #include <string>
 
+#include "fuzz_support.h"
 #include "sc/card_service/apdu_printer.h"
 #include "sc/card_service/apdu_writer.h"
 #include "sc/card_service/expected_status.h"
 #include "sc/card_service/tlv_printer.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "service/log/log.h"
-#include "fuzz_support.h"
 
 namespace {
 

@@ -52,9 +52,7 @@ void CheckPublicRoundTrip(const EC_Keys& keys) {
 void Run(uint8_t road, const Binary& input) {
     const Binary hash("2DFBC1B372D89A1188C09C52E0EEC61FCE52032AB1022E8E67ECE6672B043EE5");
     switch (road % 6) {
-        case 0:
-            CheckPublicRoundTrip(EC_Keys(Curve(), input, 2));
-            break;
+        case 0: CheckPublicRoundTrip(EC_Keys(Curve(), input, 2)); break;
         case 1: {
             const EC_Keys keys(Curve(), input, Binary(), 2);
             CheckPublicRoundTrip(keys);

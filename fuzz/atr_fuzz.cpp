@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 atr.MakePPS(t, pps, t == 2);
                 uint8_t check = 0;
                 for (uint8_t byte : pps) check ^= byte;
-                if (pps.size() != 4 || check != 0)
-                    __builtin_trap();
+                if (pps.size() != 4 || check != 0) __builtin_trap();
             } catch (const ZORVIK::Exception&) {
             }
             try {

@@ -37,8 +37,7 @@ const EC_Param& Curve() {
 
 // RFC 7091, 7.1: the private key d and its public point.
 const EC_Keys& Own() {
-    static const EC_Keys keys(Curve(),
-                              Binary("7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28"),
+    static const EC_Keys keys(Curve(), Binary("7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28"),
                               Binary("7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B"
                                      "26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA"),
                               0);
@@ -46,15 +45,13 @@ const EC_Keys& Own() {
 }
 
 void CheckSize(const Binary& point, const EC_Keys& peer) {
-    if (point.size() != peer.GetPublicKeySize())
-        std::abort();
+    if (point.size() != peer.GetPublicKeySize()) std::abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2)
-        return 0;
+    if (size < 2) return 0;
     const int format = data[0] % 3;
     const bool littleEndian = (data[0] & 4) != 0;
     const size_t ukmLength = std::min<size_t>(data[1], size - 2);

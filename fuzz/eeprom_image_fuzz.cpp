@@ -23,14 +23,10 @@ Binary FileBytes(uint8_t road, const uint8_t* data, size_t size) {
     Binary bytes(data, data + size);
     switch (road % 3) {
         case 1:
-            if (bytes.size() < OSM::ImageSize)
-                bytes.resize(OSM::ImageSize, 0xFF);
+            if (bytes.size() < OSM::ImageSize) bytes.resize(OSM::ImageSize, 0xFF);
             break;
-        case 2:
-            bytes.insert(bytes.begin(), OSM::ImageSize, 0xFF);
-            break;
-        default:
-            break;
+        case 2: bytes.insert(bytes.begin(), OSM::ImageSize, 0xFF); break;
+        default: break;
     }
     return bytes;
 }
@@ -38,8 +34,7 @@ Binary FileBytes(uint8_t road, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const Binary bytes = FileBytes(data[0], data + 1, size - 1);
     const std::string in = zorvik_fuzz::WorkDirectory() + "in.bin";
     const std::string out = zorvik_fuzz::WorkDirectory() + "out.bin";
@@ -49,14 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     spec.EL = in;
     try {
         ZORVIK::OSMReader reader(spec, nullptr);
-        if (bytes.size() != OSM::ImageSize || reader.Host().ReadEeprom() != bytes)
-            std::abort();
+        if (bytes.size() != OSM::ImageSize || reader.Host().ReadEeprom() != bytes) std::abort();
         reader.SaveEepromFile(out);
-        if (ZORVIK::binary::LoadBinaryFile(out) != bytes)
-            std::abort();
+        if (ZORVIK::binary::LoadBinaryFile(out) != bytes) std::abort();
     } catch (const ZORVIK::Exception&) {
-        if (bytes.size() == OSM::ImageSize)
-            std::abort();  // an image of the right size always loads
+        if (bytes.size() == OSM::ImageSize) std::abort();  // an image of the right size always loads
     }
     return 0;
 }

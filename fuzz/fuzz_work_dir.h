@@ -16,11 +16,9 @@ inline const std::string& WorkDirectory() {
     static const std::string directory = [] {
         const char* base = std::getenv("TMPDIR");
         const std::string pattern = std::string(base && *base ? base : "/tmp") + "/zorvik_fuzz_XXXXXX";
-        if (pattern.size() >= sizeof path)
-            std::abort();
+        if (pattern.size() >= sizeof path) std::abort();
         pattern.copy(path, pattern.size());
-        if (::mkdtemp(path) == nullptr)
-            std::abort();
+        if (::mkdtemp(path) == nullptr) std::abort();
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(path, ignored);

@@ -34,8 +34,7 @@ void CheckWrapped(const CApdu& plain, const CApdu& wrapped, bool encrypted) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const uint8_t level = (data[0] & 1) ? GP_SM::LevelCMacAndCDecryption : GP_SM::LevelCMac;
     GP_SM sm(Binary("404142434445464748494A4B4C4D4E4F"), Binary("505152535455565758595A5B5C5D5E5F"), level,
              (data[0] & 2) != 0);
@@ -45,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ZORVIK::Exception&) {
         return 0;
     }
-    const bool encrypted =
-        level == GP_SM::LevelCMacAndCDecryption && !plain.data.empty() && plain.ins != 0x82;
+    const bool encrypted = level == GP_SM::LevelCMacAndCDecryption && !plain.data.empty() && plain.ins != 0x82;
     for (int round = 0; round < 2; ++round) {
         CApdu wrapped;
         try {

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <deque>
 
+#include "fuzz_support.h"
 #include "sc/drivers/iso/atr_reading.h"
 #include "sc/drivers/iso/iso_packet.h"
 #include "service/common/exception.h"
 #include "service/log/log.h"
-#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t position = 0;

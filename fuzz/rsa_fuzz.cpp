@@ -37,20 +37,16 @@ std::vector<Binary> Components(const uint8_t* data, size_t size) {
 
 std::unique_ptr<RSA_Keys> Import(uint8_t road, std::vector<Binary>& c) {
     switch (road % 3) {
-        case 0:
-            return std::make_unique<RSA_Keys>(c[0], c[1]);
-        case 1:
-            return std::make_unique<RSA_Keys>(c[0], c[1], c[2]);
-        default:
-            return std::make_unique<RSA_Keys>(c[0], c[1], c[2], c[3], c[4]);
+        case 0: return std::make_unique<RSA_Keys>(c[0], c[1]);
+        case 1: return std::make_unique<RSA_Keys>(c[0], c[1], c[2]);
+        default: return std::make_unique<RSA_Keys>(c[0], c[1], c[2], c[3], c[4]);
     }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const uint8_t choice = data[0];
     std::vector<Binary> c = Components(data + 1, size - 1);
     try {

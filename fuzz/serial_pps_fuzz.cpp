@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "sc/drivers/iso/atr_reading.h"
 #include "sc/drivers/iso/protocol_choice.h"
 #include "sc/exchange/atr.h"
 #include "service/common/exception.h"
 #include "service/log/log.h"
-#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -40,8 +40,7 @@ void WriteFiles(const uint8_t* data, size_t size) {
         parts[part] += c == '/' ? '_' : c;
     }
     for (size_t i = 0; i < std::size(FileNames); ++i)
-        std::ofstream(zorvik_fuzz::WorkDirectory() + FileNames[i], std::ios::binary | std::ios::trunc)
-            << parts[i];
+        std::ofstream(zorvik_fuzz::WorkDirectory() + FileNames[i], std::ios::binary | std::ios::trunc) << parts[i];
 }
 
 template <class Read>
@@ -58,12 +57,9 @@ void ReadDeclared(const SettingsDatabase& db, const DescriptionGroup& group, con
         const std::string key = prefix + description.names.front();
         const std::string type = description.type->TypeName();
         Try([&] { (void)db.GetString(key); });
-        if (type == "bool")
-            Try([&] { (void)db.GetBool(key); });
-        if (type.find("..") != std::string::npos || type == "int")
-            Try([&] { (void)db.GetInt(key); });
-        if (type.rfind("bin", 0) == 0)
-            Try([&] { (void)db.GetBinary(key); });
+        if (type == "bool") Try([&] { (void)db.GetBool(key); });
+        if (type.find("..") != std::string::npos || type == "int") Try([&] { (void)db.GetInt(key); });
+        if (type.rfind("bin", 0) == 0) Try([&] { (void)db.GetBinary(key); });
         std::vector<std::string> list;
         Try([&] { db.GetList(key, list, {}); });
     }

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz_support.h"
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/protocol_t0.h"
 #include "sc/exchange/reader.h"
-#include "fuzz_support.h"
 
 namespace {
 
@@ -48,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZORVIK::ByteLink_T0 engine(&reader, &link, nullptr, options);
 
     const ZORVIK::CApdu commands[] = {
-        ZORVIK::CApdu(0x80, 0xCA, 0x9F, 0x7F, 0),                        // case 1
-        ZORVIK::CApdu(0x00, 0xB0, 0x00, 0x00, 256),                      // case 2 short
-        ZORVIK::CApdu(0x00, 0xD6, 0x00, 0x00, Binary(8, 0x5A)),          // case 3 short
-        ZORVIK::CApdu(0x00, 0xA4, 0x04, 0x00, Binary(5, 0xA0), 16),      // case 4 short, ENVELOPE when smart
-        ZORVIK::CApdu(0x00, 0xB0, 0x00, 0x00, 600),                      // case 2 extended
+        ZORVIK::CApdu(0x80, 0xCA, 0x9F, 0x7F, 0),                         // case 1
+        ZORVIK::CApdu(0x00, 0xB0, 0x00, 0x00, 256),                       // case 2 short
+        ZORVIK::CApdu(0x00, 0xD6, 0x00, 0x00, Binary(8, 0x5A)),           // case 3 short
+        ZORVIK::CApdu(0x00, 0xA4, 0x04, 0x00, Binary(5, 0xA0), 16),       // case 4 short, ENVELOPE when smart
+        ZORVIK::CApdu(0x00, 0xB0, 0x00, 0x00, 600),                       // case 2 extended
         ZORVIK::CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A), 65536),  // case 4 extended
     };
     for (const ZORVIK::CApdu& command : commands) {

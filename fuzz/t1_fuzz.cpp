@@ -2,16 +2,16 @@
 // chooses the epilogue (LRC or CRC), whether the epilogue of each answer is
 // computed for the fuzzer (so that its blocks reach the state machine), and
 // the sizes of the commands; the rest is what the card sends.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <deque>
 
+#include "fuzz_support.h"
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/protocol_t1.h"
 #include "sc/exchange/reader.h"
-#include "fuzz_support.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "apps/qxw_process.h"
 #include "service/common/binary.h"
 #include "support/pcsc_fixture.h"
-#include "support/vpcd_card.h"
 #include "support/test_dir.h"
+#include "support/vpcd_card.h"
 
 namespace ZORVIK {
 namespace {
@@ -23,8 +23,7 @@ class QxwOverPcsc : public test::PcscdTest {
 protected:
     void SetUp() override {
         test::PcscdTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+        if (IsSkipped() || HasFatalFailure()) return;
         m_card = std::make_unique<test::VpcdCard>(VpcdCardModel::AtrT1);
         m_card->Model().SetT1(true);
         ASSERT_TRUE(m_card->Insert(Pcscd().CardPort())) << "vpcd did not take the virtual card";

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,21 +17,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
-#include <utility>
 #include <map>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "support/file_text.h"
 #include "service/common/filesystem.h"
+#include "support/file_text.h"
 
 namespace ZORVIK::test {
 
 // The program sits in the build directory, one level above the test programs.
 inline std::string QxwPath() {
-    if (const char* given = std::getenv("ZORVIK_QXW"))
-        return given;
+    if (const char* given = std::getenv("ZORVIK_QXW")) return given;
     return filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw";
 }
 
@@ -69,26 +68,20 @@ public:
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
             const std::string name = text.substr(0, text.find('='));
-            if (name != "QXW_CONFIG" && variables.count(name) == 0)
-                m_environment.push_back(text);
+            if (name != "QXW_CONFIG" && variables.count(name) == 0) m_environment.push_back(text);
         }
-        for (const auto& [name, value] : variables)
-            m_environment.push_back(name + "=" + value);
-        for (std::string& arg : m_args)
-            m_argv.push_back(arg.data());
+        for (const auto& [name, value] : variables) m_environment.push_back(name + "=" + value);
+        for (std::string& arg : m_args) m_argv.push_back(arg.data());
         m_argv.push_back(nullptr);
-        for (std::string& variable : m_environment)
-            m_envp.push_back(variable.data());
+        for (std::string& variable : m_environment) m_envp.push_back(variable.data());
         m_envp.push_back(nullptr);
     }
 
     [[noreturn]] void Exec() const {
-        if (::chdir(m_directory.c_str()) != 0)
-            ::_exit(126);
+        if (::chdir(m_directory.c_str()) != 0) ::_exit(126);
         if (m_options.fileSizeLimit != 0) {
             const rlimit limit{m_options.fileSizeLimit, m_options.fileSizeLimit};
-            if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                ::_exit(125);
+            if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
         }
         constexpr uid_t Nobody = 65534;
         if (m_options.unprivileged && ::getuid() == 0 &&
@@ -112,8 +105,7 @@ inline int WaitExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     int status = 0;
     for (;;) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            break;
+        if (done == pid) break;
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
@@ -132,8 +124,7 @@ inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& di
                      const std::map<std::string, std::string>& environment = {}, const QxwRunOptions& options = {}) {
     const detail::PreparedExec exec(args, directory, environment, options);
     FILE* const files[2] = {std::tmpfile(), std::tmpfile()};
-    if (files[0] == nullptr || files[1] == nullptr)
-        return {};
+    if (files[0] == nullptr || files[1] == nullptr) return {};
     const int outFd = ::fileno(files[0]);
     const int errFd = ::fileno(files[1]);
     const pid_t pid = ::fork();
@@ -165,16 +156,14 @@ public:
                   const std::map<std::string, std::string>& environment = {}) {
         const detail::PreparedExec exec(args, directory, environment);
         m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
-        if (m_pid == 0)
-            exec.Exec();
+        if (m_pid == 0) exec.Exec();
     }
     ~QxwOnTerminal() {
         if (m_pid > 0 && !m_reaped) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_master >= 0)
-            ::close(m_master);
+        if (m_master >= 0) ::close(m_master);
     }
     QxwOnTerminal(const QxwOnTerminal&) = delete;
     QxwOnTerminal& operator=(const QxwOnTerminal&) = delete;
@@ -209,12 +198,10 @@ private:
     bool ReadSome(int timeoutMs) {
         pollfd fd{m_master, POLLIN, 0};
         const int ready = ::poll(&fd, 1, timeoutMs);
-        if (ready == 0)
-            return true;
+        if (ready == 0) return true;
         char buffer[4096];
         const ssize_t count = ready > 0 ? ::read(m_master, buffer, sizeof buffer) : -1;
-        if (count <= 0)
-            return false;
+        if (count <= 0) return false;
         m_screen.append(buffer, static_cast<size_t>(count));
         return true;
     }

@@ -94,7 +94,8 @@ TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
 TEST_F(Qxw, SettingsErrorsEndWithCodeOne) {
     QxwRun run = RunQxw({"-l=9"}, m_dir);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.err, "Значение настройки \"log_level = 9\" не удовлетворяет заданным для нее условиям: 1..8"))
+    EXPECT_TRUE(
+        Contains(run.err, "Значение настройки \"log_level = 9\" не удовлетворяет заданным для нее условиям: 1..8"))
         << run.err;
     WriteFile("qxw.ini", "log_level = 5\nthis line has no operator\n");
     run = RunQxw({}, m_dir);
@@ -141,8 +142,7 @@ TEST_F(Qxw, ScriptsAreRefusedWithAClearError) {
 TEST_F(Qxw, EepromImageSavedWithEsAndLoadedWithEl) {
     // A recognisable image: every byte differs from the erased value FF.
     std::string image(EepromImageSize, '\0');
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>(i * 7 % 251);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 % 251);
     WriteFile("in.bin", image);
 
     QxwRun run = RunQxw({"-EL=in.bin", "-ES=out.bin"}, m_dir);
@@ -183,34 +183,75 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
         test::QxwRunOptions options = {};
         std::string image = {};  // what img.bin holds afterwards, when it matters
     } cases[] = {
-        {"missing directory, level 8", [] {}, {"-l=8", "-ES=no/dir/img.bin"}, true,
-         "Ошибка (CardReaderDriverError). Can't save EEPROM image 'no/dir/img.bin': create: No such file or directory\n"},
-        {"unwritable directory", [this, &image] {
+        {"missing directory, level 8",
+         [] {},
+         {"-l=8", "-ES=no/dir/img.bin"},
+         true,
+         "Ошибка (CardReaderDriverError). Can't save EEPROM image 'no/dir/img.bin': create: No such file or "
+         "directory\n"},
+        {"unwritable directory",
+         [this, &image] {
              std::filesystem::create_directory(m_dir + "ro");
              WriteFile("ro/img.bin", image);
-             std::filesystem::permissions(m_dir + "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+             std::filesystem::permissions(m_dir + "ro",
+                                          std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
          },
-         {"-f=0", "-ES=ro/img.bin"}, false, "Can't save EEPROM image 'ro/img.bin': create: Permission denied\n", {.unprivileged = true}},
-        {"target is a directory", [this] { std::filesystem::create_directory(m_dir + "img.bin"); }, {"-c=0", "-f=0", "-ES=img.bin"}, true,
+         {"-f=0", "-ES=ro/img.bin"},
+         false,
+         "Can't save EEPROM image 'ro/img.bin': create: Permission denied\n",
+         {.unprivileged = true}},
+        {"target is a directory",
+         [this] { std::filesystem::create_directory(m_dir + "img.bin"); },
+         {"-c=0", "-f=0", "-ES=img.bin"},
+         true,
          "Ошибка (CardReaderDriverError). Can't save EEPROM image 'img.bin': Is a directory\n"},
-        {"disk full for the image", [&] { WriteFile("img.bin", image); }, {"-f=0", "-ES=img.bin"}, false,
-         "Can't save EEPROM image 'img.bin': write: File too large\n", {.fileSizeLimit = 16384}, image},
-        {"disk full for the APDU log", [this] { WriteFile("skarna.log", std::string(16384, ';')); }, {"-f=0", "-af=skarna"}, false,
-         "Не удалось записать в файл для конвертированных APDU 'skarna.log': File too large\n", {.fileSizeLimit = 16384}},
-        {"FIFO as qxw.ini", [this] { ::mkfifo((m_dir + "qxw.ini").c_str(), 0600); }, {}, true,
-         "Ошибка (Exception). Файл настроек \"qxw.ini\" не удаётся прочитать: Is a named pipe (FIFO), not a regular file\n"},
-        {"FIFO as -EL", [this] { ::mkfifo((m_dir + "img.fifo").c_str(), 0600); }, {"-f=0", "-EL=img.fifo"}, false,
+        {"disk full for the image",
+         [&] { WriteFile("img.bin", image); },
+         {"-f=0", "-ES=img.bin"},
+         false,
+         "Can't save EEPROM image 'img.bin': write: File too large\n",
+         {.fileSizeLimit = 16384},
+         image},
+        {"disk full for the APDU log",
+         [this] { WriteFile("skarna.log", std::string(16384, ';')); },
+         {"-f=0", "-af=skarna"},
+         false,
+         "Не удалось записать в файл для конвертированных APDU 'skarna.log': File too large\n",
+         {.fileSizeLimit = 16384}},
+        {"FIFO as qxw.ini",
+         [this] { ::mkfifo((m_dir + "qxw.ini").c_str(), 0600); },
+         {},
+         true,
+         "Ошибка (Exception). Файл настроек \"qxw.ini\" не удаётся прочитать: Is a named pipe (FIFO), not a regular "
+         "file\n"},
+        {"FIFO as -EL",
+         [this] { ::mkfifo((m_dir + "img.fifo").c_str(), 0600); },
+         {"-f=0", "-EL=img.fifo"},
+         false,
          "Ошибка (Exception). img.fifo : fopen error: Is a named pipe (FIFO), not a regular file\n"},
-        {"unreadable qxw.ini", [this] {
+        {"unreadable qxw.ini",
+         [this] {
              WriteFile("qxw.ini", "log_level = 5\n");
              std::filesystem::permissions(m_dir + "qxw.ini", std::filesystem::perms::none);
          },
-         {}, true, "Файл настроек \"qxw.ini\" не удаётся прочитать: Permission denied\n", {.unprivileged = true}},
-        {"100-deep includes", [&] { includes(100); }, {}, true,
+         {},
+         true,
+         "Файл настроек \"qxw.ini\" не удаётся прочитать: Permission denied\n",
+         {.unprivileged = true}},
+        {"100-deep includes",
+         [&] { includes(100); },
+         {},
+         true,
          "Файл настроек \"" + m_dir + "65.ini\" не прочитан: вложенность @include больше 64\n"},
-        {"10,000-deep includes", [&] { includes(10000); }, {}, true,
+        {"10,000-deep includes",
+         [&] { includes(10000); },
+         {},
+         true,
          "Файл настроек \"" + m_dir + "65.ini\" не прочитан: вложенность @include больше 64\n"},
-        {"zero byte in a quoted value", [this] { WriteFile("qxw.ini", std::string("log_level = 5\0x\n", 16)); }, {}, true,
+        {"zero byte in a quoted value",
+         [this] { WriteFile("qxw.ini", std::string("log_level = 5\0x\n", 16)); },
+         {},
+         true,
          "Значение настройки \"log_level = 5\\x00x\" не удовлетворяет заданным для нее условиям: 1..8\n"},
     };
     for (const auto& c : cases) {
@@ -234,7 +275,8 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
 }
 
 TEST_F(Qxw, NetworkReaderNamedOnTheCommandLine) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
+    test::DerimServer server(
+        test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
     const QxwRun run = RunQxw({"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port())}, m_dir);
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "| Reader : #DERIMDIRECT |"));
@@ -255,7 +297,8 @@ TEST_F(Qxw, SerialReaderOnThePortOfVport) {
 
 // With the simulated card and a network server, "#?" has two candidates.
 TEST_F(Qxw, ReaderMenuOnTheTerminal) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
+    test::DerimServer server(
+        test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
     const std::string port = "-derimdirect_port=" + std::to_string(server.Port());
     const QxwRun run = RunQxw({"-reader=#?", "-disable_user_input=1", port}, m_dir);
     EXPECT_EQ(run.exitCode, 1);

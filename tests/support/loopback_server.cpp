@@ -23,8 +23,7 @@ int BindLoopback(uint16_t port, bool listenToo) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        (listenToo && ::listen(fd, 8) != 0)) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (listenToo && ::listen(fd, 8) != 0)) {
         const int error = errno;
         ::close(fd);
         throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port) + ": " + std::to_string(error));

@@ -184,7 +184,8 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
         char pidEntry[32] = "LISTEN_PID=";
         char digits[16];
         int count = 0;
-        for (pid_t self = ::getpid(); self > 0 && count < 15; self /= 10) digits[count++] = static_cast<char>('0' + self % 10);
+        for (pid_t self = ::getpid(); self > 0 && count < 15; self /= 10)
+            digits[count++] = static_cast<char>('0' + self % 10);
         size_t at = std::strlen(pidEntry);
         while (count > 0) pidEntry[at++] = digits[--count];
         pidEntry[at] = '\0';
@@ -212,7 +213,8 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (::waitpid(child, &status, WNOHANG) == child) {
-            m_failure = "pcscd ended at start (wait status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
+            m_failure =
+                "pcscd ended at start (wait status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
             return false;
         }
         if (ReadersListed()) {
@@ -223,8 +225,8 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    m_failure = "pcscd did not list the vpcd readers within 10 s (port " + std::to_string(port) +
-                "). Its output:\n" + Tail(logPath);
+    m_failure = "pcscd did not list the vpcd readers within 10 s (port " + std::to_string(port) + "). Its output:\n" +
+                Tail(logPath);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     return false;
@@ -254,8 +256,10 @@ bool PrivatePcscd::WaitForCard(const char* reader, bool present, std::chrono::mi
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     bool reached = false;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const LONG result = SCardGetStatusChange(context, static_cast<DWORD>(std::max<int64_t>(left.count(), 0)), &state, 1);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const LONG result =
+            SCardGetStatusChange(context, static_cast<DWORD>(std::max<int64_t>(left.count(), 0)), &state, 1);
         if (result == SCARD_S_SUCCESS) {
             if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present) {
                 reached = true;

@@ -48,8 +48,14 @@ QvlServer::~QvlServer() { m_server.reset(); }
 
 binary::Binary QvlServer::ModelMessage(uint16_t packetId, uint64_t modelTime, const binary::Binary& payload) {
     const size_t size = QvlLink::HeaderSize + payload.size();
-    binary::Binary message{static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
-                           static_cast<uint8_t>(packetId), static_cast<uint8_t>(packetId >> 8), 0, 0, 0, 0};
+    binary::Binary message{static_cast<uint8_t>(size),
+                           static_cast<uint8_t>(size >> 8),
+                           static_cast<uint8_t>(packetId),
+                           static_cast<uint8_t>(packetId >> 8),
+                           0,
+                           0,
+                           0,
+                           0};
     for (int i = 0; i < 8; ++i) message.push_back(static_cast<uint8_t>(modelTime >> (8 * i)));
     return message + payload;
 }
@@ -66,8 +72,8 @@ void QvlServer::Serve(int fd) {
             LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ModelMessage, modelTime, clock));
             LoopbackServer::SendAll(fd, ModelMessage(0x1234, modelTime, binary::Binary{0xAA, 0xBB, 0xCC}));
         }
-        LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ModelMessage, ++modelTime,
-                                                 binary::Binary{QvlLink::CardCharacter, 0, character}));
+        LoopbackServer::SendAll(
+            fd, ModelMessage(QvlLink::ModelMessage, ++modelTime, binary::Binary{QvlLink::CardCharacter, 0, character}));
     };
     for (;;) {
         const binary::Binary header = LoopbackServer::ReadUpTo(fd, QvlLink::HeaderSize, ReadTimeoutMs);

@@ -28,8 +28,8 @@ public:
 
     struct Message {
         uint16_t packetId;
-        uint16_t command;       // the u16 after the header
-        binary::Binary raw;     // the whole message
+        uint16_t command;    // the u16 after the header
+        binary::Binary raw;  // the whole message
     };
 
     QvlServer(CardApplication application, Options options);

@@ -29,21 +29,18 @@ void ScriptedReader::PowerOff() {
 
 void ScriptedReader::Reset(ATR& atr) {
     m_events.push_back("reset");
-    if (!m_powered)
-        throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
+    if (!m_powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
     atr.SetAtr(m_atr);
 }
 
 void ScriptedReader::Command(const CApdu& command, RApdu& response) {
     m_events.push_back("cmd");
     m_sent.push_back(command);
-    if (!m_powered)
-        throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
+    if (!m_powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
     auto queue = m_answers.find({command.cla, command.ins});
     if (queue == m_answers.end() || queue->second.empty()) {
-        throw Exception(
-            SafePrintf("ScriptedReader: no answer queued for CLA %02X INS %02X", command.cla, command.ins),
-            SourcePlace());
+        throw Exception(SafePrintf("ScriptedReader: no answer queued for CLA %02X INS %02X", command.cla, command.ins),
+                        SourcePlace());
     }
     response = queue->second.front();
     queue->second.pop_front();

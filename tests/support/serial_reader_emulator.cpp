@@ -128,7 +128,8 @@ void SerialReaderEmulator::Run() {
             const size_t length = static_cast<size_t>(m_input[1]) << 8 | m_input[2];
             if (m_input.size() < 3 + length) break;
             const uint8_t type = m_input[0];
-            const binary::Binary payload(m_input.begin() + 3, m_input.begin() + 3 + static_cast<std::ptrdiff_t>(length));
+            const binary::Binary payload(m_input.begin() + 3,
+                                         m_input.begin() + 3 + static_cast<std::ptrdiff_t>(length));
             m_input.erase(m_input.begin(), m_input.begin() + 3 + static_cast<std::ptrdiff_t>(length));
             m_received.push_back({type, payload});
             OnPacket(type, payload);
@@ -144,10 +145,8 @@ void SerialReaderEmulator::OnPacket(uint8_t type, const binary::Binary& payload)
         case TypePresence:
             if (m_options.answerPresence) Answer(TypePresence, {});
             return;
-        case TypeCardBytes:
-            break;
-        default:
-            return;  // the firmware ignores what it does not know
+        case TypeCardBytes: break;
+        default: return;  // the firmware ignores what it does not know
     }
     if (!m_powered) return;
     if (m_ppsWindow && !payload.empty() && payload[0] == Ppss) {

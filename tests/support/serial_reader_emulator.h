@@ -28,12 +28,12 @@ public:
     struct Options {
         CardKind card = CardKind::T0;
         binary::Binary atr{0x3B, 0x00};
-        uint8_t edcLength = 1;               // of the T=1 card
+        uint8_t edcLength = 1;  // of the T=1 card
         PpsAnswer pps = PpsAnswer::Echo;
-        bool answerPresence = true;          // answer presence polls with an empty type-4 packet
-        bool answerPowerOn = true;           // send the ATR on a control packet
-        bool silentCard = false;             // the T=0 card never answers a header
-        std::deque<T1Fault> t1Faults{};      // what the T=1 card does with the blocks it gets, in order
+        bool answerPresence = true;      // answer presence polls with an empty type-4 packet
+        bool answerPowerOn = true;       // send the ATR on a control packet
+        bool silentCard = false;         // the T=0 card never answers a header
+        std::deque<T1Fault> t1Faults{};  // what the T=1 card does with the blocks it gets, in order
     };
 
     struct Packet {

@@ -106,8 +106,8 @@ void T1CardModel::Emit(const binary::Binary& block) {
 void T1CardModel::SendNextPiece() {
     const size_t rest = m_response.size() - m_responseOffset;
     const size_t size = std::min(rest, responsePiece);
-    const binary::Binary piece = binary::Slice(m_response, static_cast<uint32_t>(m_responseOffset),
-                                               static_cast<uint32_t>(size));
+    const binary::Binary piece =
+        binary::Slice(m_response, static_cast<uint32_t>(m_responseOffset), static_cast<uint32_t>(size));
     m_responseOffset += size;
     m_responseChain = m_responseOffset < m_response.size();
     if (!m_responseChain) m_blocksSinceProgress = 0;
@@ -228,8 +228,7 @@ void T1CardModel::OnBlock(const binary::Binary& block) {
                 return;
             }
             break;
-        case 0xE2:
-            return;  // the chain is abandoned; the card waits for the engine
+        case 0xE2: return;  // the chain is abandoned; the card waits for the engine
         default: break;
     }
     Emit(Block(RPcb(m_expectedNs, 2), {}));

@@ -18,16 +18,16 @@ namespace ZORVIK::test {
 // What the card does with the block it has just received.
 enum class T1Fault {
     None,
-    Lose,            // answers as usual, but the answer never reaches the engine
-    CorruptEdc,      // the answer's EDC is wrong
-    WrongLen,        // the answer's LEN is one more than its INF
-    ShortLen,        // the answer's LEN is one less than its INF
-    Garble,          // a byte of the answer's prologue or INF is damaged, its EDC kept
-    RejectOther,     // the block counts as damaged: R(other error), no state change
-    RejectParity,    // the same with R(parity error)
-    RequestWtx,      // asks for more time with S(WTX request) before the response
-    RequestIfs,      // asks for a new IFSC with S(IFS request) before the response
-    AbortChain,      // answers a chained I-block with S(ABORT request)
+    Lose,               // answers as usual, but the answer never reaches the engine
+    CorruptEdc,         // the answer's EDC is wrong
+    WrongLen,           // the answer's LEN is one more than its INF
+    ShortLen,           // the answer's LEN is one less than its INF
+    Garble,             // a byte of the answer's prologue or INF is damaged, its EDC kept
+    RejectOther,        // the block counts as damaged: R(other error), no state change
+    RejectParity,       // the same with R(parity error)
+    RequestWtx,         // asks for more time with S(WTX request) before the response
+    RequestIfs,         // asks for a new IFSC with S(IFS request) before the response
+    AbortChain,         // answers a chained I-block with S(ABORT request)
     MuteUnlessResynch,  // only S(RESYNCH request) is answered; any other block is ignored
 };
 

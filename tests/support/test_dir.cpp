@@ -12,8 +12,7 @@ namespace {
 std::string DirectoryOf(const ::testing::TestInfo* test) {
     std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "outside_tests";
     for (char& c : name) {
-        if (c == '/')
-            c = '_';  // parameterised names
+        if (c == '/') c = '_';  // parameterised names
     }
     return ::testing::TempDir() + "zorvik_" + std::to_string(::getpid()) + "_" + name + "/";
 }

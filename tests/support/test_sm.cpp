@@ -26,16 +26,14 @@ void TestSM::UncoverResponse(const RApdu& wrapped, RApdu& plain) {
         return;
     }
     const size_t size = wrapped.data.size();
-    if (size < 2)
-        throw Exception("TestSM: the protected response has no status word", SourcePlace());
+    if (size < 2) throw Exception("TestSM: the protected response has no status word", SourcePlace());
     plain.data = MaskBytes(binary::Slice(wrapped.data, 0, static_cast<uint32_t>(size - 2)));
     plain.sw1 = wrapped.data[size - 2];
     plain.sw2 = wrapped.data[size - 1];
 }
 
 uint32_t TestSM::GetResponseDataSize(uint32_t size) {
-    if (!m_protected)
-        return size;
+    if (!m_protected) return size;
     return size < 2 ? 0 : size - 2;
 }
 

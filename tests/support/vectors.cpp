@@ -17,9 +17,7 @@ binary::Binary TestVector::Bin(const std::string& key) const { return binary::Bi
 
 uint64_t TestVector::Number(const std::string& key) const { return std::stoull(Text(key), nullptr, 0); }
 
-std::string DataPath(const std::string& relativePath) {
-    return std::string(ZORVIK_TEST_DATA_DIR) + "/" + relativePath;
-}
+std::string DataPath(const std::string& relativePath) { return std::string(ZORVIK_TEST_DATA_DIR) + "/" + relativePath; }
 
 std::vector<TestVector> LoadVectors(const std::string& relativePath) {
     std::ifstream in(DataPath(relativePath));

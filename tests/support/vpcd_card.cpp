@@ -29,7 +29,7 @@ struct Decoded {
     bool valid = false;
     uint8_t cla = 0, ins = 0, p1 = 0, p2 = 0;
     Binary data;
-    uint32_t ne = 0;      // 0: no Le field
+    uint32_t ne = 0;  // 0: no Le field
     bool hasLe = false;
 };
 
@@ -173,8 +173,7 @@ Binary VpcdCardModel::Execute(const Binary& command) {
             answer.resize(answer.size() - 2);
             return Pend(answer);
         }
-        default:
-            return Status(0x6D, 0x00);
+        default: return Status(0x6D, 0x00);
     }
 }
 

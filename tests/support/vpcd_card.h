@@ -25,7 +25,7 @@ public:
     static const char* const AtrBoth;  // 3B 80 80 01 01: TD1 T=0, TD2 T=1, TCK
 
     // The application SELECT (by DF name, P1 04) knows, and its FCI.
-    static const char* const Aid;      // F0 5A 4F 52 56 49 4B 01
+    static const char* const Aid;  // F0 5A 4F 52 56 49 4B 01
     // 6F 0F, 84 08 <AID>, A5 03 (88 01 01: short EF identifier 1).
     static const char* const Fci;
     // The transparent file READ BINARY reads: byte i holds i mod 256.

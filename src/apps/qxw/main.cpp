@@ -35,8 +35,7 @@ void RefuseScripts(const ZORVIK::SettingsDatabase& settings) {
     settings.GetList(ZORVIK::kPositionalSetting, words, {});
     std::string script;
     settings.GetStringOr("script", script, "");
-    if (words.empty() && !settings.Has("script"))
-        return;
+    if (words.empty() && !settings.Has("script")) return;
     const std::string named = words.empty() ? script : words.front();
     throw ZORVIK::Exception("Запуск скриптов (\"" + named +
                                 "\") выполняет скриптовая консоль, которая не входит в эту сборку; "
@@ -51,14 +50,13 @@ void ReportError(const std::string& text) {
             ZORVIK::__do_write(ErrorLevel, "%s", text.c_str());
             // Level 8 or a console log switched off keeps the record off the
             // screen: an error that ends the program must reach the user anyway.
-            onScreen = ZORVIK::GetFramework().GetLog() != nullptr &&
-                       ZORVIK::g_frameworkLog->GetImportance() <= ErrorLevel;
+            onScreen =
+                ZORVIK::GetFramework().GetLog() != nullptr && ZORVIK::g_frameworkLog->GetImportance() <= ErrorLevel;
         } catch (...) {
             // The log itself failed: standard error is the last place left.
         }
     }
-    if (!onScreen)
-        std::fprintf(stderr, "%s\n", text.c_str());
+    if (!onScreen) std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 int Run(int argc, char** argv) {

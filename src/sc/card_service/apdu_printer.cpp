@@ -21,13 +21,10 @@ const std::string SMExchangeEnd(32, '~');
 const std::string ExchangeEnd(64, '=');
 
 void EndLine(std::string& text) {
-    if (!text.empty() && text.back() != '\n')
-        text += '\n';
+    if (!text.empty() && text.back() != '\n') text += '\n';
 }
 
-std::string HexLines(const binary::Binary& data) {
-    return binary::ToHex(data, 1, 0, BytesPerLine);
-}
+std::string HexLines(const binary::Binary& data) { return binary::ToHex(data, 1, 0, BytesPerLine); }
 
 std::string LengthLine(const char* label, size_t length) {
     return SafePrintf("%s: %zu (0x%zX)\n", label, length, length);
@@ -35,20 +32,18 @@ std::string LengthLine(const char* label, size_t length) {
 
 void AppendStatusLine(const RApdu& response, const std::string& statusText, std::string& text) {
     text += SafePrintf("Status: %X", response.GetSW());
-    if (!statusText.empty())
-        text += " (" + statusText + ")";
+    if (!statusText.empty()) text += " (" + statusText + ")";
 }
 
 void AppendCommandHeader(const CApdu& command, std::string& text) {
     EndLine(text);
-    text += SafePrintf("CLA  INS   P1   P2     Ne\n %02X   %02X   %02X   %02X     %u  (0x%X)", command.cla,
-                       command.ins, command.p1, command.p2, command.ne, command.ne);
+    text += SafePrintf("CLA  INS   P1   P2     Ne\n %02X   %02X   %02X   %02X     %u  (0x%X)", command.cla, command.ins,
+                       command.p1, command.p2, command.ne, command.ne);
 }
 
 void AppendCommandText(const CApdu& command, std::string& text) {
     AppendCommandHeader(command, text);
-    if (command.data.empty())
-        return;
+    if (command.data.empty()) return;
     EndLine(text);
     text += LengthLine("Data", command.data.size());
     text += HexLines(command.data);
@@ -82,8 +77,7 @@ void StandardPrinter::PrintResponse(const RApdu& response, const std::string& st
 }
 
 void StandardPrinter::PrintName(iLog& log) const {
-    if (!m_name.empty())
-        log.Write(m_name.c_str(), NameColour, true);
+    if (!m_name.empty()) log.Write(m_name.c_str(), NameColour, true);
 }
 
 void StandardPrinter::AppendName(std::string& text) const {
@@ -99,9 +93,7 @@ void StandardPrinter::FormatExchange(const CApdu& command, const RApdu& response
     AppendResponseText(response, "", out);
 }
 
-std::shared_ptr<I_APDU_Printer> StandardPrinter::Clone() const {
-    return std::make_shared<StandardPrinter>(m_name);
-}
+std::shared_ptr<I_APDU_Printer> StandardPrinter::Clone() const { return std::make_shared<StandardPrinter>(m_name); }
 
 void StandardSMPrinter::PrintCommand(const CApdu& command, iLog& log) const {
     std::string text;
@@ -120,9 +112,7 @@ void StandardSMPrinter::PrintResponse(const RApdu& response, const std::string& 
     LogPrintfColour(&log, ExchangeLogLevel, SMColour, "%s", text.c_str());
 }
 
-std::shared_ptr<I_APDU_Printer> StandardSMPrinter::Clone() const {
-    return std::make_shared<StandardSMPrinter>();
-}
+std::shared_ptr<I_APDU_Printer> StandardSMPrinter::Clone() const { return std::make_shared<StandardSMPrinter>(); }
 
 const I_APDU_Printer& DefaultPrinter() {
     static const StandardPrinter printer;
@@ -134,8 +124,6 @@ const I_APDU_Printer& SMPrinter() {
     return printer;
 }
 
-const I_APDU_Printer& PrinterOf(const CApdu& command) {
-    return command.printer ? *command.printer : DefaultPrinter();
-}
+const I_APDU_Printer& PrinterOf(const CApdu& command) { return command.printer ? *command.printer : DefaultPrinter(); }
 
 }  // namespace ZORVIK

@@ -20,9 +20,8 @@ std::FILE* OpenLog(const std::string& fileName) {
                  "Пустое название файла для конвертированных APDU");
     std::FILE* file = std::fopen(fileName.c_str(), "a");
     if (file == nullptr) {
-        throw Exception(
-            "Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + std::strerror(errno),
-            ZORVIK_PLACE("ZORVIK::BaseApduWriter::BaseApduWriter"));
+        throw Exception("Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + std::strerror(errno),
+                        ZORVIK_PLACE("ZORVIK::BaseApduWriter::BaseApduWriter"));
     }
     return file;
 }
@@ -34,15 +33,11 @@ BaseApduWriter::BaseApduWriter(const std::string& fileName)
 
 BaseApduWriter::~BaseApduWriter() = default;
 
-void BaseApduWriter::WriteReset() {
-    ClearPending();
-}
+void BaseApduWriter::WriteReset() { ClearPending(); }
 
 void BaseApduWriter::WritePowerOff() {}
 
-void BaseApduWriter::WritePowerOn() {
-    ClearPending();
-}
+void BaseApduWriter::WritePowerOn() { ClearPending(); }
 
 void BaseApduWriter::AddVariable(const std::string& name, uint32_t offset, uint32_t length) {
     m_variables.push_back({name, offset, length});
@@ -58,36 +53,30 @@ void BaseApduWriter::SetSource(const std::string& resultVariable, const std::str
     m_source = {true, resultVariable, functionName, argumentNames};
 }
 
-void BaseApduWriter::SuppressNextMarker() {
-    m_suppressNext = true;
-}
+void BaseApduWriter::SuppressNextMarker() { m_suppressNext = true; }
 
 void BaseApduWriter::Print(const char* format, ...) {
     va_list args;
     va_start(args, format);
     const int result = std::vfprintf(m_file.get(), format, args);
     va_end(args);
-    if (result < 0 && m_writeError == 0)
-        m_writeError = errno;
+    if (result < 0 && m_writeError == 0) m_writeError = errno;
 }
 
 void BaseApduWriter::PrintText(const std::string& text) {
-    if (std::fputs(text.c_str(), m_file.get()) == EOF && m_writeError == 0)
-        m_writeError = errno;
+    if (std::fputs(text.c_str(), m_file.get()) == EOF && m_writeError == 0) m_writeError = errno;
 }
 
 void BaseApduWriter::EndEntry() {
-    if (std::fflush(m_file.get()) != 0 && m_writeError == 0)
-        m_writeError = errno;
-    if (m_writeError == 0)
-        return;
+    if (std::fflush(m_file.get()) != 0 && m_writeError == 0) m_writeError = errno;
+    if (m_writeError == 0) return;
     // Reported once per entry; the next entry tries the file afresh.
     const int error = m_writeError;
     m_writeError = 0;
     std::clearerr(m_file.get());
-    throw Exception("Не удалось записать в файл для конвертированных APDU '" + m_fileName + "': " +
-                        std::strerror(error),
-                    ZORVIK_PLACE("ZORVIK::BaseApduWriter::EndEntry"));
+    throw Exception(
+        "Не удалось записать в файл для конвертированных APDU '" + m_fileName + "': " + std::strerror(error),
+        ZORVIK_PLACE("ZORVIK::BaseApduWriter::EndEntry"));
 }
 
 void BaseApduWriter::ClearPending() {
@@ -104,67 +93,49 @@ void BaseApduWriter::WriteMarker(const char* text, bool clearsPending) {
     }
     PrintText(text);
     EndEntry();
-    if (clearsPending)
-        ClearPending();
+    if (clearsPending) ClearPending();
 }
 
-std::unique_ptr<BaseApduWriter> BaseApduWriter::Create(int kind, const std::string& fileName,
-                                                       uint32_t verboseLevel) {
+std::unique_ptr<BaseApduWriter> BaseApduWriter::Create(int kind, const std::string& fileName, uint32_t verboseLevel) {
     switch (kind) {
-        case Skarna:
-            return std::make_unique<SkarnaApduWriter>(fileName, verboseLevel);
-        case GP:
-            return std::make_unique<GPApduWriter>(fileName, verboseLevel);
-        case JCShell:
-            return std::make_unique<JCShellApduWriter>(fileName);
-        case Goznak:
-            return std::make_unique<GoznakApduWriter>(fileName, verboseLevel);
-        case Ruzo:
-            return std::make_unique<RuzoApduWriter>(fileName);
+        case Skarna: return std::make_unique<SkarnaApduWriter>(fileName, verboseLevel);
+        case GP: return std::make_unique<GPApduWriter>(fileName, verboseLevel);
+        case JCShell: return std::make_unique<JCShellApduWriter>(fileName);
+        case Goznak: return std::make_unique<GoznakApduWriter>(fileName, verboseLevel);
+        case Ruzo: return std::make_unique<RuzoApduWriter>(fileName);
         default:
-            throw Exception("Режим конвертации APDU задан некорректно",
-                            ZORVIK_PLACE("ZORVIK::BaseApduWriter::Create"));
+            throw Exception("Режим конвертации APDU задан некорректно", ZORVIK_PLACE("ZORVIK::BaseApduWriter::Create"));
     }
 }
 
 std::string BaseApduWriter::DefaultFileName(int kind) {
     switch (kind) {
-        case Skarna:
-            return "skarna.log";
-        case GP:
-            return "gp.log";
-        case JCShell:
-            return "jcshell.log";
-        case Goznak:
-            return "goznak.log";
-        case Ruzo:
-            return "ruzo.log";
-        default:
-            return "";
+        case Skarna: return "skarna.log";
+        case GP: return "gp.log";
+        case JCShell: return "jcshell.log";
+        case Goznak: return "goznak.log";
+        case Ruzo: return "ruzo.log";
+        default: return "";
     }
 }
 
 std::string DisplayName(const CApdu& command) {
     std::string name;
-    if (command.printer)
-        command.printer->AppendName(name);
+    if (command.printer) command.printer->AppendName(name);
     return name;
 }
 
-std::vector<DataPiece> CutByVariables(const binary::Binary& data,
-                                      const std::vector<ApduWriterVariable>& variables) {
+std::vector<DataPiece> CutByVariables(const binary::Binary& data, const std::vector<ApduWriterVariable>& variables) {
     std::vector<DataPiece> pieces;
     uint64_t position = 0;
     for (const ApduWriterVariable& variable : variables) {
         if (variable.offset > position && variable.offset < data.size()) {
-            pieces.push_back(
-                {nullptr, std::vector<uint8_t>(data.begin() + position, data.begin() + variable.offset)});
+            pieces.push_back({nullptr, std::vector<uint8_t>(data.begin() + position, data.begin() + variable.offset)});
         }
         pieces.push_back({&variable, {}});
         position = static_cast<uint64_t>(variable.offset) + variable.length;
     }
-    if (position < data.size())
-        pieces.push_back({nullptr, std::vector<uint8_t>(data.begin() + position, data.end())});
+    if (position < data.size()) pieces.push_back({nullptr, std::vector<uint8_t>(data.begin() + position, data.end())});
     return pieces;
 }
 

@@ -60,8 +60,7 @@ public:
     // whichever comes first, is left out.
     virtual void SuppressNextMarker();
 
-    static std::unique_ptr<BaseApduWriter> Create(int kind, const std::string& fileName,
-                                                  uint32_t verboseLevel);
+    static std::unique_ptr<BaseApduWriter> Create(int kind, const std::string& fileName, uint32_t verboseLevel);
     // "skarna.log", "gp.log", ...; empty for an unknown kind.
     static std::string DefaultFileName(int kind);
 
@@ -105,7 +104,6 @@ struct DataPiece {
 // The data cut by the variables, in their order. A variable names its range
 // whatever its offset; bytes are shown only where they follow the previous
 // piece and lie inside the data.
-std::vector<DataPiece> CutByVariables(const binary::Binary& data,
-                                      const std::vector<ApduWriterVariable>& variables);
+std::vector<DataPiece> CutByVariables(const binary::Binary& data, const std::vector<ApduWriterVariable>& variables);
 
 }  // namespace ZORVIK

@@ -31,12 +31,10 @@ constexpr uint8_t WaferMode = 2;
 // The file name of a script place without the relative part in front of it
 // (after the last "../" or "..\").
 const char* ShortFileName(const char* file) {
-    if (file == nullptr)
-        return "";
+    if (file == nullptr) return "";
     const char* result = file;
     for (const char* p = file; *p != '\0'; ++p) {
-        if (p[0] == '.' && p[1] == '.' && (p[2] == '/' || p[2] == '\\'))
-            result = p + 3;
+        if (p[0] == '.' && p[1] == '.' && (p[2] == '/' || p[2] == '\\')) result = p + 3;
     }
     return result;
 }
@@ -45,12 +43,9 @@ const char* ShortFileName(const char* file) {
 
 class CardService::CardServiceImpl {
 public:
-    CardServiceImpl(const CardServiceSettings& settings, std::shared_ptr<iReader> reader,
-                    std::shared_ptr<iLog> log, std::shared_ptr<BaseApduWriter> writer)
-        : m_reader(std::move(reader)),
-          m_log(std::move(log)),
-          m_writer(std::move(writer)),
-          m_settings(settings) {
+    CardServiceImpl(const CardServiceSettings& settings, std::shared_ptr<iReader> reader, std::shared_ptr<iLog> log,
+                    std::shared_ptr<BaseApduWriter> writer)
+        : m_reader(std::move(reader)), m_log(std::move(log)), m_writer(std::move(writer)), m_settings(settings) {
         ZORVIK_CHECK("ZORVIK::CardService::CardService", m_reader != nullptr,
                      "Карточному сервису не задан считыватель");
         ZORVIK_CHECK("ZORVIK::CardService::CardService", m_log != nullptr, "Карточному сервису не задан лог");
@@ -87,11 +82,9 @@ private:
 };
 
 void CardService::CardServiceImpl::WriteReaderName() {
-    if (!m_settings.output_reader_name)
-        return;
+    if (!m_settings.output_reader_name) return;
     // No line break: the next message continues this console line.
-    m_log->WriteRec(
-        LogRecord("", PowerLevel, ReaderNameColour, "[Reader: " + m_settings.readerName + "]", false));
+    m_log->WriteRec(LogRecord("", PowerLevel, ReaderNameColour, "[Reader: " + m_settings.readerName + "]", false));
 }
 
 void CardService::CardServiceImpl::LogAtr(int32_t level) {
@@ -99,22 +92,19 @@ void CardService::CardServiceImpl::LogAtr(int32_t level) {
 }
 
 void CardService::CardServiceImpl::PowerOn() {
-    if (m_settings.randomize_ram)
-        RandomizeRam();
+    if (m_settings.randomize_ram) RandomizeRam();
     WriteReaderName();
     LogPrintf(m_log.get(), PowerLevel, "Power on");
     m_reader->PowerOn(m_atr);
     LogAtr(ExchangeLevel);
-    if (m_writer)
-        m_writer->WritePowerOn();
+    if (m_writer) m_writer->WritePowerOn();
 }
 
 void CardService::CardServiceImpl::PowerOffSequence() {
     WriteReaderName();
     LogPrintf(m_log.get(), PowerLevel, "Power off\n");
     m_reader->PowerOff();
-    if (m_writer)
-        m_writer->WritePowerOff();
+    if (m_writer) m_writer->WritePowerOff();
 }
 
 void CardService::CardServiceImpl::Reset() {
@@ -127,8 +117,7 @@ void CardService::CardServiceImpl::Reset() {
     LogPrintf(m_log.get(), PowerLevel, "Reset");
     m_reader->Reset(m_atr);
     LogAtr(ExchangeLevel);
-    if (m_writer)
-        m_writer->WriteReset();
+    if (m_writer) m_writer->WriteReset();
 }
 
 // WAFER on a power cycle of its own; the APDU log gets the command but no power
@@ -144,12 +133,10 @@ void CardService::CardServiceImpl::RandomizeRam() {
     m_place = ZORVIK_PLACE("ZORVIK::CardService::RandomizeRam");
     const uint16_t status = PlainCommand(wafer, {ST_ANY}).GetSW();
     const char* const function = "ZORVIK::CardService::RandomizeRam";
-    ZORVIK_CHECK(function, status != 0x6D00,
-                 "Текущая сборка ОС не поддерживает команду рандомизации RAM (Wafer)");
-    ZORVIK_CHECK(
-        function, status != 0x6300,
-        "Команда рандомизации RAM (Wafer) может быть подана только на конструкторе, в контактном интерфейсе, "
-        "по протоколу T0");
+    ZORVIK_CHECK(function, status != 0x6D00, "Текущая сборка ОС не поддерживает команду рандомизации RAM (Wafer)");
+    ZORVIK_CHECK(function, status != 0x6300,
+                 "Команда рандомизации RAM (Wafer) может быть подана только на конструкторе, в контактном интерфейсе, "
+                 "по протоколу T0");
     ZORVIK_CHECK(function, status == 0x9000, "Неправильный статус");
 
     WriteReaderName();
@@ -159,8 +146,7 @@ void CardService::CardServiceImpl::RandomizeRam() {
 
 void CardService::CardServiceImpl::TakeCommand(const CApdu& command) {
     m_lastCommand = command;
-    if (m_settings.force_extended_apdu)
-        m_lastCommand.extended = true;
+    if (m_settings.force_extended_apdu) m_lastCommand.extended = true;
 }
 
 void CardService::CardServiceImpl::Send(const CApdu& command, RApdu& response) {
@@ -173,30 +159,25 @@ void CardService::CardServiceImpl::Send(const CApdu& command, RApdu& response) {
     const auto end = std::chrono::steady_clock::now();
     const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
     const auto ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(end.time_since_epoch()).count();
-    LogPrintf(m_log.get(), TimingLevel, "Время обработки APDU: %lld ms (%lld ticks)",
-              static_cast<long long>(elapsedMs), static_cast<long long>(ticks));
+    LogPrintf(m_log.get(), TimingLevel, "Время обработки APDU: %lld ms (%lld ticks)", static_cast<long long>(elapsedMs),
+              static_cast<long long>(ticks));
 }
 
 void CardService::CardServiceImpl::PrintCommand(const CApdu& command) {
-    if (!Printing())
-        return;
+    if (!Printing()) return;
     WriteReaderName();
-    if (m_place.line != 0)
-        LogPrintf(m_log.get(), ExchangeLevel, "[%s(%d)]", ShortFileName(m_place.file), m_place.line);
+    if (m_place.line != 0) LogPrintf(m_log.get(), ExchangeLevel, "[%s(%d)]", ShortFileName(m_place.file), m_place.line);
     PrinterOf(command).PrintCommand(command, *m_log);
 }
 
 void CardService::CardServiceImpl::PrintResponse(const CApdu& command, const RApdu& response) {
-    if (!Printing())
-        return;
-    PrinterOf(command).PrintResponse(response, DescribeStatusWord(response.sw1, response.sw2, command.cla),
-                                     *m_log);
+    if (!Printing()) return;
+    PrinterOf(command).PrintResponse(response, DescribeStatusWord(response.sw1, response.sw2, command.cla), *m_log);
 }
 
 void CardService::CardServiceImpl::WriteApduLog(const CApdu& command, const RApdu& response,
                                                 const std::vector<uint16_t>& expected) {
-    if (!m_writer)
-        return;
+    if (!m_writer) return;
     // The log formats carry one expected status per command.
     ZORVIK_CHECK("ZORVIK::CardService::Command", expected.size() == 1, "Список статусов не поддерживается.");
     m_writer->WriteApdu(command, response, expected.front(), m_place);
@@ -204,8 +185,7 @@ void CardService::CardServiceImpl::WriteApduLog(const CApdu& command, const RApd
 
 void CardService::CardServiceImpl::CheckStatus(const RApdu& response, const std::vector<uint16_t>& expected) {
     const uint16_t status = response.GetSW();
-    if (MatchStatus(expected, status))
-        return;
+    if (MatchStatus(expected, status)) return;
     // Only the first expected status is named, also for a list.
     std::string text = "Неправильный статус. Ожидался: " + ExpectedStatusText(expected.front()) +
                        ", карта вернула: " + SafePrintf("%04X", status);
@@ -215,8 +195,7 @@ void CardService::CardServiceImpl::CheckStatus(const RApdu& response, const std:
     throw CardException(text, m_place, m_lastCommand, response);
 }
 
-const RApdu& CardService::CardServiceImpl::PlainCommand(const CApdu& command,
-                                                        const std::vector<uint16_t>& expected) {
+const RApdu& CardService::CardServiceImpl::PlainCommand(const CApdu& command, const std::vector<uint16_t>& expected) {
     ZORVIK_CHECK("ZORVIK::CardService::Command", !expected.empty(), "Не задан ожидаемый статус.");
     TakeCommand(command);
     PrintCommand(m_lastCommand);
@@ -230,15 +209,13 @@ const RApdu& CardService::CardServiceImpl::PlainCommand(const CApdu& command,
 const RApdu& CardService::CardServiceImpl::SecureCommand(const CApdu& command, iSM& sm,
                                                          const std::vector<uint16_t>& expected) {
     ZORVIK_CHECK("ZORVIK::CardService::Command", !expected.empty(), "Не задан ожидаемый статус.");
-    if (dynamic_cast<NULL_SM*>(&sm) != nullptr)
-        return PlainCommand(command, expected);
+    if (dynamic_cast<NULL_SM*>(&sm) != nullptr) return PlainCommand(command, expected);
 
     TakeCommand(command);
     PrintCommand(m_lastCommand);
     CApdu wrapped;
     sm.WrapCommand(m_lastCommand, wrapped);
-    if (Printing())
-        SMPrinter().PrintCommand(wrapped, *m_log);
+    if (Printing()) SMPrinter().PrintCommand(wrapped, *m_log);
 
     RApdu wire;
     Send(wrapped, wire);
@@ -264,32 +241,23 @@ const RApdu& CardService::CardServiceImpl::SecureCommand(const CApdu& command, i
 
 CardService::CardService(const CardServiceSettings& settings, std::shared_ptr<iReader> reader,
                          std::shared_ptr<iLog> log, std::shared_ptr<BaseApduWriter> writer)
-    : m_impl(std::make_unique<CardServiceImpl>(settings, std::move(reader), std::move(log),
-                                               std::move(writer))) {}
+    : m_impl(std::make_unique<CardServiceImpl>(settings, std::move(reader), std::move(log), std::move(writer))) {}
 
 CardService::~CardService() = default;
 
 void CardService::Start() {
-    if (m_impl->m_settings.power_on)
-        PowerOn();
+    if (m_impl->m_settings.power_on) PowerOn();
 }
 
 void CardService::Finish() {
-    if (m_impl->m_settings.power_off)
-        m_impl->PowerOffSequence();
+    if (m_impl->m_settings.power_off) m_impl->PowerOffSequence();
 }
 
-void CardService::PowerOn() {
-    m_impl->PowerOn();
-}
+void CardService::PowerOn() { m_impl->PowerOn(); }
 
-void CardService::PowerOff() {
-    m_impl->PowerOffSequence();
-}
+void CardService::PowerOff() { m_impl->PowerOffSequence(); }
 
-void CardService::Reset() {
-    m_impl->Reset();
-}
+void CardService::Reset() { m_impl->Reset(); }
 
 void CardService::ColdReset() {
     m_impl->PowerOffSequence();
@@ -317,28 +285,16 @@ const RApdu& CardService::Command(const CApdu& command, uint16_t expected) {
     return Command(command, std::vector<uint16_t>{expected});
 }
 
-const CApdu& CardService::GetLastCommand() const {
-    return m_impl->m_lastCommand;
-}
+const CApdu& CardService::GetLastCommand() const { return m_impl->m_lastCommand; }
 
-const RApdu& CardService::GetLastResponse() const {
-    return m_impl->m_lastResponse;
-}
+const RApdu& CardService::GetLastResponse() const { return m_impl->m_lastResponse; }
 
-const OsInfo& CardService::GetOsInfo() const {
-    return m_impl->m_osInfo;
-}
+const OsInfo& CardService::GetOsInfo() const { return m_impl->m_osInfo; }
 
-void CardService::SetOsInfo(const OsInfo& info) {
-    m_impl->m_osInfo = info;
-}
+void CardService::SetOsInfo(const OsInfo& info) { m_impl->m_osInfo = info; }
 
-iReader* CardService::GetReader() const {
-    return m_impl->m_reader.get();
-}
+iReader* CardService::GetReader() const { return m_impl->m_reader.get(); }
 
-std::string CardService::GetReaderName() const {
-    return m_impl->m_settings.readerName;
-}
+std::string CardService::GetReaderName() const { return m_impl->m_settings.readerName; }
 
 }  // namespace ZORVIK

@@ -60,8 +60,8 @@ public:
 class CardService : public iCardService {
 public:
     // reader and log are required; writer may be empty (no APDU log).
-    CardService(const CardServiceSettings& settings, std::shared_ptr<iReader> reader,
-                std::shared_ptr<iLog> log, std::shared_ptr<BaseApduWriter> writer);
+    CardService(const CardServiceSettings& settings, std::shared_ptr<iReader> reader, std::shared_ptr<iLog> log,
+                std::shared_ptr<BaseApduWriter> writer);
     CardService(const CardService&) = delete;
     CardService& operator=(const CardService&) = delete;
     ~CardService() override;

@@ -8,18 +8,14 @@ bool MatchStatus(const std::vector<uint16_t>& expected, uint16_t statusWord) {
     for (uint16_t entry : expected) {
         switch (entry) {
             case ST_OK:
-                if (IsSuccessStatus(statusWord))
-                    return true;
+                if (IsSuccessStatus(statusWord)) return true;
                 break;
             case ST_ERR:
-                if (!IsSuccessStatus(statusWord))
-                    return true;
+                if (!IsSuccessStatus(statusWord)) return true;
                 break;
-            case ST_ANY:
-                return true;
+            case ST_ANY: return true;
             default:
-                if (entry == statusWord)
-                    return true;
+                if (entry == statusWord) return true;
                 break;
         }
     }
@@ -28,14 +24,10 @@ bool MatchStatus(const std::vector<uint16_t>& expected, uint16_t statusWord) {
 
 std::string ExpectedStatusText(uint16_t expected) {
     switch (expected) {
-        case ST_OK:
-            return "OK";
-        case ST_ERR:
-            return "ERR";
-        case ST_ANY:
-            return "ANY";
-        default:
-            return SafePrintf("%04X", expected);
+        case ST_OK: return "OK";
+        case ST_ERR: return "ERR";
+        case ST_ANY: return "ANY";
+        default: return SafePrintf("%04X", expected);
     }
 }
 

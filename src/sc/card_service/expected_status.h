@@ -16,9 +16,7 @@ constexpr uint16_t ST_ERR = 2;
 constexpr uint16_t ST_ANY = 3;
 
 // ISO/IEC 7816-4: 9000, or 61xx (SW2 more bytes available) on a T=0 link.
-inline bool IsSuccessStatus(uint16_t statusWord) {
-    return statusWord == 0x9000 || (statusWord >> 8) == 0x61;
-}
+inline bool IsSuccessStatus(uint16_t statusWord) { return statusWord == 0x9000 || (statusWord >> 8) == 0x61; }
 
 // true at the first entry that accepts the status word; an empty list accepts nothing.
 bool MatchStatus(const std::vector<uint16_t>& expected, uint16_t statusWord);

@@ -9,8 +9,7 @@ namespace ZORVIK {
 // One encoded command per entry, preceded by its name when the verbose level is not 0.
 class HexListApduWriter : public BaseApduWriter {
 public:
-    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected,
-                   const SourcePlace& place) override;
+    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected, const SourcePlace& place) override;
 
 protected:
     HexListApduWriter(const std::string& fileName, uint32_t verboseLevel, const char* commentFormat)

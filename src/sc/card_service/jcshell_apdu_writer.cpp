@@ -14,8 +14,7 @@ namespace {
 // same command; a case-1 command is sent with P3 = 00, as its T=0 TPDU has it.
 binary::Binary JCShellBytes(const CApdu& command) {
     binary::Binary bytes = command.Encode();
-    if (command.GetCase() == CApdu::Case1)
-        bytes += static_cast<uint8_t>(0x00);
+    if (command.GetCase() == CApdu::Case1) bytes += static_cast<uint8_t>(0x00);
     return bytes;
 }
 
@@ -28,8 +27,7 @@ void JCShellApduWriter::WriteApdu(const CApdu& command, const RApdu& /*response*
                         ZORVIK_PLACE("ZORVIK::JCShellApduWriter::WriteApdu"));
     }
     std::string name;
-    if (command.printer)
-        name = DisplayName(command) + ", ";
+    if (command.printer) name = DisplayName(command) + ", ";
     if (place.line != 0) {
         Print("# %sfile: %s, line: %u\n", name.c_str(), place.file != nullptr ? place.file : "",
               static_cast<unsigned>(place.line));

@@ -11,8 +11,7 @@ public:
 
     // JCShell cannot express "any error status": ST_ERR is refused and nothing
     // is written for that entry.
-    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected,
-                   const SourcePlace& place) override;
+    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected, const SourcePlace& place) override;
 };
 
 }  // namespace ZORVIK

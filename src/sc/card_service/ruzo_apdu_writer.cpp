@@ -6,8 +6,7 @@ namespace ZORVIK {
 
 void RuzoApduWriter::WriteCall() {
     ApduWriterSource& source = Source();
-    if (!source.set)
-        return;
+    if (!source.set) return;
     Print("$%s=%s(", source.resultVariable.c_str(), source.functionName.c_str());
     for (size_t i = 0; i < source.argumentNames.size(); ++i) {
         Print(i == 0 ? "$%s" : ", $%s", source.argumentNames[i].c_str());

@@ -15,8 +15,7 @@ public:
     void WritePowerOff() override { WriteMarker("off\n", false); }
     void WritePowerOn() override { WriteMarker("on\n", true); }
     // A pending comment names the variable that takes the response data.
-    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected,
-                   const SourcePlace& place) override;
+    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected, const SourcePlace& place) override;
 
 private:
     void WriteCall();

@@ -4,12 +4,8 @@
 
 namespace ZORVIK {
 
-void NULL_SM::WrapCommand(const CApdu& plain, CApdu& wrapped) {
-    wrapped = plain;
-}
+void NULL_SM::WrapCommand(const CApdu& plain, CApdu& wrapped) { wrapped = plain; }
 
-void NULL_SM::UncoverResponse(const RApdu& wrapped, RApdu& plain) {
-    plain = wrapped;
-}
+void NULL_SM::UncoverResponse(const RApdu& wrapped, RApdu& plain) { plain = wrapped; }
 
 }  // namespace ZORVIK

@@ -8,8 +8,7 @@ namespace ZORVIK {
 std::string SkarnaApduWriter::ScriptHex(const binary::Binary& data) {
     std::string text;
     for (char c : binary::ToHex(data, 1, 4, 16)) {
-        if (c == '\n')
-            text += '\\';
+        if (c == '\n') text += '\\';
         text += c;
     }
     return text;
@@ -26,11 +25,9 @@ void SkarnaApduWriter::WriteApdu(const CApdu& command, const RApdu& /*response*/
         Print("\n; %s", name.c_str());
     } else if (m_verboseLevel > 1) {
         PrintText("\n; ");
-        if (!name.empty())
-            Print("%s, ", name.c_str());
+        if (!name.empty()) Print("%s, ", name.c_str());
         if (place.line != 0)
-            Print("file: %s, line: %u", place.file != nullptr ? place.file : "",
-                  static_cast<unsigned>(place.line));
+            Print("file: %s, line: %u", place.file != nullptr ? place.file : "", static_cast<unsigned>(place.line));
     }
 
     if (!command.data.empty()) {
@@ -44,24 +41,17 @@ void SkarnaApduWriter::WriteApdu(const CApdu& command, const RApdu& /*response*/
         }
     } else if (command.ne != 0) {
         // Ne above 255 takes four digits, so 256 reads 0100.
-        Print(command.ne <= 0xFF ? "\no %02X %02X %02X %02X %02X" : "\no %02X %02X %02X %02X %04X",
-              command.cla, command.ins, command.p1, command.p2, command.ne);
+        Print(command.ne <= 0xFF ? "\no %02X %02X %02X %02X %02X" : "\no %02X %02X %02X %02X %04X", command.cla,
+              command.ins, command.p1, command.p2, command.ne);
     } else {
         Print("\ni %02X %02X %02X %02X", command.cla, command.ins, command.p1, command.p2);
     }
 
     switch (expected) {
-        case ST_OK:
-            break;
-        case ST_ERR:
-            PrintText(" | ERR");
-            break;
-        case ST_ANY:
-            PrintText(" | ANY");
-            break;
-        default:
-            Print(" | %04X", expected);
-            break;
+        case ST_OK: break;
+        case ST_ERR: PrintText(" | ERR"); break;
+        case ST_ANY: PrintText(" | ANY"); break;
+        default: Print(" | %04X", expected); break;
     }
     PrintText("\n");
     EndEntry();

@@ -16,8 +16,7 @@ public:
     // The pending comment and variables stay for the command after power-on.
     void WritePowerOff() override { WriteMarker("\noff\n", false); }
     void WritePowerOn() override { WriteMarker("\non\n", true); }
-    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected,
-                   const SourcePlace& place) override;
+    void WriteApdu(const CApdu& command, const RApdu& response, uint16_t expected, const SourcePlace& place) override;
 
     // The script hex layout: a blank between bytes, two after every 4th, and a
     // continued line (backslash, line break) after every 16th.

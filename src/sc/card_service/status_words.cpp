@@ -95,8 +95,7 @@ constexpr uint8_t GsmClass = 0xA0;
 
 const char* FindText(std::span<const StatusText> table, uint32_t statusWord) {
     for (const StatusText& row : table) {
-        if (row.statusWord == statusWord)
-            return row.text;
+        if (row.statusWord == statusWord) return row.text;
     }
     return nullptr;
 }
@@ -106,30 +105,20 @@ ErrorCatalogue& InstalledCatalogue() {
     return catalogue;
 }
 
-bool SameCode(const ErrorCatalogueRow& row, uint16_t code) {
-    return static_cast<uint16_t>(row.code) == code;
-}
+bool SameCode(const ErrorCatalogueRow& row, uint16_t code) { return static_cast<uint16_t>(row.code) == code; }
 
-bool HasText(const ErrorCatalogueRow& row) {
-    return row.text != nullptr && row.text[0] != '\0';
-}
+bool HasText(const ErrorCatalogueRow& row) { return row.text != nullptr && row.text[0] != '\0'; }
 
 }  // namespace
 
-void SetErrorCatalogue(ErrorCatalogue catalogue) {
-    InstalledCatalogue() = catalogue;
-}
+void SetErrorCatalogue(ErrorCatalogue catalogue) { InstalledCatalogue() = catalogue; }
 
-ErrorCatalogue GetErrorCatalogue() {
-    return InstalledCatalogue();
-}
+ErrorCatalogue GetErrorCatalogue() { return InstalledCatalogue(); }
 
 std::string DescribeGsmStatusWord(uint16_t statusWord) {
     const uint8_t sw1 = static_cast<uint8_t>(statusWord >> 8);
-    if (sw1 == 0x91)
-        return "Command Ok. SW2 bytes of data are prepared by proactive SIM";
-    if (sw1 == 0x9F)
-        return "SW2 bytes of data ready for upload";
+    if (sw1 == 0x91) return "Command Ok. SW2 bytes of data are prepared by proactive SIM";
+    if (sw1 == 0x9F) return "SW2 bytes of data ready for upload";
     const char* text = FindText(GsmStatusTexts, statusWord);
     return text != nullptr ? text : "";
 }
@@ -137,41 +126,31 @@ std::string DescribeGsmStatusWord(uint16_t statusWord) {
 std::string DescribeStatusWord(uint8_t sw1, uint8_t sw2, uint8_t cla) {
     // ISO/IEC 7816-3, 10.3.3: SW1 is always 6X or 9X (60 is a procedure byte).
     const uint8_t nibble = sw1 >> 4;
-    if (nibble != 0x6 && nibble != 0x9)
-        return "Протокольная ошибка (первый нибл должен быть '6' или '9')";
+    if (nibble != 0x6 && nibble != 0x9) return "Протокольная ошибка (первый нибл должен быть '6' или '9')";
     const uint16_t statusWord = static_cast<uint16_t>(sw1 << 8 | sw2);
     if (cla == GsmClass) {
         std::string gsm = DescribeGsmStatusWord(statusWord);
-        if (!gsm.empty())
-            return gsm;
+        if (!gsm.empty()) return gsm;
     }
-    if (statusWord == 0x9000)
-        return "Ok";
-    if (sw1 == 0x61)
-        return std::to_string(sw2) + " байт доступно";
-    if (sw1 == 0x6C)
-        return "Пошлите ту же команду с P3 = " + std::to_string(sw2);
+    if (statusWord == 0x9000) return "Ok";
+    if (sw1 == 0x61) return std::to_string(sw2) + " байт доступно";
+    if (sw1 == 0x6C) return "Пошлите ту же команду с P3 = " + std::to_string(sw2);
     if (sw1 == 0x63 && (sw2 & 0xF0) == 0xC0) {
         return "Ключ предъявлен неверно, осталось попыток: " + std::to_string(sw2 & 0x0F);
     }
-    if (const char* text = FindText(StatusTexts, statusWord))
-        return text;
-    if (const char* text = FindText(StatusTexts, static_cast<uint32_t>(sw1) << 8))
-        return text;
+    if (const char* text = FindText(StatusTexts, statusWord)) return text;
+    if (const char* text = FindText(StatusTexts, static_cast<uint32_t>(sw1) << 8)) return text;
     return "Неизвестный статус";
 }
 
 std::string DescribeCardException(const std::string& product, uint16_t code, ErrorCatalogue catalogue) {
     if (!product.empty()) {
         for (const ErrorCatalogueGroup& group : catalogue) {
-            if (product != group.name)
-                continue;
+            if (product != group.name) continue;
             for (const ErrorCatalogueRow& row : group.rows) {
-                if (!SameCode(row, code))
-                    continue;
+                if (!SameCode(row, code)) continue;
                 std::string result = std::string(" (") + row.name;
-                if (HasText(row))
-                    result += std::string(" - ") + row.text;
+                if (HasText(row)) result += std::string(" - ") + row.text;
                 return result + ")";
             }
         }
@@ -179,11 +158,9 @@ std::string DescribeCardException(const std::string& product, uint16_t code, Err
     std::string result;
     for (const ErrorCatalogueGroup& group : catalogue) {
         for (const ErrorCatalogueRow& row : group.rows) {
-            if (!SameCode(row, code))
-                continue;
+            if (!SameCode(row, code)) continue;
             result += std::string("\n") + row.name;
-            if (HasText(row))
-                result += std::string(" - ") + row.text + " (OS: " + group.name + ")";
+            if (HasText(row)) result += std::string(" - ") + row.text + " (OS: " + group.name + ")";
         }
     }
     return result;

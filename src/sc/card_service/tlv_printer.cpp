@@ -45,8 +45,7 @@ std::shared_ptr<I_APDU_Printer> TLVRequestPrinter::Clone() const {
     return std::make_shared<TLVRequestPrinter>(Inner().GetName());
 }
 
-void TLVResponsePrinter::PrintResponse(const RApdu& response, const std::string& statusText,
-                                       iLog& log) const {
+void TLVResponsePrinter::PrintResponse(const RApdu& response, const std::string& statusText, iLog& log) const {
     std::string text;
     text.reserve(ReservedTextSize);
     if (!response.data.empty()) {

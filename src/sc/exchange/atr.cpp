@@ -70,12 +70,8 @@ private:
     uint32_t m_position = 0;
 };
 
-bool IsPresent(uint16_t entry) {
-    return (entry & Present) != 0;
-}
-uint8_t ValueOf(uint16_t entry) {
-    return static_cast<uint8_t>(entry);
-}
+bool IsPresent(uint16_t entry) { return (entry & Present) != 0; }
+uint8_t ValueOf(uint16_t entry) { return static_cast<uint8_t>(entry); }
 
 }  // namespace
 
@@ -295,15 +291,14 @@ void ATR::Evaluate(iLog* log) {
 
     if (log != nullptr) {
         // ISO/IEC 7816-3, 10.2: WI from TC2, 10 by default.
-        const uint32_t wi = (m_t0Supported && m_detail.TC.size() > 2 && IsPresent(m_detail.TC[2]))
-                                ? ValueOf(m_detail.TC[2])
-                                : 10;
+        const uint32_t wi =
+            (m_t0Supported && m_detail.TC.size() > 2 && IsPresent(m_detail.TC[2])) ? ValueOf(m_detail.TC[2]) : 10;
         Report(*log, visited, reportPreferred, hasTD1, wi);
     }
 }
 
-void ATR::Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited, uint32_t reportPreferred,
-                 bool hasTD1, uint32_t wi) const {
+void ATR::Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited, uint32_t reportPreferred, bool hasTD1,
+                 uint32_t wi) const {
     auto line = [&log](const char* text) { LogPrintf(&log, ReportLevel, "%s", text); };
     const std::vector<AtrProtocolRecord>& records = m_detail.protocols;
 
@@ -334,8 +329,7 @@ void ATR::Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited
     auto guardTimeLines = [&] {
         line("GT = 12etu + R * (N/f) [for T=0 and T=1]");
         if (hasT15) {
-            LogPrintf(&log, ReportLevel, "R = Fi / Di (from TA1): Fi=%d, Di=%d", records[0].Fi,
-                      records[0].Di);
+            LogPrintf(&log, ReportLevel, "R = Fi / Di (from TA1): Fi=%d, Di=%d", records[0].Fi, records[0].Di);
         } else {
             line("R = F / D (default values)");
         }
@@ -378,27 +372,13 @@ void ATR::Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited
                                              "X: no preference"};
     line(ClockStop[xy >> 6]);
     switch (xy & 0x3F) {
-        case 0x01:
-            line("Y: A only");
-            break;
-        case 0x02:
-            line("Y: B only");
-            break;
-        case 0x04:
-            line("Y: C only");
-            break;
-        case 0x03:
-            line("Y: A and B");
-            break;
-        case 0x06:
-            line("Y: B and C");
-            break;
-        case 0x07:
-            line("Y: A, B and C");
-            break;
-        default:
-            line("Y: RFU");
-            break;
+        case 0x01: line("Y: A only"); break;
+        case 0x02: line("Y: B only"); break;
+        case 0x04: line("Y: C only"); break;
+        case 0x03: line("Y: A and B"); break;
+        case 0x06: line("Y: B and C"); break;
+        case 0x07: line("Y: A, B and C"); break;
+        default: line("Y: RFU"); break;
     }
     // ISO/IEC 7816-3, 8.3: the first TB after T=15 tells the use of SPU (C6).
     const uint8_t spu = m_detail.globalTB.present ? m_detail.globalTB.value : 0;

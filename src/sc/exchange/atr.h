@@ -100,8 +100,8 @@ public:
 private:
     void EnsureElaborated();
     void Evaluate(iLog* log);
-    void Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited, uint32_t reportPreferred,
-                bool hasTD1, uint32_t wi) const;
+    void Report(iLog& log, const std::vector<const AtrProtocolRecord*>& visited, uint32_t reportPreferred, bool hasTD1,
+                uint32_t wi) const;
 
     binary::Binary m_raw;
     uint32_t m_preferredProtocol = ProtocolT0;

@@ -16,7 +16,9 @@ constexpr uint8_t NullByte = 0x60;
 constexpr int32_t TraceLevel = 3;
 constexpr const char* Where = "ZORVIK::TransmitT0Tpdu";
 
-[[noreturn]] void Fail(const char* message) { throw CardDrvException(message, CardDrvError::General, ZORVIK_PLACE(Where)); }
+[[noreturn]] void Fail(const char* message) {
+    throw CardDrvException(message, CardDrvError::General, ZORVIK_PLACE(Where));
+}
 
 uint8_t ReceiveOrFail(iByteLink& link, const char* message) {
     uint8_t byte = 0;
@@ -36,15 +38,14 @@ void TraceData(iLog* log, const char* prefix, const binary::Binary& bytes, const
 
 std::string TraceHex(const binary::Binary& bytes) { return binary::ToHex(bytes, 2, 0, 32); }
 
-void TransmitT0Tpdu(iByteLink& link, const CApdu& tpdu, RApdu& response, const T0LinkOptions& options,
-                    iLog* traceLog) {
+void TransmitT0Tpdu(iByteLink& link, const CApdu& tpdu, RApdu& response, const T0LinkOptions& options, iLog* traceLog) {
     response.Clear();
     if (tpdu.data.size() > 255) Fail("Lc too big");
 
     // P3 is Lc when the command carries data, else Le, where 00 asks for 256 bytes.
     const bool hasData = !tpdu.data.empty();
-    const uint8_t p3 = hasData ? static_cast<uint8_t>(tpdu.data.size())
-                               : static_cast<uint8_t>(tpdu.ne < 256 ? tpdu.ne : 0);
+    const uint8_t p3 =
+        hasData ? static_cast<uint8_t>(tpdu.data.size()) : static_cast<uint8_t>(tpdu.ne < 256 ? tpdu.ne : 0);
     const uint8_t header[5] = {tpdu.cla, tpdu.ins, tpdu.p1, tpdu.p2, p3};
     if (traceLog != nullptr) {
         LogPrintf(traceLog, TraceLevel, "~~~~~~~~ T=0 ~~~~~~~~~\nCommand TPDU:\nHeader: %02X %02X %02X %02X %02X",
@@ -77,7 +78,8 @@ void TransmitT0Tpdu(iByteLink& link, const CApdu& tpdu, RApdu& response, const T
         const uint32_t expected = std::min<uint32_t>(tpdu.ne, 256);
         binary::Binary received;
         received.reserve(expected);
-        for (uint32_t i = 0; i < expected; ++i) received.push_back(ReceiveOrFail(link, "Таймаут приема данных от карты [1]"));
+        for (uint32_t i = 0; i < expected; ++i)
+            received.push_back(ReceiveOrFail(link, "Таймаут приема данных от карты [1]"));
         // A repeated ACK delivers the data again; keep only the last transfer.
         response.data = std::move(received);
         if (traceLog != nullptr) TraceData(traceLog, "Response TPDU:\n", response.data, "");

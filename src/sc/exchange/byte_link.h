@@ -40,8 +40,7 @@ struct T0LinkOptions {
 // (cleared first). traceLog receives the TPDU traces at level 3; pass null when
 // the reader's transport_log is off. Time-outs and malformed answers throw the
 // reader-driver error (code 0).
-void TransmitT0Tpdu(iByteLink& link, const CApdu& tpdu, RApdu& response, const T0LinkOptions& options,
-                    iLog* traceLog);
+void TransmitT0Tpdu(iByteLink& link, const CApdu& tpdu, RApdu& response, const T0LinkOptions& options, iLog* traceLog);
 
 // Bytes as upper-case hex for the transport traces: groups of two bytes, one
 // blank between groups, a line break instead of the blank before byte 32, 64...

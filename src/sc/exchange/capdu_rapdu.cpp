@@ -18,9 +18,7 @@ const char* const WrongLc = "Командное APDU некорректно. В�
 const char* const MalformedCommand = "Командное APDU некорректно.";
 
 // ISO/IEC 7816-3, 12.1.3: Ne of 256 (short) or 65536 (extended) is written as zeros.
-uint32_t ShortNe(uint8_t le) {
-    return le == 0 ? 256u : le;
-}
+uint32_t ShortNe(uint8_t le) { return le == 0 ? 256u : le; }
 uint32_t ExtendedNe(uint8_t high, uint8_t low) {
     const uint32_t value = static_cast<uint32_t>(high) << 8 | low;
     return value == 0 ? 65536u : value;
@@ -30,14 +28,7 @@ uint32_t ExtendedNe(uint8_t high, uint8_t low) {
 
 CApdu::CApdu(uint8_t cla_, uint8_t ins_, uint8_t p1_, uint8_t p2_, const binary::Binary& data_, uint32_t ne_,
              const std::shared_ptr<I_APDU_Printer>& printer_, bool extended_)
-    : cla(cla_),
-      ins(ins_),
-      p1(p1_),
-      p2(p2_),
-      data(data_),
-      printer(CloneOf(printer_)),
-      extended(extended_),
-      ne(ne_) {}
+    : cla(cla_), ins(ins_), p1(p1_), p2(p2_), data(data_), printer(CloneOf(printer_)), extended(extended_), ne(ne_) {}
 
 CApdu::CApdu(uint8_t cla_, uint8_t ins_, uint8_t p1_, uint8_t p2_, const binary::Binary& data_, uint32_t ne_,
              bool extended_)
@@ -54,17 +45,12 @@ CApdu::CApdu(uint8_t cla_, uint8_t ins_, uint8_t p1_, uint8_t p2_, uint32_t ne_,
       forceCase4(forceCase4_),
       ne(ne_) {}
 
-CApdu::CApdu(uint8_t cla_, uint8_t ins_, uint8_t p1_, uint8_t p2_, uint32_t ne_, bool extended_,
-             bool forceCase4_)
+CApdu::CApdu(uint8_t cla_, uint8_t ins_, uint8_t p1_, uint8_t p2_, uint32_t ne_, bool extended_, bool forceCase4_)
     : cla(cla_), ins(ins_), p1(p1_), p2(p2_), extended(extended_), forceCase4(forceCase4_), ne(ne_) {}
 
-CApdu::CApdu(const binary::Binary& canonical) {
-    DecodeCanonical(canonical);
-}
+CApdu::CApdu(const binary::Binary& canonical) { DecodeCanonical(canonical); }
 
-CApdu::CApdu(const char* hexText) {
-    DecodeCanonical(binary::Binary(hexText));
-}
+CApdu::CApdu(const char* hexText) { DecodeCanonical(binary::Binary(hexText)); }
 
 CApdu::CApdu(const CApdu& other)
     : cla(other.cla),
@@ -217,17 +203,11 @@ uint32_t CApdu::GetCase() const {
     return base + 1;
 }
 
-bool CApdu::IsExtended() const {
-    return data.size() > 255 || ne > 256 || extended;
-}
+bool CApdu::IsExtended() const { return data.size() > 255 || ne > 256 || extended; }
 
-void CApdu::SetPrinter(const I_APDU_Printer& newPrinter) {
-    printer = newPrinter.Clone();
-}
+void CApdu::SetPrinter(const I_APDU_Printer& newPrinter) { printer = newPrinter.Clone(); }
 
-RApdu::RApdu(const binary::Binary& canonical) {
-    DecodeCanonical(canonical);
-}
+RApdu::RApdu(const binary::Binary& canonical) { DecodeCanonical(canonical); }
 
 void RApdu::DecodeCanonical(const binary::Binary& bytes) {
     ZORVIK_CHECK("ZORVIK::RApdu::DecodeCanonical", bytes.size() >= 2,

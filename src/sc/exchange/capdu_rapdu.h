@@ -45,8 +45,8 @@ public:
           const std::shared_ptr<I_APDU_Printer>& printer, bool extended = false);
     CApdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const binary::Binary& data, uint32_t ne = 0,
           bool extended = false);
-    CApdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint32_t ne,
-          const std::shared_ptr<I_APDU_Printer>& printer, bool extended = false, bool forceCase4 = false);
+    CApdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint32_t ne, const std::shared_ptr<I_APDU_Printer>& printer,
+          bool extended = false, bool forceCase4 = false);
     CApdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint32_t ne = 0, bool extended = false,
           bool forceCase4 = false);
     // From canonical bytes.

@@ -45,10 +45,8 @@ bool ResumesRemembered(Protocol_T1::BlockKind kind) {
         case Protocol_T1::S_AbortResponse:
         case Protocol_T1::S_WtxResponse:
         case Protocol_T1::R_ParityError:
-        case Protocol_T1::R_OtherError:
-            return true;
-        default:
-            return false;
+        case Protocol_T1::R_OtherError: return true;
+        default: return false;
     }
 }
 
@@ -121,8 +119,7 @@ std::string Protocol_T1::BlockName(uint8_t pcb) {
 }
 
 binary::Binary Protocol_T1::BuildBlock(BlockKind kind, uint8_t sequence, const binary::Binary& inf) const {
-    ZORVIK_CHECK("ZORVIK::Protocol_T1::BuildBlock", inf.size() <= MaxInfLength,
-                 "Поле INF блока T=1 длиннее 254 байт");
+    ZORVIK_CHECK("ZORVIK::Protocol_T1::BuildBlock", inf.size() <= MaxInfLength, "Поле INF блока T=1 длиннее 254 байт");
     const uint8_t bit = sequence & 1;
     uint8_t pcb = 0;
     switch (kind) {
@@ -393,9 +390,7 @@ void Protocol_T1::Elaborate(bool chaining, const binary::Binary& piece, RApdu& r
                     resynchronise();
                 }
                 break;
-            default:
-                resynchronise();
-                break;
+            default: resynchronise(); break;
         }
     }
 }
@@ -484,8 +479,7 @@ bool Protocol_T1::NegotiateIfs(uint8_t value) { return Negotiate(S_IfsRequest, v
 
 bool Protocol_T1::NegotiateWtx(uint8_t value) { return Negotiate(S_WtxRequest, value, m_wtx); }
 
-ByteLink_T1::ByteLink_T1(iReader* reader, iByteLink* link, iLog* log)
-    : Protocol_T1(reader), m_link(link), m_log(log) {}
+ByteLink_T1::ByteLink_T1(iReader* reader, iByteLink* link, iLog* log) : Protocol_T1(reader), m_link(link), m_log(log) {}
 
 bool ByteLink_T1::TransmitBlock(const binary::Binary& block, binary::Binary& received) {
     m_lastSentBlock = block;

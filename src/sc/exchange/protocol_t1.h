@@ -23,8 +23,8 @@ class Protocol_T1 {
 public:
     // The engine's numbering of the blocks it sends and recognises.
     enum BlockKind : uint8_t {
-        I_Last = 0,             // I-block, last of a chain (or alone)
-        I_Chained = 1,          // I-block with the M bit: more follow
+        I_Last = 0,     // I-block, last of a chain (or alone)
+        I_Chained = 1,  // I-block with the M bit: more follow
         R_Ok = 2,
         R_ParityError = 3,
         R_OtherError = 4,

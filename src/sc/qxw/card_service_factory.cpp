@@ -30,8 +30,7 @@ bool ContactlessByDefault(int32_t kind) {
 int ApduWriterKind(const std::string& format) {
     static const char* const Names[] = {"skarna", "gp", "jcshell", "goznak", "ruzo"};
     for (int kind = 0; kind < NoApduLog; ++kind) {
-        if (format == Names[kind])
-            return kind;
+        if (format == Names[kind]) return kind;
     }
     return NoApduLog;
 }
@@ -63,8 +62,7 @@ void CardServiceFactory::DeclareSettingsSections(SettingsDescriptions& descripti
     descriptions.AddGroup(qxw::OsTitle, qxw::OsSettings());
 }
 
-std::shared_ptr<CardService> CardServiceFactory::CreateCardService(SettingsDatabase& settings,
-                                                                   const std::string& group,
+std::shared_ptr<CardService> CardServiceFactory::CreateCardService(SettingsDatabase& settings, const std::string& group,
                                                                    std::shared_ptr<iLog> log) {
     // The first group reads its card settings under the plain names, every
     // further one under "readerN." (reader2.power_on).
@@ -102,8 +100,8 @@ std::shared_ptr<CardService> CardServiceFactory::CreateCardService(SettingsDatab
 }
 
 std::unique_ptr<iReader> CardServiceFactory::CreateReader(const CardServiceSettings& cardSettings, int32_t kind,
-                                                          const ReaderParams& params,
-                                                          const SettingsDatabase& settings, iLog* log) {
+                                                          const ReaderParams& params, const SettingsDatabase& settings,
+                                                          iLog* log) {
     switch (kind) {
         case ReaderKind::OSM: {
             ReaderSpec spec = ReadSpecUpToTrace(settings);
@@ -141,7 +139,7 @@ std::unique_ptr<iReader> CardServiceFactory::CreateReader(const CardServiceSetti
 }
 
 CardServiceSettings CardServiceFactory::ReadCardServiceSettings(const SettingsDatabase& settings,
-                                                               const std::string& prefix, int32_t readerKind) {
+                                                                const std::string& prefix, int32_t readerKind) {
     const auto flag = [&](const char* key) { return settings.GetBool(prefix + key); };
     CardServiceSettings cardSettings;
     cardSettings.readerKind = readerKind;
@@ -169,12 +167,10 @@ ReaderParams CardServiceFactory::ReadReaderParams(const SettingsDatabase& settin
     return params;
 }
 
-void CardServiceFactory::SetOsVersion(SettingsDatabase& settings, CardService& cardService,
-                                      const std::string& prefix) {
+void CardServiceFactory::SetOsVersion(SettingsDatabase& settings, CardService& cardService, const std::string& prefix) {
     SettingsValidator(settings).ValidateGroup(qxw::OsSettings(), prefix);
     std::string version;
-    if (!settings.Get(prefix + "os_version", version))
-        return;
+    if (!settings.Get(prefix + "os_version", version)) return;
     OsInfo info;
     if (version == "#autodetect") {
         cardService.PowerOn();

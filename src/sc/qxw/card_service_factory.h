@@ -87,8 +87,7 @@ public:
 
     // Reader selection. readerSetting is the group's value: "#?", "#PCSC", "#N"
     // (a PC/SC reader number) or a reader name.
-    std::string GetReaderName(const std::string& group, const std::string& readerSetting,
-                              SettingsDatabase& settings);
+    std::string GetReaderName(const std::string& group, const std::string& readerSetting, SettingsDatabase& settings);
     static int32_t GetReaderKind(const std::string& readerName);
     // False when a card service of this factory already uses the reader.
     bool IsReaderFree(const std::string& readerName) const;

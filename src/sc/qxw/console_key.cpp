@@ -17,8 +17,7 @@ class RawModeGuard {
 public:
     explicit RawModeGuard(int fd) : m_fd(fd) {
         m_active = ::tcgetattr(fd, &m_saved) == 0;
-        if (!m_active)
-            return;
+        if (!m_active) return;
         termios raw = m_saved;
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         raw.c_cc[VMIN] = 1;
@@ -27,8 +26,7 @@ public:
         ::tcsetattr(fd, TCSANOW, &raw);
     }
     ~RawModeGuard() {
-        if (m_active)
-            ::tcsetattr(m_fd, TCSANOW, &m_saved);
+        if (m_active) ::tcsetattr(m_fd, TCSANOW, &m_saved);
     }
     RawModeGuard(const RawModeGuard&) = delete;
     RawModeGuard& operator=(const RawModeGuard&) = delete;

@@ -56,8 +56,7 @@ std::string ReaderTable(const std::vector<std::string>& readerNames) {
         lines.push_back(line + " : " + readerNames[i]);
     }
     size_t width = 0;
-    for (const std::string& line : lines)
-        width = std::max(width, line.size());
+    for (const std::string& line : lines) width = std::max(width, line.size());
     std::string frame(1, '+');
     frame.append(width + 2, '-');
     frame += "+\n";
@@ -118,8 +117,7 @@ void SCFramework::SCFrameworkImpl::Start(SettingsDatabase& settings) {
     Seed();
     CreateCardServices();
     WriteReaderTable();
-    for (const std::shared_ptr<iCardService>& service : m_cardServices)
-        service->Start();
+    for (const std::shared_ptr<iCardService>& service : m_cardServices) service->Start();
 }
 
 void SCFramework::SCFrameworkImpl::BuildLogs() {
@@ -136,8 +134,7 @@ void SCFramework::SCFrameworkImpl::BuildLogs() {
     const std::string fileName = m_logDir + logName + ".log";
     const int32_t threshold = level >= 1 && level <= 7 ? level : NoLogLevel;
 
-    if (consoleLogOn)
-        m_consoleLog = std::make_shared<ConsLog>(nullptr);
+    if (consoleLogOn) m_consoleLog = std::make_shared<ConsLog>(nullptr);
 
     if (threshold != NoLogLevel && fileLogOn) {
         std::shared_ptr<iLog> fileLog;
@@ -166,19 +163,16 @@ void SCFramework::SCFrameworkImpl::CreateCardServices() {
     const bool severalReaders = m_settings.HasGroup("reader2");
     for (uint32_t n = 1;; ++n) {
         const std::string group = n == 1 ? std::string("reader") : "reader" + IntToStr(n);
-        if (!m_settings.HasGroup(group))
-            break;
+        if (!m_settings.HasGroup(group)) break;
         const std::string prefix = n == 1 ? std::string() : group + ".";
         // With two or more readers every command line names its reader.
-        if (severalReaders)
-            m_settings.AddSetting(prefix + "output_reader_name", "1", Set);
+        if (severalReaders) m_settings.AddSetting(prefix + "output_reader_name", "1", Set);
         m_cardServices.push_back(factory.CreateCardService(m_settings, group, m_log));
     }
 }
 
 void SCFramework::SCFrameworkImpl::WriteReaderTable() {
-    if (m_cardServices.empty())
-        return;
+    if (m_cardServices.empty()) return;
     std::vector<std::string> names;
     for (const std::shared_ptr<iCardService>& service : m_cardServices)
         names.push_back(AsCardService(service.get()).GetReaderName());
@@ -193,8 +187,7 @@ iCardService* SCFramework::SCFrameworkImpl::GetCardService(uint32_t number) {
 }
 
 void SCFramework::SCFrameworkImpl::FinishCardServices() {
-    for (const std::shared_ptr<iCardService>& service : m_cardServices)
-        service->Finish();
+    for (const std::shared_ptr<iCardService>& service : m_cardServices) service->Finish();
     // A simulated card saves its EEPROM image here rather than as its reader
     // goes, so that a failed save reaches the caller; every card service is
     // released all the same.
@@ -203,16 +196,13 @@ void SCFramework::SCFrameworkImpl::FinishCardServices() {
         const auto* cardService = dynamic_cast<const CardService*>(service.get());
         auto* simulated = cardService ? dynamic_cast<OSMReader*>(cardService->GetReader()) : nullptr;
         try {
-            if (simulated)
-                simulated->SaveEepromImage();
+            if (simulated) simulated->SaveEepromImage();
         } catch (...) {
-            if (!firstError)
-                firstError = std::current_exception();
+            if (!firstError) firstError = std::current_exception();
         }
     }
     m_cardServices.clear();
-    if (firstError)
-        std::rethrow_exception(firstError);
+    if (firstError) std::rethrow_exception(firstError);
 }
 
 SCFramework::SCFramework() : m_impl(std::make_unique<SCFrameworkImpl>()) {}
@@ -275,8 +265,7 @@ void WaitForCard(bool insert) {
         LogPrintfColour(console.get(), CardWaitLevel, CardWaitColour, "%s%s ...", waiting,
                         service.GetReaderName().c_str());
     }
-    while (service.GetReader()->IsPowered() != insert)
-        std::this_thread::sleep_for(CardPollInterval);
+    while (service.GetReader()->IsPowered() != insert) std::this_thread::sleep_for(CardPollInterval);
     if (console)
         LogPrintfColour(console.get(), CardWaitLevel, CardArrivedColour, "%s",
                         insert ? "карта вставлена" : "карта удалена");
@@ -284,8 +273,7 @@ void WaitForCard(bool insert) {
 
 void UpdateLastExchange() {
     SCFramework& framework = GetFramework();
-    if (framework.GetCurrentIndex() >= framework.GetCardServiceCount())
-        return;
+    if (framework.GetCurrentIndex() >= framework.GetCardServiceCount()) return;
     const CardService& service = CurrentCardService();
     g_lastCommand = service.GetLastCommand();
     const RApdu& response = service.GetLastResponse();

@@ -111,8 +111,7 @@ int32_t CardServiceFactory::GetReaderKind(const std::string& readerName) {
 bool CardServiceFactory::CardServiceFactoryImpl::IsFree(const std::string& readerName) const {
     for (const std::weak_ptr<CardService>& created : m_created) {
         const std::shared_ptr<CardService> service = created.lock();
-        if (service && service->GetReaderName() == readerName)
-            return false;
+        if (service && service->GetReaderName() == readerName) return false;
     }
     return true;
 }
@@ -128,13 +127,11 @@ void CardServiceFactory::CardServiceFactoryImpl::CheckFree(const std::string& gr
 char CardServiceFactory::ReadMenuKey(const std::string& allowed) {
     for (;;) {
         const char key = console::ReadKey();
-        if (allowed.find(key) != std::string::npos)
-            return key;
+        if (allowed.find(key) != std::string::npos) return key;
     }
 }
 
-std::string CardServiceFactory::CardServiceFactoryImpl::ReaderByNumber(const std::string& group,
-                                                                       uint32_t number) {
+std::string CardServiceFactory::CardServiceFactoryImpl::ReaderByNumber(const std::string& group, uint32_t number) {
     const std::vector<std::string> readers = m_discovery.listPcscReaders(false);
     CheckReaderCount(readers.size());
     ZORVIK_CHECK_STR("ZORVIK::CardServiceFactory::GetReaderName", number < readers.size(),
@@ -150,20 +147,17 @@ std::string CardServiceFactory::CardServiceFactoryImpl::ChooseReader(const std::
         CheckReaderCount(withCard.size());
         std::vector<std::string> pcsc;
         for (const std::string& name : withCard) {
-            if (IsFree(name))
-                pcsc.push_back(name);
+            if (IsFree(name)) pcsc.push_back(name);
         }
 
         std::vector<VirtualReader> virtuals;
         if (virtualReaders) {
-            if (IsFree(SimulatedCard.name) && m_discovery.simulatedCardAvailable())
-                virtuals.push_back(SimulatedCard);
+            if (IsFree(SimulatedCard.name) && m_discovery.simulatedCardAvailable()) virtuals.push_back(SimulatedCard);
             if (IsFree(SerialReader.name) && m_discovery.probeSerialReader(ReadSerialPort(settings)))
                 virtuals.push_back(SerialReader);
             if (IsFree(DerimReader.name)) {
                 const DerimEndpoint endpoint = ReadDerimEndpoint(settings);
-                if (m_discovery.probeDerimServer(endpoint.host, endpoint.port))
-                    virtuals.push_back(DerimReader);
+                if (m_discovery.probeDerimServer(endpoint.host, endpoint.port)) virtuals.push_back(DerimReader);
             }
         }
 
@@ -176,12 +170,10 @@ std::string CardServiceFactory::CardServiceFactoryImpl::ChooseReader(const std::
                 throw Exception("Ни одной считки не подключено",
                                 ZORVIK_PLACE("ZORVIK::CardServiceFactory::GetReaderName"));
             LogPrintfColour(console, MenuLevel, PromptColour, "%s", "Вставьте карту и нажмите Enter. q - выход");
-            if (m_discovery.readMenuKey("qQ\n") != '\n')
-                UserQuits();
+            if (m_discovery.readMenuKey("qQ\n") != '\n') UserQuits();
             continue;
         }
-        if (candidates == 1)
-            return pcsc.empty() ? std::string(virtuals.front().name) : pcsc.front();
+        if (candidates == 1) return pcsc.empty() ? std::string(virtuals.front().name) : pcsc.front();
         if (!mayTalk)
             throw Exception("Подключено более одной считки", ZORVIK_PLACE("ZORVIK::CardServiceFactory::GetReaderName"));
 
@@ -206,17 +198,14 @@ std::string CardServiceFactory::CardServiceFactoryImpl::ChooseReader(const std::
                         "\nВыберите ридер, нажав соответствующую клавишу. r - обновить список, q - выход");
 
         const char key = m_discovery.readMenuKey(allowed);
-        if (key == 'q' || key == 'Q')
-            UserQuits();
-        if (key == 'r' || key == 'R')
-            continue;
+        if (key == 'q' || key == 'Q') UserQuits();
+        if (key == 'r' || key == 'R') continue;
         std::string chosen;
         if (key >= '0' && key <= '9') {
             chosen = pcsc.at(static_cast<size_t>(key - '0'));
         } else {
             for (const VirtualReader& reader : virtuals) {
-                if (reader.key == key)
-                    chosen = reader.name;
+                if (reader.key == key) chosen = reader.name;
             }
         }
         ZORVIK_CHECK_STR("ZORVIK::CardServiceFactory::GetReaderName", !chosen.empty(),
@@ -228,10 +217,8 @@ std::string CardServiceFactory::CardServiceFactoryImpl::ChooseReader(const std::
 
 std::string CardServiceFactory::GetReaderName(const std::string& group, const std::string& readerSetting,
                                               SettingsDatabase& settings) {
-    if (readerSetting == "#?")
-        return m_impl->ChooseReader(group, true, settings);
-    if (readerSetting == "#PCSC")
-        return m_impl->ChooseReader(group, false, settings);
+    if (readerSetting == "#?") return m_impl->ChooseReader(group, true, settings);
+    if (readerSetting == "#PCSC") return m_impl->ChooseReader(group, false, settings);
     if (readerSetting.size() >= 2 && readerSetting[0] == '#' && readerSetting[1] >= '0' && readerSetting[1] <= '9')
         return m_impl->ReaderByNumber(group, static_cast<uint32_t>(readerSetting[1] - '0'));
     m_impl->CheckFree(group, readerSetting);

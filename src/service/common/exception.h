@@ -18,8 +18,7 @@ struct SourcePlace {
     const char* function;
 
     SourcePlace() : file(""), line(0), function("") {}
-    SourcePlace(const char* /*file*/, int32_t /*line*/, const char* /*function*/)
-        : file(""), line(0), function("") {}
+    SourcePlace(const char* /*file*/, int32_t /*line*/, const char* /*function*/) : file(""), line(0), function("") {}
 };
 
 #define ZORVIK_PLACE(function) ::ZORVIK::SourcePlace(__FILE__, __LINE__, function)

@@ -13,8 +13,8 @@ namespace ZORVIK {
 // when honourQuotes is set (the quotes themselves are dropped). A trailing
 // separator never yields a last empty item; leading or doubled ones do unless
 // skipEmpty is set.
-void Split(const std::string& text, std::vector<std::string>& items, char separator, bool trimItems,
-           bool honourQuotes, bool skipEmpty);
+void Split(const std::string& text, std::vector<std::string>& items, char separator, bool trimItems, bool honourQuotes,
+           bool skipEmpty);
 
 // Without leading and trailing blanks, tabs, line feeds and carriage returns.
 std::string Trim(const std::string& text);
@@ -33,8 +33,8 @@ std::string Bin_ToHex(const binary::Binary& data, uint32_t spaceEvery = 1, uint3
                       uint32_t newlineEvery = 0);
 uint16_t Bin_UNum16(const binary::Binary& data);
 uint32_t Bin_UNum32(const binary::Binary& data);
-std::string NumToHex(uint64_t value, uint32_t minLength = 1, uint32_t spaceEvery = 0,
-                     uint32_t doubleSpaceEvery = 0, uint32_t newlineEvery = 0);
+std::string NumToHex(uint64_t value, uint32_t minLength = 1, uint32_t spaceEvery = 0, uint32_t doubleSpaceEvery = 0,
+                     uint32_t newlineEvery = 0);
 // Text of the value in radix 2..36 (lower-case letters); empty for a bad radix.
 std::string NumToStr(uint64_t value, int radix = 10);
 // Signed form; a minus sign only in radix 10.

@@ -152,8 +152,7 @@ void StackWalkerAccess::Fill(StackWalker::CallstackEntry& entry, uintptr_t pc, c
     entry.symTypeString = SymbolType;
 }
 
-int StackWalkerAccess::TakeFrame(void* data, uintptr_t pc, const char* fileName, int lineNumber,
-                                 const char* function) {
+int StackWalkerAccess::TakeFrame(void* data, uintptr_t pc, const char* fileName, int lineNumber, const char* function) {
     auto* walk = static_cast<Walk*>(data);
     // libbacktrace reports the end of the stack as an address of all ones (a
     // return address of 0, less one to point into the call), not as 0.

@@ -26,7 +26,7 @@ struct LogRecord {
     int32_t level;
     std::string source;  // origin (such as a reader name); no sink prints it
     int32_t colour;
-    std::string text;    // written unchanged; a line end is part of the text
+    std::string text;  // written unchanged; a line end is part of the text
 
     LogRecord(std::string source, int32_t level, int32_t colour, std::string text, bool newline);
     // Colour from the level table, empty source.

@@ -43,13 +43,9 @@ SettingDescription::SettingDescription(std::vector<std::string> names, std::shar
     : SettingDescription(std::move(names), std::move(type), std::string(defaultValue ? defaultValue : ""),
                          std::move(text)) {}
 
-SettingDescription::SettingDescription(std::vector<std::string> names, std::shared_ptr<iTypeInfo> type,
-                                       bool mandatory, std::string text)
-    : names(std::move(names)),
-      mandatory(mandatory),
-      hasDefault(false),
-      type(std::move(type)),
-      text(std::move(text)) {}
+SettingDescription::SettingDescription(std::vector<std::string> names, std::shared_ptr<iTypeInfo> type, bool mandatory,
+                                       std::string text)
+    : names(std::move(names)), mandatory(mandatory), hasDefault(false), type(std::move(type)), text(std::move(text)) {}
 
 DescriptionGroup::DescriptionGroup(std::vector<SettingDescription> descriptions)
     : m_descriptions(std::move(descriptions)) {

@@ -88,9 +88,7 @@ void ParseStringList(const std::string& text, std::vector<std::string>& out) {
 void SettingsDatabase::AddSetting(const std::string& key, const std::string& value, SettingOperation operation) {
     const std::string lowerKey = ToLower(key);
     switch (operation) {
-        case Set:
-            m_settings[lowerKey] = value;
-            break;
+        case Set: m_settings[lowerKey] = value; break;
         case Append: {
             auto [position, inserted] = m_settings.try_emplace(lowerKey, value);
             if (!inserted) position->second += "," + value;
@@ -103,11 +101,8 @@ void SettingsDatabase::AddSetting(const std::string& key, const std::string& val
             }
             m_settings.emplace(lowerKey, value);
             break;
-        case SetIfAbsent:
-            m_settings.try_emplace(lowerKey, value);
-            break;
-        default:
-            break;
+        case SetIfAbsent: m_settings.try_emplace(lowerKey, value); break;
+        default: break;
     }
 }
 

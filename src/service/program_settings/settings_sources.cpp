@@ -76,8 +76,7 @@ void HandleInclude(const std::string& rest, SettingsDatabase& database, const st
     }
 }
 
-void CloseGroup(const std::string& line, size_t bracePosition, std::vector<std::string>& groups,
-                std::string& prefix) {
+void CloseGroup(const std::string& line, size_t bracePosition, std::vector<std::string>& groups, std::string& prefix) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::ProcessSetting");
     if (groups.empty()) {
         throw Exception("Кол-во скобок, закрывающих группы настроек превышает кол-во открывающих скобок", place);
@@ -151,9 +150,8 @@ Exception Located(const Exception& error, const std::string& fileName, size_t li
 // One line of a file: comments are skipped, anything else is a setting. Every
 // error gets the file and line in front, so an error in an included file shows
 // one such prefix per file, the outermost first.
-void HandleFileLine(const std::string& line, size_t lineNumber, SettingsDatabase& database,
-                    const std::string& fileName, std::vector<std::string>& groups, std::string& prefix,
-                    IncludeChain& chain) {
+void HandleFileLine(const std::string& line, size_t lineNumber, SettingsDatabase& database, const std::string& fileName,
+                    std::vector<std::string>& groups, std::string& prefix, IncludeChain& chain) {
     const size_t start = line.find_first_not_of(kBlanks);
     if (start == std::string::npos || line[start] == '#' || line[start] == ';') return;
     try {

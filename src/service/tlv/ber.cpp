@@ -7,7 +7,7 @@ namespace ZORVIK {
 namespace {
 
 constexpr uint8_t MultiByteTagMark = 0x1F;  // ISO/IEC 8825-1, 8.1.2.4: bits 5..1 all set
-constexpr uint8_t MoreTagBytes = 0x80;       // bit 8 of a subsequent tag byte
+constexpr uint8_t MoreTagBytes = 0x80;      // bit 8 of a subsequent tag byte
 constexpr uint32_t MaxTagLength = 3;
 
 [[noreturn]] void Fail(const char* message, const char* function) {
@@ -54,7 +54,8 @@ void GetT(const uint8_t*& position, uint32_t& remaining, uint32_t& tag, uint32_t
         ++length;
         if (length > MaxTagLength) Fail("Tag len > 3", Where);
         if ((b[1] & 0x7F) == 0) Fail("Bits 1..7 of 2nd tag byte are all 0", Where);
-        if (b[1] == 0x00 || b[1] == 0x1E || b[1] == 0x80) Fail("2nd byte of multibyte tag is 0x00 or 0x1E or 0x80", Where);
+        if (b[1] == 0x00 || b[1] == 0x1E || b[1] == 0x80)
+            Fail("2nd byte of multibyte tag is 0x00 or 0x1E or 0x80", Where);
         if (length == 2) {
             if (b[1] & MoreTagBytes) Fail("For two-byte tag, bit 8 of second byte must be 0", Where);
             tag = uint32_t{b[0]} << 8 | b[1];

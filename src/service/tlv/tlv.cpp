@@ -41,17 +41,13 @@ TLV_Base::~TLV_Base() {
     }
 }
 
-TLVPtr TLV_Base::MakeConstructed(uint32_t tag) {
-    return Adopted(std::make_shared<ConstructedTLV>(tag));
-}
+TLVPtr TLV_Base::MakeConstructed(uint32_t tag) { return Adopted(std::make_shared<ConstructedTLV>(tag)); }
 
 TLVPtr TLV_Base::MakeConstructed(const binary::Binary& bytes, uint32_t& offset) {
     return Adopted(std::make_shared<ConstructedTLV>(bytes, offset));
 }
 
-TLVPtr TLV_Base::MakePrimitive(uint32_t tag) {
-    return Adopted(std::make_shared<PrimitiveTLV>(tag));
-}
+TLVPtr TLV_Base::MakePrimitive(uint32_t tag) { return Adopted(std::make_shared<PrimitiveTLV>(tag)); }
 
 TLVPtr TLV_Base::MakePrimitive(const binary::Binary& bytes, uint32_t& offset) {
     return Adopted(std::make_shared<PrimitiveTLV>(bytes, offset));
@@ -253,7 +249,6 @@ void ConstructedTLV::AttachChild(const TLVPtr& child) {
     if (!child) Fail("Empty child", "ZORVIK::ConstructedTLV::AttachChild");
     LinkAtEnd(m_child, child);
 }
-
 
 uint32_t ConstructedTLV::GetValueLength() const {
     uint32_t length = 0;

@@ -129,7 +129,6 @@ protected:
     void AssignValue(const uint8_t* value, uint32_t length) override;
 
 private:
-
     binary::Binary m_value;
 };
 
@@ -156,7 +155,6 @@ protected:
     void AssignValue(const uint8_t* value, uint32_t length) override;
 
 private:
-
     TLVPtr m_child;
 };
 

@@ -77,8 +77,8 @@ TEST(StandardPrinter, FormatExchangeWithoutNameStartsWithTheHeader) {
 
 TEST(StandardPrinter, FormatExchangeStartsWithTheName) {
     std::string out;
-    StandardPrinter("SELECT").FormatExchange(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0"), 0),
-                                             RApdu(Binary("9000")), out);
+    StandardPrinter("SELECT").FormatExchange(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0"), 0), RApdu(Binary("9000")),
+                                             out);
     EXPECT_EQ(out, "SELECT\n" + Header + " 00   A4   04   00     0  (0x0)\nData: 1 (0x1)\nA0\nStatus: 9000");
 }
 

@@ -1,5 +1,5 @@
-#include "support/file_text.h"
 #include "sc/card_service/apdu_writer.h"
+#include "support/file_text.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include "sc/card_service/skarna_apdu_writer.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "support/error_text.h"
-#include "support/vectors.h"
 #include "support/test_dir.h"
+#include "support/vectors.h"
 
 namespace ZORVIK {
 namespace {
@@ -27,8 +27,7 @@ using test::ReadFile;
 // A fresh file in the test's temporary directory, removed afterwards.
 class LogFile {
 public:
-    explicit LogFile(const std::string& name)
-        : m_path(test::TestDir() + "apdu_writer_" + name + "_" + TestName()) {
+    explicit LogFile(const std::string& name) : m_path(test::TestDir() + "apdu_writer_" + name + "_" + TestName()) {
         std::filesystem::remove(m_path);
     }
     ~LogFile() { std::filesystem::remove(m_path); }
@@ -39,8 +38,7 @@ private:
     static std::string TestName() {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char& c : name) {
-            if (c == '/')
-                c = '_';
+            if (c == '/') c = '_';
         }
         return name;
     }
@@ -55,13 +53,9 @@ SourcePlace Place(const char* file, int32_t line) {
     return place;
 }
 
-RApdu Response(const char* hex) {
-    return RApdu(Binary(hex));
-}
+RApdu Response(const char* hex) { return RApdu(Binary(hex)); }
 
-std::shared_ptr<I_APDU_Printer> Named(const char* name) {
-    return std::make_shared<StandardPrinter>(name);
-}
+std::shared_ptr<I_APDU_Printer> Named(const char* name) { return std::make_shared<StandardPrinter>(name); }
 
 Binary Counting(size_t count) {
     Binary data;
@@ -75,12 +69,11 @@ Binary Counting(size_t count) {
 // hand from the format descriptions.
 void RunSession(BaseApduWriter& writer) {
     writer.WritePowerOn();
-    writer.WriteApdu(CApdu(0x80, 0xCA, 0x00, 0x00, 0, Named("GET DATA")), Response("9000"), ST_OK,
-                     SourcePlace());
+    writer.WriteApdu(CApdu(0x80, 0xCA, 0x00, 0x00, 0, Named("GET DATA")), Response("9000"), ST_OK, SourcePlace());
 
     writer.SetComment("buf");
-    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x10), Response("000102030405060708090A0B0C0D0E0F 9000"),
-                     0x9000, SourcePlace());
+    writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x10), Response("000102030405060708090A0B0C0D0E0F 9000"), 0x9000,
+                     SourcePlace());
 
     writer.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51 00 00 00"), 0, Named("SELECT")),
                      Response("6A82"), ST_ANY, Place("../scripts/personal.skarna", 7));
@@ -88,8 +81,8 @@ void RunSession(BaseApduWriter& writer) {
     writer.AddVariable("KEY", 4, 8);
     writer.SetSource("sig", "Sign", {"KEY", "MSG"});
     writer.SetComment("sig");
-    writer.WriteApdu(CApdu(0x80, 0x2A, 0x9E, 0x9A, Counting(20), 256, Named("PSO")),
-                     Response("11223344 9000"), ST_OK, SourcePlace());
+    writer.WriteApdu(CApdu(0x80, 0x2A, 0x9E, 0x9A, Counting(20), 256, Named("PSO")), Response("11223344 9000"), ST_OK,
+                     SourcePlace());
 
     writer.WriteReset();
     writer.WriteApdu(CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03 04"), 0, true), Response("6A82"), 0x6A82,
@@ -111,9 +104,7 @@ struct FormatCase {
     const char* golden;
 };
 
-void PrintTo(const FormatCase& c, std::ostream* out) {
-    *out << c.golden;
-}
+void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.golden; }
 
 class ApduLogFormat : public ::testing::TestWithParam<FormatCase> {};
 
@@ -123,8 +114,7 @@ TEST_P(ApduLogFormat, WritesTheRecordedSession) {
         std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(GetParam().kind, file.Path(), 2);
         RunSession(*writer);
         // Every entry is on disk before the writer is gone.
-        EXPECT_EQ(file.Text(),
-                  ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
+        EXPECT_EQ(file.Text(), ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
     }
     EXPECT_EQ(file.Text(), ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
 }
@@ -169,8 +159,7 @@ TEST(ApduWriter, DefaultFileNames) {
 }
 
 TEST(SkarnaApduWriter, ContinuesDataLinesAfterEvery16Bytes) {
-    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(16)),
-              "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F");
+    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(16)), "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F");
     EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(20)),
               "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F\\\n10 11 12 13");
 }
@@ -198,8 +187,7 @@ TEST(ApduWriter, FormatDetails) {
          "\ni 00 DA 01 02\\\n00 01\\\n$TAIL[10]\n"},
         {"skarna: verbose level 1 writes the name only", BaseApduWriter::Skarna, 1,
          [](BaseApduWriter& w) {
-             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK,
-                         Place("a", 3));
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK, Place("a", 3));
          },
          "\n; READ\no 00 B0 00 00 FF\n"},
         {"skarna: power off keeps the pending variable, power on drops it", BaseApduWriter::Skarna, 0,
@@ -249,15 +237,15 @@ TEST(ApduWriter, FormatDetails) {
 
 TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
     const CApdu commands[] = {
-        CApdu(0x00, 0xB0, 0x00, 0x00, 256),                                // case 2 short, Le 00
-        CApdu(0x00, 0xB0, 0x00, 0x00, 300),                                // case 2 extended
-        CApdu(0x00, 0xB0, 0x00, 0x00, 65536),                              // Le 00 00 00
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102")),                     // case 3 short
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A)),                  // case 3 extended
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102"), 0, true),            // extended by its flag
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 256),                // case 4 short
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),              // case 4 extended
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536),           // Le 00 00
+        CApdu(0x00, 0xB0, 0x00, 0x00, 256),                       // case 2 short, Le 00
+        CApdu(0x00, 0xB0, 0x00, 0x00, 300),                       // case 2 extended
+        CApdu(0x00, 0xB0, 0x00, 0x00, 65536),                     // Le 00 00 00
+        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102")),            // case 3 short
+        CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A)),         // case 3 extended
+        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102"), 0, true),   // extended by its flag
+        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 256),       // case 4 short
+        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),     // case 4 extended
+        CApdu(0x00, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536),  // Le 00 00
     };
     for (const CApdu& command : commands) {
         SCOPED_TRACE(binary::ToHex(command.Encode(), 0));
@@ -276,8 +264,8 @@ TEST(JCShellApduWriter, RefusesStErrAndWritesNothingForTheEntry) {
     LogFile file("jcshell_err");
     JCShellApduWriter writer(file.Path());
     EXPECT_EQ(test::MessageOf([&] {
-                  writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")),
-                                   Response("6A82"), ST_ERR, Place("s", 1));
+                  writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")), Response("6A82"),
+                                   ST_ERR, Place("s", 1));
               }),
               "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
     writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00")), Response("9000"), 0x9000, SourcePlace());
@@ -288,14 +276,13 @@ TEST(GPApduWriter, VerboseLevelZeroOrNoPrinterWritesNoComment) {
     LogFile file("gp_quiet");
     {
         GPApduWriter quiet(file.Path(), 0);
-        quiet.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")),
-                        Response("9000"), ST_OK, SourcePlace());
+        quiet.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")), Response("9000"),
+                        ST_OK, SourcePlace());
     }
     GoznakApduWriter verbose(file.Path(), 1);
-    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000")), Response("9000"), ST_OK,
-                      SourcePlace());
-    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")),
-                      Response("9000"), ST_OK, SourcePlace());
+    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000")), Response("9000"), ST_OK, SourcePlace());
+    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")), Response("9000"),
+                      ST_OK, SourcePlace());
     EXPECT_EQ(file.Text(),
               "00 A4 04 00 07 A0 00 00 01 51 00 00\n\n"
               "00 A4 04 00 07 A0 00 00 01 51 00 00\n\n"

@@ -23,9 +23,8 @@ protected:
     CardServiceOverOsm() : m_log(std::make_shared<test::RecordingLog>()) {
         std::filesystem::remove(m_logPath);
         m_reader = std::make_shared<OSMReader>(ReaderSpec(), m_log.get());
-        m_service =
-            std::make_unique<CardService>(CardServiceSettings(), m_reader, m_log,
-                                          BaseApduWriter::Create(BaseApduWriter::Skarna, m_logPath, 2));
+        m_service = std::make_unique<CardService>(CardServiceSettings(), m_reader, m_log,
+                                                  BaseApduWriter::Create(BaseApduWriter::Skarna, m_logPath, 2));
     }
     ~CardServiceOverOsm() override {
         m_service.reset();
@@ -41,8 +40,7 @@ protected:
 
     bool Logged(const std::string& text) const {
         for (const LogRecord& record : m_log->records) {
-            if (record.text == text)
-                return true;
+            if (record.text == text) return true;
         }
         return false;
     }
@@ -64,8 +62,7 @@ TEST_F(CardServiceOverOsm, PowerOnCommandAndPowerOffAreLogged) {
     const RApdu& response = m_service->Command(getData, ST_ERR);
     EXPECT_EQ(response.GetSW(), 0x6D00);
     EXPECT_TRUE(response.data.empty());
-    EXPECT_TRUE(
-        Logged("Status: 6D00 (INS не поддерживается (неизвестная команда))\n" + std::string(64, '=') + "\n"));
+    EXPECT_TRUE(Logged("Status: 6D00 (INS не поддерживается (неизвестная команда))\n" + std::string(64, '=') + "\n"));
 
     m_service->PowerOff();
     EXPECT_FALSE(m_reader->IsPowered());

@@ -1,5 +1,5 @@
-#include "support/file_text.h"
 #include "sc/card_service/card_service.h"
+#include "support/file_text.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include "sc/card_service/status_words.h"
 #include "service/log/recording_log.h"
 #include "support/scripted_reader.h"
-#include "support/test_sm.h"
 #include "support/test_dir.h"
+#include "support/test_sm.h"
 
 namespace ZORVIK {
 namespace {
@@ -36,8 +36,7 @@ SourcePlace Place(const char* file, int32_t line) {
 }
 
 CApdu Select() {
-    return CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51"), 0,
-                 std::make_shared<StandardPrinter>("SELECT"));
+    return CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51"), 0, std::make_shared<StandardPrinter>("SELECT"));
 }
 
 class CardServiceTest : public ::testing::Test {
@@ -54,8 +53,7 @@ protected:
     // A powered service without an APDU log unless a writer kind is given.
     CardService& Make(int writerKind = -1) {
         std::shared_ptr<BaseApduWriter> writer;
-        if (writerKind >= 0)
-            writer = BaseApduWriter::Create(writerKind, m_logPath, 2);
+        if (writerKind >= 0) writer = BaseApduWriter::Create(writerKind, m_logPath, 2);
         m_service = std::make_unique<CardService>(m_settings, m_reader, m_log, writer);
         m_reader->PowerOn(m_atr);
         return *m_service;
@@ -88,8 +86,7 @@ protected:
 
     bool Logged(const std::string& text) const {
         for (const LogRecord& record : m_log->records) {
-            if (record.text == text)
-                return true;
+            if (record.text == text) return true;
         }
         return false;
     }
@@ -154,8 +151,7 @@ TEST_F(CardServiceTest, StatusIsMatchedAndAMismatchNamesTheFirstExpectedStatus) 
 TEST_F(CardServiceTest, EmptyStatusListSendsNothing) {
     CardService& service = Make();
     TestSM sm;
-    EXPECT_EQ(PlainErrorOf([&] { service.Command(Select(), std::vector<uint16_t>{}); }),
-              "Не задан ожидаемый статус.");
+    EXPECT_EQ(PlainErrorOf([&] { service.Command(Select(), std::vector<uint16_t>{}); }), "Не задан ожидаемый статус.");
     EXPECT_EQ(PlainErrorOf([&] { service.Command(Select(), sm, std::vector<uint16_t>{}); }),
               "Не задан ожидаемый статус.");
     EXPECT_TRUE(m_reader->Sent().empty());
@@ -166,10 +162,7 @@ TEST_F(CardServiceTest, EmptyStatusListSendsNothing) {
 TEST_F(CardServiceTest, StatusListIsRefusedWithAnApduLogAfterTheExchange) {
     CardService& service = Make(BaseApduWriter::GP);
     m_reader->QueueAnswer(0x00, 0xA4, "0A 9000");
-    EXPECT_EQ(PlainErrorOf([&] {
-                  service.Command(Select(), {ST_OK, 0x6A82});
-              }),
-              "Список статусов не поддерживается.");
+    EXPECT_EQ(PlainErrorOf([&] { service.Command(Select(), {ST_OK, 0x6A82}); }), "Список статусов не поддерживается.");
     EXPECT_EQ(m_reader->Sent().size(), 1u);
     EXPECT_EQ(service.GetLastResponse().data, Binary("0A"));
     EXPECT_EQ(service.GetLastCommand().ins, 0xA4);
@@ -190,8 +183,7 @@ TEST_F(CardServiceTest, ForceExtendedLeavesTheCallersCommandUnchanged) {
 
 // ---- GET LAST ERROR --------------------------------------------------------
 
-constexpr std::array<ErrorCatalogueRow, 1> MorvaRows{
-    {{0x0305, "EX_LO_CORE__WRONG_LIFE_PHASE", "Неверная фаза"}}};
+constexpr std::array<ErrorCatalogueRow, 1> MorvaRows{{{0x0305, "EX_LO_CORE__WRONG_LIFE_PHASE", "Неверная фаза"}}};
 constexpr std::array<ErrorCatalogueGroup, 1> Catalogue{{{"morva", MorvaRows}}};
 
 class GetLastErrorTest : public CardServiceTest {
@@ -209,8 +201,7 @@ protected:
         CardService& service = Make();
         service.SetOsInfo(OsInfo("MORVA_1.92_S"));
         m_reader->QueueAnswer(0x00, 0xA4, "6A82");
-        if (answer != nullptr)
-            m_reader->QueueAnswer(0x80, 0xFE, answer);
+        if (answer != nullptr) m_reader->QueueAnswer(0x80, 0xFE, answer);
         return CardErrorOf([&] { service.Command(Select(), ST_OK); });
     }
 
@@ -399,8 +390,7 @@ TEST_F(CardServiceTest, RandomizeRamRunsWaferOnAPowerCycleOfItsOwn) {
     int atrLevel3 = 0;
     int atrLevel2 = 0;
     for (const LogRecord& record : m_log->records) {
-        if (record.text.rfind("ATR: ", 0) == 0)
-            (record.level == 3 ? atrLevel3 : atrLevel2)++;
+        if (record.text.rfind("ATR: ", 0) == 0) (record.level == 3 ? atrLevel3 : atrLevel2)++;
     }
     EXPECT_EQ(atrLevel3, 1);
     EXPECT_EQ(atrLevel2, 1);
@@ -455,8 +445,7 @@ TEST_F(CardServiceTest, TimeProfilingLogsTheExchangeTime) {
     service.Command(Select(), ST_OK);
     int timingLines = 0;
     for (const LogRecord& record : m_log->records) {
-        if (record.level != 1)
-            continue;
+        if (record.level != 1) continue;
         ++timingLines;
         EXPECT_EQ(record.text.rfind("Время обработки APDU: 0 ms (", 0), 0u) << record.text;
         EXPECT_EQ(record.text.substr(record.text.size() - 8), " ticks)\n");
@@ -501,8 +490,7 @@ TEST_F(CardServiceTest, SecureRoadSendsThePrintedWrappedCommandAndReturnsThePlai
     bool smCommand = false;
     bool smResponse = false;
     for (const LogRecord& record : m_log->records) {
-        if (record.text.rfind(StandardSMPrinter::HeaderLine, 0) == 0)
-            smCommand = record.colour == 2;
+        if (record.text.rfind(StandardSMPrinter::HeaderLine, 0) == 0) smCommand = record.colour == 2;
         if (record.text == "Response: 2 (0x2)\n4B 78\nStatus: 9000 (Ok)\n" + std::string(32, '~') + "\n") {
             smResponse = record.colour == 2;
         }
@@ -561,8 +549,7 @@ TEST_F(CardServiceTest, NullSmTakesThePlainRoad) {
     service.Command(Select(), none, ST_OK);
     ASSERT_EQ(m_reader->Sent().size(), 1u);
     EXPECT_EQ(m_reader->Sent()[0].Encode(), Select().Encode());
-    for (const LogRecord& record : m_log->records)
-        EXPECT_EQ(record.text.find("Secure Messaging"), std::string::npos);
+    for (const LogRecord& record : m_log->records) EXPECT_EQ(record.text.find("Secure Messaging"), std::string::npos);
 }
 
 // ---- card-OS version -------------------------------------------------------
@@ -570,8 +557,7 @@ TEST_F(CardServiceTest, NullSmTakesThePlainRoad) {
 TEST_F(CardServiceTest, OsVersionIsReadWithGetCardInfo) {
     CardService& service = Make();
     // 16 bytes of card data, then "MORVA_2.50S" padded with zero bytes.
-    m_reader->QueueAnswer(0x80, 0x06,
-                          "00112233445566778899AABBCCDDEEFF 4D4F5256415F322E353053 0000000000 9000");
+    m_reader->QueueAnswer(0x80, 0x06, "00112233445566778899AABBCCDDEEFF 4D4F5256415F322E353053 0000000000 9000");
     OsInfo info;
     info.OsVersionAutoDetect(service);
     EXPECT_EQ(info.GetText(), "morva_2.50s");

@@ -20,11 +20,11 @@ TEST(OsInfo, SplitsProductVersionAndSuffixInLowerCase) {
         bool versionSet;
     } cases[] = {
         {"MORVA_1.92_S", "morva", "1", "92", "s", 1, 92, true},
-        {"MORVA", "morva", "", "", "", 0, 0, false},                   // product alone
-        {"MORVA_2.50S", "morva", "2", "50s", "", 2, 50, true},        // the leading digits count
-        {"x_beta.rc", "x", "beta", "rc", "", 0, 0, true},             // no digits at all
+        {"MORVA", "morva", "", "", "", 0, 0, false},                              // product alone
+        {"MORVA_2.50S", "morva", "2", "50s", "", 2, 50, true},                    // the leading digits count
+        {"x_beta.rc", "x", "beta", "rc", "", 0, 0, true},                         // no digits at all
         {"morva_3.1_debug_build", "morva", "3", "1", "debug_build", 3, 1, true},  // the rest kept whole
-        {"morva_7", "morva", "7", "", "", 7, 0, true},                // major without minor
+        {"morva_7", "morva", "7", "", "", 7, 0, true},                            // major without minor
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -53,7 +53,7 @@ TEST(OsInfo, IsOlderThanComparesMajorThenMinorAndNeedsAVersion) {
         int minor;
         bool older;
     } cases[] = {
-        {"morva_2.5", 2, 50, true}, {"morva_2.5", 2, 5, false}, {"morva_2.5", 2, 4, false},
+        {"morva_2.5", 2, 50, true}, {"morva_2.5", 2, 5, false},  {"morva_2.5", 2, 4, false},
         {"morva_2.5", 3, 0, true},  {"morva_2.5", 1, 99, false}, {"morva_7", 7, 1, true},
         {"morva_7", 7, 0, false},   {"MORVA", 0, 0, false},      {"MORVA", 255, 255, false},
     };

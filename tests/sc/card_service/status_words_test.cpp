@@ -27,26 +27,25 @@ TEST_P(DescribeStatusWordTest, GivesTheTextOfTheStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     IsoStatuses, DescribeStatusWordTest,
-    ::testing::Values(
-        StatusCase{0x9000, 0x00, "Ok"}, StatusCase{0x6A82, 0x00, "Файл или приложение не найдены"},
-        // Not in the table: the row of its SW1 group.
-        StatusCase{0x6A8F, 0x00, "Неправильные входные данные"},
-        StatusCase{0x6C10, 0x00, "Пошлите ту же команду с P3 = 16"},
-        StatusCase{0x63C2, 0x00, "Ключ предъявлен неверно, осталось попыток: 2"},
-        StatusCase{0x63CF, 0x00, "Ключ предъявлен неверно, осталось попыток: 15"},
-        StatusCase{0x6110, 0x00, "16 байт доступно"}, StatusCase{0x6100, 0x00, "0 байт доступно"},
-        StatusCase{0x7000, 0x00, "Протокольная ошибка (первый нибл должен быть '6' или '9')"},
-        StatusCase{0x0000, 0x00, "Протокольная ошибка (первый нибл должен быть '6' или '9')"},
-        StatusCase{0x9300, 0x00, "Неизвестный статус"},
-        StatusCase{0x6200, 0x00, "Warning: state of EEPROM is unchanged"},
-        StatusCase{0x6283, 0x00, "Warning: Выбранный файл заблокирован (деактивирован)"},
-        StatusCase{0x6300, 0x00, "Warning: Неверная криптограмма терминала"},
-        StatusCase{0x6D00, 0x00, "INS не поддерживается (неизвестная команда)"},
-        StatusCase{0x6445, 0x00, "REASON_SW_NO_MEMORY - не хватает места в EEPROM"},
-        StatusCase{0x644E, 0x00, "REASON_SW_CAP_WRONG_FORMAT - формат загружаемого пакета некорректен"},
-        // 64xx outside the card-manager rows falls back to the 6400 row.
-        StatusCase{0x6499, 0x00, "Execution error: state of EEPROM is unchanged"},
-        StatusCase{0x99FF, 0x00, "Ошибка протокола"}));
+    ::testing::Values(StatusCase{0x9000, 0x00, "Ok"}, StatusCase{0x6A82, 0x00, "Файл или приложение не найдены"},
+                      // Not in the table: the row of its SW1 group.
+                      StatusCase{0x6A8F, 0x00, "Неправильные входные данные"},
+                      StatusCase{0x6C10, 0x00, "Пошлите ту же команду с P3 = 16"},
+                      StatusCase{0x63C2, 0x00, "Ключ предъявлен неверно, осталось попыток: 2"},
+                      StatusCase{0x63CF, 0x00, "Ключ предъявлен неверно, осталось попыток: 15"},
+                      StatusCase{0x6110, 0x00, "16 байт доступно"}, StatusCase{0x6100, 0x00, "0 байт доступно"},
+                      StatusCase{0x7000, 0x00, "Протокольная ошибка (первый нибл должен быть '6' или '9')"},
+                      StatusCase{0x0000, 0x00, "Протокольная ошибка (первый нибл должен быть '6' или '9')"},
+                      StatusCase{0x9300, 0x00, "Неизвестный статус"},
+                      StatusCase{0x6200, 0x00, "Warning: state of EEPROM is unchanged"},
+                      StatusCase{0x6283, 0x00, "Warning: Выбранный файл заблокирован (деактивирован)"},
+                      StatusCase{0x6300, 0x00, "Warning: Неверная криптограмма терминала"},
+                      StatusCase{0x6D00, 0x00, "INS не поддерживается (неизвестная команда)"},
+                      StatusCase{0x6445, 0x00, "REASON_SW_NO_MEMORY - не хватает места в EEPROM"},
+                      StatusCase{0x644E, 0x00, "REASON_SW_CAP_WRONG_FORMAT - формат загружаемого пакета некорректен"},
+                      // 64xx outside the card-manager rows falls back to the 6400 row.
+                      StatusCase{0x6499, 0x00, "Execution error: state of EEPROM is unchanged"},
+                      StatusCase{0x99FF, 0x00, "Ошибка протокола"}));
 
 INSTANTIATE_TEST_SUITE_P(
     GsmClass, DescribeStatusWordTest,
@@ -56,8 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{0x9F22, 0xA0, "SW2 bytes of data ready for upload"},
                       StatusCase{0x9110, 0xA0, "Command Ok. SW2 bytes of data are prepared by proactive SIM"},
                       // A status the GSM table does not know falls through to ISO.
-                      StatusCase{0x9000, 0xA0, "Ok"},
-                      StatusCase{0x6A82, 0xA0, "Файл или приложение не найдены"}));
+                      StatusCase{0x9000, 0xA0, "Ok"}, StatusCase{0x6A82, 0xA0, "Файл или приложение не найдены"}));
 
 TEST(DescribeGsmStatusWord, IsEmptyForUnknownStatus) {
     EXPECT_EQ(DescribeGsmStatusWord(0x9000), "");
@@ -81,14 +79,12 @@ constexpr std::array<ErrorCatalogueGroup, 2> Catalogue{{
 TEST(DescribeCardException, NamesTheRowOfTheProductGroup) {
     EXPECT_EQ(DescribeCardException("morva", 0x0305, Catalogue),
               " (EX_LO_CORE__WRONG_LIFE_PHASE - Неверная фаза жизненного цикла)");
-    EXPECT_EQ(DescribeCardException("morva", 0x0203, Catalogue),
-              " (EX_MORVA__SAME_CODE - Тот же код в другой группе)");
+    EXPECT_EQ(DescribeCardException("morva", 0x0203, Catalogue), " (EX_MORVA__SAME_CODE - Тот же код в другой группе)");
     EXPECT_EQ(DescribeCardException("hal", 0x0204, Catalogue), " (EX_HAL__NO_TEXT)");
 }
 
 TEST(DescribeCardException, ComparesOnlyTheLow16BitsOfTheCode) {
-    EXPECT_EQ(DescribeCardException("hal", 0x0203, Catalogue),
-              " (EX_HAL__EEPROM_WRITE - Ошибка записи в EEPROM)");
+    EXPECT_EQ(DescribeCardException("hal", 0x0203, Catalogue), " (EX_HAL__EEPROM_WRITE - Ошибка записи в EEPROM)");
 }
 
 TEST(DescribeCardException, ListsEveryGroupWhenTheProductIsUnknownOrLacksTheCode) {

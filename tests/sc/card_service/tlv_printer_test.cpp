@@ -25,8 +25,7 @@ TEST(TLVRequestPrinter, DumpsTheCommandDataAsATree) {
     EXPECT_EQ(log.records[0].colour, 3);
     EXPECT_EQ(log.records[1].level, 2);
     EXPECT_EQ(log.records[1].colour, 7);
-    EXPECT_EQ(log.records[1].text,
-              Header + " 00   A4   04   00     0  (0x0)\nData: 7 (0x7)\n" + FciTree + "\n");
+    EXPECT_EQ(log.records[1].text, Header + " 00   A4   04   00     0  (0x0)\nData: 7 (0x7)\n" + FciTree + "\n");
 }
 
 TEST(TLVRequestPrinter, WarnsAndPrintsHexWhenTheDataIsNotBerTlv) {
@@ -42,8 +41,7 @@ TEST(TLVRequestPrinter, PrintsResponsesLikeTheStandardPrinter) {
     RecordingLog log;
     TLVRequestPrinter("X").PrintResponse(RApdu(Binary(std::string(Fci) + "9000")), "Ok", log);
     ASSERT_EQ(log.records.size(), 1u);
-    EXPECT_EQ(log.records[0].text,
-              "Response: 7 (0x7)\n6F 05 84 03 A0 00 01\nStatus: 9000 (Ok)\n" + Equals + "\n");
+    EXPECT_EQ(log.records[0].text, "Response: 7 (0x7)\n6F 05 84 03 A0 00 01\nStatus: 9000 (Ok)\n" + Equals + "\n");
 }
 
 TEST(TLVResponsePrinter, DumpsTheResponseDataWithTheClosingLineOnTheStatusLine) {

@@ -135,11 +135,11 @@ TEST(AtrParse, BareAnswersOfEitherConvention) {
 
 TEST(AtrParse, RefusesMalformedAnswers) {
     const std::pair<const char*, const char*> cases[] = {
-        {"3C 00", "Invalid ATR"},     // TS neither 3B nor 3F
-        {"3B", "Invalid ATR"},        // no T0
-        {"3B 10", "Invalid ATR"},     // TA1 announced, missing
-        {"3B 02 14", "Invalid ATR"},  // one historical byte short
-        {"3B 80 0F", "Invalid ATR"},  // TD1 may not name T=15
+        {"3C 00", "Invalid ATR"},                                                        // TS neither 3B nor 3F
+        {"3B", "Invalid ATR"},                                                           // no T0
+        {"3B 10", "Invalid ATR"},                                                        // TA1 announced, missing
+        {"3B 02 14", "Invalid ATR"},                                                     // one historical byte short
+        {"3B 80 0F", "Invalid ATR"},                                                     // TD1 may not name T=15
         {"3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9C", "Invalid ATR"},  // wrong TCK
         {"3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D 00", "TCK must present"},
         {"3B 80 80 00 FF", "Wrong ATR length"},  // T=0 alone: nothing may follow

@@ -152,12 +152,10 @@ TEST(CApduEncode, SizeLimits) {
     EXPECT_EQ(Back(out, 2), Binary("00 00"));
 
     command.data.push_back(0x11);
-    EXPECT_THAT([&] { command.Encode(out); },
-                ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
+    EXPECT_THAT([&] { command.Encode(out); }, ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
     command.data.pop_back();
     command.ne = 65537;
-    EXPECT_THAT([&] { command.SelfCheck(); },
-                ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
+    EXPECT_THAT([&] { command.SelfCheck(); }, ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu")));
 }
 
 // A printer that counts its live instances and remembers which one it was cloned from.
@@ -172,9 +170,7 @@ public:
     void PrintResponse(const RApdu&, const std::string&, iLog&) const override {}
     void AppendName(std::string& text) const override { text += m_name; }
     void FormatExchange(const CApdu&, const RApdu&, std::string& out) const override { out = m_name; }
-    std::shared_ptr<I_APDU_Printer> Clone() const override {
-        return std::make_shared<CountingPrinter>(*this);
-    }
+    std::shared_ptr<I_APDU_Printer> Clone() const override { return std::make_shared<CountingPrinter>(*this); }
 
 private:
     std::string m_name;

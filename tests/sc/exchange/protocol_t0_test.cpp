@@ -20,9 +20,7 @@ using test::T0CardModel;
 
 RApdu Answer(const char* hex) { return RApdu(Binary(hex)); }
 
-RApdu AnswerWithData(size_t length, uint8_t fill, const char* sw) {
-    return RApdu(Binary(length, fill) + Binary(sw));
-}
+RApdu AnswerWithData(size_t length, uint8_t fill, const char* sw) { return RApdu(Binary(length, fill) + Binary(sw)); }
 
 // Records every TPDU the algorithm sends and answers from a script.
 class ScriptedT0 : public Protocol_T0 {
@@ -72,51 +70,100 @@ struct ScriptCase {
 
 TEST_F(T0Algorithm, GetResponseResendAndEnvelopeFollowIso7816) {
     const ScriptCase cases[] = {
-        {"61xx asks for the announced length", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
-         {Answer("61 10"), AnswerWithData(16, 0x11, "90 00")}, {"00 B0 00 00 00", "00 C0 00 00 10"},
-         Binary(16, 0x11), 0x9000},
-        {"chain stops when Ne is used up and keeps 61xx", CApdu(0x00, 0xB0, 0x00, 0x00, 20),
+        {"61xx asks for the announced length",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("61 10"), AnswerWithData(16, 0x11, "90 00")},
+         {"00 B0 00 00 00", "00 C0 00 00 10"},
+         Binary(16, 0x11),
+         0x9000},
+        {"chain stops when Ne is used up and keeps 61xx",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 20),
          {Answer("61 10"), AnswerWithData(16, 0x22, "61 10"), AnswerWithData(4, 0x33, "61 0C"),
           AnswerWithData(12, 0x44, "90 00")},
-         {"00 B0 00 00 14", "00 C0 00 00 10", "00 C0 00 00 04"}, Binary(16, 0x22) + Binary(4, 0x33), 0x610C},
-        {"61 00 asks for 256 bytes", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
-         {Answer("61 00"), AnswerWithData(256, 0x01, "90 00")}, {"00 B0 00 00 00", "00 C0 00 00 00"},
-         Binary(256, 0x01), 0x9000},
-        {"GET RESPONSE carries the command's CLA", CApdu(0x80, 0xCA, 0x9F, 0x7F, 256),
-         {Answer("61 05"), AnswerWithData(5, 0, "90 00")}, {"80 CA 9F 7F 00", "80 C0 00 00 05"},
-         Binary(5, 0), 0x9000},
-        {"GET RESPONSE with CLA 00 when asked", CApdu(0x80, 0xCA, 0x9F, 0x7F, 256),
-         {Answer("61 05"), AnswerWithData(5, 0, "90 00")}, {"80 CA 9F 7F 00", "00 C0 00 00 05"},
-         Binary(5, 0), 0x9000, [](ReaderParams& p) { p.get_resp_cla_00 = true; }},
-        {"6Cxx is resent once with the card's Le", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
-         {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")}, {"00 B0 00 00 00", "00 B0 00 00 08"},
-         Binary(8, 0x5A), 0x9000},
-        {"resent answer is cut to Ne", CApdu(0x00, 0xB0, 0x00, 0x00, 4),
-         {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")}, {"00 B0 00 00 04", "00 B0 00 00 08"},
-         Binary(4, 0x5A), 0x9000},
-        {"no GET RESPONSE follows a resend", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
-         {Answer("6C 08"), Answer("61 08")}, {"00 B0 00 00 00", "00 B0 00 00 08"}, {}, 0x6108},
-        {"case 3 never returns data", CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")),
-         {AnswerWithData(5, 1, "90 00")}, {"00 D6 00 00 03 01 02 03"}, {}, 0x9000},
-        {"case 1 never returns data", CApdu(0x00, 0x44, 0x00, 0x00),
-         {Answer("61 04"), AnswerWithData(4, 1, "90 00")}, {"00 44 00 00", "00 C0 00 00 04"}, {}, 0x9000},
-        {"auto_t0 off leaves 61xx to the caller", CApdu(0x00, 0xB0, 0x00, 0x00, 256), {Answer("61 10")},
-         {"00 B0 00 00 00"}, {}, 0x6110, [](ReaderParams& p) { p.auto_t0 = false; }},
-        {"9Fxx is a status by default", CApdu(0x00, 0xB0, 0x00, 0x00, 256), {Answer("9F 04")},
-         {"00 B0 00 00 00"}, {}, 0x9F04},
-        {"9Fxx starts the chain when switched on", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
-         {Answer("9F 04"), AnswerWithData(4, 7, "90 00")}, {"00 B0 00 00 00", "00 C0 00 00 04"},
-         Binary(4, 7), 0x9000, [](ReaderParams& p) { p.sw1_9f_as_61 = true; }},
-        {"envelope answer goes through GET RESPONSE", CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {"00 B0 00 00 14", "00 C0 00 00 10", "00 C0 00 00 04"},
+         Binary(16, 0x22) + Binary(4, 0x33),
+         0x610C},
+        {"61 00 asks for 256 bytes",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("61 00"), AnswerWithData(256, 0x01, "90 00")},
+         {"00 B0 00 00 00", "00 C0 00 00 00"},
+         Binary(256, 0x01),
+         0x9000},
+        {"GET RESPONSE carries the command's CLA",
+         CApdu(0x80, 0xCA, 0x9F, 0x7F, 256),
+         {Answer("61 05"), AnswerWithData(5, 0, "90 00")},
+         {"80 CA 9F 7F 00", "80 C0 00 00 05"},
+         Binary(5, 0),
+         0x9000},
+        {"GET RESPONSE with CLA 00 when asked",
+         CApdu(0x80, 0xCA, 0x9F, 0x7F, 256),
+         {Answer("61 05"), AnswerWithData(5, 0, "90 00")},
+         {"80 CA 9F 7F 00", "00 C0 00 00 05"},
+         Binary(5, 0),
+         0x9000,
+         [](ReaderParams& p) { p.get_resp_cla_00 = true; }},
+        {"6Cxx is resent once with the card's Le",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")},
+         {"00 B0 00 00 00", "00 B0 00 00 08"},
+         Binary(8, 0x5A),
+         0x9000},
+        {"resent answer is cut to Ne",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 4),
+         {Answer("6C 08"), AnswerWithData(8, 0x5A, "90 00")},
+         {"00 B0 00 00 04", "00 B0 00 00 08"},
+         Binary(4, 0x5A),
+         0x9000},
+        {"no GET RESPONSE follows a resend",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("6C 08"), Answer("61 08")},
+         {"00 B0 00 00 00", "00 B0 00 00 08"},
+         {},
+         0x6108},
+        {"case 3 never returns data",
+         CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")),
+         {AnswerWithData(5, 1, "90 00")},
+         {"00 D6 00 00 03 01 02 03"},
+         {},
+         0x9000},
+        {"case 1 never returns data",
+         CApdu(0x00, 0x44, 0x00, 0x00),
+         {Answer("61 04"), AnswerWithData(4, 1, "90 00")},
+         {"00 44 00 00", "00 C0 00 00 04"},
+         {},
+         0x9000},
+        {"auto_t0 off leaves 61xx to the caller",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("61 10")},
+         {"00 B0 00 00 00"},
+         {},
+         0x6110,
+         [](ReaderParams& p) { p.auto_t0 = false; }},
+        {"9Fxx is a status by default",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("9F 04")},
+         {"00 B0 00 00 00"},
+         {},
+         0x9F04},
+        {"9Fxx starts the chain when switched on",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
+         {Answer("9F 04"), AnswerWithData(4, 7, "90 00")},
+         {"00 B0 00 00 00", "00 C0 00 00 04"},
+         Binary(4, 7),
+         0x9000,
+         [](ReaderParams& p) { p.sw1_9f_as_61 = true; }},
+        {"envelope answer goes through GET RESPONSE",
+         CApdu(0x00, 0xB0, 0x00, 0x00, 256),
          {Answer("90 00"), Answer("61 03"), AnswerWithData(3, 9, "90 00")},
-         {"00 C2 00 00 05 00 B0 00 00 00", "00 C2 00 00", "00 C0 00 00 03"}, Binary(3, 9), 0x9000,
+         {"00 C2 00 00 05 00 B0 00 00 00", "00 C2 00 00", "00 C0 00 00 03"},
+         Binary(3, 9),
+         0x9000,
          [](ReaderParams& p) { p.envelope_mode = EnvelopeForce; }},
     };
     for (const ScriptCase& c : cases) {
         SCOPED_TRACE(c.name);
         reader.params = ReaderParams();
-        if (c.tune)
-            c.tune(reader.params);
+        if (c.tune) c.tune(reader.params);
         engine.sent.clear();
         engine.answers.assign(c.answers.begin(), c.answers.end());
         engine.Command(c.command, response);
@@ -145,10 +192,16 @@ TEST_F(T0Algorithm, EnvelopeIsChosenByTheMode) {
         uint32_t ne;
         bool envelope;
     } const cases[] = {
-        {EnvelopeSmart, 10, 16, true},  {EnvelopeSmart, 10, 0, false},  {EnvelopeSmart, 10, 256, false},
-        {EnvelopeSmart, 0, 300, true},  {EnvelopeSmart, 300, 0, true},  // case 3 extended
-        {EnvelopeNull, 10, 16, false},  {EnvelopeNull, 300, 0, true},   {EnvelopeNull, 10, 1000, true},
-        {EnvelopeForce, 0, 0, true},    {7, 10, 16, false},             // an unknown mode acts as null
+        {EnvelopeSmart, 10, 16, true},
+        {EnvelopeSmart, 10, 0, false},
+        {EnvelopeSmart, 10, 256, false},
+        {EnvelopeSmart, 0, 300, true},
+        {EnvelopeSmart, 300, 0, true},  // case 3 extended
+        {EnvelopeNull, 10, 16, false},
+        {EnvelopeNull, 300, 0, true},
+        {EnvelopeNull, 10, 1000, true},
+        {EnvelopeForce, 0, 0, true},
+        {7, 10, 16, false},  // an unknown mode acts as null
     };
     engine.answerer = [](const CApdu&) { return Answer("90 00"); };
     for (const auto& c : cases) {
@@ -198,8 +251,8 @@ class T0OverLink : public ::testing::Test {
 protected:
     static RApdu Application(const CApdu& command) {
         switch (command.ins) {
-            case 0xB0: return AnswerWithData(8, 0xB0, "90 00");                     // READ BINARY: 8 bytes
-            case 0xA4: return RApdu(command.data + Binary("90 00"));                // SELECT: echo
+            case 0xB0: return AnswerWithData(8, 0xB0, "90 00");       // READ BINARY: 8 bytes
+            case 0xA4: return RApdu(command.data + Binary("90 00"));  // SELECT: echo
             case 0xE2: return RApdu(Binary(command.data.size() % 256 == 0 ? 1 : 2, 0xE2) + Binary("90 00"));
             default: return Answer("6D 00");
         }
@@ -323,13 +376,16 @@ TEST_F(T0OverLink, TracesOfEachDirectionOfTheTpdu) {
     const std::string Head = "~~~~~~~~ T=0 ~~~~~~~~~\nCommand TPDU:\nHeader: ";
     const std::string End = "~~~~~~~~~~~~~~~~~~~~~~\n\n";
     const std::tuple<CApdu, size_t, std::vector<std::string>> cases[] = {
-        {CApdu(0x00, 0xB0, 0x00, 0x00, 8), 4,  // outgoing
+        {CApdu(0x00, 0xB0, 0x00, 0x00, 8),
+         4,  // outgoing
          {Head + "00 B0 00 00 08\n", "Data field: <empty>\n~~~~~~\n",
           "Response TPDU:\nData field: 8 (0x08)\nB0B0 B0B0 B0B0 B0B0\n", "Status: 90 00\n" + End}},
-        {CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F 00")), 8,  // incoming, then GET RESPONSE
-         {Head + "00 A4 00 00 02\n", "Data field: 2 (0x02)\n3F00\n~~~~~~\n",
-          "Response TPDU:\nData field: <empty>\n", "Status: 61 02\n" + End}},
-        {CApdu(0x00, 0x44, 0x00, 0x00), 4,  // the card sent no ACK
+        {CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F 00")),
+         8,  // incoming, then GET RESPONSE
+         {Head + "00 A4 00 00 02\n", "Data field: 2 (0x02)\n3F00\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
+          "Status: 61 02\n" + End}},
+        {CApdu(0x00, 0x44, 0x00, 0x00),
+         4,  // the card sent no ACK
          {Head + "00 44 00 00 00\n", "Data field: <empty>\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
           "Status: 6D 00\n" + End}},
     };
@@ -351,8 +407,7 @@ TEST_F(T0OverLink, TracesOfEachDirectionOfTheTpdu) {
 TEST(TraceHex, GroupsTwoBytesAndBreaksTheLineEvery32Bytes) {
     Binary bytes;
     for (int i = 0; i < 34; ++i) bytes.push_back(static_cast<uint8_t>(i));
-    EXPECT_EQ("0001 0203 0405 0607 0809 0A0B 0C0D 0E0F 1011 1213 1415 1617 1819 1A1B 1C1D 1E1F\n2021",
-              TraceHex(bytes));
+    EXPECT_EQ("0001 0203 0405 0607 0809 0A0B 0C0D 0E0F 1011 1213 1415 1617 1819 1A1B 1C1D 1E1F\n2021", TraceHex(bytes));
     EXPECT_EQ("AB", TraceHex(Binary("AB")));
 }
 

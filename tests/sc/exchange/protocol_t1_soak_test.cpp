@@ -86,9 +86,8 @@ CApdu SoakCommandNumber(int i, std::mt19937& random) {
 
 TEST(T1Soak, EveryCommandEndsWithItsOwnResponseOrTheDocumentedFailure) {
     std::mt19937 random(20261206u);
-    constexpr T1Fault Faults[] = {T1Fault::Lose,         T1Fault::CorruptEdc,   T1Fault::WrongLen,
-                                  T1Fault::RejectOther,  T1Fault::RejectParity, T1Fault::RequestWtx,
-                                  T1Fault::RequestIfs,   T1Fault::AbortChain};
+    constexpr T1Fault Faults[] = {T1Fault::Lose,         T1Fault::CorruptEdc, T1Fault::WrongLen,   T1Fault::RejectOther,
+                                  T1Fault::RejectParity, T1Fault::RequestWtx, T1Fault::RequestIfs, T1Fault::AbortChain};
     std::uniform_int_distribution<size_t> pickFault(0, std::size(Faults) - 1);
     std::bernoulli_distribution faulty(0.08);
 
@@ -110,10 +109,10 @@ TEST(T1Soak, EveryCommandEndsWithItsOwnResponseOrTheDocumentedFailure) {
 // Bursts of 1 to 8 faults in a row, of every kind, over LRC and CRC, half the
 // commands starting with an IFSC above 32.
 TEST(T1Soak, EveryCommandEndsWithinTheBlockBoundUnderBurstsOfFaults) {
-    constexpr T1Fault Kinds[] = {T1Fault::Lose,        T1Fault::Garble,       T1Fault::WrongLen,
-                                 T1Fault::ShortLen,    T1Fault::CorruptEdc,   T1Fault::RejectOther,
-                                 T1Fault::RejectParity, T1Fault::MuteUnlessResynch, T1Fault::RequestWtx,
-                                 T1Fault::RequestIfs,  T1Fault::AbortChain};
+    constexpr T1Fault Kinds[] = {
+        T1Fault::Lose,       T1Fault::Garble,      T1Fault::WrongLen,     T1Fault::ShortLen,
+        T1Fault::CorruptEdc, T1Fault::RejectOther, T1Fault::RejectParity, T1Fault::MuteUnlessResynch,
+        T1Fault::RequestWtx, T1Fault::RequestIfs,  T1Fault::AbortChain};
     // Without faults a command takes at most 19 blocks (10 pieces, 9 R-blocks
     // for the rest of the response). Each fault costs at most a resend and one
     // S(RESYNCH request), and each of the at most 3 resynchronisations a fresh
@@ -152,9 +151,10 @@ TEST(T1Soak, EveryCommandEndsWithinTheBlockBoundUnderBurstsOfFaults) {
     EXPECT_EQ(figures.commands, figures.completed + figures.failed);
     EXPECT_GT(figures.completed, 0);
     EXPECT_GT(figures.failed, 0);
-    std::printf("T=1 burst soak: %d commands, %d faults, %d completed, %d reset + error, at most %zu blocks "
-                "for one command (bound %zu)\n",
-                figures.commands, faults, figures.completed, figures.failed, figures.mostBlocks, MaxBlocksPerCommand);
+    std::printf(
+        "T=1 burst soak: %d commands, %d faults, %d completed, %d reset + error, at most %zu blocks "
+        "for one command (bound %zu)\n",
+        figures.commands, faults, figures.completed, figures.failed, figures.mostBlocks, MaxBlocksPerCommand);
 }
 
 }  // namespace

@@ -139,7 +139,9 @@ protected:
         return response;
     }
 
-    T1Exchange() { reader.onReset = [this] { card.Reset(); }; }
+    T1Exchange() {
+        reader.onReset = [this] { card.Reset(); };
+    }
 
     // Command whose encoded form is exactly length bytes: case 3, short up to
     // 260 bytes, extended (three Lc bytes) above.

@@ -31,9 +31,8 @@ TEST(ReaderParams, TransportProtocolsKeepTheWrittenOrder) {
 TEST(ReaderParams, TransportProtocolsRefuseUnknownItems) {
     for (const char* text : {"T2", "t0", "T01", "T0, ", "T1;T0"}) {
         SCOPED_TRACE(text);
-        EXPECT_THAT(
-            [&] { ParseTransportProtocols(text); },
-            ThrowsMessage<Exception>(StrEq("Некорректный транспортный протокол контактного интерфейса")));
+        EXPECT_THAT([&] { ParseTransportProtocols(text); },
+                    ThrowsMessage<Exception>(StrEq("Некорректный транспортный протокол контактного интерфейса")));
     }
 }
 
@@ -43,8 +42,7 @@ TEST(ReaderParams, EnvelopeModes) {
     EXPECT_EQ(ParseEnvelopeMode("null"), 2u);
     for (const char* text : {"Smart", "", "forced"}) {
         SCOPED_TRACE(text);
-        EXPECT_THAT([&] { ParseEnvelopeMode(text); },
-                    ThrowsMessage<Exception>(StrEq("Некорректный режим Envelope")));
+        EXPECT_THAT([&] { ParseEnvelopeMode(text); }, ThrowsMessage<Exception>(StrEq("Некорректный режим Envelope")));
     }
 }
 
@@ -55,8 +53,7 @@ TEST(CardDrvError, NameCodeAndCloneTravelTogether) {
     const std::unique_ptr<Exception> clone = error.Clone();
     EXPECT_STREQ(clone->what(), "No Card in Reader or Card is Powered Off");
     EXPECT_EQ(clone->ErrorCode(), 11);
-    EXPECT_EQ(clone->FullMessage(),
-              "Ошибка (CardReaderDriverError). No Card in Reader or Card is Powered Off");
+    EXPECT_EQ(clone->FullMessage(), "Ошибка (CardReaderDriverError). No Card in Reader or Card is Powered Off");
 }
 
 }  // namespace

@@ -28,14 +28,12 @@ class FactoryOverPcsc : public test::PcscdTest {
 protected:
     void SetUp() override {
         test::PcscdTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+        if (IsSkipped() || HasFatalFailure()) return;
         m_settings.AddSetting("power_on", "0", Set);
         m_settings.AddSetting("disable_user_input", "1", Set);
     }
     void TearDown() override {
-        if (m_card && m_card->Inserted())
-            RemoveCard();
+        if (m_card && m_card->Inserted()) RemoveCard();
     }
 
     void InsertCard() {
@@ -68,8 +66,7 @@ TEST_F(FactoryOverPcsc, ReaderByNameCarriesCommandsToTheCard) {
     EXPECT_EQ(service->GetReaderName(), PrivatePcscd::Reader0);
     service->PowerOn();
     EXPECT_EQ(reader->GetATR(), Binary(VpcdCardModel::AtrBoth));
-    const RApdu& answer =
-        service->Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(VpcdCardModel::Aid), 256), ST_OK);
+    const RApdu& answer = service->Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(VpcdCardModel::Aid), 256), ST_OK);
     EXPECT_EQ(answer.data, Binary(VpcdCardModel::Fci));
     service->PowerOff();
     EXPECT_EQ(reader->GetCardHandle(), 0);
@@ -121,9 +118,9 @@ TEST_F(FactoryOverPcsc, TableNamesOfPcscKindsBuildPcscReaders) {
     // Mifare emulation is asked of the OMNIKEY contactless reader alone.
     m_settings.AddSetting("mifare_emulation", "1", Set);
     cardSettings.readerName = "OMNIKEY CardMan 5x21-CL 0";
-    const std::unique_ptr<iReader> omnikey = CardServiceFactory::CreateReader(
-        cardSettings, CardServiceFactory::GetReaderKind(cardSettings.readerName), ReaderParams(), m_settings,
-        m_log.get());
+    const std::unique_ptr<iReader> omnikey =
+        CardServiceFactory::CreateReader(cardSettings, CardServiceFactory::GetReaderKind(cardSettings.readerName),
+                                         ReaderParams(), m_settings, m_log.get());
     ASSERT_NE(dynamic_cast<PCSC_Reader*>(omnikey.get()), nullptr);
     EXPECT_EQ(dynamic_cast<PCSC_Reader*>(omnikey.get())->GetMifareState(), 1u);
 }

@@ -18,9 +18,9 @@ using binary::Binary;
 class QvlModelFactory : public ::testing::Test {};
 
 TEST_F(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
-    test::QvlServer model([](const CApdu& command) {
-        return command.ins == 0xCA ? RApdu(Binary("0102 9000")) : RApdu(Binary("6D00"));
-    }, {});
+    test::QvlServer model(
+        [](const CApdu& command) { return command.ins == 0xCA ? RApdu(Binary("0102 9000")) : RApdu(Binary("6D00")); },
+        {});
     SettingsDatabase settings;
     settings.AddSetting("reader", "#QVL", Set);
     settings.AddSetting("power_on", "0", Set);

@@ -16,10 +16,10 @@
 #include "sc/exchange/reader.h"
 #include "sc/qxw/settings_declarations.h"
 #include "service/common/exception.h"
-#include "support/error_text.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
+#include "support/error_text.h"
 #include "support/serial_reader_emulator.h"
 #include "support/test_dir.h"
 
@@ -33,8 +33,7 @@ using test::DerimServer;
 SettingsDatabase Validated(std::initializer_list<std::pair<const char*, const char*>> values,
                            const std::string& prefix = "") {
     SettingsDatabase settings;
-    for (const auto& [key, value] : values)
-        settings.AddSetting(key, value, Set);
+    for (const auto& [key, value] : values) settings.AddSetting(key, value, Set);
     SettingsValidator validator(settings);
     validator.ValidateGroup(qxw::CardWorkSettings(), "");
     validator.ValidateGroup(qxw::TransportSettings(), "");
@@ -48,19 +47,18 @@ SettingsDatabase Validated(std::initializer_list<std::pair<const char*, const ch
 // Kinds 7 (OMNIKEY 5x21-CL) and 17 (MP300 CL) are contactless, 7 also cold-resets always.
 TEST(CardServiceSettingsOfAGroup, ContactlessAndColdResetDefaultsFollowTheReaderKind) {
     const SettingsDatabase settings = Validated({});
-    const std::tuple<int32_t, bool, bool> kinds[] = {{7, true, true},   {8, false, false}, {17, true, false},
-                                                     {18, false, false}, {9, true, false},  {11, true, false},
-                                                     {14, true, false},  {15, true, false}, {0, false, false},
-                                                     {2, false, false},  {4, false, false}, {5, false, false},
-                                                     {20, false, false}, {21, false, false}};
+    const std::tuple<int32_t, bool, bool> kinds[] = {
+        {7, true, true},   {8, false, false}, {17, true, false},  {18, false, false}, {9, true, false},
+        {11, true, false}, {14, true, false}, {15, true, false},  {0, false, false},  {2, false, false},
+        {4, false, false}, {5, false, false}, {20, false, false}, {21, false, false}};
     for (const auto& [kind, cless, coldReset] : kinds) {
         const CardServiceSettings read = CardServiceFactory::ReadCardServiceSettings(settings, "", kind);
         EXPECT_EQ(read.cless, cless) << kind;
         EXPECT_EQ(read.cold_reset_always, coldReset) << kind;
     }
     // Given values win over the kind's defaults.
-    const CardServiceSettings given = CardServiceFactory::ReadCardServiceSettings(
-        Validated({{"cless", "0"}, {"cold_reset_always", "no"}}), "", 7);
+    const CardServiceSettings given =
+        CardServiceFactory::ReadCardServiceSettings(Validated({{"cless", "0"}, {"cold_reset_always", "no"}}), "", 7);
     EXPECT_FALSE(given.cless);
     EXPECT_FALSE(given.cold_reset_always);
 }
@@ -78,11 +76,15 @@ TEST(CardServiceSettingsOfAGroup, DeclaredDefaultsGiveTheFlags) {
 }
 
 TEST(CardServiceSettingsOfAGroup, SecondGroupReadsPrefixedKeysButOneEnvelopeMode) {
-    const SettingsDatabase settings =
-        Validated({{"reader2.power_on", "0"}, {"reader2.t0", "0"}, {"reader2.t", "T0"}, {"reader2.tl", "1"},
-                   {"reader2.get_resp_cla_00", "1"}, {"envelope_mode", "force"}, {"reader2.envelope_mode", "null"},
-                   {"time_profiling", "1"}},
-                  "reader2.");
+    const SettingsDatabase settings = Validated({{"reader2.power_on", "0"},
+                                                 {"reader2.t0", "0"},
+                                                 {"reader2.t", "T0"},
+                                                 {"reader2.tl", "1"},
+                                                 {"reader2.get_resp_cla_00", "1"},
+                                                 {"envelope_mode", "force"},
+                                                 {"reader2.envelope_mode", "null"},
+                                                 {"time_profiling", "1"}},
+                                                "reader2.");
     const CardServiceSettings second = CardServiceFactory::ReadCardServiceSettings(settings, "reader2.", 0);
     EXPECT_FALSE(second.power_on);
     EXPECT_FALSE(second.time_profiling);  // the plain key belongs to the first group
@@ -124,7 +126,8 @@ TEST(ReaderParamsOfAGroup, EnvelopeModesAndTheRefusal) {
     }
     SettingsDatabase settings = Validated({});
     settings.AddSetting("envelope_mode", "Smart", Set);
-    EXPECT_EQ(test::MessageOf([&] { CardServiceFactory::ReadReaderParams(settings, ""); }), "Некорректный режим Envelope");
+    EXPECT_EQ(test::MessageOf([&] { CardServiceFactory::ReadReaderParams(settings, ""); }),
+              "Некорректный режим Envelope");
 }
 
 // Card services made by a factory in a directory of their own.
@@ -201,9 +204,8 @@ TEST_F(Factory, SimulatedCardSavesItsImageToESAndRefusesOneOfTheWrongSize) {
 TEST_F(Factory, MifareEmulationOnlyForTheOmnikeyContactlessReader) {
     m_settings.AddSetting("mifare_emulation", "1", Set);
     const CardServiceSettings cardSettings;
-    EXPECT_EQ(test::MessageOf([&] {
-                  CardServiceFactory::CreateReader(cardSettings, 8, ReaderParams(), m_settings, m_log.get());
-              }),
+    EXPECT_EQ(test::MessageOf(
+                  [&] { CardServiceFactory::CreateReader(cardSettings, 8, ReaderParams(), m_settings, m_log.get()); }),
               "Режим эмуляции Mifare на стороне считывателя поддерживается только для считок OmniKey");
 }
 
@@ -220,15 +222,13 @@ TEST_F(Factory, GivenOsVersionIsParsed) {
 // A card behind the direct-network server that knows GET CARD INFO.
 DerimServer::Responder CardWithVersion(const std::string& version) {
     return DerimServer::Card(Binary("3B 00"), [version](const Binary& apdu) {
-        if (apdu != Binary("80 06 03 00 20"))
-            return Binary("6D00");
+        if (apdu != Binary("80 06 03 00 20")) return Binary("6D00");
         // 32 bytes: 16 of other card data, then the version text padded with zeros.
         std::string info(16, '\x11');
         info += version;
         info.resize(32, '\0');
         Binary answer("9000");
-        for (const char c : info)
-            answer.push_back(static_cast<uint8_t>(c));
+        for (const char c : info) answer.push_back(static_cast<uint8_t>(c));
         return answer;
     });
 }

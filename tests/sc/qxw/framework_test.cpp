@@ -1,7 +1,7 @@
 // The framework: its log chain, seeding, card services per reader group, the
 // reader table, and the free functions of the console.
-#include "support/file_text.h"
 #include "sc/qxw/framework.h"
+#include "support/file_text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +18,19 @@
 #include "sc/qxw/log_util.h"
 #include "service/common/binary.h"
 #include "service/common/exception.h"
-#include "support/error_text.h"
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
+#include "support/error_text.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::ReadFile;
 using test::Contains;
+using test::ReadFile;
 
 // A framework of its own per test, logging into a fresh directory.
 class Framework : public ::testing::Test {
@@ -97,8 +97,8 @@ TEST_F(Framework, ConsoleLogIsOptional) {
     Start();
     EXPECT_EQ(m_framework->GetLog(), nullptr);
     ASSERT_NE(g_frameworkLog, nullptr);
-    ASSERT_NE(g_frameworkLog->GetNext(), nullptr);                // the file log
-    EXPECT_EQ(g_frameworkLog->GetNext()->GetNext(), nullptr);     // and nothing behind it
+    ASSERT_NE(g_frameworkLog->GetNext(), nullptr);             // the file log
+    EXPECT_EQ(g_frameworkLog->GetNext()->GetNext(), nullptr);  // and nothing behind it
 }
 
 // The file name is directory and name joined as text, the name defaults to
@@ -246,8 +246,7 @@ TEST_F(LogFunctions, LevelsColoursAndLineEnds) {
     EXPECT_EQ(recorder->records[3].level, 4);
     EXPECT_EQ(recorder->records[3].text, "5-a\n");
     EXPECT_EQ(recorder->records[3].colour, LevelColour(4));
-    for (const LogRecord& record : recorder->records)
-        EXPECT_TRUE(record.source.empty());
+    for (const LogRecord& record : recorder->records) EXPECT_TRUE(record.source.empty());
 }
 
 // The process-wide framework as the console uses it, from start to finish.

@@ -45,8 +45,7 @@ protected:
         while (::poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0) {
             char buffer[64];
             const ssize_t count = ::read(m_master, buffer, sizeof buffer);
-            if (count <= 0)
-                break;
+            if (count <= 0) break;
             text.append(buffer, static_cast<size_t>(count));
         }
         return text;

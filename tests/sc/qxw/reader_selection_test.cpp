@@ -9,11 +9,11 @@
 #include "sc/card_service/card_service.h"
 #include "sc/qxw/card_service_factory.h"
 #include "service/common/exception.h"
+#include "service/log/recording_log.h"
+#include "service/program_settings/settings_database.h"
 #include "support/error_text.h"
 #include "support/loopback_server.h"
 #include "support/serial_reader_emulator.h"
-#include "service/log/recording_log.h"
-#include "service/program_settings/settings_database.h"
 
 namespace ZORVIK {
 namespace {
@@ -52,8 +52,7 @@ TEST(ReaderKind, TableLookupDropsThePcscIndex) {
         {"#MP300_CL_MIFARE", 18},
         {"#MP300_SIM", 19},
     };
-    for (const auto& [name, kind] : table)
-        EXPECT_EQ(CardServiceFactory::GetReaderKind(name), kind) << name;
+    for (const auto& [name, kind] : table) EXPECT_EQ(CardServiceFactory::GetReaderKind(name), kind) << name;
 }
 
 // The machine as the selection sees it, with every question recorded.
@@ -72,8 +71,7 @@ struct FakeMachine {
     ReaderDiscovery Discovery() {
         ReaderDiscovery discovery;
         discovery.listPcscReaders = [this](bool withCard) {
-            if (!withCard)
-                return pcscAll;
+            if (!withCard) return pcscAll;
             const size_t answer = std::min(listings++, pcscWithCard.size() - 1);
             return pcscWithCard[answer];
         };
@@ -89,8 +87,7 @@ struct FakeMachine {
         discovery.readMenuKey = [this](const std::string& allowed) {
             allowedAsked.push_back(allowed);
             EXPECT_FALSE(keys.empty()) << "the menu asked for more keys than the test pressed";
-            if (keys.empty())
-                throw Exception("no key left", SourcePlace());
+            if (keys.empty()) throw Exception("no key left", SourcePlace());
             const char key = keys.front();
             keys.erase(0, 1);
             return key;
@@ -101,9 +98,7 @@ struct FakeMachine {
 
 class ReaderSelection : public ::testing::Test {
 protected:
-    ReaderSelection() {
-        m_settings.AddSetting("disable_user_input", "0", Set);
-    }
+    ReaderSelection() { m_settings.AddSetting("disable_user_input", "0", Set); }
 
     CardServiceFactory& Factory(bool withConsole = true) {
         m_factory = std::make_unique<CardServiceFactory>(withConsole ? m_console : nullptr, m_machine.Discovery());
@@ -112,8 +107,7 @@ protected:
 
     std::vector<std::string> ConsoleTexts() const {
         std::vector<std::string> texts;
-        for (const LogRecord& record : m_console->records)
-            texts.push_back(record.text);
+        for (const LogRecord& record : m_console->records) texts.push_back(record.text);
         return texts;
     }
 
@@ -139,8 +133,7 @@ TEST_F(ReaderSelection, ExplicitNamesAreTakenAsWrittenAndNumbersCountAllPcscRead
               "Считка с указанным номером 3 не подключена");
 
     // More than nine readers are refused.
-    for (int i = 2; i < 10; ++i)
-        m_machine.pcscAll.push_back("Reader " + std::to_string(i));
+    for (int i = 2; i < 10; ++i) m_machine.pcscAll.push_back("Reader " + std::to_string(i));
     m_machine.pcscWithCard = {m_machine.pcscAll};
     EXPECT_EQ(test::MessageOf([&] { Factory().GetReaderName("reader", "#0", m_settings); }),
               "Количество считок > 9 пока не поддержано");
@@ -237,8 +230,8 @@ TEST_F(ReaderSelection, MenuOfVirtualReadersOnly) {
     ASSERT_EQ(texts.size(), 7u);
     EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 5),
               (std::vector<std::string>{"\nИнтерактивный выбор \"reader2\" из списка доступных:\n\n",
-                                        "------------- Виртуальные ридеры ----------\n", "m - OSM\n",
-                                        "s - Simulator\n", "v - Derim Direct\n"}));
+                                        "------------- Виртуальные ридеры ----------\n", "m - OSM\n", "s - Simulator\n",
+                                        "v - Derim Direct\n"}));
     EXPECT_EQ(texts[6], "Выбран reader2 = #DERIMDIRECT\n");
 }
 

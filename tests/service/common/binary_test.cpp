@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/common/binary.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -53,7 +53,9 @@ TEST(BinaryFromText, EveryByteOutsideHexAndWhiteSpaceIsRefused) {
 }
 
 TEST(BinaryFromText, CTextEndsAtItsZeroByte) {
-    const char text[] = "12\0" "34";
+    const char text[] =
+        "12\0"
+        "34";
     EXPECT_EQ(Binary(static_cast<const char*>(text)), Binary("12"));
 }
 

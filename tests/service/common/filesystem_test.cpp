@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/common/filesystem.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/common/utilities.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +48,9 @@ TEST(CaseChange, AsciiAndCyrillicInUtf8) {
     EXPECT_EQ(ToUpper("яблоко ё z"), "ЯБЛОКО Ё Z");
     EXPECT_EQ(ToLower("ÄÖ"), "ÄÖ");  // other scripts pass unchanged
     const std::string malformed = "\xD0\x41\xD1";
-    EXPECT_EQ(ToLower(malformed), "\xD0" "a\xD1");
+    EXPECT_EQ(ToLower(malformed),
+              "\xD0"
+              "a\xD1");
     EXPECT_EQ(ToUpper("\xFF\xFE"), "\xFF\xFE");
 }
 

@@ -123,9 +123,7 @@ TEST_F(ConsLogOnTerminal, EachRecordInItsColourThenDefault) {
               "\x1b[0;37mplain\x1b[0m");
 }
 
-TEST_F(ConsLogOnTerminal, NoColorSuppressesEscapes) {
-    EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain");
-}
+TEST_F(ConsLogOnTerminal, NoColorSuppressesEscapes) { EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain"); }
 
 TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTerminal) {
     NoColourEnv colour("1");
@@ -207,8 +205,8 @@ TEST(TerminalColours, WindowsAttributesBecomeAnsiSgr) {
     };
     // Windows: 0x01 blue, 0x02 green, 0x04 red, 0x08 intensity; ANSI: 30 + (red 1, green 2, blue 4), bright 90 +.
     const Case cases[] = {
-        {0x00, "\x1b[0;30m"}, {0x01, "\x1b[0;34m"}, {0x02, "\x1b[0;32m"}, {0x03, "\x1b[0;36m"},
-        {0x04, "\x1b[0;31m"}, {0x07, "\x1b[0;37m"}, {0x08, "\x1b[0;90m"}, {0x0B, "\x1b[0;96m"},
+        {0x00, "\x1b[0;30m"}, {0x01, "\x1b[0;34m"}, {0x02, "\x1b[0;32m"},    {0x03, "\x1b[0;36m"},
+        {0x04, "\x1b[0;31m"}, {0x07, "\x1b[0;37m"}, {0x08, "\x1b[0;90m"},    {0x0B, "\x1b[0;96m"},
         {0x0E, "\x1b[0;93m"}, {0x0F, "\x1b[0;97m"}, {0x1F, "\x1b[0;97;44m"}, {0xC0, "\x1b[0;30;101m"},
     };
     for (const Case& c : cases) EXPECT_EQ(terminal::SgrForAttribute(c.attribute), c.sgr) << c.attribute;

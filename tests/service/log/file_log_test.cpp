@@ -7,9 +7,9 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <future>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "service/common/exception.h"
@@ -58,7 +58,7 @@ TEST_F(FileLogTest, CounterPatternsNumberTheNextLogOfTheSameName) {
         const char* second;
     } cases[] = {
         {"%p%n_%d_%c.%e", 3, "tool_181030_001.log", "tool_181030_002.log"},  // the framework's pattern
-        {"%p%n%z.%e", 2, "tool.log", "tool01.log"},  // %z: the plain name first
+        {"%p%n%z.%e", 2, "tool.log", "tool01.log"},                          // %z: the plain name first
     };
     for (const auto& c : cases) {
         FileLog first(Dir() + "tool.log", c.format, c.counterWidth, nullptr, FixedTime());
@@ -83,10 +83,10 @@ TEST_F(FileLogTest, EveryFormatCodeAndPathPart) {
         {"%p100%%", "100%"},
         {"%p%q%n", "%qtool"},
         {"%p%n%", "tool%"},
-        {"%pa%cb%zc", "abc"},  // the last counter code (%z) wins: plain name first
-        {"%p%n%c.%e", "tool1.log", 0},  // counter width 0: no padding
+        {"%pa%cb%zc", "abc"},                               // the last counter code (%z) wins: plain name first
+        {"%p%n%c.%e", "tool1.log", 0},                      // counter width 0: no padding
         {"%p|%n|%e", "sub/|name|log", 3, "sub\\name.log"},  // backslashes become slashes
-        {"%p%n[%e]", "a.b/name[]", 3, "a.b/name"},  // a point in the directory is no extension
+        {"%p%n[%e]", "a.b/name[]", 3, "a.b/name"},          // a point in the directory is no extension
     };
     for (const Case& c : cases) {
         FileLog log(Dir() + c.path, c.format, c.counterWidth, nullptr, FixedTime());

@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/program_settings/setting_descriptions.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -81,21 +81,39 @@ TEST(SettingsValidator, OneSettingMovedUnderItsFirstNameAndChecked) {
         {{{"reader2.n", "x"}}, MandatoryName(), "reader2.", "", {{"reader2.name", "x"}}},
         {{}, MandatoryName(), "reader2.", "Не задана обязательная настройка \"name\"", {}},
         // A refused value stays stored under the first name.
-        {{{"l", "9"}}, LogLevel(), "", "Значение настройки \"log_level = 9" + outOfRange + "1..8", {{"log_level", "9"}}},
-        {{{"log_level", "0"}}, LogLevel(), "", "Значение настройки \"log_level = 0" + outOfRange + "1..8",
+        {{{"l", "9"}},
+         LogLevel(),
+         "",
+         "Значение настройки \"log_level = 9" + outOfRange + "1..8",
+         {{"log_level", "9"}}},
+        {{{"log_level", "0"}},
+         LogLevel(),
+         "",
+         "Значение настройки \"log_level = 0" + outOfRange + "1..8",
          {{"log_level", "0"}}},
         // Digits only, but 9 lies outside 1..8; 08 is 8.
-        {{{"log_level", "09"}}, LogLevel(), "", "Значение настройки \"log_level = 09" + outOfRange + "1..8",
+        {{{"log_level", "09"}},
+         LogLevel(),
+         "",
+         "Значение настройки \"log_level = 09" + outOfRange + "1..8",
          {{"log_level", "09"}}},
         {{{"log_level", "08"}}, LogLevel(), "", "", {{"log_level", "08"}}},
-        {{{"apdu_convert_format", "GP"}}, ApduConvertFormat(), "",
+        {{{"apdu_convert_format", "GP"}},
+         ApduConvertFormat(),
+         "",
          "Значение настройки \"apdu_convert_format = GP" + outOfRange + "skarna|gp|jcshell|goznak|ruzo|none",
          {{"apdu_convert_format", "GP"}}},
-        {{{"power_on", "y"}}, PowerOn(), "", "Значение настройки \"power_on = y" + outOfRange + "bool",
+        {{{"power_on", "y"}},
+         PowerOn(),
+         "",
+         "Значение настройки \"power_on = y" + outOfRange + "bool",
          {{"power_on", "y"}}},
         // A default is stored, then tested like a given value.
-        {{}, SettingDescription({"depth"}, std::make_shared<IntTypeInfo>(1, 3), "7", "глубина"), "",
-         "Значение настройки \"depth = 7" + outOfRange + "1..3", {{"depth", "7"}}},
+        {{},
+         SettingDescription({"depth"}, std::make_shared<IntTypeInfo>(1, 3), "7", "глубина"),
+         "",
+         "Значение настройки \"depth = 7" + outOfRange + "1..3",
+         {{"depth", "7"}}},
     };
     for (const auto& c : cases) {
         SettingsDatabase db;
@@ -144,14 +162,22 @@ TEST(Serialize, RowsArePaddedToColumn22AndAliasesListed) {
     Serialize(descriptions, help);
     // power_on(p): is 13 characters, followed by 9 blanks; the log_level entry is
     // 29 characters and gets none; cless has no aliases and no colon.
-    const std::string expected = "\n"
-                                 "power_on(p):          {bool, default:1} - " + kPowerOnText + "\n"
-                                 "log_level(_LOGGING_LEVEL,l): {1..8, default:1} - " + kLogLevelText + "\n"
-                                 "cless                 {bool} - " + kClessText + "\n"
-                                 "apdu_convert_format(af): {skarna|gp|jcshell|goznak|ruzo|none, default:none} - " +
-                                 kFormatText + "\n"
-                                 "name(n):              {string, mandatory} - имя\n"
-                                 "\n";
+    const std::string expected =
+        "\n"
+        "power_on(p):          {bool, default:1} - " +
+        kPowerOnText +
+        "\n"
+        "log_level(_LOGGING_LEVEL,l): {1..8, default:1} - " +
+        kLogLevelText +
+        "\n"
+        "cless                 {bool} - " +
+        kClessText +
+        "\n"
+        "apdu_convert_format(af): {skarna|gp|jcshell|goznak|ruzo|none, default:none} - " +
+        kFormatText +
+        "\n"
+        "name(n):              {string, mandatory} - имя\n"
+        "\n";
     EXPECT_EQ(help, expected);
 }
 
@@ -167,13 +193,19 @@ TEST(Serialize, RussianTitleIsCentredAndUnderlinedInCharacters) {
         "\n"
         "                           настройки работы с картой\n"
         "                           -------------------------\n"
-        "power_on(p):          {bool, default:1} - " + kPowerOnText + "\n"
+        "power_on(p):          {bool, default:1} - " +
+        kPowerOnText +
         "\n"
-        "cless                 {bool} - " + kClessText + "\n"
+        "\n"
+        "cless                 {bool} - " +
+        kClessText +
+        "\n"
         "\n"
         "                             настройки логирования\n"
         "                             ---------------------\n"
-        "log_level(_LOGGING_LEVEL,l): {1..8, default:1} - " + kLogLevelText + "\n"
+        "log_level(_LOGGING_LEVEL,l): {1..8, default:1} - " +
+        kLogLevelText +
+        "\n"
         "\n";
     EXPECT_EQ(help, expected);
 }

@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/program_settings/setting_types.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,9 @@ TEST(SettingTypes, NamesAndAcceptedTexts) {
         std::vector<const char*> invalid;
     } cases[] = {
         // Digits only, within the range; leading zeros are fine.
-        {std::make_shared<IntTypeInfo>(1, 8), "1..8", {"1", "8", "5", "08", "0001"},
+        {std::make_shared<IntTypeInfo>(1, 8),
+         "1..8",
+         {"1", "8", "5", "08", "0001"},
          {"0", "9", "", "-1", "+5", " 5", "5 ", "5x", "0x5", "99999999999999999999"}},
         {std::make_shared<IntTypeInfo>(0, 2), "0..2", {"", "02"}, {}},  // the empty text counts as 0
         // The range ends at the limits of int32, without wrapping round to 0.
@@ -27,18 +29,26 @@ TEST(SettingTypes, NamesAndAcceptedTexts) {
         {std::make_shared<IntTypeInfo>(-5, -1), "-5..-1", {}, {}},
         {std::make_shared<IntTypeInfo>(), "int", {"123456789012345678901234567890", ""}, {"-1"}},
         // The bool words in any case.
-        {std::make_shared<BoolTypeInfo>(), "bool", {"", "on", "Yes", "1", "TRUE", "off", "No", "0", "fAlSe"},
+        {std::make_shared<BoolTypeInfo>(),
+         "bool",
+         {"", "on", "Yes", "1", "TRUE", "off", "No", "0", "fAlSe"},
          {"y", "n", " on", "on ", "2", "\"on\"", "enable"}},
         // A string accepts anything and shows its syntax text.
         {std::make_shared<StringTypeInfo>(), "string", {""}, {}},
         {std::make_shared<StringTypeInfo>("#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>"),
-         "#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>", {"", "ACS ACR38U 00 00"}, {}},
+         "#?|#PCSC|#OSM|#DERIMDIRECT|#SIM|<pcsc name>",
+         {"", "ACS ACR38U 00 00"},
+         {}},
         // An enumeration compares exactly and joins its values with bars.
         {std::make_shared<EnumTypeInfo>(std::vector<std::string>{"skarna", "gp", "jcshell", "goznak", "ruzo", "none"}),
-         "skarna|gp|jcshell|goznak|ruzo|none", {"gp", "none"}, {"GP", "gp ", "", "skarna|gp"}},
+         "skarna|gp|jcshell|goznak|ruzo|none",
+         {"gp", "none"},
+         {"GP", "gp ", "", "skarna|gp"}},
         {std::make_shared<EnumTypeInfo>(std::vector<std::string>{"", "x"}), "|x", {}, {}},
         // Hex bytes with white space; a fixed length takes exactly that many bytes.
-        {std::make_shared<BinaryTypeInfo>(4), "bin (4 bytes)", {"0A0B0C0D", "0a 0b\t0c 0d"},
+        {std::make_shared<BinaryTypeInfo>(4),
+         "bin (4 bytes)",
+         {"0A0B0C0D", "0a 0b\t0c 0d"},
          {"0A0B0C", "0A0B0C0D0E", "0A0B0C0", "0A0B0C0G", "", "0x0A0B0C"}},
         {std::make_shared<BinaryTypeInfo>(), "bin", {"", "A0 00 00 01 51"}, {"A"}},
         {std::make_shared<BinaryTypeInfo>(5, 16), "bin(5-16 bytes)", {"A0 00 00 01 51"}, {"A0 00 00 01"}},

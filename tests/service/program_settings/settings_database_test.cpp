@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/program_settings/settings_database.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -123,8 +123,8 @@ TEST(SettingsDatabase, BoolGetWithAndWithoutDefault) {
 }
 
 TEST(SettingsDatabase, IntReadsStopAtTheFirstNonDigit) {
-    const std::pair<const char*, int32_t> cases[] = {{" 17 ", 17}, {"17x", 17},        {"x", 0},
-                                                     {"0x10", 0},  {"-5", -5},         {"99999999999", 0}};
+    const std::pair<const char*, int32_t> cases[] = {{" 17 ", 17}, {"17x", 17}, {"x", 0},
+                                                     {"0x10", 0},  {"-5", -5},  {"99999999999", 0}};
     for (const auto& [text, number] : cases) EXPECT_EQ(With(text).GetInt("k"), number) << text;
     EXPECT_EQ(With("1").GetInt("absent"), 0);
     EXPECT_EQ(MessageOf([] { With("").GetInt("k"); }), "Попытка интерпретировать пустую строку как тип int");
@@ -149,7 +149,7 @@ TEST(SettingsDatabase, UnsignedReadsLeaveTheTargetWhenNoNumberIsThere) {
 TEST(SettingsDatabase, StringReadsRemoveOneMatchingPairOfQuotes) {
     // Values are not trimmed, so the quotes of " \"x\" " are not at the ends.
     const std::pair<const char*, const char*> cases[] = {{"\"abc\"", "abc"}, {"'a b'", "a b"}, {"'abc\"", "'abc\""},
-                                                         {"\"'x'\"", "'x'"},  {"\"", ""},         {" \"x\" ", " \"x\" "}};
+                                                         {"\"'x'\"", "'x'"}, {"\"", ""},       {" \"x\" ", " \"x\" "}};
     for (const auto& [text, read] : cases) EXPECT_EQ(With(text).GetString("k"), read) << text;
     SettingsDatabase db;
     db.AddSetting("double", "\"abc\"", Set);

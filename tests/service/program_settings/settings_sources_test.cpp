@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "service/program_settings/settings_sources.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -24,7 +24,6 @@ using test::MessageOf;
 // Files written by the test itself go to the test's own directory.
 class SettingsFileTest : public ::testing::Test {
 protected:
-
     // Writes text to a file under the test's directory and returns its path.
     std::string Write(const std::string& name, const std::string& text) {
         const std::filesystem::path path = std::filesystem::path(m_dir) / name;
@@ -141,8 +140,7 @@ TEST_F(SettingsFileTest, MissingFileIsAnErrorOnlyWhenItMustExist) {
     const std::string path = m_dir + "absent.ini";
     AddFileSettings(path, db, "", false);
     EXPECT_FALSE(db.HasGroup(""));
-    EXPECT_EQ(MessageOf([&] { AddFileSettings(path, db, "", true); }),
-              "Файл настроек \"" + path + "\" не найден");
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(path, db, "", true); }), "Файл настроек \"" + path + "\" не найден");
 }
 
 // A file that exists but cannot be read is refused even when it need not exist;
@@ -169,8 +167,7 @@ TEST_F(SettingsFileTest, FileThatCannotBeReadIsRefusedWithTheReason) {
 }
 
 TEST_F(SettingsFileTest, IncludesNestAtMostSixtyFourDeep) {
-    for (int i = 0; i < 64; ++i)
-        Write(std::to_string(i) + ".ini", "@include " + std::to_string(i + 1) + ".ini\n");
+    for (int i = 0; i < 64; ++i) Write(std::to_string(i) + ".ini", "@include " + std::to_string(i + 1) + ".ini\n");
     Write("64.ini", "deepest = 1\n");
     SettingsDatabase db;
     AddFileSettings(m_dir + "0.ini", db, "", true);
@@ -208,14 +205,15 @@ TEST(SettingsFile, IncludesNestedAndRelativeToTheIncludingFile) {
 TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst) {
     Write("sub/inner.ini", "a = 1\n\nbad line\n");
     EXPECT_EQ(ReadError("x = 1\n@include sub/inner.ini as i\n"),
-              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "sub/inner.ini\" Строка: 3;\n"
-              "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)");
+              "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir +
+                  "sub/inner.ini\" Строка: 3;\n"
+                  "Некорректно задана операция. Поддерживаются 4 вида операций с настройками: (=, +=, ?=, !=)");
     EXPECT_EQ(ReadError("@include absent.ini\n"),
               "Файл: \"@\" Строка: 1;\nФайл настроек \"" + m_dir + "absent.ini\" не найден");
     Write("long.ini", "a = " + std::string(20000, 'v') + "\n");
     EXPECT_EQ(ReadError("@include long.ini\n"), "Файл: \"@\" Строка: 1;\nФайл: \"" + m_dir +
-                                                   "long.ini\" Строка: 1;\nПревышен размер внутреннего буфера "
-                                                   "программы. Слишком большой размер строки");
+                                                    "long.ini\" Строка: 1;\nПревышен размер внутреннего буфера "
+                                                    "программы. Слишком большой размер строки");
     Write("open.ini", "g = {\n");
     EXPECT_EQ(ReadError("\n@include open.ini\n"),
               "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "open.ini\" Не все открытые группы настроек были закрыты");
@@ -224,9 +222,9 @@ TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst)
 TEST(SettingsFile, IncludeCycleIsRefusedNamingTheFile) {
     const std::string self = test::DataPath("settings/cycle/self.ini");
     SettingsDatabase db;
-    EXPECT_EQ(MessageOf([&] { AddFileSettings(self, db, "", true); }),
-              "Файл: \"" + self + "\" Строка: 2;\nФайл настроек \"" + self +
-                  "\" включает сам себя (циклический @include)");
+    EXPECT_EQ(
+        MessageOf([&] { AddFileSettings(self, db, "", true); }),
+        "Файл: \"" + self + "\" Строка: 2;\nФайл настроек \"" + self + "\" включает сам себя (циклический @include)");
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
 
     const std::string first = test::DataPath("settings/cycle/first.ini");
@@ -269,11 +267,9 @@ TEST(CommandLineSettings, SwitchesSettingsAndPositionalWords) {
     const char* argv[] = {"qxw", "-verbose", "-x={", "-log_level=5", "a.skarna", "-l+=1", "b,c.skarna"};
     SettingsDatabase db;
     AddCommandLineSettings(7, argv, db, false);
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"l", "1"},
-                                      {"log_level", "5"},
-                                      {"positional", "a.skarna,b,c.skarna"},
-                                      {"verbose", ""},
-                                      {"x", "{"}}));
+    EXPECT_EQ(
+        db.GetGroup(""),
+        (Pairs{{"l", "1"}, {"log_level", "5"}, {"positional", "a.skarna,b,c.skarna"}, {"verbose", ""}, {"x", "{"}}));
 }
 
 TEST(CommandLineSettings, ErrorsCarryNoPrefix) {

@@ -26,17 +26,17 @@ constexpr uint8_t kClaSecureMessagingFurther = 0x20;
 constexpr uint8_t kInsExternalAuthenticate = 0x82;
 
 const Binary& CheckedSessionKey(const Binary& key, const char* name) {
-    ZORVIK_CHECK_STR("ZORVIK::GP_SM::GP_SM", key.size() == kSessionKeyLength,
-                     std::string("Сеансовый ключ ") + name + " имеет длину " + std::to_string(key.size()) +
-                         " байт, ожидается 16");
+    ZORVIK_CHECK_STR(
+        "ZORVIK::GP_SM::GP_SM", key.size() == kSessionKeyLength,
+        std::string("Сеансовый ключ ") + name + " имеет длину " + std::to_string(key.size()) + " байт, ожидается 16");
     return key;
 }
 
 // ISO/IEC 7816-4, 5.4.1: the secure-messaging indication is b3 of a first
 // interindustry CLA and b6 of a further interindustry CLA.
 uint8_t WithSecureMessaging(uint8_t cla) {
-    return static_cast<uint8_t>(cla | ((cla & kClaFurtherInterindustry) ? kClaSecureMessagingFurther
-                                                                         : kClaSecureMessaging));
+    return static_cast<uint8_t>(cla |
+                                ((cla & kClaFurtherInterindustry) ? kClaSecureMessagingFurther : kClaSecureMessaging));
 }
 
 }  // namespace
@@ -48,10 +48,9 @@ GP_SM::GP_SM(const Binary& sMac, const Binary& sEnc, uint8_t securityLevel, bool
       m_encCipher(CheckedSessionKey(sEnc, "S-ENC"), PADDING_ISO9797_M2, 0),
       m_securityLevel(securityLevel),
       m_icvEncryption(icvEncryption) {
-    ZORVIK_CHECK_STR("ZORVIK::GP_SM::GP_SM",
-                     securityLevel == LevelCMac || securityLevel == LevelCMacAndCDecryption,
-                     "Неподдерживаемый уровень безопасности SCP02 " + NumToHex(securityLevel, 1) +
-                         ", ожидается 01 или 03");
+    ZORVIK_CHECK_STR(
+        "ZORVIK::GP_SM::GP_SM", securityLevel == LevelCMac || securityLevel == LevelCMacAndCDecryption,
+        "Неподдерживаемый уровень безопасности SCP02 " + NumToHex(securityLevel, 1) + ", ожидается 01 или 03");
 }
 
 Binary GP_SM::NextIcv() const {
@@ -83,8 +82,7 @@ void GP_SM::WrapCommand(const CApdu& plain, CApdu& wrapped) {
     const Binary cMac = m_macCipher.CalcCCS(macInput, icv);
 
     // Data encryption with S-ENC, CBC from a zero ICV.
-    Binary data = encrypt ? m_encCipher.Encrypt(plain.data, CIPHER_MODE_CBC, PADDING_ISO9797_M2, Binary())
-                          : plain.data;
+    Binary data = encrypt ? m_encCipher.Encrypt(plain.data, CIPHER_MODE_CBC, PADDING_ISO9797_M2, Binary()) : plain.data;
     data += cMac;
 
     CApdu result = plain;

@@ -33,11 +33,8 @@ DerimPackage DerimPackage::ParseReply(const binary::Binary& reply) {
     binary::Binary body(reply.begin() + kHeaderLength, reply.end());
     switch (package.type) {
         case PowerOn:
-        case Reset:
-            package.data = std::move(body);
-            break;
-        case PowerOff:
-            break;
+        case Reset: package.data = std::move(body); break;
+        case PowerOff: break;
         case Apdu:
             if (body.size() < 3) {
                 package.data = std::move(body);
@@ -48,8 +45,7 @@ DerimPackage DerimPackage::ParseReply(const binary::Binary& reply) {
                 package.data.push_back(body[1]);
             }
             break;
-        default:
-            throw Exception(kBadType, place);
+        default: throw Exception(kBadType, place);
     }
     return package;
 }

@@ -49,9 +49,7 @@ bool Receive(const ByteSource& read, std::deque<uint8_t>& queue, iLog* log, uint
     type = header[0];
     switch (type) {
         case CardBytes:
-        case PresencePoll:
-            queue.insert(queue.end(), payload.begin(), payload.end());
-            return true;
+        case PresencePoll: queue.insert(queue.end(), payload.begin(), payload.end()); return true;
         case Debug:
             if (log != nullptr) LogPrintf(log, DebugLevel, "%s", DebugText(payload).c_str());
             return true;

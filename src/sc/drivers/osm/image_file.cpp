@@ -32,9 +32,7 @@ constexpr int MaxNameAttempts = 100;
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".")
-           : slash == 0               ? std::string("/")
-                                      : path.substr(0, slash);
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 // The file that path names once every symbolic link on its end is followed; a
@@ -43,12 +41,10 @@ std::string FollowLinks(const std::string& path) {
     std::string target = path;
     for (int hop = 0; hop < MaxLinkHops; ++hop) {
         struct stat info {};
-        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return target;
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
         std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
         const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
-        if (length < 0)
-            ThrowSaveError(path, "readlink", errno);
+        if (length < 0) ThrowSaveError(path, "readlink", errno);
         link.resize(static_cast<size_t>(length));
         target = !link.empty() && link.front() == '/' ? link : DirectoryOf(target) + "/" + link;
     }
@@ -64,8 +60,7 @@ int CreateTemporary(const std::string& target, mode_t mode, std::string& name) {
         name = target + ".";
         for (int i = 0; i < 6; ++i) name += Letters[source() % (sizeof Letters - 1)];
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
     return -1;
@@ -76,10 +71,8 @@ int WriteAll(int fd, const binary::Binary& data) {
     size_t written = 0;
     while (written < data.size()) {
         const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n == 0 ? EIO : errno;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0 ? EIO : errno;
         written += static_cast<size_t>(n);
     }
     return 0;
@@ -88,13 +81,11 @@ int WriteAll(int fd, const binary::Binary& data) {
 // The directory entry made by the rename reaches the disk too.
 void SyncDirectory(const std::string& path, const std::string& directory) {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        ThrowSaveError(path, "open directory", errno);
+    if (fd < 0) ThrowSaveError(path, "open directory", errno);
     // A file system that cannot flush a directory says EINVAL: nothing to do there.
     const int error = ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
     ::close(fd);
-    if (error != 0)
-        ThrowSaveError(path, "fsync directory", error);
+    if (error != 0) ThrowSaveError(path, "fsync directory", error);
 }
 
 }  // namespace
@@ -104,14 +95,12 @@ void WriteImageFile(const std::string& path, const binary::Binary& image) {
     struct stat existing {};
     const bool replacing = ::stat(target.c_str(), &existing) == 0;
     if (replacing) {
-        if (const char* reason = filesystem::NotRegularReason(existing.st_mode))
-            ThrowSaveError(path, reason);
+        if (const char* reason = filesystem::NotRegularReason(existing.st_mode)) ThrowSaveError(path, reason);
     }
     // A new image gets the permissions of any new file (0666 less the umask).
     std::string temporary;
     const int fd = CreateTemporary(target, 0666, temporary);
-    if (fd < 0)
-        ThrowSaveError(path, "create", errno);
+    if (fd < 0) ThrowSaveError(path, "create", errno);
 
     const char* step = nullptr;
     int error = WriteAll(fd, image);

@@ -24,23 +24,19 @@ constexpr int32_t TraceLevel = 1;
 OSM::OSM(iLog* log, int32_t commandTimeout) : m_log(log), m_commandTimeout(commandTimeout) {
     bool expected = false;
     if (!g_hostAlive.compare_exchange_strong(expected, true)) {
-        throw CardDrvException("Can't create OS model", CardDrvError::General,
-                               ZORVIK_PLACE("ZORVIK::OSM::OSM"));
+        throw CardDrvException("Can't create OS model", CardDrvError::General, ZORVIK_PLACE("ZORVIK::OSM::OSM"));
     }
     try {
         m_memory.reset(new uint8_t[MemoryBlockSize]);
     } catch (const std::bad_alloc&) {
         g_hostAlive = false;
-        throw CardDrvException("Can't create OS model", CardDrvError::General,
-                               ZORVIK_PLACE("ZORVIK::OSM::OSM"));
+        throw CardDrvException("Can't create OS model", CardDrvError::General, ZORVIK_PLACE("ZORVIK::OSM::OSM"));
     }
     std::fill_n(m_memory.get(), MemoryBlockSize, ErasedByte);
     SetErrorCatalogue(error_catalogue);
 }
 
-OSM::~OSM() {
-    g_hostAlive = false;
-}
+OSM::~OSM() { g_hostAlive = false; }
 
 binary::Binary OSM::CardAtr() {
     // T=1 only: TA1 18 (Fi 372, Di 12), TC1 00, TD1 81, TD2 31, IFSC 254 (TA3),
@@ -53,9 +49,7 @@ binary::Binary OSM::PowerOn() {
     return CardAtr();
 }
 
-void OSM::PowerOff() {
-    m_powered = false;
-}
+void OSM::PowerOff() { m_powered = false; }
 
 binary::Binary OSM::Reset() {
     ZORVIK_CHECK("ZORVIK::OSM::Reset", m_powered, NoCardMessage);
@@ -76,9 +70,7 @@ void OSM::Command(const CApdu& command, RApdu& response) {
     }
 }
 
-binary::Binary OSM::ReadEeprom() const {
-    return binary::Binary(m_memory.get(), m_memory.get() + ImageSize);
-}
+binary::Binary OSM::ReadEeprom() const { return binary::Binary(m_memory.get(), m_memory.get() + ImageSize); }
 
 void OSM::LoadEeprom(const binary::Binary& image) {
     ZORVIK_CHECK_STR(

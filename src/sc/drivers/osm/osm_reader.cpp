@@ -14,8 +14,7 @@ constexpr int32_t ErrorLevel = 7;
 
 }  // namespace
 
-OSMReader::OSMReader(const ReaderSpec& spec, iLog* log)
-    : m_log(log), m_loadFile(spec.EL), m_saveFile(spec.ES) {
+OSMReader::OSMReader(const ReaderSpec& spec, iLog* log) : m_log(log), m_loadFile(spec.EL), m_saveFile(spec.ES) {
     m_host = std::make_unique<OSM>(log, spec.cmd_timeout == 0 ? -1 : spec.cmd_timeout);
     m_host->SetTrace(spec.tex != 0);
     m_host->SetContactless(spec.cless != 0);
@@ -98,9 +97,7 @@ void OSMReader::SaveEepromImage() {
     if (m_host && !path.empty()) SaveEepromFile(path);
 }
 
-void OSMReader::SaveEepromFile(const std::string& path) const {
-    WriteImageFile(path, m_host->ReadEeprom());
-}
+void OSMReader::SaveEepromFile(const std::string& path) const { WriteImageFile(path, m_host->ReadEeprom()); }
 
 JCD_OSM_Reader::JCD_OSM_Reader(const ReaderSpec& spec, iLog* log, int32_t /*jdwp_port*/,
                                const std::vector<std::string>& /*jc_cap_list*/)

@@ -70,8 +70,7 @@ class JCD_OSM_Reader : public OSMReader {
 public:
     // Always throws "Can't create OS model with JC debug facility": this build has
     // no Java Card debugging host.
-    JCD_OSM_Reader(const ReaderSpec& spec, iLog* log, int32_t jdwp_port,
-                   const std::vector<std::string>& jc_cap_list);
+    JCD_OSM_Reader(const ReaderSpec& spec, iLog* log, int32_t jdwp_port, const std::vector<std::string>& jc_cap_list);
 };
 
 }  // namespace ZORVIK

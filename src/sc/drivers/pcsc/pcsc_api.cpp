@@ -18,8 +18,8 @@ public:
     LONG GetStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states, DWORD count) override {
         return SCardGetStatusChange(context, timeoutMs, states, count);
     }
-    LONG Connect(SCARDCONTEXT context, const char* reader, DWORD shareMode, DWORD preferredProtocols,
-                 SCARDHANDLE* card, DWORD* activeProtocol) override {
+    LONG Connect(SCARDCONTEXT context, const char* reader, DWORD shareMode, DWORD preferredProtocols, SCARDHANDLE* card,
+                 DWORD* activeProtocol) override {
         return SCardConnect(context, reader, shareMode, preferredProtocols, card, activeProtocol);
     }
     LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols, DWORD initialization,

@@ -18,8 +18,7 @@ public:
     virtual LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) = 0;
     virtual LONG ReleaseContext(SCARDCONTEXT context) = 0;
     virtual LONG ListReaders(SCARDCONTEXT context, char* readers, DWORD* length) = 0;
-    virtual LONG GetStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states,
-                                 DWORD count) = 0;
+    virtual LONG GetStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states, DWORD count) = 0;
     virtual LONG Connect(SCARDCONTEXT context, const char* reader, DWORD shareMode, DWORD preferredProtocols,
                          SCARDHANDLE* card, DWORD* activeProtocol) = 0;
     virtual LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols, DWORD initialization,
@@ -27,8 +26,8 @@ public:
     virtual LONG Disconnect(SCARDHANDLE card, DWORD disposition) = 0;
     // SCardStatus reduced to what the driver asks of it: the ATR.
     virtual LONG StatusAtr(SCARDHANDLE card, uint8_t* atr, DWORD* atrLength) = 0;
-    virtual LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, const uint8_t* send,
-                          DWORD sendLength, uint8_t* receive, DWORD* receiveLength) = 0;
+    virtual LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, const uint8_t* send, DWORD sendLength,
+                          uint8_t* receive, DWORD* receiveLength) = 0;
     virtual LONG Control(SCARDHANDLE card, DWORD controlCode, const void* in, DWORD inLength, void* out,
                          DWORD outLength, DWORD* returned) = 0;
     virtual LONG GetAttrib(SCARDHANDLE card, DWORD attribute, uint8_t* value, DWORD* length) = 0;

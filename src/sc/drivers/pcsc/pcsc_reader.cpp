@@ -22,9 +22,7 @@ constexpr std::chrono::milliseconds kMifarePoll{20};
     throw CardDrvException(PcscFailureText(label, result), code, ZORVIK_PLACE(function));
 }
 
-DWORD PreferredProtocol(uint32_t entry) {
-    return entry == ProtocolT0 ? SCARD_PROTOCOL_T0 : SCARD_PROTOCOL_T1;
-}
+DWORD PreferredProtocol(uint32_t entry) { return entry == ProtocolT0 ? SCARD_PROTOCOL_T0 : SCARD_PROTOCOL_T1; }
 
 const char* DumpTitle(DWORD protocol) {
     switch (protocol) {
@@ -157,8 +155,8 @@ void PCSC_Reader_T1::Command(const CApdu& command, RApdu& response) {
 // ---------------------------------------------------------------------------
 // Reader
 
-PCSC_Reader::PCSC_Reader(const std::string& readerName, const ReaderParams& params, iLog* log,
-                         bool mifareEmulation, PcscApi& api)
+PCSC_Reader::PCSC_Reader(const std::string& readerName, const ReaderParams& params, iLog* log, bool mifareEmulation,
+                         PcscApi& api)
     : m_api(api), m_log(log), m_params(params), m_mifareState(mifareEmulation ? MifareRequested : MifareNotAsked) {
     const char* const function = "ZORVIK::PCSC_Reader::PCSC_Reader";
     if (readerName.empty()) {
@@ -208,8 +206,8 @@ void PCSC_Reader::ConnectByProtocolList(bool reconnect) {
             result = m_api.Reconnect(m_card, SCARD_SHARE_SHARED, PreferredProtocol(entry), SCARD_RESET_CARD, &active);
         } else {
             SCARDHANDLE card = 0;
-            result = m_api.Connect(m_context, m_readerName.c_str(), SCARD_SHARE_SHARED, PreferredProtocol(entry),
-                                   &card, &active);
+            result = m_api.Connect(m_context, m_readerName.c_str(), SCARD_SHARE_SHARED, PreferredProtocol(entry), &card,
+                                   &active);
             if (result == SCARD_S_SUCCESS) m_card = card;
         }
         if (result == SCARD_S_SUCCESS) {
@@ -249,8 +247,8 @@ void PCSC_Reader::PowerOn(ATR& atr) {
             Disconnect(SCARD_LEAVE_CARD);
             DWORD active = SCARD_PROTOCOL_UNDEFINED;
             SCARDHANDLE card = 0;
-            const LONG result = m_api.Connect(m_context, m_readerName.c_str(), SCARD_SHARE_SHARED,
-                                              SCARD_PROTOCOL_T1, &card, &active);
+            const LONG result =
+                m_api.Connect(m_context, m_readerName.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &active);
             if (result != SCARD_S_SUCCESS) {
                 ThrowPcsc("SCardConnect:", result, CardDrvError::PcscConnect, "ZORVIK::PCSC_Reader::PowerOn");
             }
@@ -302,7 +300,8 @@ uint32_t PCSC_Reader::ReadNumericAttribute(DWORD attribute) {
     }
     // Numeric attributes come in the host's (little-endian) order; a shorter one is zero-extended.
     uint32_t number = 0;
-    for (size_t i = 0; i < std::min<size_t>(length, sizeof value); ++i) number |= static_cast<uint32_t>(value[i]) << (8 * i);
+    for (size_t i = 0; i < std::min<size_t>(length, sizeof value); ++i)
+        number |= static_cast<uint32_t>(value[i]) << (8 * i);
     return number;
 }
 
@@ -437,10 +436,10 @@ void PCSC_Reader::WaitForCardAfterSwitch() {
         const LONG result = m_api.GetStatusChange(m_context, kMifarePoll.count(), &state, 1);
         if (result == SCARD_S_SUCCESS && (state.dwEventState & SCARD_STATE_PRESENT) != 0) return;
         if (std::chrono::steady_clock::now() >= deadline) {
-            throw CardDrvException(
-                SafePrintf("Mifare emulation switch: no card in reader '%s' within %d s", m_readerName.c_str(),
-                           static_cast<int>(MifareWaitLimit.count())),
-                CardDrvError::PcscConnect, ZORVIK_PLACE("ZORVIK::PCSC_Reader::WaitForCardAfterSwitch"));
+            throw CardDrvException(SafePrintf("Mifare emulation switch: no card in reader '%s' within %d s",
+                                              m_readerName.c_str(), static_cast<int>(MifareWaitLimit.count())),
+                                   CardDrvError::PcscConnect,
+                                   ZORVIK_PLACE("ZORVIK::PCSC_Reader::WaitForCardAfterSwitch"));
         }
         // A call that fails at once must not turn the poll into a busy loop.
         const auto spent = std::chrono::steady_clock::now() - started;
@@ -465,7 +464,8 @@ LONG getPCSCReaderList(std::vector<std::string>& names, bool onlyWithCard, PcscA
     if (result != SCARD_S_SUCCESS) return result;
     std::vector<char> multiString(length + 1, '\0');
     result = api.ListReaders(context, multiString.data(), &length);
-    if (result != SCARD_S_SUCCESS) ThrowPcsc("SCardListReaders [2]:", result, CardDrvError::General, "ZORVIK::getPCSCReaderList");
+    if (result != SCARD_S_SUCCESS)
+        ThrowPcsc("SCardListReaders [2]:", result, CardDrvError::General, "ZORVIK::getPCSCReaderList");
 
     // Names end in NUL, an empty name ends the list; nothing past the returned length is read.
     const size_t end = std::min<size_t>(length, multiString.size() - 1);

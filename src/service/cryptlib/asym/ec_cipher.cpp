@@ -252,7 +252,8 @@ binary::Binary ECGOST3410::CalcDS(const binary::Binary& hash) const {
 }
 
 bool ECGOST3410::VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const {
-    if (Format() != ReversedHalvesFormat && Format() != SwappedHalvesFormat) return EC_Cipher::VerifyDS(hash, signature);
+    if (Format() != ReversedHalvesFormat && Format() != SwappedHalvesFormat)
+        return EC_Cipher::VerifyDS(hash, signature);
     if (hash.empty() || signature.empty()) return EC_Cipher::VerifyDS(hash, signature);  // reports the bad input
     const uint32_t size = GetSignatureSize();
     // Both halves of GetSignatureSize bytes must be present.
@@ -357,8 +358,8 @@ void ECDSA::CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bi
     if (!BN_mod_add(s, t1, t2, n, ctx)) Fail("Failed to add tmp vars in the s computation", function);
 }
 
-void ECDSA::CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,
-                        bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const {
+void ECDSA::CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s, bignum_ctx* ctx,
+                        bignum_st* z1, bignum_st* z2) const {
     constexpr const char* function = "ZORVIK::ECDSA::CalcFactors";
     CtxScope scope(ctx);
     BIGNUM* w = scope.Get();

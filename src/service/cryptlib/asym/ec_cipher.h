@@ -69,8 +69,8 @@ public:
     void InitHash(const binary::Binary& hash, const bignum_st* n, bignum_ctx* ctx, bignum_st* e) const override;
     void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
                              const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const override;
-    void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,
-                     bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const override;
+    void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s, bignum_ctx* ctx,
+                     bignum_st* z1, bignum_st* z2) const override;
 };
 
 // ECDSA (FIPS 186-4, 6.4): s = k^-1 * (e + d*r) mod n. On a curve that OpenSSL
@@ -84,8 +84,8 @@ public:
     bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
     void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,
                              const bignum_st* n, bignum_ctx* ctx, bignum_st* s) const override;
-    void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s,
-                     bignum_ctx* ctx, bignum_st* z1, bignum_st* z2) const override;
+    void CalcFactors(const bignum_st* n, const bignum_st* e, const bignum_st* r, const bignum_st* s, bignum_ctx* ctx,
+                     bignum_st* z1, bignum_st* z2) const override;
 };
 
 }  // namespace ZORVIK

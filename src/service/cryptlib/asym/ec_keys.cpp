@@ -39,11 +39,11 @@ bool IsOnCurve(const EC_GROUP* group, const BIGNUM* x, const BIGNUM* y) {
     BIGNUM* term = frame.Get();
     if (term == nullptr || !EC_GROUP_get_curve(group, p, a, b, frame.Ctx())) return false;
     if (BN_cmp(x, p) >= 0 || BN_cmp(y, p) >= 0) return false;
-    return BN_mod_sqr(left, y, p, frame.Ctx()) &&             // y^2
-           BN_mod_sqr(right, x, p, frame.Ctx()) &&            // x^2
-           BN_mod_add(right, right, a, p, frame.Ctx()) &&     // x^2 + a
-           BN_mod_mul(right, right, x, p, frame.Ctx()) &&     // x^3 + a*x
-           BN_mod_add(right, right, b, p, frame.Ctx()) &&     // x^3 + a*x + b
+    return BN_mod_sqr(left, y, p, frame.Ctx()) &&          // y^2
+           BN_mod_sqr(right, x, p, frame.Ctx()) &&         // x^2
+           BN_mod_add(right, right, a, p, frame.Ctx()) &&  // x^2 + a
+           BN_mod_mul(right, right, x, p, frame.Ctx()) &&  // x^3 + a*x
+           BN_mod_add(right, right, b, p, frame.Ctx()) &&  // x^3 + a*x + b
            BN_nnmod(term, right, p, frame.Ctx()) && BN_cmp(left, term) == 0;
 }
 
@@ -139,8 +139,7 @@ EC_Keys::EC_Keys(const EC_Param& param) : m_key(NewKey()), m_hasPublic(true), m_
     }
 }
 
-EC_Keys::EC_Keys(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey,
-                 int format)
+EC_Keys::EC_Keys(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey, int format)
     : m_key(nullptr), m_hasPublic(!publicKey.empty()), m_hasPrivate(true) {
     if (privateKey.empty()) Fail("Empty private key", "ZORVIK::EC_Keys::EC_Keys");
     m_key = NewKey();
@@ -169,9 +168,7 @@ EC_Keys::~EC_Keys() { EC_KEY_free(m_key); }
 void EC_Keys::Load(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey,
                    int format) {
     switch (format) {
-        case 0:
-            SetKeys(param, privateKey, publicKey);
-            return;
+        case 0: SetKeys(param, privateKey, publicKey); return;
         case 1: {
             // Format 1 splits the public key at half its length and reverses
             // each half; the private value is reversed as a whole.
@@ -181,9 +178,7 @@ void EC_Keys::Load(const EC_Param& param, const binary::Binary& privateKey, cons
             SetKeys(param, Reversed(privateKey), bigEndianPublic);
             return;
         }
-        case 2:
-            SetKeys(privateKey, publicKey);
-            return;
+        case 2: SetKeys(privateKey, publicKey); return;
         default:
             // Refused at once: a key without curve would fail every later operation.
             Fail("Unsupported format", "ZORVIK::EC_Keys::EC_Keys");
@@ -245,8 +240,7 @@ void EC_Keys::SetKeys(const binary::Binary& privateDer, const binary::Binary& pu
     if (m_hasPrivate) {
         const unsigned char* cursor = privateDer.data();
         std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(
-            d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(privateDer.size())),
-            &PKCS8_PRIV_KEY_INFO_free);
+            d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(privateDer.size())), &PKCS8_PRIV_KEY_INFO_free);
         if (!info) Fail("Invalid private key format", function);
         EvpPkeyPtr pkey(EVP_PKCS82PKEY(info.get()));
         EC_KEY* key = pkey ? EVP_PKEY_get1_EC_KEY(pkey.get()) : nullptr;
@@ -280,8 +274,7 @@ binary::Binary EC_Keys::ExportPublicKey(int format) const {
     BnFrame frame;
     BIGNUM* x = frame.Get();
     BIGNUM* y = frame.Get();
-    if (y == nullptr ||
-        !EC_POINT_get_affine_coordinates(EC_KEY_get0_group(m_key), point, x, y, frame.Ctx())) {
+    if (y == nullptr || !EC_POINT_get_affine_coordinates(EC_KEY_get0_group(m_key), point, x, y, frame.Ctx())) {
         Fail("Failed to get coordinates of public key", function);
     }
     const auto xBytes = ToFixedWidth(x, length);

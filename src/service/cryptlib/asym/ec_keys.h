@@ -44,8 +44,7 @@ public:
     // Generates a new key pair on the curve.
     explicit EC_Keys(const EC_Param& param);
     // A key pair from bytes; an empty publicKey leaves the object without point.
-    EC_Keys(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey,
-            int format);
+    EC_Keys(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey, int format);
     // A public key alone.
     EC_Keys(const EC_Param& param, const binary::Binary& publicKey, int format);
     ~EC_Keys() override;
@@ -61,8 +60,7 @@ public:
     const ec_key_st* GetKey() const { return m_key; }
 
 private:
-    void Load(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey,
-              int format);
+    void Load(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey, int format);
     // Raw form: the curve from param, X || Y and big-endian d.
     void SetKeys(const EC_Param& param, const binary::Binary& privateKey, const binary::Binary& publicKey);
     // Encoded form: PKCS#8 and SubjectPublicKeyInfo DER.

@@ -109,7 +109,7 @@ inline binary::Binary ToMinimal(const BIGNUM* value) {
 // when OpenSSL cannot encode it.
 inline std::optional<binary::Binary> EncodePkcs8(const EVP_PKEY* key) {
     std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(key),
-                                                                                    &PKCS8_PRIV_KEY_INFO_free);
+                                                                                   &PKCS8_PRIV_KEY_INFO_free);
     std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new(BIO_s_mem()), &BIO_free);
     if (!info || !memory || !i2d_PKCS8_PRIV_KEY_INFO_bio(memory.get(), info.get())) return std::nullopt;
     char* data = nullptr;

@@ -36,8 +36,7 @@ void SetComponents(::RSA* rsa, const binary::Binary& n, const binary::Binary& e,
     BignumPtr nValue(NewBignum(n));
     BignumPtr eValue(NewBignum(e));
     BignumPtr dValue(d.empty() ? nullptr : NewBignum(d));
-    if (!nValue || !eValue || (!d.empty() && !dValue) ||
-        !RSA_set0_key(rsa, nValue.get(), eValue.get(), dValue.get())) {
+    if (!nValue || !eValue || (!d.empty() && !dValue) || !RSA_set0_key(rsa, nValue.get(), eValue.get(), dValue.get())) {
         Fail("Failed to set rsa key components", function);
     }
     nValue.release();
@@ -87,8 +86,8 @@ RSA_Keys& RSA_Keys::operator=(const RSA_Keys& other) {
     return *this;
 }
 
-RSA_Keys::RSA_Keys(const binary::Binary& p, const binary::Binary& q, const binary::Binary& dp,
-                   const binary::Binary& dq, const binary::Binary& qinv)
+RSA_Keys::RSA_Keys(const binary::Binary& p, const binary::Binary& q, const binary::Binary& dp, const binary::Binary& dq,
+                   const binary::Binary& qinv)
     : m_rsa(nullptr), m_crt(true), m_hasPrivate(true) {
     constexpr const char* function = "ZORVIK::RSA_Keys::RSA_Keys";
     if (p.empty()) Fail("Invalid p", function);
@@ -117,8 +116,7 @@ RSA_Keys::RSA_Keys(const binary::Binary& p, const binary::Binary& q, const binar
     if (BN_mod_inverse(e, dpValue, pMinus1, frame.Ctx()) == nullptr) BN_zero(e);
     ERR_pop_to_mark();
     // d is the inverse modulo (p - 1)(q - 1), not modulo their lcm.
-    if (!BN_gcd(gcd, e, phi, frame.Ctx()) || !BN_is_one(gcd) ||
-        BN_mod_inverse(d, e, phi, frame.Ctx()) == nullptr) {
+    if (!BN_gcd(gcd, e, phi, frame.Ctx()) || !BN_is_one(gcd) || BN_mod_inverse(d, e, phi, frame.Ctx()) == nullptr) {
         Fail("Public exponent doesn't match p and q components", function);
     }
     const auto nBytes = ToFixedWidth(n, 2 * m);
@@ -165,7 +163,8 @@ RSA_Keys::RSA_Keys(const binary::Binary& n, const binary::Binary& e, const binar
     RSA_blinding_off(m_rsa);
 }
 
-RSA_Keys::RSA_Keys(const binary::Binary& n, const binary::Binary& e) : m_rsa(nullptr), m_crt(false), m_hasPrivate(false) {
+RSA_Keys::RSA_Keys(const binary::Binary& n, const binary::Binary& e)
+    : m_rsa(nullptr), m_crt(false), m_hasPrivate(false) {
     constexpr const char* function = "ZORVIK::RSA_Keys::RSA_Keys";
     if (n.size() < MinModulusBytes || n.size() > MaxModulusBytes) Fail("Invalid modulus size", function);
     if (e.empty()) Fail("Invalid public exponent", function);
@@ -245,14 +244,8 @@ size_t ModulusBytes(const ::RSA* rsa) {
 binary::Binary RSA_Keys::GetD() const { return Component(RSA_get0_d(m_rsa), ModulusBytes(m_rsa), "d"); }
 binary::Binary RSA_Keys::GetP() const { return Component(RSA_get0_p(m_rsa), ModulusBytes(m_rsa) / 2, "p"); }
 binary::Binary RSA_Keys::GetQ() const { return Component(RSA_get0_q(m_rsa), ModulusBytes(m_rsa) / 2, "q"); }
-binary::Binary RSA_Keys::GetDmp1() const {
-    return Component(RSA_get0_dmp1(m_rsa), ModulusBytes(m_rsa) / 2, "dmp1");
-}
-binary::Binary RSA_Keys::GetDmq1() const {
-    return Component(RSA_get0_dmq1(m_rsa), ModulusBytes(m_rsa) / 2, "dmq1");
-}
-binary::Binary RSA_Keys::GetIqmp() const {
-    return Component(RSA_get0_iqmp(m_rsa), ModulusBytes(m_rsa) / 2, "iqmp");
-}
+binary::Binary RSA_Keys::GetDmp1() const { return Component(RSA_get0_dmp1(m_rsa), ModulusBytes(m_rsa) / 2, "dmp1"); }
+binary::Binary RSA_Keys::GetDmq1() const { return Component(RSA_get0_dmq1(m_rsa), ModulusBytes(m_rsa) / 2, "dmq1"); }
+binary::Binary RSA_Keys::GetIqmp() const { return Component(RSA_get0_iqmp(m_rsa), ModulusBytes(m_rsa) / 2, "iqmp"); }
 
 }  // namespace ZORVIK

@@ -55,9 +55,7 @@ void StoreValue(const Value& value, uint8_t bytes[32]) {
 }
 
 // RFC 5831, 6.1: A(y4|y3|y2|y1) = (y1 xor y2)|y4|y3|y2 over 64-bit words.
-inline Value TransformA(const Value& y) {
-    return Value{{y.word[1], y.word[2], y.word[3], y.word[0] ^ y.word[1]}};
-}
+inline Value TransformA(const Value& y) { return Value{{y.word[1], y.word[2], y.word[3], y.word[0] ^ y.word[1]}}; }
 
 // RFC 5831, 6.1: the constant C3 (C2 = C4 = 0).
 constexpr Value C3 = {{0xFF00FF00FF00FF00ULL, 0x00FF00FF00FF00FFULL, 0xFF0000FF00FFFF00ULL, 0xFF00FFFF000000FFULL}};

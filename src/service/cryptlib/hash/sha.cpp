@@ -119,7 +119,8 @@ void SetContext(typename T::Context* c, const binary::Binary& context, const cha
     std::memcpy(&incoming, context.data(), sizeof incoming);
     // A pending count past the 64-byte block would make libcrypto read and write past it.
     if (incoming.num >= 64)
-        T::Fail("Invalid pending byte count in context: " + std::to_string(incoming.num) + ", expected 0..63", function);
+        T::Fail("Invalid pending byte count in context: " + std::to_string(incoming.num) + ", expected 0..63",
+                function);
     if (!T::DigestLengthOk(incoming))
         T::Fail("Invalid digest length in context, expected " + std::to_string(T::DigestSize), function);
     std::memcpy(c, &incoming, sizeof incoming);

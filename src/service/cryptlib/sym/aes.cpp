@@ -64,7 +64,8 @@ private:
         };
         // Kept for the life of the process.
         for (size_t size = 0; size < 3; ++size) {
-            for (size_t mode = 0; mode < 4; ++mode) m_table[size][mode] = EVP_CIPHER_fetch(nullptr, kNames[size][mode], nullptr);
+            for (size_t mode = 0; mode < 4; ++mode)
+                m_table[size][mode] = EVP_CIPHER_fetch(nullptr, kNames[size][mode], nullptr);
         }
     }
 
@@ -107,13 +108,9 @@ std::unique_ptr<BlockCipher> AES::Clone(const Binary& newKey) const {
     return copy;
 }
 
-void AES::EncryptBlock(uint8_t* block) {
-    Aes_EncryptBlock(m_key.data(), static_cast<uint32_t>(m_key.size()), block);
-}
+void AES::EncryptBlock(uint8_t* block) { Aes_EncryptBlock(m_key.data(), static_cast<uint32_t>(m_key.size()), block); }
 
-void AES::DecryptBlock(uint8_t* block) {
-    Aes_DecryptBlock(m_key.data(), static_cast<uint32_t>(m_key.size()), block);
-}
+void AES::DecryptBlock(uint8_t* block) { Aes_DecryptBlock(m_key.data(), static_cast<uint32_t>(m_key.size()), block); }
 
 void AES::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
     const char* function = "ZORVIK::AES::Process";
@@ -150,8 +147,8 @@ void AES::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
     for (size_t offset = 0; offset < data.size(); offset += kStep) {
         const size_t length = std::min(kStep, data.size() - offset);
         int written = 0;
-        if (EVP_CipherUpdate(ctx, data.data() + offset, &written, data.data() + offset,
-                             static_cast<int>(length)) != 1 ||
+        if (EVP_CipherUpdate(ctx, data.data() + offset, &written, data.data() + offset, static_cast<int>(length)) !=
+                1 ||
             static_cast<size_t>(written) != length) {
             ThrowOpenSslFailure(function, "update");
         }

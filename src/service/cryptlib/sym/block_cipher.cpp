@@ -170,9 +170,7 @@ void PadFast(Binary& data, uint32_t blockSize, uint32_t kind) {
             data.push_back(kPaddingMarker);
             data.resize(data.size() + count - 1, 0x00);
             break;
-        case PADDING_PKCS7:
-            data.resize(data.size() + count, static_cast<uint8_t>(count));
-            break;
+        case PADDING_PKCS7: data.resize(data.size() + count, static_cast<uint8_t>(count)); break;
         case PADDING_GOST_ALIGN:
             if (count != blockSize) data.resize(data.size() + count, 0x00);
             break;

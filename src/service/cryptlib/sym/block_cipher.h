@@ -23,9 +23,9 @@ enum CipherMode : uint32_t {
 // Padding kinds; n = B - (length mod B), so 1 <= n <= B.
 enum PaddingKind : uint32_t {
     PADDING_NONE = 0,
-    PADDING_ISO9797_M2 = 1,    // 0x80 then n - 1 zeros, always added (ISO/IEC 9797-1 method 2)
-    PADDING_PKCS7 = 2,         // n bytes of value n, always added
-    PADDING_GOST_ALIGN = 3,    // n zeros only when the data is not aligned; cannot be removed
+    PADDING_ISO9797_M2 = 1,  // 0x80 then n - 1 zeros, always added (ISO/IEC 9797-1 method 2)
+    PADDING_PKCS7 = 2,       // n bytes of value n, always added
+    PADDING_GOST_ALIGN = 3,  // n zeros only when the data is not aligned; cannot be removed
 };
 
 class BlockCipher {

@@ -85,7 +85,8 @@ void TriDes_DecryptBlock(const uint8_t* key16, uint8_t* block) {
 
 // --- DES -------------------------------------------------------------------
 
-DES::DES(const Binary& key, uint32_t ccsPadding, uint32_t ccsMode) : BlockCipher(ccsPadding, ccsMode, kBlock), m_key(key) {
+DES::DES(const Binary& key, uint32_t ccsPadding, uint32_t ccsMode)
+    : BlockCipher(ccsPadding, ccsMode, kBlock), m_key(key) {
     CheckKey("ZORVIK::DES::DES", key, kKeyLength);
 }
 
@@ -168,8 +169,7 @@ void TriDES::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
             DES_ede3_cfb64_encrypt(data.data(), data.data(), Length(data), k1, k2, k1, AsBlock(iv.data()), &position,
                                    direction);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -190,8 +190,7 @@ Binary TriDES::CalcCCS(const Binary& data, Binary& iv) {
     // ISO/IEC 9797-1 MAC algorithm 3: single-DES CBC under K1 over all blocks
     // (the last one included), then the output transformation E_K1(D_K2(Y)).
     TriDesSchedule schedule(m_key.data());
-    DES_ncbc_encrypt(padded.data(), padded.data(), Length(padded), &schedule.k1.ks, AsBlock(chain.data()),
-                     DES_ENCRYPT);
+    DES_ncbc_encrypt(padded.data(), padded.data(), Length(padded), &schedule.k1.ks, AsBlock(chain.data()), DES_ENCRYPT);
     iv = chain;  // Y: the single-DES chain continues from here
     DES_ecb_encrypt(AsConstBlock(chain.data()), AsBlock(chain.data()), &schedule.k2.ks, DES_DECRYPT);
     DES_ecb_encrypt(AsConstBlock(chain.data()), AsBlock(chain.data()), &schedule.k1.ks, DES_ENCRYPT);

@@ -105,14 +105,11 @@ void CfbRun(const gost28147::Core& core, uint8_t* p, size_t length, uint8_t iv[B
 }
 
 // The mode of Process over a range, in place, after its checks.
-void RunMode(const gost28147::Core& core, uint8_t* p, size_t length, uint8_t iv[BlockSize], uint32_t mode, bool encrypt) {
+void RunMode(const gost28147::Core& core, uint8_t* p, size_t length, uint8_t iv[BlockSize], uint32_t mode,
+             bool encrypt) {
     switch (mode) {
-        case ModeEcb:
-            gost28147::EcbBlocks<Block>(core, core.key, p, p, length, encrypt);
-            break;
-        case ModeCbc:
-            gost28147::ChainedBlocks<Block>(false, encrypt, core, core.key, p, p, length, iv, iv);
-            break;
+        case ModeEcb: gost28147::EcbBlocks<Block>(core, core.key, p, p, length, encrypt); break;
+        case ModeCbc: gost28147::ChainedBlocks<Block>(false, encrypt, core, core.key, p, p, length, iv, iv); break;
         case ModeCounter: {
             // RFC 5830, 6.3: the register starts as the encipherment of the IV and
             // steps before each piece; iv then holds the value for a further piece.
@@ -124,11 +121,8 @@ void RunMode(const gost28147::Core& core, uint8_t* p, size_t length, uint8_t iv[
             gost28147::StoreLE32(iv + 4, n2);
             break;
         }
-        case ModeCfb:
-            CfbRun(core, p, length, iv, encrypt);
-            break;
-        default:
-            break;
+        case ModeCfb: CfbRun(core, p, length, iv, encrypt); break;
+        default: break;
     }
 }
 
@@ -229,7 +223,8 @@ void GOST28147::Process(Binary& data, Binary& iv, uint32_t mode, uint32_t enc) {
     ZORVIK_CHECK(function, iv.size() == BlockSize, "Invalid iv");
     if (data.empty() || mode < ModeEcb || mode > ModeCfb) return;
     // ECB and CBC over a partial block would leave its bytes in the clear.
-    if (mode == ModeEcb || mode == ModeCbc) ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
+    if (mode == ModeEcb || mode == ModeCbc)
+        ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
 
     RunMode(*m_core, data.data(), data.size(), iv.data(), mode, enc == 1);
 }
@@ -359,7 +354,9 @@ Binary GOST28147::CalcCCS(const Binary& data, Binary& iv) {
     // MAC runs over data's leading whole blocks in place and over a padded copy
     // of the last bytes; padding depends only on the length modulo 8.
     const size_t tailStart = m_ccsPadding == PADDING_NONE ? data.size() : (data.size() - 1) / BlockSize * BlockSize;
-    const Binary tail = tailStart == data.size() ? Binary() : Pad(Binary(data.begin() + tailStart, data.end()), BlockSize, m_ccsPadding);
+    const Binary tail = tailStart == data.size()
+                            ? Binary()
+                            : Pad(Binary(data.begin() + tailStart, data.end()), BlockSize, m_ccsPadding);
     if (iv.empty()) iv = Binary(BlockSize, 0);
 
     const Binary savedKey = m_meshingMode == MESHING_NONE ? Binary() : GetKey();
@@ -368,7 +365,8 @@ Binary GOST28147::CalcCCS(const Binary& data, Binary& iv) {
     size_t sinceMeshing = 0;
     auto macBlocks = [&](const uint8_t* p, size_t length) {
         while (length != 0) {
-            const size_t piece = m_meshingMode == MESHING_NONE ? length : std::min(length, MeshingInterval - sinceMeshing);
+            const size_t piece =
+                m_meshingMode == MESHING_NONE ? length : std::min(length, MeshingInterval - sinceMeshing);
             gost28147::Mac(*m_core, iv.data(), p, piece);
             p += piece;
             length -= piece;
@@ -405,8 +403,8 @@ void MacInto(const uint8_t* key, const uint8_t* sbox, const uint8_t* start, cons
 
 }  // namespace
 
-void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* data, uint32_t dataLength,
-                       uint8_t* imit, uint32_t imitLength) {
+void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* data, uint32_t dataLength, uint8_t* imit,
+                       uint32_t imitLength) {
     const char* function = "ZORVIK::GOST28147_CalcCCS";
     CheckPointers(function, key, sbox);
     ZORVIK_CHECK(function, data != nullptr, "Invalid data pointer");

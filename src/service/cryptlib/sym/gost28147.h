@@ -81,8 +81,8 @@ private:
 
 // MAC of data from a zero start value (or from the 8 bytes at iv); the first
 // imitLength (at most 8) bytes go to imit. key: 32 bytes, sbox: 64 bytes.
-void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* data, uint32_t dataLength,
-                       uint8_t* imit, uint32_t imitLength);
+void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* data, uint32_t dataLength, uint8_t* imit,
+                       uint32_t imitLength);
 void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* iv, const uint8_t* data,
                        uint32_t dataLength, uint8_t* imit, uint32_t imitLength);
 // One 8-byte block in place.

@@ -65,7 +65,8 @@ inline constexpr uint8_t DecryptOrder[32] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4,
 // interleaving them keeps the table lookups of several blocks in flight. Block i
 // takes its key words from k + KeyStride * i (0: one key for all).
 template <int N, int KeyStride = 0>
-[[gnu::always_inline]] inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1, uint32_t* n2) {
+[[gnu::always_inline]] inline void CryptWordsN(const Core& c, const uint32_t* k, const uint8_t* order, uint32_t* n1,
+                                               uint32_t* n2) {
     uint32_t a[N], b[N];
     for (int i = 0; i < N; ++i) {
         a[i] = n1[i];
@@ -125,10 +126,14 @@ inline void MacWords(const Core& c, uint32_t& n1, uint32_t& n2) {
     const uint32_t* k = c.key;
     uint32_t a = n1, b = n2;
     for (int pass = 0; pass < 2; ++pass) {
-        b = Round(c, b, a + k[0]); a = Round(c, a, b + k[1]);
-        b = Round(c, b, a + k[2]); a = Round(c, a, b + k[3]);
-        b = Round(c, b, a + k[4]); a = Round(c, a, b + k[5]);
-        b = Round(c, b, a + k[6]); a = Round(c, a, b + k[7]);
+        b = Round(c, b, a + k[0]);
+        a = Round(c, a, b + k[1]);
+        b = Round(c, b, a + k[2]);
+        a = Round(c, a, b + k[3]);
+        b = Round(c, b, a + k[4]);
+        a = Round(c, a, b + k[5]);
+        b = Round(c, b, a + k[6]);
+        a = Round(c, a, b + k[7]);
     }
     n1 = a;
     n2 = b;

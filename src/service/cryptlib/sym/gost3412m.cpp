@@ -56,7 +56,8 @@ void CopyReversingWords(const uint8_t* in, uint8_t* out) {
 void _cryptBlock(const uint8_t* key, uint8_t* block, bool enc, uint32_t byteOrder) {
     const bool reversed = byteOrder == GOST3412M::ReversedByteOrder;
     if (reversed) Reverse(block, BlockSize);
-    const int result = enc ? Encrypt_89(block, block, key, nullptr, nullptr) : Decrypt_89(block, block, key, nullptr, nullptr);
+    const int result =
+        enc ? Encrypt_89(block, block, key, nullptr, nullptr) : Decrypt_89(block, block, key, nullptr, nullptr);
     if (reversed) Reverse(block, BlockSize);
     Check(result == 0, "ZORVIK::_cryptBlock");
 }
@@ -81,7 +82,8 @@ void _crypt(std::unique_ptr<GOST3412M_ModeContext>& context, const uint8_t* key,
     switch (mode) {
         case ModeEcb:
             Check(G3413_InitEcb(key, &context->ecb, nullptr, nullptr) == 0, function);
-            Check((enc ? G3413_EncryptEcb(&context->ecb, p, p, length) : G3413_DecryptEcb(&context->ecb, p, p, length)) == 0,
+            Check((enc ? G3413_EncryptEcb(&context->ecb, p, p, length)
+                       : G3413_DecryptEcb(&context->ecb, p, p, length)) == 0,
                   function);
             break;
         case ModeCbc:
@@ -95,12 +97,14 @@ void _crypt(std::unique_ptr<GOST3412M_ModeContext>& context, const uint8_t* key,
             if (mode == ModeCbc) {
                 result = G3413_InitCbc(key, &context->cbc, chainIv.data(), chainIv.size(), nullptr, nullptr);
                 if (result == 0)
-                    result = enc ? G3413_EncryptCbc(&context->cbc, p, p, length) : G3413_DecryptCbc(&context->cbc, p, p, length);
+                    result = enc ? G3413_EncryptCbc(&context->cbc, p, p, length)
+                                 : G3413_DecryptCbc(&context->cbc, p, p, length);
                 if (result == 0) result = G3413_GetState(&context->cbc, mode, chainIv.data());
             } else {
-                result = mode == ModeOfb
-                             ? G3413_InitOfb(key, &context->feedback, BlockSize, chainIv.data(), chainIv.size(), nullptr, nullptr)
-                             : G3413_InitCfb(key, &context->feedback, BlockSize, chainIv.data(), chainIv.size(), nullptr, nullptr);
+                result = mode == ModeOfb ? G3413_InitOfb(key, &context->feedback, BlockSize, chainIv.data(),
+                                                         chainIv.size(), nullptr, nullptr)
+                                         : G3413_InitCfb(key, &context->feedback, BlockSize, chainIv.data(),
+                                                         chainIv.size(), nullptr, nullptr);
                 if (result == 0) {
                     if (mode == ModeOfb) {
                         result = G3413_CryptOfb(&context->feedback, p, p, length);
@@ -133,8 +137,7 @@ void _crypt(std::unique_ptr<GOST3412M_ModeContext>& context, const uint8_t* key,
             context->counterLive = true;
             break;
         }
-        default:
-            break;
+        default: break;
     }
     if (last) context.reset();
     if (reversed) {

@@ -16,14 +16,10 @@ constexpr uint32_t MagmaSBoxId = 10;  // pi'0..pi'7 of GOST R 34.12-2015
 
 // GOST R 34.12-2015, 5.1.1: the substitutions pi'0 .. pi'7.
 constexpr uint8_t Pi[8][16] = {
-    {12, 4, 6, 2, 10, 5, 11, 9, 14, 8, 13, 7, 0, 3, 15, 1},
-    {6, 8, 2, 3, 9, 10, 5, 12, 1, 14, 4, 7, 11, 13, 0, 15},
-    {11, 3, 5, 8, 2, 15, 10, 13, 14, 1, 7, 4, 12, 9, 6, 0},
-    {12, 8, 2, 1, 13, 4, 15, 6, 7, 0, 10, 5, 3, 14, 9, 11},
-    {7, 15, 5, 10, 8, 1, 6, 13, 0, 9, 3, 14, 11, 4, 2, 12},
-    {5, 13, 15, 6, 9, 2, 12, 10, 11, 7, 8, 1, 4, 3, 14, 0},
-    {8, 14, 2, 5, 6, 9, 1, 12, 15, 4, 11, 0, 13, 10, 3, 7},
-    {1, 7, 14, 13, 0, 5, 8, 3, 4, 15, 10, 6, 9, 12, 11, 2},
+    {12, 4, 6, 2, 10, 5, 11, 9, 14, 8, 13, 7, 0, 3, 15, 1}, {6, 8, 2, 3, 9, 10, 5, 12, 1, 14, 4, 7, 11, 13, 0, 15},
+    {11, 3, 5, 8, 2, 15, 10, 13, 14, 1, 7, 4, 12, 9, 6, 0}, {12, 8, 2, 1, 13, 4, 15, 6, 7, 0, 10, 5, 3, 14, 9, 11},
+    {7, 15, 5, 10, 8, 1, 6, 13, 0, 9, 3, 14, 11, 4, 2, 12}, {5, 13, 15, 6, 9, 2, 12, 10, 11, 7, 8, 1, 4, 3, 14, 0},
+    {8, 14, 2, 5, 6, 9, 1, 12, 15, 4, 11, 0, 13, 10, 3, 7}, {1, 7, 14, 13, 0, 5, 8, 3, 4, 15, 10, 6, 9, 12, 11, 2},
 };
 
 // GOST R 34.13-2015, Appendix A, the example for the 64-bit cipher.
@@ -106,8 +102,8 @@ void FastBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, bool encrypt
 // Whether the word-level loops may stand in for the context's block calls: its
 // own cipher and no tracing.
 bool Untraced(const G3413_Common* ctx) {
-    return ctx->key != nullptr && ctx->encrypt == Encrypt_89 && ctx->decrypt == Decrypt_89 &&
-           ctx->print == nullptr && ctx->printRound == nullptr;
+    return ctx->key != nullptr && ctx->encrypt == Encrypt_89 && ctx->decrypt == Decrypt_89 && ctx->print == nullptr &&
+           ctx->printRound == nullptr;
 }
 
 // A record's buffers come from one allocation behind its key copy; ctx->key owns it.
@@ -191,7 +187,8 @@ int SelfTestCbc() {
 int SelfTestOfb() {
     uint8_t out[32];
     G3413_CfbOfbContext ctx;
-    int result = G3413_InitCfbOfbNoTest(TestKey, &ctx, BlockLength, TestOfbCfbIv, sizeof TestOfbCfbIv, nullptr, nullptr);
+    int result =
+        G3413_InitCfbOfbNoTest(TestKey, &ctx, BlockLength, TestOfbCfbIv, sizeof TestOfbCfbIv, nullptr, nullptr);
     if (result == 0) result = G3413_CryptOfb(&ctx, TestPlain, out, sizeof out);
     if (result == 0 && !SameBytes(out, TestOfb, sizeof out)) result = -1;
     G3413_FreeCfbOfb(&ctx);
@@ -201,7 +198,8 @@ int SelfTestOfb() {
 int SelfTestCfb() {
     uint8_t out[32];
     G3413_CfbOfbContext ctx;
-    int result = G3413_InitCfbOfbNoTest(TestKey, &ctx, BlockLength, TestOfbCfbIv, sizeof TestOfbCfbIv, nullptr, nullptr);
+    int result =
+        G3413_InitCfbOfbNoTest(TestKey, &ctx, BlockLength, TestOfbCfbIv, sizeof TestOfbCfbIv, nullptr, nullptr);
     if (result == 0) result = G3413_EncryptCfb(&ctx, TestPlain, out, sizeof out);
     if (result == 0 && !SameBytes(out, TestCfb, sizeof out)) result = -1;
     G3413_FreeCfbOfb(&ctx);
@@ -242,10 +240,10 @@ void ShiftIn(uint8_t* reg, size_t m, const uint8_t* block, size_t n) {
 
 // ---- Block function
 
-const uint8_t G3413_EncryptKeyOrder[32] = {0,  4,  8,  12, 16, 20, 24, 28, 0,  4,  8,  12, 16, 20, 24, 28,
-                                           0,  4,  8,  12, 16, 20, 24, 28, 28, 24, 20, 16, 12, 8,  4,  0};
-const uint8_t G3413_DecryptKeyOrder[32] = {0,  4,  8,  12, 16, 20, 24, 28, 28, 24, 20, 16, 12, 8,  4,  0,
-                                           28, 24, 20, 16, 12, 8,  4,  0,  28, 24, 20, 16, 12, 8,  4,  0};
+const uint8_t G3413_EncryptKeyOrder[32] = {0, 4, 8, 12, 16, 20, 24, 28, 0,  4,  8,  12, 16, 20, 24, 28,
+                                           0, 4, 8, 12, 16, 20, 24, 28, 28, 24, 20, 16, 12, 8,  4,  0};
+const uint8_t G3413_DecryptKeyOrder[32] = {0,  4,  8,  12, 16, 20, 24, 28, 28, 24, 20, 16, 12, 8, 4, 0,
+                                           28, 24, 20, 16, 12, 8,  4,  0,  28, 24, 20, 16, 12, 8, 4, 0};
 
 uint32_t funcT(uint32_t a, G3413_PrintFn printRound) {
     Trace(printRound, "funcT: a: ", &a, 1);
@@ -287,8 +285,7 @@ void RoundShtrih(uint32_t* a1, uint32_t* a0, const uint8_t* k, G3413_PrintFn pri
     Trace(printRound, "RoundShtrih: output a0: ", a0, 1);
 }
 
-int CryptBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, const uint8_t* keyOrder,
-               G3413_PrintFn printRound) {
+int CryptBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, const uint8_t* keyOrder, G3413_PrintFn printRound) {
     uint32_t a1 = LoadBE32(in), a0 = LoadBE32(in + 4);
     Trace(printRound, "CryptBlock: input a1:", &a1, 1);
     Trace(printRound, "CryptBlock: input a0:", &a0, 1);
@@ -381,8 +378,8 @@ int G3413_InitCbcNoTest(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t
     return 0;
 }
 
-int G3413_InitCbc(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength,
-                  G3413_PrintFn print, G3413_PrintFn printRound) {
+int G3413_InitCbc(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength, G3413_PrintFn print,
+                  G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr || ivLength == 0 || ivLength % BlockLength != 0) return -1;
     if (!PassedSelfTest<SelfTestCbc>()) return -1;
     return G3413_InitCbcNoTest(key, ctx, iv, ivLength, print, printRound);
@@ -431,8 +428,8 @@ int G3413_DecryptCbc(G3413_CbcContext* ctx, const uint8_t* in, uint8_t* out, siz
 
 // ---- OFB and CFB (GOST R 34.13-2015, 5.3 and 5.5)
 
-int G3413_InitCfbOfbNoTest(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv,
-                           size_t ivLength, G3413_PrintFn print, G3413_PrintFn printRound) {
+int G3413_InitCfbOfbNoTest(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv, size_t ivLength,
+                           G3413_PrintFn print, G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr) return -1;
     if (s == 0 || s > BlockLength || ivLength == 0 || ivLength % BlockLength != 0) return -1;
     uint8_t* buffers = InitCommon(ctx, key, ivLength + BlockLength, print, printRound);
@@ -540,8 +537,8 @@ int G3413_DecryptCfb(G3413_CfbOfbContext* ctx, const uint8_t* in, uint8_t* out, 
 
 // ---- CTR (GOST R 34.13-2015, 5.2): the counter is IV || 0^32, incremented mod 2^64.
 
-int G3413_InitCtrNoTest(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx,
-                        G3413_PrintFn print, G3413_PrintFn printRound) {
+int G3413_InitCtrNoTest(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx, G3413_PrintFn print,
+                        G3413_PrintFn printRound) {
     if (ctx == nullptr || key == nullptr || iv == nullptr || s > BlockLength) return -1;
     uint8_t* buffers = InitCommon(ctx, key, 2 * BlockLength, print, printRound);
     if (buffers == nullptr) return -1;

@@ -27,8 +27,7 @@ using G3413_BlockFn = int (*)(const uint8_t* in, uint8_t* out, const uint8_t* ke
 int Encrypt_89(const uint8_t* in, uint8_t* out, const uint8_t* key, G3413_PrintFn print, G3413_PrintFn printRound);
 int Decrypt_89(const uint8_t* in, uint8_t* out, const uint8_t* key, G3413_PrintFn print, G3413_PrintFn printRound);
 // The round-by-round reference form; keyOrder holds the 32 byte offsets of the round keys.
-int CryptBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, const uint8_t* keyOrder,
-               G3413_PrintFn printRound);
+int CryptBlock(const uint8_t* in, uint8_t* out, const uint8_t* key, const uint8_t* keyOrder, G3413_PrintFn printRound);
 // (a1, a0) := (a0, a1 xor g[k](a0)); k points to the 4 key bytes of the round key.
 void Round(uint32_t* a1, uint32_t* a0, const uint8_t* k, G3413_PrintFn printRound);
 // The last round: a1 := a1 xor g[k](a0), no swap.
@@ -58,10 +57,10 @@ struct G3413_Common {
 struct G3413_EcbContext : G3413_Common {};
 
 struct G3413_CbcContext : G3413_Common {
-    uint8_t* iv = nullptr;      // R as given at initialisation, m bytes
-    uint8_t* work = nullptr;    // R while a call runs
-    uint8_t* state = nullptr;   // R after the last block of the last call
-    uint8_t* block = nullptr;   // 8-byte buffer
+    uint8_t* iv = nullptr;     // R as given at initialisation, m bytes
+    uint8_t* work = nullptr;   // R while a call runs
+    uint8_t* state = nullptr;  // R after the last block of the last call
+    uint8_t* block = nullptr;  // 8-byte buffer
     size_t m = 0;
 };
 
@@ -82,9 +81,9 @@ struct G3413_MacContext : G3413_Common {
     size_t s = 0;  // MAC length in bytes, 1..8
     uint8_t* K1 = nullptr;
     uint8_t* K2 = nullptr;
-    uint8_t* B = nullptr;       // 00 00 00 00 00 00 00 1B
-    uint8_t* C = nullptr;       // chaining value
-    uint8_t* last = nullptr;    // the block kept back
+    uint8_t* B = nullptr;     // 00 00 00 00 00 00 00 1B
+    uint8_t* C = nullptr;     // chaining value
+    uint8_t* last = nullptr;  // the block kept back
     size_t lastCount = 0;
     uint8_t* padded = nullptr;
     uint8_t* result = nullptr;
@@ -93,21 +92,21 @@ struct G3413_MacContext : G3413_Common {
 // ---- Initialisation (each data mode runs its self-test first)
 
 int G3413_InitEcb(const uint8_t* key, G3413_EcbContext* ctx, G3413_PrintFn print, G3413_PrintFn printRound);
-int G3413_InitCbc(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength,
-                  G3413_PrintFn print, G3413_PrintFn printRound);
+int G3413_InitCbc(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength, G3413_PrintFn print,
+                  G3413_PrintFn printRound);
 int G3413_InitCbcNoTest(const uint8_t* key, G3413_CbcContext* ctx, const uint8_t* iv, size_t ivLength,
                         G3413_PrintFn print, G3413_PrintFn printRound);
 int G3413_InitOfb(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv, size_t ivLength,
                   G3413_PrintFn print, G3413_PrintFn printRound);
 int G3413_InitCfb(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv, size_t ivLength,
                   G3413_PrintFn print, G3413_PrintFn printRound);
-int G3413_InitCfbOfbNoTest(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv,
-                           size_t ivLength, G3413_PrintFn print, G3413_PrintFn printRound);
+int G3413_InitCfbOfbNoTest(const uint8_t* key, G3413_CfbOfbContext* ctx, size_t s, const uint8_t* iv, size_t ivLength,
+                           G3413_PrintFn print, G3413_PrintFn printRound);
 // iv: 4 bytes, the counter's high half.
 int G3413_InitCtr(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx, G3413_PrintFn print,
                   G3413_PrintFn printRound);
-int G3413_InitCtrNoTest(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx,
-                        G3413_PrintFn print, G3413_PrintFn printRound);
+int G3413_InitCtrNoTest(const uint8_t* key, const uint8_t* iv, size_t s, G3413_CtrContext* ctx, G3413_PrintFn print,
+                        G3413_PrintFn printRound);
 int G3413_InitMac(const uint8_t* key, size_t s, G3413_MacContext* ctx, G3413_PrintFn print, G3413_PrintFn printRound);
 
 // ---- Processing (in and out may be the same buffer)

@@ -120,8 +120,8 @@ void CfbEncryptBlocks(const Core& c, const uint32_t* k, const uint8_t* in, uint8
 // register, R := C after each block. Every ciphertext block is known
 // beforehand, so the blocks do not wait on each other.
 template <class Block, bool Cfb>
-void DecryptChainedBlocks(const Core& c, const uint32_t* k, const uint8_t* in, uint8_t* out, size_t length, uint32_t& r1,
-                          uint32_t& r2) {
+void DecryptChainedBlocks(const Core& c, const uint32_t* k, const uint8_t* in, uint8_t* out, size_t length,
+                          uint32_t& r1, uint32_t& r2) {
     size_t at = 0;
     for (; length - at >= Lanes * BlockBytes; at += Lanes * BlockBytes) {
         uint32_t x1[Lanes], x2[Lanes], p1[Lanes], p2[Lanes];

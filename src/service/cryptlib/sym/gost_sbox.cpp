@@ -133,9 +133,9 @@ constexpr uint8_t StoredSBoxes[10][128] = {
 // its high bits in packing and stand for another S-box without a word.
 void CheckExpandedValues(const char* function, const binary::Binary& expanded) {
     for (size_t i = 0; i < expanded.size(); ++i) {
-        ZORVIK_CHECK_STR(function, expanded[i] <= 0x0F,
-                         "Wrong sbox value: byte " + std::to_string(i) + " is 0x" + NumToHex(expanded[i], 1) +
-                             ", expected 0 to 15");
+        ZORVIK_CHECK_STR(
+            function, expanded[i] <= 0x0F,
+            "Wrong sbox value: byte " + std::to_string(i) + " is 0x" + NumToHex(expanded[i], 1) + ", expected 0 to 15");
     }
 }
 

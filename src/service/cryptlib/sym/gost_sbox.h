@@ -21,8 +21,8 @@ struct Core;
 // Ids 0..10 (see gost_sbox.cpp for the table); the result is standard compressed.
 binary::Binary GetSBoxByID(uint32_t id);
 
-binary::Binary Compress(const binary::Binary& sbox);    // expanded -> compressed
-binary::Binary Uncompress(const binary::Binary& sbox);  // compressed -> expanded
+binary::Binary Compress(const binary::Binary& sbox);        // expanded -> compressed
+binary::Binary Uncompress(const binary::Binary& sbox);      // compressed -> expanded
 binary::Binary Gost2Cryptocom(const binary::Binary& sbox);  // standard (64 or 128) -> row layout
 binary::Binary Cryptocom2Gost(const binary::Binary& sbox);  // row layout -> standard compressed
 binary::Binary SBoxPack(const binary::Binary& sbox);        // row layout -> core block

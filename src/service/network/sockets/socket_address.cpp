@@ -55,8 +55,8 @@ std::string SocketAddress::GetIpAddress() const {
     if (rc == EAI_SYSTEM) detail::ThrowNetworkError(errno);
     if (rc != 0) {
         // The resolver's codes are negative (EAI_NONAME is -2): shown as positive numbers.
-        throw NetworkException(SafePrintf("Ошибка (code: %0X): %s", static_cast<unsigned>(-rc), ::gai_strerror(rc)),
-                               0, place);
+        throw NetworkException(SafePrintf("Ошибка (code: %0X): %s", static_cast<unsigned>(-rc), ::gai_strerror(rc)), 0,
+                               place);
     }
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, &::freeaddrinfo);
     char text[INET6_ADDRSTRLEN] = {};

@@ -43,9 +43,7 @@ sockaddr_in ResolveIPv4(const SocketAddress& address) {
 
 }  // namespace
 
-StreamSocket::StreamSocket(bool eventMode) : m_buffer(100, 0), m_eventMode(eventMode) {
-    detail::AcquireNetwork();
-}
+StreamSocket::StreamSocket(bool eventMode) : m_buffer(100, 0), m_eventMode(eventMode) { detail::AcquireNetwork(); }
 
 StreamSocket::~StreamSocket() {
     Close();

@@ -53,8 +53,8 @@ protected:
         return digits;
     }
 
-    const std::string m_logPath = test::TestDir() + "gp_sm_osm_" +
-                                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".skarna";
+    const std::string m_logPath =
+        test::TestDir() + "gp_sm_osm_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".skarna";
     std::shared_ptr<test::RecordingLog> m_log;
     std::shared_ptr<OSMReader> m_reader;
     std::unique_ptr<CardService> m_service;

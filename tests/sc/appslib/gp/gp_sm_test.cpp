@@ -129,8 +129,9 @@ TEST(GpSmWrap, RefusesCommandsThatDoNotFitAShortApdu) {
 
     GP_SM levelThree(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
     EXPECT_EQ(Wrap(levelThree, CApdu(0x80, 0xE8, 0x00, 0x00, Binary(239, 0x5A))).size(), 5u + 248u);
-    EXPECT_EQ(test::MessageOf([&] { levelThree.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(240, 0x5A)), wrapped); }),
-              "Данные команды (240 байт) не помещаются в команду SCP02 на уровне 03: не более 239 байт");
+    EXPECT_EQ(
+        test::MessageOf([&] { levelThree.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(240, 0x5A)), wrapped); }),
+        "Данные команды (240 байт) не помещаются в команду SCP02 на уровне 03: не более 239 байт");
 
     EXPECT_EQ(test::MessageOf([&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 257u), wrapped); }),
               "SCP02 защищает только короткие команды, Ne = 257");
@@ -148,9 +149,9 @@ TEST(GpSmInterface, SizesFollowFromTheMacAndPaddingOverhead) {
         uint32_t levelOne;
         uint32_t levelThree;
     };
-    for (const SizeCase c : {SizeCase{0, 0, 0}, SizeCase{7, 0, 0}, SizeCase{8, 0, 0}, SizeCase{15, 7, 0},
-                             SizeCase{16, 8, 7}, SizeCase{24, 16, 15}, SizeCase{31, 23, 15}, SizeCase{255, 247, 239},
-                             SizeCase{1000, 247, 239}}) {
+    for (const SizeCase c :
+         {SizeCase{0, 0, 0}, SizeCase{7, 0, 0}, SizeCase{8, 0, 0}, SizeCase{15, 7, 0}, SizeCase{16, 8, 7},
+          SizeCase{24, 16, 15}, SizeCase{31, 23, 15}, SizeCase{255, 247, 239}, SizeCase{1000, 247, 239}}) {
         EXPECT_EQ(levelOne.GetMaxCommandDataSize(c.size), c.levelOne) << c.size;
         EXPECT_EQ(levelThree.GetMaxCommandDataSize(c.size), c.levelThree) << c.size;
     }

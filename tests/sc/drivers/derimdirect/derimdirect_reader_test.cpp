@@ -1,5 +1,5 @@
-#include "support/error_text.h"
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
+#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +77,8 @@ TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {
     // A reply of an unknown type, and a command reply too short for a status word.
     const std::pair<Binary, const char*> badReplies[] = {
         {DerimServer::Reply(7, Binary()), "Тип команды не поддерживается"},
-        {DerimServer::Reply(3, Binary("90")), "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса"},
+        {DerimServer::Reply(3, Binary("90")),
+         "Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса"},
     };
     for (const auto& [badReply, message] : badReplies) {
         int commands = 0;

@@ -74,7 +74,7 @@ TEST(IsoPacket, DebugPacketIsLoggedAtLevelOneAndUnknownTypeIsErrorSix) {
 TEST(IsoPacketDebugText, BothFormsEndingAtThePayloadEnd) {
     const std::pair<const char*, const char*> cases[] = {
         {"002A 612E6300 686900", "[a.c at 42] hi"},
-        {"0000 00 626F6F7400", "boot"},  // line 0: only the text from the fourth payload byte on
+        {"0000 00 626F6F7400", "boot"},                   // line 0: only the text from the fourth payload byte on
         {"0102 782E6300", "Debug Print in x.c at 258 "},  // a name without a text after it
         {"0007 00 6F6B", "ok"},  // an empty name with a line number falls back to the plain text
         // Neither the name nor the text is terminated inside the payload.
@@ -102,12 +102,12 @@ TEST(AtrReading, StopsWhereTheInterfaceCharactersSayTheAtrEnds) {
         const char* atr;
     };
     const Case cases[] = {
-        {"3B00 9000", "3B00"},                   // T=0 only, nothing more
-        {"3F02 1450 FF", "3F021450"},            // two historical bytes
-        {"3B10 96 AA", "3B1096"},                // TA1
+        {"3B00 9000", "3B00"},                      // T=0 only, nothing more
+        {"3F02 1450 FF", "3F021450"},               // two historical bytes
+        {"3B10 96 AA", "3B1096"},                   // TA1
         {"3B80 8131FE45 8B 00", "3B808131FE458B"},  // T=1 by TD1: TCK follows
-        {"3B80 00 77", "3B8000"},                // TD1 names T=0: no TCK
-        {"3B81 80 01 C0 41 00", "3B818001C041"},  // TD2 names T=1 after a T=0 TD1: TCK
+        {"3B80 00 77", "3B8000"},                   // TD1 names T=0: no TCK
+        {"3B81 80 01 C0 41 00", "3B818001C041"},    // TD2 names T=1 after a T=0 TD1: TCK
     };
     for (const Case& c : cases) {
         Binary atr;

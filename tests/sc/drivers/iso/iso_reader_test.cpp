@@ -131,7 +131,7 @@ TEST(ISOReader, PowerOnTwiceResetAndPowerOff) {
     reader.PowerOn(atr);  // powered: nothing is sent
     reader.Reset(atr);
     EXPECT_EQ(atr.GetRaw(), Binary("3B00"));
-    reader.PowerOff();    // only forgets the power state
+    reader.PowerOff();  // only forgets the power state
     EXPECT_EQ(CommandError(reader), NoCard);
 
     const auto packets = FromPowerOn(device);
@@ -219,8 +219,8 @@ TEST(ISOReader, T1ExchangeThatCannotBeRecoveredResetsTheCard) {
     // of the I-block and three S(RESYNCH) requests.
     std::deque<test::T1Fault> faults{test::T1Fault::None};
     faults.insert(faults.end(), 6, test::T1Fault::Lose);
-    SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr,
-                                                     .t1Faults = faults});
+    SerialReaderEmulator device(Application,
+                                Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr, .t1Faults = faults});
     ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
     ATR atr;
     reader.PowerOn(atr);

@@ -122,8 +122,7 @@ TEST(OSMReader, SpecSwitchesAreKeptByTheHost) {
 TEST(OSMReader, OnlyOneHostLivesAtATime) {
     {
         OSMReader first(ReaderSpec{}, nullptr);
-        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); },
-                                      "Can't create OS model", 0);
+        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); }, "Can't create OS model", 0);
     }
     ReaderSpec spec;
     spec.cmd_timeout = 5000;

@@ -13,8 +13,8 @@
 #include "sc/drivers/pcsc/pcsc_reader.h"
 #include "service/log/recording_log.h"
 #include "support/pcsc_fixture.h"
-#include "support/vpcd_card.h"
 #include "support/test_dir.h"
+#include "support/vpcd_card.h"
 
 namespace ZORVIK {
 namespace {

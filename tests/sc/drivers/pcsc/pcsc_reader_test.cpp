@@ -9,9 +9,9 @@
 #include <map>
 #include <set>
 
+#include "sc/drivers/iso/byte_reader_helpers.h"
 #include "sc/drivers/pcsc/pcsc_reader.h"
 #include "service/log/recording_log.h"
-#include "sc/drivers/iso/byte_reader_helpers.h"
 
 namespace ZORVIK {
 namespace {
@@ -120,7 +120,8 @@ public:
         EXPECT_EQ(card, kCard);
         EXPECT_EQ(outLength, 16u);
         EXPECT_NE(out, nullptr);
-        controls.emplace_back(code, Binary(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inLength));
+        controls.emplace_back(code,
+                              Binary(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inLength));
         *returned = 0;
         return controlResult;
     }
@@ -193,8 +194,9 @@ TEST_F(PcscReaderTest, ReaderNameAndContextAreChecked) {
 
     m_pcsc.establishResult = SCARD_E_NO_SERVICE;
     EXPECT_EQ(DriverErrorOf([&] { Make(); }),
-              (DriverError{13, "PCSC Driver error (func: SCardEstablishContext:, code: 8010001D, , msg: Service not "
-                               "available.)"}));
+              (DriverError{13,
+                           "PCSC Driver error (func: SCardEstablishContext:, code: 8010001D, , msg: Service not "
+                           "available.)"}));
 }
 
 TEST_F(PcscReaderTest, DestructionDisconnectsWithUnpowerAndReleasesTheContext) {
@@ -251,8 +253,9 @@ TEST_F(PcscReaderTest, AtrComesFromTheAttributeOrElseFromTheStatus) {
     m_pcsc.attributeFailures[SCARD_ATTR_ATR_STRING] = SCARD_E_NOT_TRANSACTED;
     auto reader = Make();
     ATR atr;
-    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
-              (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 80100016, , msg: Transaction failed.)"}));
+    EXPECT_EQ(
+        DriverErrorOf([&] { reader->PowerOn(atr); }),
+        (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 80100016, , msg: Transaction failed.)"}));
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_EQ(m_pcsc.disconnects, std::vector<DWORD>{SCARD_UNPOWER_CARD});
 }
@@ -288,24 +291,43 @@ TEST_F(PcscReaderTest, CardExchangeParametersFromFDAndClock) {
               (DriverError{10, "SCardGetAttrib: the reader reports F 372 and D 0, no clocks per ETU"}));
     m_pcsc.attributeFailures[SCARD_ATTR_CURRENT_D] = SCARD_E_UNSUPPORTED_FEATURE;
     EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }),
-              (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 8010001F, , msg: Feature not "
-                               "supported.)"}));
+              (DriverError{10,
+                           "PCSC Driver error (func: SCardGetAttrib:, code: 8010001F, , msg: Feature not "
+                           "supported.)"}));
 }
 
 TEST_F(PcscReaderTest, FullAttributeRecordReadsEveryAttributeInAlphabeticalOrder) {
     const std::set<DWORD> texts = {SCARD_ATTR_DEVICE_FRIENDLY_NAME, SCARD_ATTR_DEVICE_SYSTEM_NAME,
                                    SCARD_ATTR_VENDOR_IFD_TYPE, SCARD_ATTR_VENDOR_NAME};
-    const std::vector<DWORD> alphabetical = {
-        SCARD_ATTR_CHANNEL_ID,           SCARD_ATTR_CHARACTERISTICS,      SCARD_ATTR_CURRENT_BWT,
-        SCARD_ATTR_CURRENT_CLK,          SCARD_ATTR_CURRENT_CWT,          SCARD_ATTR_CURRENT_D,
-        SCARD_ATTR_CURRENT_EBC_ENCODING, SCARD_ATTR_CURRENT_F,            SCARD_ATTR_CURRENT_IFSC,
-        SCARD_ATTR_CURRENT_IFSD,         SCARD_ATTR_CURRENT_N,            SCARD_ATTR_CURRENT_PROTOCOL_TYPE,
-        SCARD_ATTR_CURRENT_W,            SCARD_ATTR_DEFAULT_CLK,          SCARD_ATTR_DEFAULT_DATA_RATE,
-        SCARD_ATTR_DEVICE_FRIENDLY_NAME, SCARD_ATTR_DEVICE_SYSTEM_NAME,   SCARD_ATTR_DEVICE_UNIT,
-        SCARD_ATTR_ICC_INTERFACE_STATUS, SCARD_ATTR_ICC_PRESENCE,         SCARD_ATTR_ICC_TYPE_PER_ATR,
-        SCARD_ATTR_MAX_CLK,              SCARD_ATTR_MAX_DATA_RATE,        SCARD_ATTR_MAX_IFSD,
-        SCARD_ATTR_POWER_MGMT_SUPPORT,   SCARD_ATTR_ASYNC_PROTOCOL_TYPES, SCARD_ATTR_VENDOR_IFD_TYPE,
-        SCARD_ATTR_VENDOR_IFD_VERSION,   SCARD_ATTR_VENDOR_NAME};
+    const std::vector<DWORD> alphabetical = {SCARD_ATTR_CHANNEL_ID,
+                                             SCARD_ATTR_CHARACTERISTICS,
+                                             SCARD_ATTR_CURRENT_BWT,
+                                             SCARD_ATTR_CURRENT_CLK,
+                                             SCARD_ATTR_CURRENT_CWT,
+                                             SCARD_ATTR_CURRENT_D,
+                                             SCARD_ATTR_CURRENT_EBC_ENCODING,
+                                             SCARD_ATTR_CURRENT_F,
+                                             SCARD_ATTR_CURRENT_IFSC,
+                                             SCARD_ATTR_CURRENT_IFSD,
+                                             SCARD_ATTR_CURRENT_N,
+                                             SCARD_ATTR_CURRENT_PROTOCOL_TYPE,
+                                             SCARD_ATTR_CURRENT_W,
+                                             SCARD_ATTR_DEFAULT_CLK,
+                                             SCARD_ATTR_DEFAULT_DATA_RATE,
+                                             SCARD_ATTR_DEVICE_FRIENDLY_NAME,
+                                             SCARD_ATTR_DEVICE_SYSTEM_NAME,
+                                             SCARD_ATTR_DEVICE_UNIT,
+                                             SCARD_ATTR_ICC_INTERFACE_STATUS,
+                                             SCARD_ATTR_ICC_PRESENCE,
+                                             SCARD_ATTR_ICC_TYPE_PER_ATR,
+                                             SCARD_ATTR_MAX_CLK,
+                                             SCARD_ATTR_MAX_DATA_RATE,
+                                             SCARD_ATTR_MAX_IFSD,
+                                             SCARD_ATTR_POWER_MGMT_SUPPORT,
+                                             SCARD_ATTR_ASYNC_PROTOCOL_TYPES,
+                                             SCARD_ATTR_VENDOR_IFD_TYPE,
+                                             SCARD_ATTR_VENDOR_IFD_VERSION,
+                                             SCARD_ATTR_VENDOR_NAME};
     uint32_t value = 1000;  // the numeric attributes count up from 1000 in this order
     for (DWORD id : alphabetical) {
         if (!texts.count(id)) m_pcsc.attributes[id] = Le32(value++);
@@ -323,8 +345,8 @@ TEST_F(PcscReaderTest, FullAttributeRecordReadsEveryAttributeInAlphabeticalOrder
     PcscCardAttributes record;
     reader->GetCardExchParam(record);
     EXPECT_EQ(record.protocol, ProtocolT0);
-    EXPECT_EQ(record.clocksPerEtu, 1007u);   // F (1007) / D (1)
-    EXPECT_EQ(record.clock, 1003000u);       // CLK 1003 kHz
+    EXPECT_EQ(record.clocksPerEtu, 1007u);  // F (1007) / D (1)
+    EXPECT_EQ(record.clock, 1003000u);      // CLK 1003 kHz
     EXPECT_EQ(record.atrString, Binary("3B 80 80 01 01"));
     EXPECT_EQ(record.channelId, 1000u);
     EXPECT_EQ(record.currentBwt, 1002u);
@@ -345,14 +367,16 @@ TEST_F(PcscReaderTest, FullAttributeRecordReadsEveryAttributeInAlphabeticalOrder
 
     m_pcsc.attributeFailures[SCARD_ATTR_VENDOR_NAME] = SCARD_E_INSUFFICIENT_BUFFER;
     EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(record); }),
-              (DriverError{10, "PCSC Driver error (func: SCardGetAttrib:, code: 80100008, , msg: Insufficient "
-                               "buffer.)"}));
+              (DriverError{10,
+                           "PCSC Driver error (func: SCardGetAttrib:, code: 80100008, , msg: Insufficient "
+                           "buffer.)"}));
 }
 
 TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     auto reader = Connected({0});
     RApdu response;
-    m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("90 00")}, {SCARD_S_SUCCESS, Binary(std::string(512, 'A') + "9000")},
+    m_pcsc.answers = {{SCARD_S_SUCCESS, Binary("90 00")},
+                      {SCARD_S_SUCCESS, Binary(std::string(512, 'A') + "9000")},
                       {SCARD_S_SUCCESS, Binary("90 00")}};
     reader->Command(CApdu(0x00, 0x70, 0x00, 0x00), response);
     reader->Command(CApdu(0x00, 0xB0, 0x00, 0x00, 256), response);
@@ -363,9 +387,8 @@ TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>(3, SCARD_PROTOCOL_T0));
 
     PCSC_Reader_T0 engine(reader.get());
-    EXPECT_EQ(DriverErrorOf([&] {
-                  engine.RR_Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary(std::string(512, '5'))), response);
-              }),
+    EXPECT_EQ(DriverErrorOf(
+                  [&] { engine.RR_Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary(std::string(512, '5'))), response); }),
               (DriverError{17, "T=0 : Command APDU data size > 255"}));
     EXPECT_EQ(m_pcsc.sent.size(), 3u);
 }
@@ -399,8 +422,9 @@ TEST_F(PcscReaderTest, ActiveProtocolChoosesTheControlInformation) {
     m_pcsc.activeOverride = SCARD_PROTOCOL_T15;
     auto unknown = Connected({1});
     EXPECT_EQ(DriverErrorOf([&] { unknown->Command(CApdu(0x00, 0x70, 0x00, 0x00), response); }),
-              (DriverError{19, "Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n"
-                               "PCSC Driver error (func: SCardTransmit:, code: 80100014, , msg: Unknown error.)"}));
+              (DriverError{19,
+                           "Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n"
+                           "PCSC Driver error (func: SCardTransmit:, code: 80100014, , msg: Unknown error.)"}));
     EXPECT_EQ(m_pcsc.sent.size(), 1u);
     EXPECT_EQ(DriverErrorOf([&] { unknown->GetCardExchParam(param); }),
               (DriverError{16, "Unknown parameters for current protocol"}));
@@ -419,9 +443,10 @@ TEST_F(PcscReaderTest, ShortAnswerAndFailedTransmission) {
     m_pcsc.answers = {{SCARD_W_REMOVED_CARD, Binary()}};
     const CApdu command(0x80, 0xEE, 0x00, 0x00, Binary(std::string(40, '7')), 0);
     EXPECT_EQ(DriverErrorOf([&] { reader->Command(command, response); }),
-              (DriverError{19, "Request: \n80 EE 00 00 14 77 77 77 77 77 77 77 77 77 77 77\n77 77 77 77 77 77 77 77 77\n"
-                               "Response: \n\nProtocol: T1\n"
-                               "PCSC Driver error (func: SCardTransmit:, code: 80100069, , msg: Card was removed.)"}));
+              (DriverError{19,
+                           "Request: \n80 EE 00 00 14 77 77 77 77 77 77 77 77 77 77 77\n77 77 77 77 77 77 77 77 77\n"
+                           "Response: \n\nProtocol: T1\n"
+                           "PCSC Driver error (func: SCardTransmit:, code: 80100069, , msg: Card was removed.)"}));
 }
 
 TEST_F(PcscReaderTest, TransportLogDumpsRequestAndResponse) {
@@ -488,8 +513,9 @@ TEST_F(PcscReaderTest, MifareEmulationIsSwitchedOnAtPowerOnAndOffAtDestruction) 
     m_pcsc.controlResult = SCARD_E_UNSUPPORTED_FEATURE;
     auto reader = Make(ReaderParams(), true);
     ATR atr;
-    EXPECT_EQ(DriverErrorOf([&] { reader->PowerOn(atr); }),
-              (DriverError{9, "PCSC Driver error (func: SCardControl:, code: 8010001F, , msg: Feature not supported.)"}));
+    EXPECT_EQ(
+        DriverErrorOf([&] { reader->PowerOn(atr); }),
+        (DriverError{9, "PCSC Driver error (func: SCardControl:, code: 8010001F, , msg: Feature not supported.)"}));
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareRequested);
 }
@@ -523,8 +549,9 @@ TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringFiltersByCardAndReportsFail
     m_pcsc.listSizeResult = SCARD_S_SUCCESS;
     m_pcsc.listResult = SCARD_E_INSUFFICIENT_BUFFER;
     EXPECT_EQ(DriverErrorOf([&] { getPCSCReaderList(names, false, m_pcsc); }),
-              (DriverError{0, "PCSC Driver error (func: SCardListReaders [2]:, code: 80100008, , msg: Insufficient "
-                              "buffer.)"}));
+              (DriverError{0,
+                           "PCSC Driver error (func: SCardListReaders [2]:, code: 80100008, , msg: Insufficient "
+                           "buffer.)"}));
     EXPECT_EQ(m_pcsc.releases, m_pcsc.contexts);
     m_pcsc.establishResult = SCARD_E_NO_SERVICE;
     EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_SERVICE);

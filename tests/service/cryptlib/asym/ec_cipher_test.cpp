@@ -13,9 +13,9 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::MessageOf;
 using test::LoadCurve;
 using test::LoadVectors;
+using test::MessageOf;
 using test::Reverse;
 using test::ReverseEachHalf;
 using test::SwapHalves;
@@ -24,9 +24,7 @@ EC_Cipher::NonceSource Fixed(const Binary& k) {
     return [k] { return k; };
 }
 
-Binary Der(const Binary& r, const Binary& s) {
-    return Binary{0x30, 0x44, 0x02, 0x20} + r + Binary{0x02, 0x20} + s;
-}
+Binary Der(const Binary& r, const Binary& s) { return Binary{0x30, 0x44, 0x02, 0x20} + r + Binary{0x02, 0x20} + s; }
 
 // GOST R 34.10-2012, Appendix A.1 (RFC 7091): the example in every format.
 class Gost3410Example : public ::testing::Test {
@@ -273,9 +271,9 @@ TEST_F(EcCipherFrame, SigningNeedsThePrivateValue) {
 TEST_F(EcCipherFrame, RawOperationsCannotBeImplemented) {
     const ECDSA cipher(m_keys, 0);
     const AsymCipher& base = cipher;
-    for (const auto& call : std::vector<std::function<void()>>{[&] { base.CryptPrivate(Binary{0x01}); },
-                                                               [&] { base.CryptPublic(Binary{0x01}); },
-                                                               [&] { base.GetBlockSize(); }}) {
+    for (const auto& call :
+         std::vector<std::function<void()>>{[&] { base.CryptPrivate(Binary{0x01}); },
+                                            [&] { base.CryptPublic(Binary{0x01}); }, [&] { base.GetBlockSize(); }}) {
         try {
             call();
             ADD_FAILURE() << "no exception";

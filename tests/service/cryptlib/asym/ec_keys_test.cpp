@@ -12,8 +12,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::MessageOf;
 using test::LoadCurve;
+using test::MessageOf;
 using test::Reverse;
 using test::ReverseEachHalf;
 
@@ -53,7 +53,8 @@ TEST_F(EcKeysTest, FormatOneReversesALongPrivateKeyAsAWhole) {
 
 TEST_F(EcKeysTest, LongerPublicKeyIgnoresLeadingBytesOfEachHalf) {
     // 66 bytes: X is bytes 1..32 and Y bytes 34..65.
-    const Binary padded = Binary{0xAA} + binary::Slice(m_public, 0, 32) + Binary{0xBB} + binary::Slice(m_public, 32, 32);
+    const Binary padded =
+        Binary{0xAA} + binary::Slice(m_public, 0, 32) + Binary{0xBB} + binary::Slice(m_public, 32, 32);
     const EC_Keys keys(m_curve, padded, 0);
     EXPECT_EQ(keys.ExportPublicKey(0), m_public);
 }

@@ -9,9 +9,9 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::MessageOf;
 using test::LoadCurve;
 using test::LoadVectors;
+using test::MessageOf;
 using test::ReverseEachHalf;
 
 // RFC 7836, Appendix B: keys and UKM little-endian, as the RFC writes them.

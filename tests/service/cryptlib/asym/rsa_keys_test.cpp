@@ -10,8 +10,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::MessageOf;
 using test::LoadVectors;
+using test::MessageOf;
 
 bool Contains(const Binary& haystack, const Binary& needle) {
     return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
@@ -37,8 +37,7 @@ TEST_F(RsaKeysTest, CrtConstructionDerivesTheModulus) {
     EXPECT_EQ(keys.GetPublicKeySize(), 128u);
     EXPECT_EQ(keys.GetPrivateKeySize(), 128u);
     EXPECT_TRUE(keys.HasPrivateKey());
-    const Binary crtParts =
-        m_key.Bin("P") + m_key.Bin("Q") + m_key.Bin("DP") + m_key.Bin("DQ") + m_key.Bin("QINV");
+    const Binary crtParts = m_key.Bin("P") + m_key.Bin("Q") + m_key.Bin("DP") + m_key.Bin("DQ") + m_key.Bin("QINV");
     EXPECT_EQ(keys.ExportPrivateKey(0), crtParts);
     EXPECT_EQ(keys.GetP(), m_key.Bin("P"));
     EXPECT_EQ(keys.GetIqmp(), m_key.Bin("QINV"));

@@ -11,8 +11,8 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::MessageOf;
 using test::LoadVectors;
+using test::MessageOf;
 
 constexpr int Pkcs1 = 1;
 constexpr int NoPadding = 3;

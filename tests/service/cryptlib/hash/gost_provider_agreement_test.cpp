@@ -3,10 +3,10 @@
 // first: the reverse flag of R3411_12, the plain order of R3411 (CryptoPro set).
 #include <gtest/gtest.h>
 
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "service/cryptlib/hash/gost_provider_oracle.h"
 #include "service/cryptlib/hash/gost_r3411_2012.h"
 #include "service/cryptlib/hash/gost_r3411_94.h"
-#include "service/cryptlib/hash/crypto_test_util.h"
 
 namespace ZORVIK {
 namespace {

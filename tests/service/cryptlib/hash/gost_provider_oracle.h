@@ -52,11 +52,11 @@ inline binary::Binary ProviderCipher(const char* name, const binary::Binary& key
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     binary::Binary out(data.size() + 16);
     int length = 0, tail = 0;
-    const bool ok = EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0,
-                                       nullptr) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_CipherUpdate(ctx, out.data(), &length, data.data(), int(data.size())) == 1 &&
-                    EVP_CipherFinal_ex(ctx, out.data() + length, &tail) == 1;
+    const bool ok =
+        EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0, nullptr) == 1 &&
+        EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+        EVP_CipherUpdate(ctx, out.data(), &length, data.data(), int(data.size())) == 1 &&
+        EVP_CipherFinal_ex(ctx, out.data() + length, &tail) == 1;
     EVP_CIPHER_CTX_free(ctx);
     EVP_CIPHER_free(cipher);
     if (!ok) throw std::runtime_error(std::string("cipher failed: ") + name);
@@ -70,8 +70,8 @@ inline binary::Binary ProviderMac(const char* name, const binary::Binary& key, c
     if (mac == nullptr) throw std::runtime_error(std::string("gostprov has no MAC ") + name);
     EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
     size_t length = 0;
-    bool ok = EVP_MAC_init(ctx, key.data(), key.size(), nullptr) == 1 &&
-              EVP_MAC_update(ctx, data.data(), data.size()) == 1;
+    bool ok =
+        EVP_MAC_init(ctx, key.data(), key.size(), nullptr) == 1 && EVP_MAC_update(ctx, data.data(), data.size()) == 1;
     binary::Binary out(ok ? EVP_MAC_CTX_get_mac_size(ctx) : 0);
     ok = ok && EVP_MAC_final(ctx, out.data(), &length, out.size()) == 1;
     EVP_MAC_CTX_free(ctx);

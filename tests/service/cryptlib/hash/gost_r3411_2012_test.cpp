@@ -42,7 +42,7 @@ TEST(R3411_12, ResetEmptiesTheMessage) {
     hash.Reset();
     EXPECT_TRUE(hash.GetContext().empty());
     EXPECT_EQ(hash.Result(), Reversed(Binary("8e945da209aa869f0455928529bcae4679e9873ab707b55315f56ceb98bef0a7"
-                                              "362f715528356ee83cda5f2aac4c6ad2ba3a715c1bcd81cb8e9f90bf4c1c1a8a")));
+                                             "362f715528356ee83cda5f2aac4c6ad2ba3a715c1bcd81cb8e9f90bf4c1c1a8a")));
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ using binary::Binary;
 Binary Ascii(const std::string& text) { return Binary(text.begin(), text.end()); }
 Binary Reversed(const Binary& data) { return Binary(data.rbegin(), data.rend()); }
 
-
 TEST(R3411, PublishedVectors) {
     for (const auto& v : test::LoadVectors("hash/gost_r3411_94.vec")) {
         SCOPED_TRACE(v.Where());

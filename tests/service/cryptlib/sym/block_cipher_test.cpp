@@ -318,11 +318,11 @@ struct RealCipher {
     std::function<std::unique_ptr<BlockCipher>(const Binary& key)> make;
     Binary key;
     Binary otherKey;
-    uint32_t lastMode;        // modes 1..lastMode exist
+    uint32_t lastMode;             // modes 1..lastMode exist
     bool firstAlignedInEveryMode;  // a chain starts on whole blocks in every mode, not only ECB
-    const char* badKeyError;  // of Clone with a key of the wrong length
-    const char* badIvError;   // of Process in CFB with a 4-byte IV; nullptr: not checked
-    bool checksEnc;           // Process refuses enc = 2
+    const char* badKeyError;       // of Clone with a key of the wrong length
+    const char* badIvError;        // of Process in CFB with a 4-byte IV; nullptr: not checked
+    bool checksEnc;                // Process refuses enc = 2
 };
 
 const std::vector<RealCipher>& RealCiphers() {

@@ -23,7 +23,6 @@ std::vector<test::TestVector> Vectors(const std::string& section) {
 
 uint32_t SBoxOf(const test::TestVector& v) { return uint32_t(v.Number("SBox")); }
 
-
 // ---- Published vectors
 
 TEST(GOST28147, EcbUnderEveryParameterSet) {

@@ -31,7 +31,6 @@ Binary ReverseWords(Binary key) {
 
 Binary Reversed(const Binary& data) { return Binary(data.rbegin(), data.rend()); }
 
-
 TEST(GOST3412M, PublishedBlock) {
     const auto& v = Section("Block");
     GOST3412M cipher(v.Bin("Key"), 8, 0, 0);

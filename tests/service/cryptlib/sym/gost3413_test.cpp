@@ -80,15 +80,31 @@ TEST(Gost3413Block, TraceLabels) {
     EXPECT_EQ(g_trace.front().count, 8u);
     EXPECT_EQ(labels.back(), "Encrypt_89: chipher text: ");
     EXPECT_EQ(g_trace.back().count, 8u);
-    const std::vector<std::string> firstRound = {
-        "CryptBlock: input a1:", "CryptBlock: input a0:", "Round: input a1: ", "Round: input a0: ", "Round: k: ",
-        "funcG: a: ",            "funcG: k: ",            "funcT: a: ",        "funcT: output: ",   "funcG: output: ",
-        "Round: output a1: ",    "Round: output a0: "};
+    const std::vector<std::string> firstRound = {"CryptBlock: input a1:",
+                                                 "CryptBlock: input a0:",
+                                                 "Round: input a1: ",
+                                                 "Round: input a0: ",
+                                                 "Round: k: ",
+                                                 "funcG: a: ",
+                                                 "funcG: k: ",
+                                                 "funcT: a: ",
+                                                 "funcT: output: ",
+                                                 "funcG: output: ",
+                                                 "Round: output a1: ",
+                                                 "Round: output a0: "};
     EXPECT_EQ(std::vector<std::string>(labels.begin() + 1, labels.begin() + 1 + firstRound.size()), firstRound);
-    const std::vector<std::string> lastRound = {
-        "RoundShtrih: input a1: ",  "RoundShtrih: input a0: ", "RoundShtrih: k: ",       "funcG: a: ",
-        "funcG: k: ",               "funcT: a: ",              "funcT: output: ",        "funcG: output: ",
-        "RoundShtrih: output a1: ", "RoundShtrih: output a0: ", "CryptBlock: output a1:", "CryptBlock: output a0:"};
+    const std::vector<std::string> lastRound = {"RoundShtrih: input a1: ",
+                                                "RoundShtrih: input a0: ",
+                                                "RoundShtrih: k: ",
+                                                "funcG: a: ",
+                                                "funcG: k: ",
+                                                "funcT: a: ",
+                                                "funcT: output: ",
+                                                "funcG: output: ",
+                                                "RoundShtrih: output a1: ",
+                                                "RoundShtrih: output a0: ",
+                                                "CryptBlock: output a1:",
+                                                "CryptBlock: output a0:"};
     EXPECT_EQ(std::vector<std::string>(labels.end() - 1 - lastRound.size(), labels.end() - 1), lastRound);
     size_t rounds = 0;
     for (const auto& line : g_trace) {

@@ -6,8 +6,8 @@
 // magma-ctr and magma-cbc take keys, IVs and data in the standard's big-endian order.
 #include <gtest/gtest.h>
 
-#include "service/cryptlib/hash/gost_provider_oracle.h"
 #include "service/cryptlib/hash/crypto_test_util.h"
+#include "service/cryptlib/hash/gost_provider_oracle.h"
 #include "service/cryptlib/sym/gost28147.h"
 #include "service/cryptlib/sym/gost3412m.h"
 
@@ -75,7 +75,8 @@ TEST(GostCipherOracle, MagmaCtrAndCbc) {
     GOST3412M cipher(key, 8, 0, 0);
     for (size_t length : Lengths) {
         const Binary data = test::PseudoRandomMessage(length, uint32_t(length) + 4);
-        ASSERT_EQ(cipher.Encrypt(data, 5, 0, ctrIv), test::ProviderCipher("magma-ctr", key, ctrIv, data, true)) << length;
+        ASSERT_EQ(cipher.Encrypt(data, 5, 0, ctrIv), test::ProviderCipher("magma-ctr", key, ctrIv, data, true))
+            << length;
         if (length % 8 != 0) continue;
         const Binary expected = test::ProviderCipher("magma-cbc", key, cbcIv, data, true);
         ASSERT_EQ(cipher.Encrypt(data, 2, 0, cbcIv), expected) << length;

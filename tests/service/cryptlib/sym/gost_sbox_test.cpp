@@ -5,9 +5,9 @@
 #include <random>
 
 #include "service/common/exception.h"
+#include "service/cryptlib/hash/crypto_test_util.h"
 #include "service/cryptlib/sym/gost28147.h"
 #include "service/cryptlib/sym/gost28147_core.h"
-#include "service/cryptlib/hash/crypto_test_util.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {
@@ -23,7 +23,6 @@ Binary RowLayout(const test::TestVector& v) {
     for (char c : digits) rows.push_back(uint8_t(std::stoul(std::string(1, c), nullptr, 16)));
     return rows;
 }
-
 
 TEST(GostSBox, BuiltInSetsMatchThePublishedParameterSets) {
     const auto vectors = test::LoadVectors("gost/sboxes.vec");

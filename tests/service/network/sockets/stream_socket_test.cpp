@@ -246,7 +246,7 @@ TEST(StreamSocketEvents, CloseWakesAListenerWaitingInRead) {
     auto listener = std::make_shared<WaitingReader>(&socket);
     socket.AddListener(listener);
     socket.Connect(SocketAddress("127.0.0.1", server.Port()));
-    listener->WaitFor(2);  // connect, write
+    listener->WaitFor(2);                // connect, write
     std::this_thread::sleep_for(100ms);  // the event thread is now inside Read
     const auto start = std::chrono::steady_clock::now();
     socket.Close();
