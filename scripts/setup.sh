@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
   libpcsclite-dev pcscd vsmartcard-vpcd

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds with warnings as errors and runs every test; rebuilds with
+# Checks the format of every tracked source; builds with warnings as errors and
+# runs every test; rebuilds with
 # AddressSanitizer + UndefinedBehaviorSanitizer and runs them again; rebuilds
 # with ThreadSanitizer and runs the programs whose tests start threads; then
 # builds the libFuzzer targets with clang and runs each briefly.
@@ -10,6 +11,9 @@ bash scripts/setup.sh
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-30}
+
+echo "== format"
+bash scripts/format.sh --check
 
 echo "== build (warnings as errors)"
 cmake -S . -B build/ci -G Ninja -DZORVIK_WERROR=ON >/dev/null
