@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the format of every tracked source; builds with warnings as errors and
-# runs every test; rebuilds with
-# AddressSanitizer + UndefinedBehaviorSanitizer and runs them again; rebuilds
-# with ThreadSanitizer and runs the programs whose tests start threads; then
-# builds the libFuzzer targets with clang and runs each briefly.
+# runs every test; rebuilds with AddressSanitizer + UndefinedBehaviorSanitizer
+# and runs them again; rebuilds with ThreadSanitizer and runs the programs whose
+# tests start threads; then builds the libFuzzer targets with clang and runs
+# each briefly.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
