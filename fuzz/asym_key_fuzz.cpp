@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "gost_test_keys.h"
 #include "service/common/binary.h"
 #include "service/common/exception.h"
 #include "service/cryptlib/asym/ec_cipher.h"
@@ -16,30 +17,8 @@ namespace {
 using ZORVIK::EC_Keys;
 using ZORVIK::EC_Param;
 using ZORVIK::binary::Binary;
-
-// GOST R 34.10-2012, Appendix A.1: the 256-bit test curve.
-const EC_Param& Curve() {
-    static const EC_Param param = [] {
-        EC_Param curve;
-        curve.p = Binary("8000000000000000000000000000000000000000000000000000000000000431");
-        curve.a = Binary("07");
-        curve.b = Binary("5FBFF498AA938CE739B8E022FBAFEF40563F6E6A3472FC2A514C0CE9DAE23B7E");
-        curve.x = Binary("02");
-        curve.y = Binary("08E2A8A0E65147D4BD6316030E16D19C85C97F0A9CA267122B96ABBCEA7E8FC8");
-        curve.order = Binary("8000000000000000000000000000000150FE8A1892976154C59CFC193ACCF5B3");
-        return curve;
-    }();
-    return param;
-}
-
-// The RFC 7091 key pair.
-const EC_Keys& Keys() {
-    static const EC_Keys keys(Curve(), Binary("7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28"),
-                              Binary("7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B"
-                                     "26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA"),
-                              0);
-    return keys;
-}
+using ZORVIK::fuzz::GostTestCurve;
+using ZORVIK::fuzz::GostTestKeys;
 
 void CheckPublicRoundTrip(const EC_Keys& keys) {
     if (!keys.HasPublicKey()) return;
@@ -52,29 +31,29 @@ void CheckPublicRoundTrip(const EC_Keys& keys) {
 void Run(uint8_t road, const Binary& input) {
     const Binary hash("2DFBC1B372D89A1188C09C52E0EEC61FCE52032AB1022E8E67ECE6672B043EE5");
     switch (road % 6) {
-        case 0: CheckPublicRoundTrip(EC_Keys(Curve(), input, 2)); break;
+        case 0: CheckPublicRoundTrip(EC_Keys(GostTestCurve(), input, 2)); break;
         case 1: {
-            const EC_Keys keys(Curve(), input, Binary(), 2);
+            const EC_Keys keys(GostTestCurve(), input, Binary(), 2);
             CheckPublicRoundTrip(keys);
             keys.ExportPrivateKey(0);
             break;
         }
         case 2:
         case 3: {
-            const EC_Keys keys(Curve(), input, road % 6 - 2);
-            if (EC_Keys(Curve(), keys.ExportPublicKey(road % 6 - 2), road % 6 - 2).ExportPublicKey(0) !=
+            const EC_Keys keys(GostTestCurve(), input, road % 6 - 2);
+            if (EC_Keys(GostTestCurve(), keys.ExportPublicKey(road % 6 - 2), road % 6 - 2).ExportPublicKey(0) !=
                 keys.ExportPublicKey(0)) {
                 std::abort();
             }
             break;
         }
         case 4:
-            ZORVIK::ECDSA(Keys(), 1).VerifyDS(hash, input);
-            ZORVIK::ECGOST3410(Keys(), 1).VerifyDS(hash, input);
+            ZORVIK::ECDSA(GostTestKeys(), 1).VerifyDS(hash, input);
+            ZORVIK::ECGOST3410(GostTestKeys(), 1).VerifyDS(hash, input);
             break;
         default:
-            ZORVIK::ECGOST3410(Keys(), 3).VerifyDS(hash, input);
-            ZORVIK::ECGOST3410(Keys(), 4).VerifyDS(hash, input);
+            ZORVIK::ECGOST3410(GostTestKeys(), 3).VerifyDS(hash, input);
+            ZORVIK::ECGOST3410(GostTestKeys(), 4).VerifyDS(hash, input);
             break;
     }
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "gost_test_keys.h"
 #include "service/common/binary.h"
 #include "service/common/exception.h"
 #include "service/cryptlib/asym/ec_keys.h"
@@ -19,30 +20,8 @@ namespace {
 using ZORVIK::EC_Keys;
 using ZORVIK::EC_Param;
 using ZORVIK::binary::Binary;
-
-// GOST R 34.10-2012, Appendix A.1: the 256-bit test curve.
-const EC_Param& Curve() {
-    static const EC_Param param = [] {
-        EC_Param curve;
-        curve.p = Binary("8000000000000000000000000000000000000000000000000000000000000431");
-        curve.a = Binary("07");
-        curve.b = Binary("5FBFF498AA938CE739B8E022FBAFEF40563F6E6A3472FC2A514C0CE9DAE23B7E");
-        curve.x = Binary("02");
-        curve.y = Binary("08E2A8A0E65147D4BD6316030E16D19C85C97F0A9CA267122B96ABBCEA7E8FC8");
-        curve.order = Binary("8000000000000000000000000000000150FE8A1892976154C59CFC193ACCF5B3");
-        return curve;
-    }();
-    return param;
-}
-
-// RFC 7091, 7.1: the private key d and its public point.
-const EC_Keys& Own() {
-    static const EC_Keys keys(Curve(), Binary("7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28"),
-                              Binary("7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B"
-                                     "26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA"),
-                              0);
-    return keys;
-}
+using ZORVIK::fuzz::GostTestCurve;
+using ZORVIK::fuzz::GostTestKeys;
 
 void CheckSize(const Binary& point, const EC_Keys& peer) {
     if (point.size() != peer.GetPublicKeySize()) std::abort();
@@ -58,12 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Binary ukm(data + 2, data + 2 + ukmLength);
     const Binary peerKey(data + 2 + ukmLength, data + size);
     try {
-        const EC_Keys peer(format == 2 ? EC_Param() : Curve(), peerKey, format);
+        const EC_Keys peer(format == 2 ? EC_Param() : GostTestCurve(), peerKey, format);
         try {
-            CheckSize(ZORVIK::ECDH::GenSharedSecret(Own(), peer), peer);
+            CheckSize(ZORVIK::ECDH::GenSharedSecret(GostTestKeys(), peer), peer);
         } catch (const ZORVIK::Exception&) {
         }
-        CheckSize(ZORVIK::ECDH::PerformKeyAgreementVKO(Own(), peer, ukm, littleEndian), peer);
+        CheckSize(ZORVIK::ECDH::PerformKeyAgreementVKO(GostTestKeys(), peer, ukm, littleEndian), peer);
     } catch (const ZORVIK::Exception&) {
     }
     return 0;
