@@ -176,7 +176,7 @@ int StackWalkerAccess::TakeFrame(void* data, uintptr_t pc, const char* fileName,
 
 pid_t StackWalker::CurrentProcessId() { return getpid(); }
 
-StackWalker::StackWalker(uint32_t options, const char* symbolPath, pid_t processId, void* /*process*/)
+StackWalker::StackWalker(uint32_t options, const char* symbolPath, pid_t processId)
     : m_processId(processId), m_options(options) {
     if (symbolPath != nullptr) {
         m_symbolPath = symbolPath;
@@ -216,13 +216,12 @@ bool StackWalker::EnumerateModules() {
     dl_iterate_phdr(ReportOneModule, &modules);
     for (const auto& [image, place] : modules) {
         ReportModule(image.c_str(), BaseName(image).c_str(), place.first, static_cast<uint32_t>(place.second), 0,
-                     SymbolType, "", 0);
+                     SymbolType, "");
     }
     return true;
 }
 
-bool StackWalker::WalkStack(pthread_t thread, const void* context, ReadProcessMemoryRoutine /*readMemory*/,
-                            void* /*userData*/) {
+bool StackWalker::WalkStack(pthread_t thread, const void* context) {
     if (m_processId != getpid()) {
         ReportDbgHelpError("Only the calling process can be walked", 0, 0);
         return false;
@@ -277,17 +276,10 @@ void StackWalker::ReportSymbolInit(const char* searchPath, uint32_t symOptions, 
 }
 
 void StackWalker::ReportModule(const char* image, const char* module, uint64_t baseAddress, uint32_t size,
-                               uint32_t result, const char* symType, const char* pdbName, uint64_t fileVersion) {
-    void* base = reinterpret_cast<void*>(static_cast<uintptr_t>(baseAddress));
-    if (fileVersion == 0) {
-        OutputFormatted("%s:%s (%p), size: %u (result: %u), SymType: '%s', PDB: '%s'\n", image, module, base, size,
-                        result, symType, pdbName);
-    } else {
-        OutputFormatted("%s:%s (%p), size: %u (result: %u), SymType: '%s', PDB: '%s', fileVersion: %d.%d.%d.%d\n",
-                        image, module, base, size, result, symType, pdbName, static_cast<int>(fileVersion >> 48),
-                        static_cast<int>((fileVersion >> 32) & 0xFFFF), static_cast<int>((fileVersion >> 16) & 0xFFFF),
-                        static_cast<int>(fileVersion & 0xFFFF));
-    }
+                               uint32_t result, const char* symType, const char* pdbName) {
+    // ELF modules carry no version resource, so no file version is ever shown.
+    OutputFormatted("%s:%s (%p), size: %u (result: %u), SymType: '%s', PDB: '%s'\n", image, module,
+                    reinterpret_cast<void*>(static_cast<uintptr_t>(baseAddress)), size, result, symType, pdbName);
 }
 
 void StackWalker::ReportFrame(CallstackEntryType type, const CallstackEntry& entry) {
