@@ -8,7 +8,6 @@
 #include <iosfwd>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace ZORVIK {
