@@ -49,8 +49,8 @@ constexpr uint32_t SymbolOptions = 0x210;
 constexpr char SymbolType[] = "-unknown-";
 
 std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    const filesystem::PathParts parts = filesystem::SplitPath(path);
+    return parts.name + parts.extension;
 }
 
 std::string Demangle(const std::string& name) {
@@ -195,9 +195,9 @@ std::string StackWalker::BuildSearchPath() const {
     if (m_hasSymbolPath) add(m_symbolPath);
     add(".");
     add(filesystem::GetCurrentPath());
-    const std::string program = filesystem::GetModulePath();
-    const size_t slash = program.rfind('/');
-    if (slash != std::string::npos) add(program.substr(0, slash));
+    // The program's directory without its final '/' (none for a program in the root).
+    const std::string programDirectory = filesystem::SplitPath(filesystem::GetModulePath()).directory;
+    if (programDirectory.size() > 1) add(programDirectory.substr(0, programDirectory.size() - 1));
     for (const char* variable : {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH"}) {
         if (const char* value = std::getenv(variable)) add(value);
     }
