@@ -39,6 +39,9 @@ public:
     Binary& operator+=(uint8_t byte);
 };
 
+// The upper-case digits of every hex text the toolkit writes.
+inline constexpr char HexDigits[] = "0123456789ABCDEF";
+
 std::string ToHex(const Binary& data, uint32_t spaceEvery = 1, uint32_t doubleSpaceEvery = 0,
                   uint32_t newlineEvery = 0);
 

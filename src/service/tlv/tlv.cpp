@@ -274,7 +274,6 @@ bool operator==(const TLVPtr& a, const TLVPtr& b) {
 bool operator!=(const TLVPtr& a, const TLVPtr& b) { return !(a == b); }
 
 void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth) {
-    constexpr uint32_t BytesPerLine = 16;
     const std::string indent(2 * size_t{depth}, ' ');
     for (const TLV_Base* node = first.get(); node != nullptr; node = node->GetNext().get()) {
         const std::string tagText = binary::ToHex(node->GetTagBytes(), 1, 0, 0);
@@ -287,16 +286,15 @@ void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth) {
         } else {
             text += ' ';
             const binary::Binary& value = static_cast<const PrimitiveTLV*>(node)->Value();
-            // Every byte is followed by a blank; continuation lines start under the first value byte.
-            const std::string continuation = " \n" + indent + std::string(tagText.size() + 2, ' ');
-            const std::string hex = binary::ToHex(value, 1, 0, BytesPerLine);
-            size_t lineStart = 0;
-            for (size_t lineEnd; (lineEnd = hex.find('\n', lineStart)) != std::string::npos; lineStart = lineEnd + 1) {
-                text.append(hex, lineStart, lineEnd - lineStart);
-                text += continuation;
+            // Continuation lines start under the first value byte.
+            const std::string continuation = "\n" + indent + std::string(tagText.size() + 2, ' ');
+            text.reserve(text.size() + value.size() * 3 + (value.size() / 16) * continuation.size());
+            for (size_t i = 0; i < value.size(); ++i) {
+                if (i != 0 && i % 16 == 0) text += continuation;
+                text += binary::HexDigits[value[i] >> 4];
+                text += binary::HexDigits[value[i] & 0x0F];
+                text += ' ';
             }
-            text.append(hex, lineStart);
-            if (!value.empty()) text += ' ';
         }
         if (node->GetNext()) text += '\n';
     }
