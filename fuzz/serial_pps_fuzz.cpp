@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         atr.SetAtr(characters, true);
         ZORVIK::binary::Binary sent;
         const uint32_t chosen = ZORVIK::ChooseProtocol(
-            atr, lists[setup & 3], true, [&](const ZORVIK::binary::Binary& request) { sent = request; }, next,
+            atr, lists[setup & 3], [&](const ZORVIK::binary::Binary& request) { sent = request; }, next,
             (setup & 4) != 0 ? &log : nullptr);
         // A protocol is only ever chosen from the reader's list.
         bool listed = false;

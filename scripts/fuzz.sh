@@ -2,7 +2,7 @@
 # Runs every libFuzzer target of build/fuzz for SECONDS each (default 30) with
 # its seeds, at most FUZZ_JOBS at once (default: the number of cores), and
 # prints each target's executions and result from libFuzzer's closing lines.
-# Builds the targets with clang first unless FUZZ_NO_BUILD=1.
+# Builds the targets with clang first (preset fuzz) unless FUZZ_NO_BUILD=1.
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,8 +13,8 @@ jobs=${FUZZ_JOBS:-$(nproc)}
 build=build/fuzz
 
 if [ "${FUZZ_NO_BUILD:-0}" != 1 ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZORVIK_FUZZ=ON -DZORVIK_WERROR=ON >/dev/null
-  cmake --build "$build" -j "$(nproc)"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$(nproc)"
 fi
 mapfile -t targets < <(find "$build/fuzz" -maxdepth 1 -type f -executable -name '*_fuzz' | sort)
 [ "${#targets[@]}" -gt 0 ] || { echo "no fuzz targets in $build/fuzz"; exit 1; }

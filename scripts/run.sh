@@ -6,6 +6,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF -DZORVIK_BENCH=OFF >/dev/null
-cmake --build build/release -j "$(nproc)"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)"
 exec build/release/qxw "$@"

@@ -1,7 +1,6 @@
 #include "sc/card_service/apdu_printer.h"
 
 #include "sc/exchange/capdu_rapdu.h"
-#include "service/common/exception.h"
 #include "service/common/printf.h"
 #include "service/log/log.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "sc/card_service/apdu_printer_iface.h"
+#include "sc/exchange/apdu_printer_iface.h"
 #include "service/common/binary.h"
 
 namespace ZORVIK {

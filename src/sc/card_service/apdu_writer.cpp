@@ -4,11 +4,11 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "sc/card_service/apdu_printer_iface.h"
 #include "sc/card_service/gp_apdu_writer.h"
 #include "sc/card_service/jcshell_apdu_writer.h"
 #include "sc/card_service/ruzo_apdu_writer.h"
 #include "sc/card_service/skarna_apdu_writer.h"
+#include "sc/exchange/apdu_printer_iface.h"
 #include "sc/exchange/capdu_rapdu.h"
 
 namespace ZORVIK {

@@ -1,7 +1,6 @@
 #include "sc/card_service/card_service.h"
 
 #include <chrono>
-#include <cstring>
 
 #include "sc/card_service/apdu_printer.h"
 #include "sc/card_service/apdu_writer.h"

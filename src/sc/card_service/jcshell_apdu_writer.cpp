@@ -2,7 +2,6 @@
 
 #include "sc/card_service/expected_status.h"
 #include "sc/exchange/capdu_rapdu.h"
-#include "service/common/printf.h"
 
 namespace ZORVIK {
 

@@ -1,7 +1,6 @@
 #include "sc/card_service/status_words.h"
 
 #include <array>
-#include <cstring>
 
 namespace ZORVIK {
 

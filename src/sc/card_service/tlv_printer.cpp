@@ -2,7 +2,6 @@
 
 #include "sc/exchange/capdu_rapdu.h"
 #include "service/common/exception.h"
-#include "service/common/printf.h"
 #include "service/log/log.h"
 #include "service/tlv/tlv.h"
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "sc/card_service/apdu_printer_iface.h"
+#include "sc/exchange/apdu_printer_iface.h"
 #include "service/common/exception.h"
 
 namespace ZORVIK {

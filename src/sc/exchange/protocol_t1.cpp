@@ -151,9 +151,8 @@ binary::Binary Protocol_T1::BuildBlock(BlockKind kind, uint8_t sequence, const b
 }
 
 std::optional<Protocol_T1::Block> Protocol_T1::CheckBlock(const binary::Binary& received) const {
-    if (received.size() < m_blockOffset) return std::nullopt;
-    const uint8_t* bytes = received.data() + m_blockOffset;
-    const size_t length = received.size() - m_blockOffset;
+    const uint8_t* bytes = received.data();
+    const size_t length = received.size();
     if (length < 3u + m_edcLength) return std::nullopt;
     const uint8_t pcb = bytes[1];
     const uint8_t len = bytes[2];

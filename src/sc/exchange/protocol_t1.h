@@ -106,7 +106,6 @@ protected:
     uint8_t m_ns = 0;
     uint8_t m_defaultIfs = DefaultIfs;
     uint8_t m_defaultWtx = 0;
-    uint32_t m_blockOffset = 0;
     iReader* m_reader;
 
 private:

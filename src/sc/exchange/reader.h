@@ -49,7 +49,9 @@ constexpr int32_t General = 0;
 constexpr int32_t PortOpen = 4;
 constexpr int32_t DataFormat = 6;
 constexpr int32_t CardNotInserted = 8;
-constexpr int32_t PcscConnect = 9;
+// SCardConnect or SCardControl failed, or no card came back after the Mifare
+// emulation switch: the card connection could not be made or changed.
+constexpr int32_t CardConnection = 9;
 constexpr int32_t PcscAttribute = 10;
 constexpr int32_t NoCard = 11;  // PC/SC and simulated-card readers
 constexpr int32_t PcscContext = 13;

@@ -24,7 +24,9 @@ namespace {
 constexpr int NoApduLog = 5;
 
 bool ContactlessByDefault(int32_t kind) {
-    return kind == 7 || kind == 9 || kind == 11 || kind == 14 || kind == 15 || kind == 17;
+    return kind == ReaderKind::OmnikeyContactless || kind == ReaderKind::ScmContactless ||
+           kind == ReaderKind::AcsContactless || kind == ReaderKind::IeSmartId || kind == ReaderKind::IntechUsb ||
+           kind == ReaderKind::Mp300Contactless;
 }
 
 int ApduWriterKind(const std::string& format) {

@@ -70,15 +70,6 @@ std::string ReaderTable(const std::vector<std::string>& readerNames) {
     return text + frame;
 }
 
-CardService& AsCardService(iCardService* service) {
-    auto* cardService = dynamic_cast<CardService*>(service);
-    ZORVIK_CHECK("ZORVIK::SCFramework::GetCardService", cardService != nullptr,
-                 "Текущий CardService не является карточным сервисом ридера");
-    return *cardService;
-}
-
-CardService& CurrentCardService() { return AsCardService(GetFramework().GetCardService(0)); }
-
 }  // namespace
 
 class SCFramework::SCFrameworkImpl {
@@ -88,13 +79,15 @@ public:
     void Seed();
     void CreateCardServices();
     void WriteReaderTable();
-    iCardService* GetCardService(uint32_t number);
+    CardService* GetCardService(uint32_t number);
     void FinishCardServices();
 
     // Members are destroyed in reverse: the log directory first, the settings last.
     SettingsDatabase m_settings;
     uint32_t m_currentIndex = 0;
-    std::vector<std::shared_ptr<iCardService>> m_cardServices;
+    // The factory makes only CardService objects, which the free functions below
+    // need as such (reader, OS version, last exchange).
+    std::vector<std::shared_ptr<CardService>> m_cardServices;
     std::shared_ptr<iLog> m_log;
     std::shared_ptr<iLog> m_consoleLog;
     std::string m_logDir;
@@ -117,7 +110,7 @@ void SCFramework::SCFrameworkImpl::Start(SettingsDatabase& settings) {
     Seed();
     CreateCardServices();
     WriteReaderTable();
-    for (const std::shared_ptr<iCardService>& service : m_cardServices) service->Start();
+    for (const std::shared_ptr<CardService>& service : m_cardServices) service->Start();
 }
 
 void SCFramework::SCFrameworkImpl::BuildLogs() {
@@ -174,12 +167,11 @@ void SCFramework::SCFrameworkImpl::CreateCardServices() {
 void SCFramework::SCFrameworkImpl::WriteReaderTable() {
     if (m_cardServices.empty()) return;
     std::vector<std::string> names;
-    for (const std::shared_ptr<iCardService>& service : m_cardServices)
-        names.push_back(AsCardService(service.get()).GetReaderName());
+    for (const std::shared_ptr<CardService>& service : m_cardServices) names.push_back(service->GetReaderName());
     m_log->WriteRec(LogRecord(std::string(), InfoLevel, ReaderTableColour, ReaderTable(names), true));
 }
 
-iCardService* SCFramework::SCFrameworkImpl::GetCardService(uint32_t number) {
+CardService* SCFramework::SCFrameworkImpl::GetCardService(uint32_t number) {
     const uint64_t index = number == 0 ? m_currentIndex : uint64_t{number} - 1;
     ZORVIK_CHECK("ZORVIK::SCFramework::GetCardService", index < m_cardServices.size(),
                  "Обращение к отсутствующему CardService");
@@ -187,14 +179,13 @@ iCardService* SCFramework::SCFrameworkImpl::GetCardService(uint32_t number) {
 }
 
 void SCFramework::SCFrameworkImpl::FinishCardServices() {
-    for (const std::shared_ptr<iCardService>& service : m_cardServices) service->Finish();
+    for (const std::shared_ptr<CardService>& service : m_cardServices) service->Finish();
     // A simulated card saves its EEPROM image here rather than as its reader
     // goes, so that a failed save reaches the caller; every card service is
     // released all the same.
     std::exception_ptr firstError;
-    for (const std::shared_ptr<iCardService>& service : m_cardServices) {
-        const auto* cardService = dynamic_cast<const CardService*>(service.get());
-        auto* simulated = cardService ? dynamic_cast<OSMReader*>(cardService->GetReader()) : nullptr;
+    for (const std::shared_ptr<CardService>& service : m_cardServices) {
+        auto* simulated = dynamic_cast<OSMReader*>(service->GetReader());
         try {
             if (simulated) simulated->SaveEepromImage();
         } catch (...) {
@@ -254,6 +245,10 @@ const RApdu& SendCommand(const SourcePlace& place, const CApdu& command, uint16_
 const RApdu& SendSecureCommand(const SourcePlace& place, const CApdu& command, iSM& sm, uint16_t expected) {
     return GetFramework().GetCardService(0)->SetPlace(place).Command(command, sm, expected);
 }
+
+namespace {
+CardService& CurrentCardService() { return *GetFramework().GetImpl()->GetCardService(0); }
+}  // namespace
 
 OsInfo GetOsInfo() { return CurrentCardService().GetOsInfo(); }
 

@@ -46,29 +46,29 @@ constexpr VirtualReader DerimReader{"#DERIMDIRECT", 'v', "v - Derim Direct"};
 
 const std::map<std::string, int32_t>& ReaderKindTable() {
     static const std::map<std::string, int32_t> table{
-        {"#OSM", 0},
-        {"#JCD_OSM", 1},
-        {"#SIM", 2},
-        {"#QVL", 3},
-        {"#DERIMDIRECT", 4},
-        {"SCTL VSCR", 5},
-        {"OMNIKEY CardMan 3x21", 6},
-        {"OMNIKEY CardMan 5x21", 6},
-        {"OMNIKEY CardMan 5x21-CL", 7},
-        {"SCM Microsystems Inc. SDI010 Smart Card Reader", 8},
-        {"SCM Microsystems Inc. SDI010 Contactless Reader", 9},
-        {"SCM Microsystems Inc. SDI011G Contactless Reader", 9},
-        {"ACS ACR128U ICC Interface", 10},
-        {"ACS ACR128U PICC Interface", 11},
-        {"ACS ACR122U PICC Interface", 11},
-        {"KelToken CCID", 12},
-        {"Gemplus USB Smart Card Reader", 13},
-        {"IE SmartID/CCID", 14},
-        {"Intech USB Reader", 15},
-        {"#MP300_TC", 16},
-        {"#MP300_CL", 17},
-        {"#MP300_CL_MIFARE", 18},
-        {"#MP300_SIM", 19},
+        {"#OSM", ReaderKind::OSM},
+        {"#JCD_OSM", ReaderKind::JCD_OSM},
+        {"#SIM", ReaderKind::SIM},
+        {"#QVL", ReaderKind::QVL},
+        {"#DERIMDIRECT", ReaderKind::DerimDirect},
+        {"SCTL VSCR", ReaderKind::SctlVscr},
+        {"OMNIKEY CardMan 3x21", ReaderKind::OmnikeyContact},
+        {"OMNIKEY CardMan 5x21", ReaderKind::OmnikeyContact},
+        {"OMNIKEY CardMan 5x21-CL", ReaderKind::OmnikeyContactless},
+        {"SCM Microsystems Inc. SDI010 Smart Card Reader", ReaderKind::ScmContact},
+        {"SCM Microsystems Inc. SDI010 Contactless Reader", ReaderKind::ScmContactless},
+        {"SCM Microsystems Inc. SDI011G Contactless Reader", ReaderKind::ScmContactless},
+        {"ACS ACR128U ICC Interface", ReaderKind::AcsContact},
+        {"ACS ACR128U PICC Interface", ReaderKind::AcsContactless},
+        {"ACS ACR122U PICC Interface", ReaderKind::AcsContactless},
+        {"KelToken CCID", ReaderKind::KelToken},
+        {"Gemplus USB Smart Card Reader", ReaderKind::Gemplus},
+        {"IE SmartID/CCID", ReaderKind::IeSmartId},
+        {"Intech USB Reader", ReaderKind::IntechUsb},
+        {"#MP300_TC", ReaderKind::Mp300Contact},
+        {"#MP300_CL", ReaderKind::Mp300Contactless},
+        {"#MP300_CL_MIFARE", ReaderKind::Mp300Mifare},
+        {"#MP300_SIM", ReaderKind::Mp300Sim},
         {"", ReaderKind::EmptyName},
     };
     return table;
@@ -200,16 +200,12 @@ std::string CardServiceFactory::CardServiceFactoryImpl::ChooseReader(const std::
         const char key = m_discovery.readMenuKey(allowed);
         if (key == 'q' || key == 'Q') UserQuits();
         if (key == 'r' || key == 'R') continue;
+        // The key is one of allowed: a listed digit or the letter of a listed virtual reader.
         std::string chosen;
-        if (key >= '0' && key <= '9') {
-            chosen = pcsc.at(static_cast<size_t>(key - '0'));
-        } else {
-            for (const VirtualReader& reader : virtuals) {
-                if (reader.key == key) chosen = reader.name;
-            }
+        for (const VirtualReader& reader : virtuals) {
+            if (reader.key == key) chosen = reader.name;
         }
-        ZORVIK_CHECK_STR("ZORVIK::CardServiceFactory::GetReaderName", !chosen.empty(),
-                         std::string("Клавиша '") + key + "' не выбирает ни одного считывателя");
+        if (chosen.empty()) chosen = pcsc.at(static_cast<size_t>(key - '0'));
         LogPrintfColour(console, MenuLevel, ItemColour, "Выбран %s = %s", group.c_str(), chosen.c_str());
         return chosen;
     }

@@ -37,8 +37,6 @@ struct HexTable {
 };
 constexpr HexTable kHex;
 
-constexpr char kDigits[] = "0123456789ABCDEF";
-
 }  // namespace
 
 Binary::Binary(const char* hexText) { Init(hexText); }
@@ -119,8 +117,8 @@ std::string ToHex(const Binary& data, uint32_t spaceEvery, uint32_t doubleSpaceE
                 *out++ = ' ';
             }
         }
-        *out++ = kDigits[data[i] >> 4];
-        *out++ = kDigits[data[i] & 0x0F];
+        *out++ = HexDigits[data[i] >> 4];
+        *out++ = HexDigits[data[i] & 0x0F];
     }
     text.resize(static_cast<size_t>(out - text.data()));
     return text;

@@ -8,7 +8,6 @@
 #include <iosfwd>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace ZORVIK {
@@ -39,6 +38,9 @@ public:
     Binary& operator+=(const Binary& other);
     Binary& operator+=(uint8_t byte);
 };
+
+// The upper-case digits of every hex text the toolkit writes.
+inline constexpr char HexDigits[] = "0123456789ABCDEF";
 
 std::string ToHex(const Binary& data, uint32_t spaceEvery = 1, uint32_t doubleSpaceEvery = 0,
                   uint32_t newlineEvery = 0);

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 namespace ZORVIK {

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -64,6 +63,15 @@ std::string UnifySeparators(const std::string& path) {
     return result;
 }
 
+PathParts SplitPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string fileName = path.substr(nameStart);
+    const size_t dot = fileName.rfind('.');
+    const size_t nameLength = dot == std::string::npos ? fileName.size() : dot;
+    return {path.substr(0, nameStart), fileName.substr(0, nameLength), fileName.substr(nameLength)};
+}
+
 std::string FormatPath(const std::string& path, const std::string& format) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::filesystem::FormatPath");
     if (path.empty()) throw Exception("Empty path!", place);
@@ -72,12 +80,9 @@ std::string FormatPath(const std::string& path, const std::string& format) {
     if (unified.size() > PATH_MAX) throw Exception("Wrong path size!", place);
 
     const std::string root = unified.front() == '/' ? "/" : "";
-    const size_t nameStart = unified.rfind('/') == std::string::npos ? 0 : unified.rfind('/') + 1;
-    const std::string fileName = unified.substr(nameStart);
-    const size_t dot = fileName.rfind('.');
-    const std::string extension = dot == std::string::npos ? "" : fileName.substr(dot);
-    const std::string name = fileName.substr(0, fileName.size() - extension.size());
-    const std::string directory = unified.substr(root.size(), nameStart - std::min(nameStart, root.size()));
+    const PathParts parts = SplitPath(unified);
+    // The directory after the root: a path with a root has its '/' in the directory part.
+    const std::string directory = parts.directory.substr(root.size());
 
     std::string result;
     for (size_t i = 0; i < format.size(); ++i) {
@@ -88,8 +93,8 @@ std::string FormatPath(const std::string& path, const std::string& format) {
         if (++i == format.size()) break;  // a '%' at the very end is dropped
         switch (format[i]) {
             case 'd': result += root; break;
-            case 'e': result += extension; break;
-            case 'n': result += name; break;
+            case 'e': result += parts.extension; break;
+            case 'n': result += parts.name; break;
             case 'p': result += directory; break;
             default: result += format[i]; break;
         }

@@ -8,6 +8,17 @@
 
 namespace ZORVIK::filesystem {
 
+// The parts of a path whose separators are already '/': the directory up to
+// and with its last '/' (empty without one), the file name without its
+// extension, and the extension from the file name's last '.' on, with the dot
+// (empty without one).
+struct PathParts {
+    std::string directory;
+    std::string name;
+    std::string extension;
+};
+PathParts SplitPath(const std::string& path);
+
 // Builds a text from the parts of path by format: %d root ("/" or empty),
 // %p directory after the root, %n file name without extension, %e extension
 // with its dot; '%' before any other character inserts that character.

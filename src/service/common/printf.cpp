@@ -1,7 +1,6 @@
 #include "service/common/printf.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "service/common/exception.h"
 

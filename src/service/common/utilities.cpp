@@ -2,8 +2,6 @@
 
 #include <climits>
 
-#include "service/common/exception.h"
-
 namespace ZORVIK {
 
 void Split(const std::string& text, std::vector<std::string>& items, char separator, bool trimItems, bool honourQuotes,

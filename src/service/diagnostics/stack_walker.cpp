@@ -49,8 +49,8 @@ constexpr uint32_t SymbolOptions = 0x210;
 constexpr char SymbolType[] = "-unknown-";
 
 std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    const filesystem::PathParts parts = filesystem::SplitPath(path);
+    return parts.name + parts.extension;
 }
 
 std::string Demangle(const std::string& name) {
@@ -176,7 +176,7 @@ int StackWalkerAccess::TakeFrame(void* data, uintptr_t pc, const char* fileName,
 
 pid_t StackWalker::CurrentProcessId() { return getpid(); }
 
-StackWalker::StackWalker(uint32_t options, const char* symbolPath, pid_t processId, void* /*process*/)
+StackWalker::StackWalker(uint32_t options, const char* symbolPath, pid_t processId)
     : m_processId(processId), m_options(options) {
     if (symbolPath != nullptr) {
         m_symbolPath = symbolPath;
@@ -195,9 +195,9 @@ std::string StackWalker::BuildSearchPath() const {
     if (m_hasSymbolPath) add(m_symbolPath);
     add(".");
     add(filesystem::GetCurrentPath());
-    const std::string program = filesystem::GetModulePath();
-    const size_t slash = program.rfind('/');
-    if (slash != std::string::npos) add(program.substr(0, slash));
+    // The program's directory without its final '/' (none for a program in the root).
+    const std::string programDirectory = filesystem::SplitPath(filesystem::GetModulePath()).directory;
+    if (programDirectory.size() > 1) add(programDirectory.substr(0, programDirectory.size() - 1));
     for (const char* variable : {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH"}) {
         if (const char* value = std::getenv(variable)) add(value);
     }
@@ -216,13 +216,12 @@ bool StackWalker::EnumerateModules() {
     dl_iterate_phdr(ReportOneModule, &modules);
     for (const auto& [image, place] : modules) {
         ReportModule(image.c_str(), BaseName(image).c_str(), place.first, static_cast<uint32_t>(place.second), 0,
-                     SymbolType, "", 0);
+                     SymbolType, "");
     }
     return true;
 }
 
-bool StackWalker::WalkStack(pthread_t thread, const void* context, ReadProcessMemoryRoutine /*readMemory*/,
-                            void* /*userData*/) {
+bool StackWalker::WalkStack(pthread_t thread, const void* context) {
     if (m_processId != getpid()) {
         ReportDbgHelpError("Only the calling process can be walked", 0, 0);
         return false;
@@ -277,17 +276,10 @@ void StackWalker::ReportSymbolInit(const char* searchPath, uint32_t symOptions, 
 }
 
 void StackWalker::ReportModule(const char* image, const char* module, uint64_t baseAddress, uint32_t size,
-                               uint32_t result, const char* symType, const char* pdbName, uint64_t fileVersion) {
-    void* base = reinterpret_cast<void*>(static_cast<uintptr_t>(baseAddress));
-    if (fileVersion == 0) {
-        OutputFormatted("%s:%s (%p), size: %u (result: %u), SymType: '%s', PDB: '%s'\n", image, module, base, size,
-                        result, symType, pdbName);
-    } else {
-        OutputFormatted("%s:%s (%p), size: %u (result: %u), SymType: '%s', PDB: '%s', fileVersion: %d.%d.%d.%d\n",
-                        image, module, base, size, result, symType, pdbName, static_cast<int>(fileVersion >> 48),
-                        static_cast<int>((fileVersion >> 32) & 0xFFFF), static_cast<int>((fileVersion >> 16) & 0xFFFF),
-                        static_cast<int>(fileVersion & 0xFFFF));
-    }
+                               uint32_t result, const char* symType, const char* pdbName) {
+    // ELF modules carry no version resource, so no file version is ever shown.
+    OutputFormatted("%s:%s (%p), size: %u (result: %u), SymType: '%s', PDB: '%s'\n", image, module,
+                    reinterpret_cast<void*>(static_cast<uintptr_t>(baseAddress)), size, result, symType, pdbName);
 }
 
 void StackWalker::ReportFrame(CallstackEntryType type, const CallstackEntry& entry) {

@@ -14,9 +14,7 @@ namespace ZORVIK {
 class StackWalker {
 public:
     enum Options : uint32_t {
-        RetrieveFileVersion = 0x08,  // ELF modules carry no version resource: never filled
-        SymBuildPath = 0x10,         // report a symbol search path (set when a path is given)
-        SymUseSymSrv = 0x20,         // a Windows symbol-server entry: no meaning here
+        SymBuildPath = 0x10,  // report a symbol search path (set when a path is given)
     };
 
     enum CallstackEntryType { firstEntry, nextEntry, lastEntry };
@@ -36,14 +34,8 @@ public:
         std::string loadedImageName;
     };
 
-    // Kept for callers written against walkers that read another process's
-    // memory; the calling thread's own stack needs no reader.
-    using ReadProcessMemoryRoutine = bool (*)(uint64_t address, void* buffer, uint32_t size, uint32_t* bytesRead,
-                                              void* userData);
-
-    // process: a Windows process handle in other ports; a process id is all POSIX needs.
-    StackWalker(uint32_t options = 0, const char* symbolPath = nullptr, pid_t processId = CurrentProcessId(),
-                void* process = nullptr);
+    // A process id is all POSIX needs to tell the walked process; no handle is taken.
+    StackWalker(uint32_t options = 0, const char* symbolPath = nullptr, pid_t processId = CurrentProcessId());
     virtual ~StackWalker();
     StackWalker(const StackWalker&) = delete;
     StackWalker& operator=(const StackWalker&) = delete;
@@ -51,15 +43,14 @@ public:
     // Walks the calling thread (thread = pthread_self(), no context). Another
     // thread, a given context or another process is refused through
     // ReportDbgHelpError and false.
-    bool WalkStack(pthread_t thread = pthread_self(), const void* context = nullptr,
-                   ReadProcessMemoryRoutine readMemory = nullptr, void* userData = nullptr);
+    bool WalkStack(pthread_t thread = pthread_self(), const void* context = nullptr);
 
     static pid_t CurrentProcessId();
 
 protected:
     virtual void ReportSymbolInit(const char* searchPath, uint32_t symOptions, const char* userName);
     virtual void ReportModule(const char* image, const char* module, uint64_t baseAddress, uint32_t size,
-                              uint32_t result, const char* symType, const char* pdbName, uint64_t fileVersion);
+                              uint32_t result, const char* symType, const char* pdbName);
     virtual void ReportFrame(CallstackEntryType type, const CallstackEntry& entry);
     virtual void ReportDbgHelpError(const char* text, uint32_t lastError, uint64_t address);
     // Writes to standard error.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "service/common/exception.h"
+#include "service/common/filesystem.h"
 #include "service/common/printf.h"
 #include "service/log/log.h"
 
@@ -25,35 +26,16 @@ struct NamePattern {
     CounterKind counter = CounterKind::None;
 };
 
-struct PathParts {
-    std::string directory;  // with its final '/'
-    std::string name;
-    std::string extension;  // without the point
-};
-
-PathParts SplitPath(std::string path) {
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    PathParts parts;
-    const size_t slash = path.rfind('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    parts.directory = path.substr(0, nameStart);
-    const size_t point = path.rfind('.');
-    if (point == std::string::npos || point < nameStart) {
-        parts.name = path.substr(nameStart);
-    } else {
-        parts.name = path.substr(nameStart, point - nameStart);
-        parts.extension = path.substr(point + 1);
-    }
-    return parts;
-}
-
 // Six digits: two of the year counted from 2000, then two and two.
 std::string SixDigits(int first, int second, int third) { return SafePrintf("%02d%02d%02d", first, second, third); }
 
 NamePattern ExpandFormat(const std::string& path, const std::string& format, const std::tm& localTime) {
-    const PathParts parts = SplitPath(path);
+    // Each backslash becomes a '/'; runs of separators are kept as they are.
+    std::string slashed = path;
+    for (char& c : slashed) {
+        if (c == '\\') c = '/';
+    }
+    const filesystem::PathParts parts = filesystem::SplitPath(slashed);
     NamePattern pattern;
     std::string& out = pattern.text;
     for (size_t i = 0; i < format.size(); ++i) {
@@ -70,7 +52,7 @@ NamePattern ExpandFormat(const std::string& path, const std::string& format, con
             case '%': out += '%'; break;
             case 'p': out += parts.directory; break;
             case 'n': out += parts.name; break;
-            case 'e': out += parts.extension; break;
+            case 'e': out += parts.extension.empty() ? "" : parts.extension.substr(1); break;  // without the point
             case 'd': out += SixDigits(localTime.tm_year + 1900 - 2000, localTime.tm_mon + 1, localTime.tm_mday); break;
             case 't': out += SixDigits(localTime.tm_hour, localTime.tm_min, localTime.tm_sec); break;
             case 'c':

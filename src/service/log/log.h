@@ -77,7 +77,6 @@ public:
     void WriteRec(const LogRecord& record) override;
     int32_t GetImportance() override;
     void SetLevel(int32_t level);
-    int32_t GetLevel() const { return m_level; }
 
 private:
     int32_t m_level;

@@ -73,10 +73,6 @@ const SettingDescription* DescriptionGroup::Find(const std::string& name) const 
     return it == m_index.end() ? nullptr : &m_descriptions[it->second];
 }
 
-SettingsValidator::SettingsValidator(SettingsDatabase* database) : m_database(database) {
-    ZORVIK_CHECK("ZORVIK::SettingsValidator::SettingsValidator", database != nullptr, "NULL указатель");
-}
-
 void SettingsValidator::Validate(const SettingDescription& description, const std::string& prefix) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::SettingsValidator::Validate");
     ZORVIK_CHECK("ZORVIK::SettingsValidator::Validate", !description.names.empty(), kNoName);
@@ -87,9 +83,9 @@ void SettingsValidator::Validate(const SettingDescription& description, const st
     // survives validation.
     for (size_t i = description.names.size(); i-- > 0;) {
         const std::string key = prefix + description.names[i];
-        if (!m_database->Has(key)) continue;
-        if (!found) found = m_database->Get(key, value);
-        if (i != 0) m_database->Remove(key);
+        if (!m_database.Has(key)) continue;
+        if (!found) found = m_database.Get(key, value);
+        if (i != 0) m_database.Remove(key);
     }
     if (!found) {
         if (description.hasDefault) {
@@ -100,7 +96,7 @@ void SettingsValidator::Validate(const SettingDescription& description, const st
             return;
         }
     }
-    m_database->AddSetting(prefix + firstName, value, Set);
+    m_database.AddSetting(prefix + firstName, value, Set);
     if (description.type == nullptr || !description.type->IsValid(value)) {
         const std::string typeName = description.type ? description.type->TypeName() : std::string();
         throw Exception("Значение настройки \"" + firstName + " = " + value +

@@ -66,16 +66,15 @@ private:
 // The database is changed in place, also as far as a failed validation got.
 class SettingsValidator {
 public:
-    explicit SettingsValidator(SettingsDatabase& database) : m_database(&database) {}
-    // The database must outlive the validator; null is refused.
-    explicit SettingsValidator(SettingsDatabase* database);
+    // The database must outlive the validator.
+    explicit SettingsValidator(SettingsDatabase& database) : m_database(database) {}
 
     void Validate(const SettingDescription& description, const std::string& prefix);
     // Every description in declaration order; the first error ends it.
     void ValidateGroup(const DescriptionGroup& group, const std::string& prefix);
 
 private:
-    SettingsDatabase* m_database;
+    SettingsDatabase& m_database;
 };
 
 // Replaces out with the help text of every registered section.

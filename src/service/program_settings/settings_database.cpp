@@ -25,7 +25,8 @@ void ParseNumber(const std::string& text, T& out, const char* typeName, const ch
 
 }  // namespace
 
-void Parse(const std::string& text, bool& out) {
+template <>
+void Parse<bool>(const std::string& text, bool& out) {
     const std::string lower = ToLower(text);
     if (lower.empty() || lower == "on" || lower == "yes" || lower == "1" || lower == "true") {
         out = true;
@@ -34,11 +35,6 @@ void Parse(const std::string& text, bool& out) {
     } else {
         throw Exception("'" + lower + "' doesn't look like a bool value.", ZORVIK_PLACE("ZORVIK::Parse"));
     }
-}
-
-template <>
-void Parse<bool>(const std::string& text, bool& out) {
-    Parse(text, out);
 }
 
 template <>

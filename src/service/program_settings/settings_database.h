@@ -23,14 +23,13 @@ enum SettingOperation : int32_t {
 };
 
 // Conversions of stored text, shared by the typed reads and the validator.
-// Bool: empty, "on", "yes", "1", "true" / "off", "no", "0", "false", compared
-// after lower-casing and nothing else; any other text is an error.
-void Parse(const std::string& text, bool& out);
 // Numbers and byte strings: an empty text is an error; otherwise the text is
 // read by stream extraction, so "42abc" gives 42, and a text holding no number
 // (or one that does not fit) leaves out unchanged.
 template <class T>
 void Parse(const std::string& text, T& out);
+// Bool: empty, "on", "yes", "1", "true" / "off", "no", "0", "false", compared
+// after lower-casing and nothing else; any other text is an error.
 template <>
 void Parse<bool>(const std::string& text, bool& out);
 template <>

@@ -57,7 +57,7 @@ std::vector<std::string> SplitWords(const std::string& text) {
 std::string IncludeBase(const std::string& fileName) {
     if (fileName.empty()) return std::string();
     const std::string absolute = filesystem::MakeAbsolutePath(fileName, filesystem::GetCurrentPath(), false);
-    return absolute.substr(0, absolute.rfind('/') + 1);
+    return filesystem::SplitPath(absolute).directory;
 }
 
 void HandleInclude(const std::string& rest, SettingsDatabase& database, const std::string& fileName,

@@ -10,11 +10,11 @@ constexpr uint8_t MultiByteTagMark = 0x1F;  // ISO/IEC 8825-1, 8.1.2.4: bits 5..
 constexpr uint8_t MoreTagBytes = 0x80;      // bit 8 of a subsequent tag byte
 constexpr uint32_t MaxTagLength = 3;
 
-[[noreturn]] void Fail(const char* message, const char* function) {
+}  // namespace
+
+void ThrowTLVError(const char* message, const char* function) {
     throw TLVException(message, 0, ZORVIK_PLACE(function));
 }
-
-}  // namespace
 
 uint32_t TagSize(uint32_t tag) {
     if (tag < 0x100) return 1;
@@ -40,40 +40,40 @@ bool IsConstructedTag(uint32_t tag) {
 
 void GetT(const uint8_t*& position, uint32_t& remaining, uint32_t& tag, uint32_t& tagLength) {
     constexpr const char* Where = "ZORVIK::GetT";
-    if (position == nullptr || remaining == 0) Fail("Empty tag", Where);
+    if (position == nullptr || remaining == 0) ThrowTLVError("Empty tag", Where);
     const uint8_t* b = position;
-    if (b[0] == 0x00) Fail("1st tag byte == 0x00", Where);
+    if (b[0] == 0x00) ThrowTLVError("1st tag byte == 0x00", Where);
     if ((b[0] & MultiByteTagMark) != MultiByteTagMark) {
         tag = b[0];
         tagLength = 1;
     } else {
-        if (remaining < 2) Fail("Multibyte tag len < 2", Where);
+        if (remaining < 2) ThrowTLVError("Multibyte tag len < 2", Where);
         // Subsequent bytes with bit 8 set continue the tag; the first without it ends it.
         uint32_t length = 1;
         for (uint32_t i = 1; i < remaining && (b[i] & MoreTagBytes) && length <= MaxTagLength; ++i) ++length;
         ++length;
-        if (length > MaxTagLength) Fail("Tag len > 3", Where);
-        if ((b[1] & 0x7F) == 0) Fail("Bits 1..7 of 2nd tag byte are all 0", Where);
+        if (length > MaxTagLength) ThrowTLVError("Tag len > 3", Where);
+        if ((b[1] & 0x7F) == 0) ThrowTLVError("Bits 1..7 of 2nd tag byte are all 0", Where);
         if (b[1] == 0x00 || b[1] == 0x1E || b[1] == 0x80)
-            Fail("2nd byte of multibyte tag is 0x00 or 0x1E or 0x80", Where);
+            ThrowTLVError("2nd byte of multibyte tag is 0x00 or 0x1E or 0x80", Where);
         if (length == 2) {
-            if (b[1] & MoreTagBytes) Fail("For two-byte tag, bit 8 of second byte must be 0", Where);
+            if (b[1] & MoreTagBytes) ThrowTLVError("For two-byte tag, bit 8 of second byte must be 0", Where);
             tag = uint32_t{b[0]} << 8 | b[1];
         } else {
-            if (remaining < 3) Fail("3-byte tag len < 3", Where);
-            if (!(b[1] & MoreTagBytes)) Fail("For three-byte tag, bit 8 of second byte must be 1", Where);
-            if (b[1] < 0x81) Fail("For three-byte tag, second byte must be <= 0xFF and >= 0x81", Where);
-            if (b[2] & MoreTagBytes) Fail("For three-byte tag, bit 8 of third byte must be 0", Where);
-            if (b[2] > 0x7F) Fail("For three-byte tag, third  byte must be <= 0x7F and >= 0x00", Where);
+            if (remaining < 3) ThrowTLVError("3-byte tag len < 3", Where);
+            if (!(b[1] & MoreTagBytes)) ThrowTLVError("For three-byte tag, bit 8 of second byte must be 1", Where);
+            if (b[1] < 0x81) ThrowTLVError("For three-byte tag, second byte must be <= 0xFF and >= 0x81", Where);
+            if (b[2] & MoreTagBytes) ThrowTLVError("For three-byte tag, bit 8 of third byte must be 0", Where);
+            if (b[2] > 0x7F) ThrowTLVError("For three-byte tag, third  byte must be <= 0x7F and >= 0x00", Where);
             const uint32_t number = (b[1] & 0x7Fu) * 128 + b[2];
             if (number < 128 || number > 16383) {
-                Fail("For three-byte tag, tag number must be GE 128 and LE 16383", Where);
+                ThrowTLVError("For three-byte tag, tag number must be GE 128 and LE 16383", Where);
             }
             tag = uint32_t{b[0]} << 16 | uint32_t{b[1]} << 8 | b[2];
         }
         tagLength = length;
     }
-    if (tagLength > remaining) Fail("Invalid record", Where);
+    if (tagLength > remaining) ThrowTLVError("Invalid record", Where);
     position += tagLength;
     remaining -= tagLength;
 }
@@ -84,7 +84,7 @@ uint32_t GetTL(const uint8_t* position, uint32_t size, uint32_t& tag, uint32_t& 
     uint32_t remaining = size;
     uint32_t tagLength = 0;
     GetT(cursor, remaining, tag, tagLength);
-    if (remaining == 0) Fail("Invalid record", Where);
+    if (remaining == 0) ThrowTLVError("Invalid record", Where);
     const uint8_t first = cursor[0];
     uint32_t fieldSize = 0;
     if (first < 0x80) {
@@ -94,9 +94,9 @@ uint32_t GetTL(const uint8_t* position, uint32_t size, uint32_t& tag, uint32_t& 
         fieldSize = 1 + (first & 0x0Fu);
     } else {
         // 80 is the indefinite form, which ISO/IEC 7816-4 does not allow.
-        Fail("Invalid Len", Where);
+        ThrowTLVError("Invalid Len", Where);
     }
-    if (tagLength + fieldSize > size) Fail("rec size < (tag size + len size)", Where);
+    if (tagLength + fieldSize > size) ThrowTLVError("rec size < (tag size + len size)", Where);
     if (fieldSize == 1) {
         valueLength = first;
     } else {

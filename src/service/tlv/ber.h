@@ -9,6 +9,10 @@
 
 namespace ZORVIK {
 
+// Throws the TLV error (TLVException, code 0) of every failure of this module
+// and of the TLV trees.
+[[noreturn]] void ThrowTLVError(const char* message, const char* function);
+
 // A tag number is the tag's bytes as a big-endian number: 6F, 9F70, 5F8102.
 // Constructed when bit 6 (0x20) of its most significant non-zero byte is set.
 bool IsConstructedTag(uint32_t tag);

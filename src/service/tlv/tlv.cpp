@@ -1,16 +1,10 @@
 #include "service/tlv/tlv.h"
 
-#include "service/common/exception.h"
-
 namespace ZORVIK {
 
 const TLVPtr EmptyTLV;
 
 namespace {
-
-[[noreturn]] void Fail(const char* message, const char* function) {
-    throw TLVException(message, 0, ZORVIK_PLACE(function));
-}
 
 // Constructed levels being parsed on this thread; SetValue of a constructed
 // node recurses into Create, so this bounds the stack a hostile input can take.
@@ -19,7 +13,8 @@ thread_local uint32_t g_parseNesting = 0;
 class NestingGuard {
 public:
     NestingGuard() {
-        if (g_parseNesting + 1 >= MaxTLVNesting) Fail("TLV nesting deeper than 64 levels", "ZORVIK::TLV_Base::Create");
+        if (g_parseNesting + 1 >= MaxTLVNesting)
+            ThrowTLVError("TLV nesting deeper than 64 levels", "ZORVIK::TLV_Base::Create");
         ++g_parseNesting;
     }
     ~NestingGuard() { --g_parseNesting; }
@@ -58,7 +53,7 @@ TLVPtr TLV_Base::Create(const binary::Binary& bytes) {
 }
 
 TLVPtr TLV_Base::ParseChain(const uint8_t* data, uint32_t size) {
-    if (size < 2) Fail("Record size must be >= 2", "ZORVIK::TLV_Base::Create");
+    if (size < 2) ThrowTLVError("Record size must be >= 2", "ZORVIK::TLV_Base::Create");
     uint32_t offset = 0;
     TLVPtr first = ParseNode(data, size, offset);
     TLV_Base* tail = first.get();
@@ -93,7 +88,7 @@ void TLV_Base::Construct(const binary::Binary& bytes, uint32_t& offset) {
 
 void TLV_Base::ConstructAt(const uint8_t* data, uint32_t size, uint32_t& offset) {
     constexpr const char* Where = "ZORVIK::TLV_Base::Construct";
-    if (size == 0 || offset >= size) Fail("Invalid Record", Where);
+    if (size == 0 || offset >= size) ThrowTLVError("Invalid Record", Where);
     const uint32_t left = size - offset;
     uint32_t tag = 0;
     uint32_t valueLength = 0;
@@ -101,7 +96,7 @@ void TLV_Base::ConstructAt(const uint8_t* data, uint32_t size, uint32_t& offset)
     m_tag = tag;
     // In 64 bits: a four-byte length must not wrap around past the check.
     const uint64_t total = uint64_t{headerLength} + valueLength;
-    if (total > left) Fail("Invalid Record", Where);
+    if (total > left) ThrowTLVError("Invalid Record", Where);
     const uint8_t* value = data + offset + headerLength;
     offset += static_cast<uint32_t>(total);
     AssignValue(value, valueLength);
@@ -136,7 +131,7 @@ binary::Binary TLV_Base::EncodeChain() const {
 }
 
 TLVPtr TLV_Base::InsertRec(const TLVPtr& record) {
-    if (!record) Fail("Empty record", "ZORVIK::TLV_Base::InsertRec");
+    if (!record) ThrowTLVError("Empty record", "ZORVIK::TLV_Base::InsertRec");
     TLVPtr copy = record->Clone();
     copy->LastNode()->m_next = std::move(m_next);
     m_next = copy;
@@ -144,7 +139,7 @@ TLVPtr TLV_Base::InsertRec(const TLVPtr& record) {
 }
 
 void TLV_Base::AttachRec(const TLVPtr& record) {
-    if (!record) Fail("Empty record", "ZORVIK::TLV_Base::AttachRec");
+    if (!record) ThrowTLVError("Empty record", "ZORVIK::TLV_Base::AttachRec");
     record->LastNode()->m_next = std::move(m_next);
     m_next = record;
 }
@@ -171,7 +166,8 @@ TLVPtr TLV_Base::CloneChain() const {
 
 PrimitiveTLV::PrimitiveTLV(uint32_t tag) : TLV_Base(tag) {
     if (IsConstructedTag(tag)) {
-        Fail("Tag must indicate a primitive encoding of the data object", "ZORVIK::PrimitiveTLV::PrimitiveTLV");
+        ThrowTLVError("Tag must indicate a primitive encoding of the data object",
+                      "ZORVIK::PrimitiveTLV::PrimitiveTLV");
     }
 }
 
@@ -190,11 +186,11 @@ void PrimitiveTLV::SetValue(const binary::Binary& value) { m_value = value; }
 void PrimitiveTLV::AssignValue(const uint8_t* value, uint32_t length) { m_value.assign(value, value + length); }
 
 TLVPtr PrimitiveTLV::AppendChild(const TLVPtr& /*child*/) {
-    Fail("AppendChild for PrimitiveTLV cannot be implemented", "ZORVIK::PrimitiveTLV::AppendChild");
+    ThrowTLVError("AppendChild for PrimitiveTLV cannot be implemented", "ZORVIK::PrimitiveTLV::AppendChild");
 }
 
 void PrimitiveTLV::AttachChild(const TLVPtr& /*child*/) {
-    Fail("AttachChild for PrimitiveTLV cannot be implemented", "ZORVIK::PrimitiveTLV::AttachChild");
+    ThrowTLVError("AttachChild for PrimitiveTLV cannot be implemented", "ZORVIK::PrimitiveTLV::AttachChild");
 }
 
 uint32_t PrimitiveTLV::GetValueLength() const { return static_cast<uint32_t>(m_value.size()); }
@@ -202,14 +198,15 @@ uint32_t PrimitiveTLV::GetValueLength() const { return static_cast<uint32_t>(m_v
 binary::Binary PrimitiveTLV::GetValue() const { return m_value; }
 
 void PrimitiveTLV::SetSon(const TLVPtr& /*child*/) {
-    Fail("Setting child node to PrimitiveTLV", "ZORVIK::PrimitiveTLV::SetSon");
+    ThrowTLVError("Setting child node to PrimitiveTLV", "ZORVIK::PrimitiveTLV::SetSon");
 }
 
 // ---- ConstructedTLV
 
 ConstructedTLV::ConstructedTLV(uint32_t tag) : TLV_Base(tag) {
     if (!IsConstructedTag(tag)) {
-        Fail("Tag must indicate a constructed encoding of the data object", "ZORVIK::ConstructedTLV::ConstructedTLV");
+        ThrowTLVError("Tag must indicate a constructed encoding of the data object",
+                      "ZORVIK::ConstructedTLV::ConstructedTLV");
     }
 }
 
@@ -239,14 +236,14 @@ void ConstructedTLV::AssignValue(const uint8_t* value, uint32_t length) {
 }
 
 TLVPtr ConstructedTLV::AppendChild(const TLVPtr& child) {
-    if (!child) Fail("Empty child", "ZORVIK::ConstructedTLV::AppendChild");
+    if (!child) ThrowTLVError("Empty child", "ZORVIK::ConstructedTLV::AppendChild");
     TLVPtr copy = child->Clone();
     LinkAtEnd(m_child, copy);
     return copy;
 }
 
 void ConstructedTLV::AttachChild(const TLVPtr& child) {
-    if (!child) Fail("Empty child", "ZORVIK::ConstructedTLV::AttachChild");
+    if (!child) ThrowTLVError("Empty child", "ZORVIK::ConstructedTLV::AttachChild");
     LinkAtEnd(m_child, child);
 }
 
@@ -277,7 +274,6 @@ bool operator==(const TLVPtr& a, const TLVPtr& b) {
 bool operator!=(const TLVPtr& a, const TLVPtr& b) { return !(a == b); }
 
 void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth) {
-    static constexpr char Digits[] = "0123456789ABCDEF";
     const std::string indent(2 * size_t{depth}, ' ');
     for (const TLV_Base* node = first.get(); node != nullptr; node = node->GetNext().get()) {
         const std::string tagText = binary::ToHex(node->GetTagBytes(), 1, 0, 0);
@@ -295,8 +291,8 @@ void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth) {
             text.reserve(text.size() + value.size() * 3 + (value.size() / 16) * continuation.size());
             for (size_t i = 0; i < value.size(); ++i) {
                 if (i != 0 && i % 16 == 0) text += continuation;
-                text += Digits[value[i] >> 4];
-                text += Digits[value[i] & 0x0F];
+                text += binary::HexDigits[value[i] >> 4];
+                text += binary::HexDigits[value[i] & 0x0F];
                 text += ' ';
             }
         }

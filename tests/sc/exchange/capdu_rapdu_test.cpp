@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sc/card_service/apdu_printer_iface.h"
+#include "sc/exchange/apdu_printer_iface.h"
 #include "service/common/exception.h"
 
 namespace ZORVIK {

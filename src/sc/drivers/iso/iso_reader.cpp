@@ -144,8 +144,7 @@ void ISOReader::SetUpProtocol(ATR& atr) {
     m_protocol = ProtocolNone;
     const auto send = [this](const binary::Binary& request) { SendPacket(IsoPacket::CardBytes, request); };
     const auto next = [this](uint8_t& byte) { return NextCardByte(byte); };
-    const uint32_t chosen =
-        ChooseProtocol(atr, m_params.protocols, m_ppsAllowed, send, next, TraceOn() ? m_log : nullptr);
+    const uint32_t chosen = ChooseProtocol(atr, m_params.protocols, send, next, TraceOn() ? m_log : nullptr);
     m_protocol = chosen;
     if (chosen == ProtocolT1) {
         m_t1->SetResetOnFailure(atr.CanChangeMode());

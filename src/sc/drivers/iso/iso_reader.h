@@ -81,7 +81,6 @@ private:
     mutable SerialPort m_port;
     uint32_t m_wait;
     mutable std::deque<uint8_t> m_queue;
-    bool m_ppsAllowed = true;
     uint32_t m_protocol = ProtocolNone;
     std::unique_ptr<ISO_Reader_T0> m_t0;
     std::unique_ptr<ISO_Reader_T1> m_t1;

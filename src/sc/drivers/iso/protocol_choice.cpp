@@ -44,7 +44,7 @@ void RunPps(ATR& atr, uint32_t protocol, const std::function<void(const binary::
 
 }  // namespace
 
-uint32_t ChooseProtocol(ATR& atr, const std::vector<uint32_t>& protocols, bool ppsAllowed,
+uint32_t ChooseProtocol(ATR& atr, const std::vector<uint32_t>& protocols,
                         const std::function<void(const binary::Binary&)>& send,
                         const std::function<bool(uint8_t&)>& next, iLog* traceLog) {
     uint32_t chosen = NoProtocol;
@@ -59,7 +59,7 @@ uint32_t ChooseProtocol(ATR& atr, const std::vector<uint32_t>& protocols, bool p
     // ISO/IEC 7816-3, 9.1: the card starts in the first offered protocol at
     // Fd and Dd; anything else takes a PPS, which a card in specific mode refuses.
     const bool needPps = atr.GetPreferredProtocol() != chosen || atr.GetTA(chosen) != DefaultTa1;
-    if (needPps && ppsAllowed && atr.IsPpsEnabled()) RunPps(atr, chosen, send, next, traceLog);
+    if (needPps && atr.IsPpsEnabled()) RunPps(atr, chosen, send, next, traceLog);
     return chosen;
 }
 

@@ -15,13 +15,6 @@ namespace {
 
 constexpr speed_t SpeedCodes[] = {B300, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200};
 
-uint32_t SpeedOfCode(speed_t code) {
-    for (size_t i = 0; i < std::size(SpeedCodes); ++i) {
-        if (SpeedCodes[i] == code) return SerialPort::BaudRates[i];
-    }
-    return 0;
-}
-
 // Waits until fd is ready for the events; timeoutMs 0 waits without limit.
 // The wait restarts after a signal with the time that is left.
 bool WaitFor(int fd, short events, uint32_t timeoutMs) {
@@ -80,12 +73,6 @@ void SerialPort::Close() {
     m_hasLookAhead = false;
 }
 
-uint32_t SerialPort::Speed() const {
-    termios mode{};
-    if (m_fd < 0 || ::tcgetattr(m_fd, &mode) != 0) return 0;
-    return SpeedOfCode(::cfgetospeed(&mode));
-}
-
 bool SerialPort::ReadByte(uint8_t& byte) {
     if (m_hasLookAhead) {
         m_hasLookAhead = false;
@@ -116,8 +103,6 @@ bool SerialPort::ReadByteTimed(uint8_t& byte, bool consume, uint32_t timeoutMs) 
     }
     return true;
 }
-
-bool SerialPort::WriteByte(uint8_t byte) { return Write(binary::Binary{byte}); }
 
 bool SerialPort::Write(const binary::Binary& bytes) {
     if (m_fd < 0) return false;

@@ -12,8 +12,6 @@ namespace ZORVIK {
 
 class SerialPort {
 public:
-    // The rates selected by baud index 0 to 8.
-    static constexpr uint32_t BaudRates[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     static constexpr uint32_t Framing8N1 = 0;
     static constexpr uint32_t Framing7E1 = 1;
 
@@ -25,13 +23,12 @@ public:
     // A port name without '/' names a device under /dev/ ("CNCB0" is /dev/CNCB0).
     static std::string DevicePath(const std::string& name);
 
-    // Opens the device for exclusive use; false when it cannot be opened or
-    // configured, or baudIndex or framing is out of range.
+    // Opens the device for exclusive use at the rate of baudIndex 0 to 8 (300,
+    // 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 Bd); false when it cannot
+    // be opened or configured, or baudIndex or framing is out of range.
     bool Open(const std::string& name, uint32_t baudIndex, uint32_t framing);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
-    // The output speed the device reports, in baud (0 when unknown).
-    uint32_t Speed() const;
 
     // One byte with the time-out last set (1 ms after Open); the look-ahead
     // byte first when one is held.
@@ -41,7 +38,6 @@ public:
     // As ReadWithTimeout; without consume the byte stays as look-ahead.
     bool ReadByteTimed(uint8_t& byte, bool consume, uint32_t timeoutMs);
     // Write everything or fail.
-    bool WriteByte(uint8_t byte);
     bool Write(const binary::Binary& bytes);
 
 private:

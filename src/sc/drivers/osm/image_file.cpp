@@ -31,8 +31,9 @@ constexpr int MaxNameAttempts = 100;
 }
 
 std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+    const std::string directory = filesystem::SplitPath(path).directory;
+    if (directory.empty()) return ".";
+    return directory.size() == 1 ? directory : directory.substr(0, directory.size() - 1);
 }
 
 // The file that path names once every symbolic link on its end is followed; a

@@ -215,7 +215,7 @@ void PCSC_Reader::ConnectByProtocolList(bool reconnect) {
             return;
         }
     }
-    ThrowPcsc("SCardConnect:", result, CardDrvError::PcscConnect, "ZORVIK::PCSC_Reader::ConnectByProtocolList");
+    ThrowPcsc("SCardConnect:", result, CardDrvError::CardConnection, "ZORVIK::PCSC_Reader::ConnectByProtocolList");
 }
 
 void PCSC_Reader::Disconnect(DWORD disposition) {
@@ -250,7 +250,7 @@ void PCSC_Reader::PowerOn(ATR& atr) {
             const LONG result =
                 m_api.Connect(m_context, m_readerName.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &active);
             if (result != SCARD_S_SUCCESS) {
-                ThrowPcsc("SCardConnect:", result, CardDrvError::PcscConnect, "ZORVIK::PCSC_Reader::PowerOn");
+                ThrowPcsc("SCardConnect:", result, CardDrvError::CardConnection, "ZORVIK::PCSC_Reader::PowerOn");
             }
             m_card = card;
             m_activeProtocol = active;
@@ -421,7 +421,7 @@ void PCSC_Reader::SwitchMifareEmulation(bool on) {
     DWORD returned = 0;
     const LONG result = m_api.Control(m_card, MifareControlCode, input, sizeof input, output, sizeof output, &returned);
     if (result != SCARD_S_SUCCESS) {
-        ThrowPcsc("SCardControl:", result, CardDrvError::PcscConnect, "ZORVIK::PCSC_Reader::SwitchMifareEmulation");
+        ThrowPcsc("SCardControl:", result, CardDrvError::CardConnection, "ZORVIK::PCSC_Reader::SwitchMifareEmulation");
     }
     WaitForCardAfterSwitch();
 }
@@ -438,7 +438,7 @@ void PCSC_Reader::WaitForCardAfterSwitch() {
         if (std::chrono::steady_clock::now() >= deadline) {
             throw CardDrvException(SafePrintf("Mifare emulation switch: no card in reader '%s' within %d s",
                                               m_readerName.c_str(), static_cast<int>(MifareWaitLimit.count())),
-                                   CardDrvError::PcscConnect,
+                                   CardDrvError::CardConnection,
                                    ZORVIK_PLACE("ZORVIK::PCSC_Reader::WaitForCardAfterSwitch"));
         }
         // A call that fails at once must not turn the poll into a busy loop.

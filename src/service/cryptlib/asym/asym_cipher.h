@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "service/common/binary.h"
 #include "service/cryptlib/asym/asym_key.h"
@@ -11,7 +12,7 @@ namespace ZORVIK {
 
 class AsymCipher {
 public:
-    virtual AsymCipher* Clone() const = 0;
+    virtual std::unique_ptr<AsymCipher> Clone() const = 0;
     virtual binary::Binary CalcDS(const binary::Binary& hash) const = 0;
     virtual bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const = 0;
     // The defaults throw CryptLibException code 8 "Cannot be implemented".

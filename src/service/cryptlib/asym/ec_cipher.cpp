@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <string>
 
 #include "service/common/exception.h"
 #include "service/cryptlib/asym/openssl_handles.h"
@@ -233,7 +232,7 @@ bool EC_Cipher::VerifyDS(const binary::Binary& hash, const binary::Binary& signa
 
 ECGOST3410::ECGOST3410(const EC_Keys& keys, int format) : EC_Cipher(keys, format) {}
 
-ECGOST3410* ECGOST3410::Clone() const { return new ECGOST3410(*this); }
+std::unique_ptr<AsymCipher> ECGOST3410::Clone() const { return std::make_unique<ECGOST3410>(*this); }
 
 void ECGOST3410::InitHash(const binary::Binary& hash, const bignum_st* n, bignum_ctx* ctx, bignum_st* e) const {
     EC_Cipher::InitHash(hash, n, ctx, e);
@@ -297,7 +296,7 @@ void ECGOST3410::CalcFactors(const bignum_st* n, const bignum_st* e, const bignu
 
 ECDSA::ECDSA(const EC_Keys& keys, int format) : EC_Cipher(keys, format) {}
 
-ECDSA* ECDSA::Clone() const { return new ECDSA(*this); }
+std::unique_ptr<AsymCipher> ECDSA::Clone() const { return std::make_unique<ECDSA>(*this); }
 
 // OpenSSL's ECDSA on the same key where it may stand in for the frame (see
 // BuiltInEcdsaHashBytes); an injected nonce source and any failure go to the

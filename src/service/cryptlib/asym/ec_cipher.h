@@ -63,7 +63,7 @@ class ECGOST3410 : public EC_Cipher {
 public:
     ECGOST3410(const EC_Keys& keys, int format);
 
-    ECGOST3410* Clone() const override;
+    std::unique_ptr<AsymCipher> Clone() const override;
     binary::Binary CalcDS(const binary::Binary& hash) const override;
     bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
     void InitHash(const binary::Binary& hash, const bignum_st* n, bignum_ctx* ctx, bignum_st* e) const override;
@@ -79,7 +79,7 @@ class ECDSA : public EC_Cipher {
 public:
     ECDSA(const EC_Keys& keys, int format);
 
-    ECDSA* Clone() const override;
+    std::unique_ptr<AsymCipher> Clone() const override;
     binary::Binary CalcDS(const binary::Binary& hash) const override;
     bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
     void CalcSecondComponent(const bignum_st* k, const bignum_st* e, const bignum_st* d, const bignum_st* r,

@@ -10,7 +10,6 @@
 
 #include <string>
 
-#include "service/common/exception.h"
 #include "service/cryptlib/asym/openssl_handles.h"
 
 namespace ZORVIK {
@@ -60,7 +59,7 @@ RSA::RSA(const RSA& other)
 
 RSA::~RSA() { EVP_PKEY_CTX_free(m_context); }
 
-RSA* RSA::Clone() const { return new RSA(*this); }
+std::unique_ptr<AsymCipher> RSA::Clone() const { return std::make_unique<RSA>(*this); }
 
 binary::Binary RSA::CalcDS(const binary::Binary& hash) const {
     constexpr const char* function = "ZORVIK::RSA::CalcDS";

@@ -22,7 +22,7 @@ public:
     RSA& operator=(const RSA&) = delete;
     ~RSA() override;
 
-    RSA* Clone() const override;
+    std::unique_ptr<AsymCipher> Clone() const override;
     // hash: 20 bytes (SHA-1) or 32 bytes (SHA-256).
     binary::Binary CalcDS(const binary::Binary& hash) const override;
     bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;

@@ -11,7 +11,6 @@
 
 #include <string>
 
-#include "service/common/exception.h"
 #include "service/cryptlib/asym/openssl_handles.h"
 
 namespace ZORVIK {

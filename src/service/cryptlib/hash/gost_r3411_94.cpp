@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <utility>
 
 #include "service/common/exception.h"
 #include "service/cryptlib/byte_order.h"

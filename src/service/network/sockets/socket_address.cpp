@@ -15,8 +15,15 @@
 namespace ZORVIK {
 
 namespace {
+
 std::atomic<int32_t> g_networkUses{0};
+
+// The network error: the failure's code in hex and the system's text for it.
+[[noreturn]] void ThrowCodeAndText(unsigned code, const std::string& text, const SourcePlace& place) {
+    throw NetworkException(SafePrintf("Ошибка (code: %0X): %s", code, text.c_str()), 0, place);
 }
+
+}  // namespace
 
 int32_t NetworkUseCount() { return g_networkUses.load(); }
 
@@ -28,8 +35,7 @@ void ReleaseNetwork() { --g_networkUses; }
 void ThrowNetworkError(int code) {
     std::string text = std::strerror(code);
     if (text.size() > 200) text.resize(200);
-    throw NetworkException(SafePrintf("Ошибка (code: %0X): %s", static_cast<unsigned>(code), text.c_str()), 0,
-                           ZORVIK_PLACE("ZORVIK::StreamSocket"));
+    ThrowCodeAndText(static_cast<unsigned>(code), text, ZORVIK_PLACE("ZORVIK::StreamSocket"));
 }
 
 }  // namespace detail
@@ -55,8 +61,7 @@ std::string SocketAddress::GetIpAddress() const {
     if (rc == EAI_SYSTEM) detail::ThrowNetworkError(errno);
     if (rc != 0) {
         // The resolver's codes are negative (EAI_NONAME is -2): shown as positive numbers.
-        throw NetworkException(SafePrintf("Ошибка (code: %0X): %s", static_cast<unsigned>(-rc), ::gai_strerror(rc)), 0,
-                               place);
+        ThrowCodeAndText(static_cast<unsigned>(-rc), ::gai_strerror(rc), place);
     }
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, &::freeaddrinfo);
     char text[INET6_ADDRSTRLEN] = {};

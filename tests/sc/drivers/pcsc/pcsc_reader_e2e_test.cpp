@@ -153,7 +153,7 @@ TEST_F(PcscEndToEnd, ProtocolListAgainstTheProtocolsOfTheCard) {
         const DriverError error = DriverErrorOf([&] { reader->PowerOn(atr); });
         EXPECT_EQ(reader->GetActiveProtocol(), c.active);
         if (c.active == 0) {
-            EXPECT_EQ(error.code, CardDrvError::PcscConnect);
+            EXPECT_EQ(error.code, CardDrvError::CardConnection);
             EXPECT_EQ(error.text.rfind("PCSC Driver error (func: SCardConnect:, code: ", 0), 0u) << error.text;
             EXPECT_EQ(reader->GetCardHandle(), 0);
         }
