@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
   libpcsclite-dev pcscd vsmartcard-vpcd
-  socat procps gcovr
+  gcovr
   libengine-gost-openssl
 )
 
