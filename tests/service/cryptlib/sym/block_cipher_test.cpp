@@ -37,7 +37,6 @@ TEST(Pad, AppendsThePaddingOfEachKind) {
         uint32_t blockSize, kind;
         const char* padded;
     } cases[] = {
-        {"01 02 03 04 05 06 07 08", 8, 0, "01 02 03 04 05 06 07 08"},
         {"01 02 03 04 05 06 07 08", 8, 1, "01 02 03 04 05 06 07 08 80 00 00 00 00 00 00 00"},
         {"01 02 03 04 05 06 07", 8, 1, "01 02 03 04 05 06 07 80"},
         {"01 02 03 04 05", 8, 2, "01 02 03 04 05 03 03 03"},
@@ -64,13 +63,10 @@ TEST(UnpadFast, CutsThePaddingOfEachKindOrRefusesLeavingTheData) {
     } cases[] = {
         {"11 22 80 00 00", 1, "11 22", nullptr},
         {"80", 1, "", nullptr},
-        {"00 80", 1, "00", nullptr},
         {"11 22 33", 1, nullptr, "Неправильный формат выравнивания"},
         {"00 00 00", 1, nullptr, "Неправильный формат выравнивания"},
-        {"11 81 00", 1, nullptr, "Неправильный формат выравнивания"},
         {"01 02 03 04 05 03 03 03", 2, "01 02 03 04 05", nullptr},
         {"01 02 77 02", 2, "01 02", nullptr},  // only the count byte is read
-        {"02 02", 2, "", nullptr},
         {"01 02 00", 2, "01 02 00", nullptr},
         {"01 02 05", 2, nullptr, "Выход за границы массива"},
         {"01 80 00", 0, "01 80 00", nullptr},
@@ -93,18 +89,6 @@ TEST(UnpadFast, CutsThePaddingOfEachKindOrRefusesLeavingTheData) {
 
 // --- Published vectors ----------------------------------------------------
 
-// The free one-block function of the cipher, under its key (GOST3412M has none).
-void FreeBlockFunction(const BlockCipher& cipher, const TestVector& v, uint8_t* block, bool encrypt) {
-    const Binary key = cipher.GetKey();
-    const std::string name = cipher.GetName();
-    if (name == "AES") (encrypt ? Aes_EncryptBlock : Aes_DecryptBlock)(key.data(), uint32_t(key.size()), block);
-    if (name == "DES") (encrypt ? Des_EncryptBlock : Des_DecryptBlock)(key.data(), block);
-    if (name == "TriDES") (encrypt ? TriDes_EncryptBlock : TriDes_DecryptBlock)(key.data(), block);
-    if (name != "GOST28147") return;
-    const Binary sbox = GetSBoxByID(uint32_t(v.Number("SBox")));
-    (encrypt ? GOST28147_EncryptBlock : GOST28147_DecryptBlock)(key.data(), sbox.data(), block);
-}
-
 using MakeFromVector = std::function<std::unique_ptr<BlockCipher>(const TestVector&)>;
 
 std::unique_ptr<BlockCipher> Gost89(const TestVector& v, uint32_t meshing = GOST28147::MESHING_NONE) {
@@ -115,7 +99,7 @@ std::unique_ptr<BlockCipher> Gost89(const TestVector& v, uint32_t meshing = GOST
 
 constexpr uint32_t Mac = 0xCC;  // a vector of CalcCCS, not of a mode
 
-TEST(BlockCipher, PublishedVectorsThroughEncryptDecryptTheBlockFunctionsAndCalcCCS) {
+TEST(BlockCipher, PublishedVectorsThroughEncryptDecryptEncryptBlockAndCalcCCS) {
     const MakeFromVector aes = [](const TestVector& v) { return std::make_unique<AES>(v.Bin("Key"), 0, 0); };
     const MakeFromVector des = [](const TestVector& v) { return std::make_unique<DES>(v.Bin("Key"), 0, 0); };
     // The DES vectors hold for triple DES with K1 = K2.
@@ -123,7 +107,7 @@ TEST(BlockCipher, PublishedVectorsThroughEncryptDecryptTheBlockFunctionsAndCalcC
         return std::make_unique<TriDES>(v.Bin("Key") + v.Bin("Key"), 0, 0);
     };
     const MakeFromVector tdes = [](const TestVector& v) { return std::make_unique<TriDES>(v.Bin("Key"), 0, 0); };
-    // ISO/IEC 9797-1 MAC algorithm 3 (the retail MAC) is CCS mode 1 of TriDES.
+    // ISO/IEC 9797-1 MAC algorithm 3 (the retail MAC; padding 3, zeros) is CCS mode 1 of TriDES.
     const MakeFromVector retail = [](const TestVector& v) { return std::make_unique<TriDES>(v.Bin("Key"), 3, 1); };
     const MakeFromVector gost = [](const TestVector& v) { return Gost89(v); };
     // CryptoPro key meshing (RFC 4357) over more than 1024 bytes.
@@ -176,16 +160,11 @@ TEST(BlockCipher, PublishedVectorsThroughEncryptDecryptTheBlockFunctionsAndCalcC
             EXPECT_EQ(cipher->Encrypt(plain, mode, 0, iv), expected);
             EXPECT_EQ(cipher->Decrypt(expected, mode, 0, iv), plain);
             if (mode != CIPHER_MODE_ECB) continue;
-            Binary block = Slice(plain, 0, b), viaFunction = block;
+            Binary block = Slice(plain, 0, b);
             cipher->EncryptBlock(block.data());
             EXPECT_EQ(block, Slice(expected, 0, b));
             cipher->DecryptBlock(block.data());
             EXPECT_EQ(block, Slice(plain, 0, b));
-            if (cipher->GetName() == "GOST3412(Magma)") continue;
-            FreeBlockFunction(*cipher, v, viaFunction.data(), true);
-            EXPECT_EQ(viaFunction, Slice(expected, 0, b));
-            FreeBlockFunction(*cipher, v, viaFunction.data(), false);
-            EXPECT_EQ(viaFunction, Slice(plain, 0, b));
         }
     }
 }
@@ -204,28 +183,25 @@ struct RealCipher {
     bool checksEnc;                // Process refuses enc = 2 and partial blocks in ECB and CBC
 };
 
-const std::vector<RealCipher>& RealCiphers() {
-    static const std::vector<RealCipher> ciphers = {
-        {"DES", [](const Binary& k) { return std::make_unique<DES>(k, 1, 0); }, Binary("0123456789ABCDEF"),
-         Binary("FEDCBA9876543210"), 4, true, "Invalid key", "Invalid iv size", "Empty data is invalid", true},
-        {"TriDES", [](const Binary& k) { return std::make_unique<TriDES>(k, 1, 1); },
-         Binary("0123456789ABCDEF FEDCBA9876543210"), Binary("FEDCBA9876543210 0123456789ABCDEF"), 4, true,
-         "Invalid key", "Invalid iv size", "Empty data is invalid", true},
-        {"AES", [](const Binary& k) { return std::make_unique<AES>(k, 1, 0); }, Bytes(16, 0x07), Bytes(16, 0x09), 4,
-         true, "Wrong key length", "Invalid iv size", "Empty data is invalid", true},
-        {"GOST28147", [](const Binary& k) { return std::make_unique<GOST28147>(k, 2u, 1, 0, 4); }, Bytes(32, 0x21),
-         Bytes(32, 0x5A), 4, false, "Wrong key length.", "Invalid iv", "Invalid data len", true},
-        {"GOST3412M", [](const Binary& k) { return std::make_unique<GOST3412M>(k, 8, 0, 1); }, Bytes(32, 0x33),
-         Bytes(32, 0x44), 5, true, "Wrong key length.", nullptr, "Empty data is invalid", false},
-    };
-    return ciphers;
-}
+const RealCipher RealCiphers[] = {
+    {"DES", [](const Binary& k) { return std::make_unique<DES>(k, 1, 0); }, Binary("0123456789ABCDEF"),
+     Binary("FEDCBA9876543210"), 4, true, "Invalid key", "Invalid iv size", "Empty data is invalid", true},
+    {"TriDES", [](const Binary& k) { return std::make_unique<TriDES>(k, 1, 1); },
+     Binary("0123456789ABCDEF FEDCBA9876543210"), Binary("FEDCBA9876543210 0123456789ABCDEF"), 4, true, "Invalid key",
+     "Invalid iv size", "Empty data is invalid", true},
+    {"AES", [](const Binary& k) { return std::make_unique<AES>(k, 1, 0); }, Bytes(16, 0x07), Bytes(16, 0x09), 4, true,
+     "Wrong key length", "Invalid iv size", "Empty data is invalid", true},
+    {"GOST28147", [](const Binary& k) { return std::make_unique<GOST28147>(k, 2u, 1, 0, 4); }, Bytes(32, 0x21),
+     Bytes(32, 0x5A), 4, false, "Wrong key length.", "Invalid iv", "Invalid data len", true},
+    {"GOST3412M", [](const Binary& k) { return std::make_unique<GOST3412M>(k, 8, 0, 1); }, Bytes(32, 0x33),
+     Bytes(32, 0x44), 5, true, "Wrong key length.", nullptr, "Empty data is invalid", false},
+};
 
 // First + Next over pieces equals the whole message for every mode and padding, in
 // both directions, when all pieces but the last are whole blocks (Magma's chains
 // take whole blocks unless the last piece is padded); an empty IV is a zero block.
 TEST(BlockCipherChain, PiecesEqualTheWholeMessageForEveryModeAndPadding) {
-    for (const RealCipher& c : RealCiphers()) {
+    for (const RealCipher& c : RealCiphers) {
         auto cipher = c.make(c.key);
         const size_t b = cipher->GetBlockSize();
         const std::vector<std::vector<size_t>> splits = {{b, b, b, 3}, {2 * b, b}, {b, 2 * b, b - 1}, {3 * b, 1}};
@@ -272,7 +248,7 @@ TEST(BlockCipherChain, PiecesEqualTheWholeMessageForEveryModeAndPadding) {
 TEST(BlockCipherClone, CarriesTheChainInEveryModeAndCanTakeANewKey) {
     const Binary plain = Bytes(2048, 0x42);
     const Binary head = Slice(plain, 0, 1024), tail = Slice(plain, 1024, 1024);
-    for (const RealCipher& c : RealCiphers()) {
+    for (const RealCipher& c : RealCiphers) {
         SCOPED_TRACE(c.name);
         auto cipher = c.make(c.key);
         const uint32_t b = cipher->GetBlockSize();
@@ -308,34 +284,33 @@ TEST(BlockCipherClone, CarriesTheChainInEveryModeAndCanTakeANewKey) {
 
 const Binary K1("0123456789ABCDEF"), K2("FEDCBA9876543210");
 
-// The base checksum (and TriDES in CCS mode 0) is the last CBC block of the padded
-// data; an empty IV is a zero block, and the IV left behind continues the checksum,
-// in the retail MAC of TriDES and the imitovstavka of GOST 28147-89 too.
+// The checksum of the base (and of TriDES in CCS mode 0) is the last CBC block;
+// every checksum leaves in the IV what continues it over a longer message (the
+// retail MAC of TriDES and the imitovstavka of GOST 28147-89 too); an empty IV is
+// a zero block.
 TEST(BlockCipherCalcCCS, IsTheLastCbcBlockAndTheIvContinuesIt) {
-    const Binary data = Bytes(11);
-    std::unique_ptr<BlockCipher> ciphers[] = {std::make_unique<DES>(K1, 1, 0), std::make_unique<TriDES>(K1 + K2, 1, 0),
-                                              std::make_unique<AES>(Bytes(16, 0x07), 1, 0)};
-    for (auto& cipher : ciphers) {
+    const struct {
+        std::unique_ptr<BlockCipher> cipher;
+        bool cbcMac;
+    } rows[] = {{std::make_unique<DES>(K1, 0, 0), true},
+                {std::make_unique<TriDES>(K1 + K2, 0, 0), true},
+                {std::make_unique<AES>(Bytes(16, 0x07), 0, 0), true},
+                {std::make_unique<TriDES>(K1 + K2, 0, 1), false},
+                {std::make_unique<GOST28147>(Bytes(32, 0x21), 2u, 0, 0, 4), false}};
+    for (const auto& [cipher, cbcMac] : rows) {
         SCOPED_TRACE(cipher->GetName());
         const uint32_t b = cipher->GetBlockSize();
-        Binary iv = Bytes(b, 0xA5), emptyIv, zeroIv(b, 0);
-        const Binary mac = cipher->CalcCCS(data, iv);
-        EXPECT_EQ(mac, Back(cipher->Encrypt(data, CIPHER_MODE_CBC, 1, Bytes(b, 0xA5)), b));
-        EXPECT_EQ(iv, mac);
-        EXPECT_EQ(cipher->CalcCCS(data, emptyIv), cipher->CalcCCS(data, zeroIv));
-        EXPECT_EQ(cipher->GetCCSSize(), b);  // the users of these ciphers take the whole block
-    }
-    std::unique_ptr<BlockCipher> unpadded[] = {std::make_unique<DES>(K1, 0, 0), std::make_unique<TriDES>(K1 + K2, 0, 1),
-                                               std::make_unique<AES>(Bytes(16, 0x07), 0, 0),
-                                               std::make_unique<GOST28147>(Bytes(32, 0x21), 2u, 0, 0, 4)};
-    for (auto& cipher : unpadded) {
-        SCOPED_TRACE(cipher->GetName());
-        const uint32_t b = cipher->GetBlockSize();
-        Binary whole, running;
-        const Binary mac = cipher->CalcCCS(Bytes(4 * b), whole);
-        cipher->CalcCCS(Bytes(2 * b), running);
-        EXPECT_EQ(cipher->CalcCCS(Slice(Bytes(4 * b), 2 * b, 2 * b), running), mac);
+        const Binary data = Bytes(4 * b);
+        Binary whole, running, zeroIv(b, 0);
+        const Binary mac = cipher->CalcCCS(data, whole);
+        cipher->CalcCCS(Slice(data, 0, 2 * b), running);
+        EXPECT_EQ(cipher->CalcCCS(Slice(data, 2 * b, 2 * b), running), mac);
         EXPECT_EQ(running, whole);
+        EXPECT_EQ(cipher->CalcCCS(data, zeroIv), mac);
+        if (!cbcMac) continue;
+        EXPECT_EQ(mac, Back(cipher->Encrypt(data, CIPHER_MODE_CBC, 0, Binary()), b));
+        EXPECT_EQ(whole, mac);
+        EXPECT_EQ(cipher->GetCCSSize(), b);  // the users of these ciphers take the whole block
     }
 }
 
@@ -367,7 +342,7 @@ TEST(BlockCipher, RefusesBadArgumentsWithTheirMessages) {
          "Invalid padding kind 5, expected 0 to 3"},
     };
     std::vector<std::unique_ptr<BlockCipher>> ciphers;
-    for (const RealCipher& c : RealCiphers()) {
+    for (const RealCipher& c : RealCiphers) {
         BlockCipher* cipher = ciphers.emplace_back(c.make(c.key)).get();
         const uint32_t b = cipher->GetBlockSize();
         const Binary whole = Bytes(b), partial = Bytes(b + 4), iv = IvFor(*cipher, CIPHER_MODE_ECB);
