@@ -14,6 +14,10 @@ void CheckNotEmpty(const char* function, const Binary& data) {
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
 }
 
+bool NeedsWholeBlocks(uint32_t mode) { return mode == CIPHER_MODE_ECB || mode == CIPHER_MODE_CBC; }
+
+}  // namespace
+
 // Kinds beyond 3 are not defined; refusing them keeps a typo from silently
 // padding with zeros or wiping the data on removal.
 // The message is built only on failure: this check runs on every call.
@@ -22,10 +26,6 @@ void CheckPaddingKind(const char* function, uint32_t kind) {
         throw Exception("Invalid padding kind " + std::to_string(kind) + ", expected 0 to 3", ZORVIK_PLACE(function));
     }
 }
-
-bool NeedsWholeBlocks(uint32_t mode) { return mode == CIPHER_MODE_ECB || mode == CIPHER_MODE_CBC; }
-
-}  // namespace
 
 BlockCipher::BlockCipher(uint32_t ccsPadding, uint32_t ccsMode, uint32_t blockSize)
     : m_ccsPadding(ccsPadding), m_ccsMode(ccsMode), m_blockSize(blockSize) {

@@ -111,6 +111,8 @@ private:
                               const binary::Binary& iv, uint32_t enc);
 };
 
+// Refuses a padding kind beyond 3 ("Invalid padding kind ...").
+void CheckPaddingKind(const char* function, uint32_t kind);
 // data followed by the padding of the given kind.
 binary::Binary Pad(const binary::Binary& data, uint32_t blockSize, uint32_t kind);
 // The same padding, appended in place.

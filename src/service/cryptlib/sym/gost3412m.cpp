@@ -211,6 +211,7 @@ Binary GOST3412M::StartChain(const Binary& data, uint32_t mode, uint32_t padding
                              const char* function) {
     ZORVIK_CHECK(function, !data.empty(), "Empty data is invalid");
     ZORVIK_CHECK(function, data.size() % BlockSize == 0, "Data must be aligned");
+    CheckPaddingKind(function, padding);
     Binary out = data;
     Binary chainIv = IvOrZeros(iv);
     auto context = std::make_unique<GOST3412M_ModeContext>();
