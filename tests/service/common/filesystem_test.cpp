@@ -1,47 +1,33 @@
 #include "service/common/filesystem.h"
-#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "service/common/exception.h"
+#include "support/error_text.h"
 
 namespace ZORVIK::filesystem {
 namespace {
 
-TEST(FormatPath, PartsOfThePath) {
-    EXPECT_EQ(FormatPath("/opt/tools/skarna", "%d%p%n.log"), "/opt/tools/skarna.log");
+TEST(Paths, FormatUnifyAndMakeAbsolute) {
     EXPECT_EQ(FormatPath("/opt/tools/skarna.exe", "%d|%p|%n|%e"), "/|opt/tools/|skarna|.exe");
-    EXPECT_EQ(FormatPath("x.log", "%d%n"), "x");
-    EXPECT_EQ(FormatPath("/a/b", "%e"), "");
     EXPECT_EQ(FormatPath("\\\\a\\\\b.c", "%d%p%n%e"), "/a/b.c");
     EXPECT_EQ(FormatPath("a", "100%% %x%"), "100% x");
-}
-
-TEST(FormatPath, RefusesEmptyOrOverlongInput) {
-    EXPECT_THROW(FormatPath("", "%n"), Exception);
-    EXPECT_THROW(FormatPath("a", ""), Exception);
-    EXPECT_EQ(test::MessageOf([] { FormatPath("/" + std::string(5000, 'a'), "%n"); }), "Wrong path size!");
-}
-
-TEST(Paths, UnifyAndMakeAbsolute) {
     EXPECT_EQ(UnifySeparators("a//b\\\\c/\\d"), "a/b/c/d");
     EXPECT_EQ(MakeAbsolutePath("../x", "/a/b", false), "/a/x");
-    EXPECT_EQ(MakeAbsolutePath("/d//A/./b", "/base", false), "/d/A/b");
-    EXPECT_EQ(MakeAbsolutePath("/d//A/b", "/base", true), "/d/a/b");
+    EXPECT_EQ(MakeAbsolutePath("/d//A/./b", "/base", true), "/d/a/b");
     EXPECT_EQ(MakeAbsolutePath("../../../..", "/a", false), "/");
-    EXPECT_EQ(MakeAbsolutePath("c.ini", "/etc/qxw/", false), "/etc/qxw/c.ini");
     EXPECT_EQ(NormalizePath("Dir/Файл.ini", "/Base"), "/base/dir/файл.ini");
 }
 
-TEST(Paths, RelativeBaseIsAFileSystemError) {
+TEST(Paths, RefusalsAreFileSystemErrors) {
+    EXPECT_THROW(FormatPath("", "%n"), Exception);
+    EXPECT_THROW(FormatPath("a", ""), Exception);
+    EXPECT_EQ(test::MessageOf([] { FormatPath("/" + std::string(5000, 'a'), "%n"); }), "Wrong path size!");
     try {
         MakeAbsolutePath("x", "relative/base", false);
         FAIL();
     } catch (const FileLibException& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Базовый путь должен быть абсолютным.", 0), 0u);
-        EXPECT_EQ(e.FullMessage().rfind("Ошибка (FileLibraryError). ", 0), 0u);
+        EXPECT_EQ(e.FullMessage(), "Ошибка (FileLibraryError). Базовый путь должен быть абсолютным.Invalid argument");
     }
 }
 
@@ -52,9 +38,7 @@ TEST(Paths, ProcessPathsAndExistence) {
     EXPECT_TRUE(FileExists(self));
     EXPECT_FALSE(FileExists(self + ".missing"));
     EXPECT_FALSE(FileExists(""));
-    const std::string current = GetCurrentPath();
-    EXPECT_EQ(current.back(), '/');
-    EXPECT_TRUE(FileExists(current));
+    EXPECT_EQ(GetCurrentPath().back(), '/');
 }
 
 }  // namespace

@@ -68,20 +68,36 @@ void WriteSample(iLog& log) {
     log.Write("plain", 0x07, false);
 }
 
-TEST(ConsLog, PipedOutputHasNoEscapes) {
+TEST(ConsLog, PipedOutputHasNoEscapesAndNeverPauses) {
     NoColourEnv colour(nullptr);
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     auto sink = std::make_shared<test::RecordingLog>();
     {
-        Redirect redirect(STDOUT_FILENO, pipeFds[1]);
+        Redirect input(STDIN_FILENO, pipeFds[0]);
+        Redirect output(STDOUT_FILENO, pipeFds[1]);
         ConsLog log(sink);
+        log.SetPause(6, 1000);
         WriteSample(log);
     }
     close(pipeFds[1]);
     EXPECT_EQ(Drain(pipeFds[0]), "ошибка\ndebug\nplain");
     close(pipeFds[0]);
     EXPECT_EQ(sink->records.size(), 3u);
+}
+
+TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
+    auto sink = std::make_shared<test::RecordingLog>();
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    close(STDOUT_FILENO);
+    {
+        ConsLog log(sink);
+        WriteSample(log);
+    }
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_TRUE(sink->records.empty());
 }
 
 class ConsLogOnTerminal : public ::testing::Test {
@@ -91,10 +107,11 @@ protected:
         if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) GTEST_SKIP() << "no pseudo-terminal";
         m_slave = open(ptsname(m_master), O_RDWR | O_NOCTTY);
         ASSERT_GE(m_slave, 0);
-        // Keep the bytes as written: no LF -> CR LF on output.
+        // Keep the bytes as written (no LF -> CR LF) and without echo.
         termios mode{};
         ASSERT_EQ(tcgetattr(m_slave, &mode), 0);
         mode.c_oflag &= static_cast<tcflag_t>(~OPOST);
+        mode.c_lflag &= static_cast<tcflag_t>(~ECHO);
         ASSERT_EQ(tcsetattr(m_slave, TCSANOW, &mode), 0);
     }
     void TearDown() override {
@@ -115,23 +132,18 @@ protected:
     int m_slave = -1;
 };
 
-TEST_F(ConsLogOnTerminal, EachRecordInItsColourThenDefault) {
+TEST_F(ConsLogOnTerminal, EachRecordInItsColourUnlessNoColorIsSet) {
     // ANSI SGR: 91 bright red (0x0C), 96 bright cyan (0x0B), 37 white (0x07); 0 resets.
-    EXPECT_EQ(Shown(nullptr),
-              "\x1b[0;91mошибка\n\x1b[0m"
-              "\x1b[0;96mdebug\n\x1b[0m"
-              "\x1b[0;37mplain\x1b[0m");
+    const std::string coloured = "\x1b[0;91mошибка\n\x1b[0m\x1b[0;96mdebug\n\x1b[0m\x1b[0;37mplain\x1b[0m";
+    EXPECT_EQ(Shown(nullptr), coloured);
+    EXPECT_EQ(Shown(""), coloured);  // only a non-empty NO_COLOR counts
+    EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain");
 }
-
-TEST_F(ConsLogOnTerminal, NoColorSuppressesEscapes) { EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain"); }
 
 TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTerminal) {
     NoColourEnv colour("1");
-    // Without echo, so that the output holds only what the sink wrote.
     termios before{};
     ASSERT_EQ(tcgetattr(m_slave, &before), 0);
-    before.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    ASSERT_EQ(tcsetattr(m_slave, TCSANOW, &before), 0);
     // A line typed before the record, waiting to be read: the pause discards it.
     ASSERT_EQ(write(m_master, "early\n", 6), 6);
     pollfd typed{m_slave, POLLIN, 0};
@@ -154,62 +166,25 @@ TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTermina
         log.WriteRec(LogRecord(5, "below the pause level\n", false));
         log.WriteRec(LogRecord(6, "stop\n", false));
     }
-    const auto waited = std::chrono::steady_clock::now() - start;
     typist.join();
     // The key ended the wait long before the 30 s limit, and it was consumed.
-    EXPECT_LT(waited, std::chrono::seconds(20));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(Drain(m_master), "below the pause level\nstop\nPress any key for continue\n");
     char left = 0;
-    const int flags = fcntl(m_slave, F_GETFL);
-    fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
+    fcntl(m_slave, F_SETFL, fcntl(m_slave, F_GETFL) | O_NONBLOCK);
     EXPECT_EQ(read(m_slave, &left, 1), -1);
-    // The terminal's own mode is back.
     termios after{};
     ASSERT_EQ(tcgetattr(m_slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
 }
 
-TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
-    auto sink = std::make_shared<test::RecordingLog>();
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    close(STDOUT_FILENO);
-    {
-        ConsLog log(sink);
-        WriteSample(log);
-    }
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    EXPECT_TRUE(sink->records.empty());
-}
-
-TEST(ConsLog, PauseWithoutTerminalDoesNotWait) {
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    {
-        Redirect input(STDIN_FILENO, pipeFds[0]);
-        Redirect output(STDOUT_FILENO, pipeFds[1]);
-        ConsLog log(nullptr);
-        log.SetPause(6, 1000);
-        log.WriteRec(LogRecord(7, "stop", true));
-    }
-    close(pipeFds[1]);
-    EXPECT_EQ(Drain(pipeFds[0]), "stop\n");
-    close(pipeFds[0]);
-}
-
 TEST(TerminalColours, WindowsAttributesBecomeAnsiSgr) {
-    struct Case {
-        int32_t attribute;
-        const char* sgr;
-    };
     // Windows: 0x01 blue, 0x02 green, 0x04 red, 0x08 intensity; ANSI: 30 + (red 1, green 2, blue 4), bright 90 +.
-    const Case cases[] = {
-        {0x00, "\x1b[0;30m"}, {0x01, "\x1b[0;34m"}, {0x02, "\x1b[0;32m"},    {0x03, "\x1b[0;36m"},
-        {0x04, "\x1b[0;31m"}, {0x07, "\x1b[0;37m"}, {0x08, "\x1b[0;90m"},    {0x0B, "\x1b[0;96m"},
-        {0x0E, "\x1b[0;93m"}, {0x0F, "\x1b[0;97m"}, {0x1F, "\x1b[0;97;44m"}, {0xC0, "\x1b[0;30;101m"},
+    const std::pair<int32_t, const char*> cases[] = {
+        {0x00, "\x1b[0;30m"}, {0x01, "\x1b[0;34m"}, {0x02, "\x1b[0;32m"},    {0x04, "\x1b[0;31m"},
+        {0x0B, "\x1b[0;96m"}, {0x0E, "\x1b[0;93m"}, {0x1F, "\x1b[0;97;44m"}, {0xC0, "\x1b[0;30;101m"},
     };
-    for (const Case& c : cases) EXPECT_EQ(terminal::SgrForAttribute(c.attribute), c.sgr) << c.attribute;
+    for (const auto& [attribute, sgr] : cases) EXPECT_EQ(terminal::SgrForAttribute(attribute), sgr) << attribute;
 }
 
 }  // namespace

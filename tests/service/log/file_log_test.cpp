@@ -2,38 +2,29 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 
 #include "service/common/exception.h"
 #include "service/log/log.h"
 #include "service/log/recording_log.h"
+#include "support/error_text.h"
+#include "support/file_text.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
 
 namespace fs = std::filesystem;
+using test::MessageOf;
+using test::ReadFile;
 
 class FileLogTest : public ::testing::Test {
 protected:
-    std::string Dir() const { return m_dir; }
-
-    static void MakeFile(const std::string& name, const std::string& content) { std::ofstream(name) << content; }
-    static std::string ReadFile(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     // 30 October 2018, 09:05:07 local time.
     static std::tm FixedTime() {
         std::tm time{};
@@ -45,126 +36,63 @@ protected:
         time.tm_sec = 7;
         return time;
     }
+    std::string Numbered(const std::string& path, const char* format = "%p%n%c.%e", uint32_t width = 3) {
+        return FileLog(m_dir + path, format, width, nullptr, FixedTime()).GetFileName();
+    }
 
-private:
     const std::string m_dir = test::TestDir();
 };
 
-TEST_F(FileLogTest, CounterPatternsNumberTheNextLogOfTheSameName) {
+TEST_F(FileLogTest, EveryFormatCodeAndPathPart) {
+    fs::create_directory(m_dir + "a.b");
     const struct {
         const char* format;
-        uint32_t counterWidth;
-        const char* first;
-        const char* second;
-    } cases[] = {
-        {"%p%n_%d_%c.%e", 3, "tool_181030_001.log", "tool_181030_002.log"},  // the framework's pattern
-        {"%p%n%z.%e", 2, "tool.log", "tool01.log"},                          // %z: the plain name first
-    };
-    for (const auto& c : cases) {
-        FileLog first(Dir() + "tool.log", c.format, c.counterWidth, nullptr, FixedTime());
-        EXPECT_EQ(first.GetFileName(), Dir() + c.first);
-        FileLog second(Dir() + "tool.log", c.format, c.counterWidth, nullptr, FixedTime());
-        EXPECT_EQ(second.GetFileName(), Dir() + c.second);
-    }
-}
-
-TEST_F(FileLogTest, EveryFormatCodeAndPathPart) {
-    struct Case {
-        const char* format;
-        const char* expected;  // after the directory
+        const char* first;   // after the directory
+        const char* second;  // the next log of the same name, when the format has a counter
         uint32_t counterWidth = 3;
         const char* path = "tool.log";  // under the directory
+    } cases[] = {
+        {"%p%n_%d_%c.%e", "tool_181030_001.log", "tool_181030_002.log"},  // the framework's pattern
+        {"%p%n%z.%e", "tool.log", "tool01.log", 2},                       // %z: the plain name first
+        {"%pa%cb%zc", "abc", "ab001c"},                                   // the last counter code wins
+        {"%p%n%c.%e", "tool1.log", "tool2.log", 0},                       // counter width 0: no padding
+        {"%p%t.txt", "090507.txt", nullptr},
+        {"%p100%% %q%n%", "100% %qtool%", nullptr},
+        {"%p|%n|%e", "a.b/|name|log", nullptr, 3, "a.b\\name.log"},  // backslashes become slashes
+        {"%p%n[%e]", "a.b/name[]", nullptr, 3, "a.b/name"},          // a point in the directory is no extension
     };
-    fs::create_directory(Dir() + "sub");
-    fs::create_directory(Dir() + "a.b");
-    const Case cases[] = {
-        {"%p%t.txt", "090507.txt"},
-        {"%p%n-%e", "tool-log"},
-        {"%p100%%", "100%"},
-        {"%p%q%n", "%qtool"},
-        {"%p%n%", "tool%"},
-        {"%pa%cb%zc", "abc"},                               // the last counter code (%z) wins: plain name first
-        {"%p%n%c.%e", "tool1.log", 0},                      // counter width 0: no padding
-        {"%p|%n|%e", "sub/|name|log", 3, "sub\\name.log"},  // backslashes become slashes
-        {"%p%n[%e]", "a.b/name[]", 3, "a.b/name"},          // a point in the directory is no extension
-    };
-    for (const Case& c : cases) {
-        FileLog log(Dir() + c.path, c.format, c.counterWidth, nullptr, FixedTime());
-        EXPECT_EQ(log.GetFileName(), Dir() + c.expected) << c.format;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Numbered(c.path, c.format, c.counterWidth), m_dir + c.first) << c.format;
+        if (c.second) {
+            EXPECT_EQ(Numbered(c.path, c.format, c.counterWidth), m_dir + c.second) << c.format;
+        }
     }
 }
 
-TEST_F(FileLogTest, PlainPatternTruncatesAndSecondConstructorAppends) {
-    const std::string name = Dir() + "name.log";
-    MakeFile(name, "old\n");
+TEST_F(FileLogTest, PlainPatternTruncatesSecondConstructorAppendsAndRecordsPassOn) {
+    const std::string name = m_dir + "name.log";
+    std::ofstream(name) << "old\n";
+    auto sink = std::make_shared<test::RecordingLog>();
     {
-        FileLog log(Dir() + "name.log", "%p%n.%e", 3, nullptr, FixedTime());
-        EXPECT_EQ(log.GetFileName(), name);
-        log.WriteRec(LogRecord(3, "first", true));
+        FileLog log(name, "%p%n.%e", 3, sink, FixedTime());
+        log.WriteRec(LogRecord("src", 1, 0x0B, "строка\r\nб", true));
     }
-    EXPECT_EQ(ReadFile(name), "first\n");
     {
         FileLog log(name, nullptr);
-        log.Write("second", 7, true);
+        log.Write("second", 7, false);
     }
-    EXPECT_EQ(ReadFile(name), "first\nsecond\n");
+    EXPECT_EQ(ReadFile(name), "строка\r\nб\nsecond");
+    ASSERT_EQ(sink->records.size(), 1u);
+    EXPECT_EQ(sink->records[0].source, "src");
 }
 
-TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
-    char number[8];
-    for (int i = 1; i <= 999; ++i) {
-        std::snprintf(number, sizeof number, "%03d", i);
-        MakeFile(Dir() + "x" + number + ".log", "");
-    }
-    try {
-        FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
-        FAIL() << "expected an error, got " << log.GetFileName();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Log file can't be created");
-    }
-    // The last free number is still found.
-    fs::remove(Dir() + "x999.log");
-    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
-    EXPECT_EQ(log.GetFileName(), Dir() + "x999.log");
-}
-
-TEST_F(FileLogTest, NumberedNameNeverReusesAnExistingFile) {
-    // A file that exists but cannot be probed by reading is still not truncated:
-    // the exclusive creation moves on to the next number. Root reads every file,
-    // so the log is made in a child process running as the user nobody.
-    const std::string locked = Dir() + "x001.log";
-    MakeFile(locked, "other process");
-    fs::permissions(locked, fs::perms::none);
-    fs::permissions(Dir(), fs::perms::all);
-    const pid_t child = fork();
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
-        _exit(log.GetFileName() == Dir() + "x002.log" ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    fs::permissions(locked, fs::perms::owner_read);
-    EXPECT_EQ(ReadFile(locked), "other process");
-}
-
-TEST_F(FileLogTest, NumberedNameNeverFollowsALinkElsewhere) {
+TEST_F(FileLogTest, NumberedNameNeverReusesFollowsOrWaitsOnAnExistingName) {
     // A dangling link reads as absent, but the exclusive creation sees the name
-    // taken: the log goes to the next number, not to where the link points.
-    const std::string elsewhere = Dir() + "elsewhere.log";
-    fs::create_symlink(elsewhere, Dir() + "x001.log");
-    FileLog log(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime());
-    EXPECT_EQ(log.GetFileName(), Dir() + "x002.log");
-    EXPECT_FALSE(fs::exists(elsewhere));
-}
-
-TEST_F(FileLogTest, NumberedSearchDoesNotWaitOnAPipe) {
-    const std::string pipe = Dir() + "x001.log";
+    // taken: the log must not go to where the link points.
+    fs::create_symlink(m_dir + "elsewhere.log", m_dir + "x001.log");
+    const std::string pipe = m_dir + "x002.log";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    auto build = std::async(std::launch::async, [&] {
-        return FileLog(Dir() + "x.log", "%p%n%c.%e", 3, nullptr, FixedTime()).GetFileName();
-    });
+    auto build = std::async(std::launch::async, [&] { return Numbered("x.log"); });
     if (build.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
         // Release the probe stuck in opening the pipe for reading, then fail.
         const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
@@ -172,68 +100,47 @@ TEST_F(FileLogTest, NumberedSearchDoesNotWaitOnAPipe) {
         build.wait();
         FAIL() << "the counter search waited for a writer on " << pipe;
     }
-    EXPECT_EQ(build.get(), Dir() + "x002.log");
+    EXPECT_EQ(build.get(), m_dir + "x003.log");
+    EXPECT_FALSE(fs::exists(m_dir + "elsewhere.log"));
 }
 
-TEST_F(FileLogTest, UncreatableFileNamesTheFile) {
-    const std::string name = Dir() + "missing/dir/x.log";
-    try {
-        FileLog log(name, nullptr);
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), "Log file '" + name + "' can't be created");
+TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
+    char number[8];
+    for (int i = 1; i <= 999; ++i) {
+        std::snprintf(number, sizeof number, "%03d", i);
+        std::ofstream(m_dir + "x" + number + ".log");
     }
-    EXPECT_THROW(FileLog(Dir() + "missing/x.log", "%p%n%c.%e", 3, nullptr, FixedTime()), Exception);
+    EXPECT_EQ(MessageOf([&] { Numbered("x.log"); }), "Log file can't be created");
+    // The last free number is still found.
+    fs::remove(m_dir + "x999.log");
+    EXPECT_EQ(Numbered("x.log"), m_dir + "x999.log");
 }
 
-TEST_F(FileLogTest, WritesTextUnchangedAndPassesRecordsOn) {
-    auto sink = std::make_shared<test::RecordingLog>();
-    const std::string name = Dir() + "raw.log";
-    {
-        FileLog log(name, sink);
-        log.WriteRec(LogRecord("src", 1, 0x0B, "строка\r\nб", false));
-        log.WriteRec(LogRecord(8, "x", true));
-    }
-    EXPECT_EQ(ReadFile(name), "строка\r\nбx\n");
-    ASSERT_EQ(sink->records.size(), 2u);
-    EXPECT_EQ(sink->records[0].source, "src");
-}
-
-TEST_F(FileLogTest, FailedFlushIsReportedAndRecordNotPassedOn) {
+TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
+    const std::string missing = m_dir + "missing/x.log";
+    EXPECT_EQ(MessageOf([&] { FileLog(missing, nullptr); }), "Log file '" + missing + "' can't be created");
+    EXPECT_EQ(MessageOf([&] { Numbered("missing/x.log"); }),
+              "Log file '" + m_dir + "missing/x001.log' can't be created");
+    EXPECT_THROW(OpenFile(missing, "r"), Exception);
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     auto sink = std::make_shared<test::RecordingLog>();
     FileLog log("/dev/full", sink);
-    try {
-        log.WriteRec(LogRecord(3, "data", true));
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Can't write data to '/dev/full': No space left on device");
-    }
+    EXPECT_EQ(MessageOf([&] { log.WriteRec(LogRecord(3, "data", true)); }),
+              "Can't write data to '/dev/full': No space left on device");
     EXPECT_TRUE(sink->records.empty());
 }
 
 TEST_F(FileLogTest, DeletableLogRemovedOnlyWhenEmpty) {
-    const std::string empty = Dir() + "empty.log";
-    const std::string used = Dir() + "used.log";
+    const std::string empty = m_dir + "empty.log";
+    const std::string used = m_dir + "used.log";
     {
-        DeletableFileLog a(Dir() + "empty.log", "%p%n.%e", 3, nullptr, FixedTime());
+        DeletableFileLog a(empty, "%p%n.%e", 3, nullptr, FixedTime());
         DeletableFileLog b(used, nullptr);
         b.Write("kept", 3, true);
         EXPECT_TRUE(fs::exists(empty));
     }
     EXPECT_FALSE(fs::exists(empty));
     EXPECT_EQ(ReadFile(used), "kept\n");
-}
-
-TEST_F(FileLogTest, OpenFileGivesAClosingHandle) {
-    const std::string name = Dir() + "open.txt";
-    {
-        std::shared_ptr<std::FILE> file = OpenFile(name, "w");
-        ASSERT_NE(file, nullptr);
-        std::fputs("abc", file.get());
-    }
-    EXPECT_EQ(ReadFile(name), "abc");
-    EXPECT_THROW(OpenFile(Dir() + "none/open.txt", "r"), Exception);
 }
 
 }  // namespace
