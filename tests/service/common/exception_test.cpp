@@ -35,16 +35,5 @@ TEST(Exception, CopiesAndClonesKeepClassCodeAndADeepCopyOfTheInner) {
               "Ошибка (CardReaderDriverError). No reader\nПредыдущее исключение {\nОшибка (TLV). x}");
 }
 
-TEST(Check, TrueConditionDoesNothingFalseThrows) {
-    EXPECT_NO_THROW(ZORVIK_CHECK("ZORVIK::Test", true, "never"));
-    try {
-        ZORVIK_CHECK_STR("ZORVIK::Test", false, std::string("No Card in Reader or Card is Powered Off"));
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "No Card in Reader or Card is Powered Off");
-        EXPECT_STREQ(e.Name(), "Exception");
-    }
-}
-
 }  // namespace
 }  // namespace ZORVIK

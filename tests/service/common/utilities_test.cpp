@@ -40,10 +40,8 @@ TEST(Text, CaseOfAsciiAndCyrillicInUtf8AndOldCodePages) {
     EXPECT_EQ(ToUpper("яблоко ё z"), "ЯБЛОКО Ё Z");
     EXPECT_EQ(ToLower("\xD0\x41\xD1"), "\xD0\x61\xD1");  // malformed bytes pass unchanged
     EXPECT_EQ(ToUpper("\xFF\xFE"), "\xFF\xFE");
-    EXPECT_EQ(Cp1251ToWide("\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8\xB9\x88"), L"Привет Ёё№€");
-    EXPECT_EQ(Utf8ToWide("Ёж\xC0"), std::wstring(L"Ёж\xFFFD"));
-    EXPECT_EQ(SafePrintf("%02X-%s", 10, "ok"), "0A-ok");
-    EXPECT_EQ(SafePrintf("%s", std::string(5000, 'x').c_str()).size(), 5000u);
+    EXPECT_EQ(Cp1251ToWide("\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8\xB9\x88") + Utf8ToWide("Ёж\xC0"), L"Привет Ёё№€Ёж\xFFFD");
+    EXPECT_EQ(SafePrintf("%02X-%s", 10, std::string(5000, 'x').c_str()), "0A-" + std::string(5000, 'x'));
     const char* nullFormat = nullptr;
     EXPECT_EQ(test::MessageOf([&] { SafePrintf(nullFormat); }), "Некорректный формат вывода в строку!");
 }
@@ -58,18 +56,16 @@ TEST(Numbers, BinaryTextAndBitConversions) {
     EXPECT_EQ(NumToStr(35, 36), "z");
     EXPECT_EQ(NumToStr(1, 1), "");
     EXPECT_EQ(IntToStr(INT64_MIN, 10), "-9223372036854775808");
-    EXPECT_EQ(IntToStr(-1, 16), "ffffffffffffffff");
     EXPECT_EQ(StrToInt("  -42abc"), -42);
     EXPECT_EQ(StrToInt("x1"), 0);
     EXPECT_EQ(StrToInt("99999999999999999999"), INT32_MAX);  // saturates
     // Bits are numbered 1 (lowest) to 8; others are ignored.
-    EXPECT_TRUE(GetBit(0x80, 8));
+    uint8_t bits = 0x80;
+    for (int bit : {3, 0, 9}) SetBit(bits, bit);
+    ClearBit(bits, 8);
+    EXPECT_EQ(bits, 0x04);
+    EXPECT_TRUE(GetBit(bits, 3));
     EXPECT_FALSE(GetBit(0xFF, 9));
-    uint8_t b = 0;
-    for (int bit : {3, 0, 9}) SetBit(b, bit);
-    EXPECT_EQ(b, 0x04);
-    ClearBit(b, 3);
-    EXPECT_EQ(b, 0x00);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <thread>
 
 #include "service/log/log.h"
@@ -36,20 +35,6 @@ private:
     int m_saved;
 };
 
-// Sets or clears NO_COLOR and puts the old value back afterwards.
-class NoColourEnv {
-public:
-    explicit NoColourEnv(const char* value) {
-        if (const char* old = std::getenv("NO_COLOR")) m_old = old;
-        Put(value);
-    }
-    ~NoColourEnv() { Put(m_old ? m_old->c_str() : nullptr); }
-
-private:
-    static void Put(const char* value) { value ? setenv("NO_COLOR", value, 1) : unsetenv("NO_COLOR"); }
-    std::optional<std::string> m_old;
-};
-
 std::string Drain(int fd) {
     std::string text;
     char buffer[4096];
@@ -62,120 +47,59 @@ std::string Drain(int fd) {
     return text;
 }
 
-void WriteSample(iLog& log) {
-    log.WriteRec(LogRecord(7, "ошибка", true));
-    log.WriteRec(LogRecord(1, "debug", true));
-    log.Write("plain", 0x07, false);
-}
-
-TEST(ConsLog, PipedOutputHasNoEscapesAndNeverPauses) {
-    NoColourEnv colour(nullptr);
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    auto sink = std::make_shared<test::RecordingLog>();
-    {
-        Redirect input(STDIN_FILENO, pipeFds[0]);
-        Redirect output(STDOUT_FILENO, pipeFds[1]);
-        ConsLog log(sink);
-        log.SetPause(6, 1000);
-        WriteSample(log);
-    }
-    close(pipeFds[1]);
-    EXPECT_EQ(Drain(pipeFds[0]), "ошибка\ndebug\nplain");
-    close(pipeFds[0]);
-    EXPECT_EQ(sink->records.size(), 3u);
-}
-
-TEST(ConsLog, ClosedStandardOutputSilencesTheChain) {
-    auto sink = std::make_shared<test::RecordingLog>();
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    close(STDOUT_FILENO);
-    {
-        ConsLog log(sink);
-        WriteSample(log);
-    }
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    EXPECT_TRUE(sink->records.empty());
-}
-
-class ConsLogOnTerminal : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) GTEST_SKIP() << "no pseudo-terminal";
-        m_slave = open(ptsname(m_master), O_RDWR | O_NOCTTY);
-        ASSERT_GE(m_slave, 0);
-        // Keep the bytes as written (no LF -> CR LF) and without echo.
-        termios mode{};
-        ASSERT_EQ(tcgetattr(m_slave, &mode), 0);
-        mode.c_oflag &= static_cast<tcflag_t>(~OPOST);
-        mode.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        ASSERT_EQ(tcsetattr(m_slave, TCSANOW, &mode), 0);
-    }
-    void TearDown() override {
-        if (m_slave >= 0) close(m_slave);
-        if (m_master >= 0) close(m_master);
-    }
-    std::string Shown(const char* noColour) {
-        NoColourEnv colour(noColour);
-        {
-            Redirect redirect(STDOUT_FILENO, m_slave);
-            ConsLog log(nullptr);
-            WriteSample(log);
-        }
-        return Drain(m_master);
-    }
-
-    int m_master = -1;
-    int m_slave = -1;
-};
-
-TEST_F(ConsLogOnTerminal, EachRecordInItsColourUnlessNoColorIsSet) {
-    // ANSI SGR: 91 bright red (0x0C), 96 bright cyan (0x0B), 37 white (0x07); 0 resets.
-    const std::string coloured = "\x1b[0;91mошибка\n\x1b[0m\x1b[0;96mdebug\n\x1b[0m\x1b[0;37mplain\x1b[0m";
-    EXPECT_EQ(Shown(nullptr), coloured);
-    EXPECT_EQ(Shown(""), coloured);  // only a non-empty NO_COLOR counts
-    EXPECT_EQ(Shown("1"), "ошибка\ndebug\nplain");
-}
-
-TEST_F(ConsLogOnTerminal, PauseDiscardsEarlyKeysWaitsForOneAndRestoresTheTerminal) {
-    NoColourEnv colour("1");
+TEST(ConsLog, OnATerminalRecordsAreColouredAndThePauseWaitsForOneKeyThenRestoresTheTerminal) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminal";
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    // Keep the bytes as written (no LF -> CR LF) and without echo.
     termios before{};
-    ASSERT_EQ(tcgetattr(m_slave, &before), 0);
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    before.c_oflag &= static_cast<tcflag_t>(~OPOST);
+    before.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
     // A line typed before the record, waiting to be read: the pause discards it.
-    ASSERT_EQ(write(m_master, "early\n", 6), 6);
-    pollfd typed{m_slave, POLLIN, 0};
+    ASSERT_EQ(write(master, "early\n", 6), 6);
+    pollfd typed{slave, POLLIN, 0};
     ASSERT_EQ(poll(&typed, 1, 5000), 1);
     // Types a key once the pause has switched the terminal to reading single keys.
-    std::thread typist([this] {
+    std::thread typist([&] {
         termios mode{};
-        for (int i = 0; i < 1000 && tcgetattr(m_slave, &mode) == 0 && (mode.c_lflag & ICANON); ++i) {
+        for (int i = 0; i < 1000 && tcgetattr(slave, &mode) == 0 && (mode.c_lflag & ICANON); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ASSERT_EQ(write(m_master, "k", 1), 1);
+        ASSERT_EQ(write(master, "k", 1), 1);
     });
     const auto start = std::chrono::steady_clock::now();
     {
-        Redirect input(STDIN_FILENO, m_slave);
-        Redirect output(STDOUT_FILENO, m_slave);
+        Redirect input(STDIN_FILENO, slave);
+        Redirect output(STDOUT_FILENO, slave);
         ConsLog log(nullptr);
         log.SetPause(6, 30);
-        log.WriteRec(LogRecord(5, "below the pause level\n", false));
-        log.WriteRec(LogRecord(6, "stop\n", false));
+        log.WriteRec(LogRecord(1, "below the pause level", true));
+        log.WriteRec(LogRecord(7, "stop", true));
+        // Only a non-empty NO_COLOR turns the colours off.
+        setenv("NO_COLOR", "", 1);
+        EXPECT_TRUE(terminal::WantsColour(stdout));
+        setenv("NO_COLOR", "1", 1);
+        EXPECT_FALSE(terminal::WantsColour(stdout));
+        unsetenv("NO_COLOR");
     }
     typist.join();
     // The key ended the wait long before the 30 s limit, and it was consumed.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_EQ(Drain(m_master), "below the pause level\nstop\nPress any key for continue\n");
+    // ANSI SGR 96 bright cyan (0x0B), 91 bright red (0x0C); 0 resets.
+    EXPECT_EQ(Drain(master),
+              "\x1b[0;96mbelow the pause level\n\x1b[0m\x1b[0;91mstop\n\x1b[0mPress any key for continue\n");
     char left = 0;
-    fcntl(m_slave, F_SETFL, fcntl(m_slave, F_GETFL) | O_NONBLOCK);
-    EXPECT_EQ(read(m_slave, &left, 1), -1);
+    fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(read(slave, &left, 1), -1);
     termios after{};
-    ASSERT_EQ(tcgetattr(m_slave, &after), 0);
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
+    close(slave);
+    close(master);
 }
 
 TEST(TerminalColours, WindowsAttributesBecomeAnsiSgr) {

@@ -26,18 +26,9 @@ using test::ReadFile;
 class FileLogTest : public ::testing::Test {
 protected:
     // 30 October 2018, 09:05:07 local time.
-    static std::tm FixedTime() {
-        std::tm time{};
-        time.tm_year = 2018 - 1900;
-        time.tm_mon = 9;
-        time.tm_mday = 30;
-        time.tm_hour = 9;
-        time.tm_min = 5;
-        time.tm_sec = 7;
-        return time;
-    }
+    static constexpr std::tm FixedTime{7, 5, 9, 30, 9, 118, 0, 0, 0, 0, nullptr};
     std::string Numbered(const std::string& path, const char* format = "%p%n%c.%e", uint32_t width = 3) {
-        return FileLog(m_dir + path, format, width, nullptr, FixedTime()).GetFileName();
+        return FileLog(m_dir + path, format, width, nullptr, FixedTime).GetFileName();
     }
 
     const std::string m_dir = test::TestDir();
@@ -69,19 +60,20 @@ TEST_F(FileLogTest, EveryFormatCodeAndPathPart) {
     }
 }
 
-TEST_F(FileLogTest, PlainPatternTruncatesSecondConstructorAppendsAndRecordsPassOn) {
+TEST_F(FileLogTest, PlainNameIsTruncatedOrAppendedToAndAnEmptyDeletableLogRemoved) {
     const std::string name = m_dir + "name.log";
     std::ofstream(name) << "old\n";
     auto sink = std::make_shared<test::RecordingLog>();
     {
-        FileLog log(name, "%p%n.%e", 3, sink, FixedTime());
+        FileLog log(name, "%p%n.%e", 3, sink, FixedTime);
         log.WriteRec(LogRecord("src", 1, 0x0B, "строка\r\nб", true));
+        DeletableFileLog appending(name, nullptr);
+        appending.Write("second", 7, false);
+        DeletableFileLog empty(m_dir + "empty.log", "%p%n.%e", 3, nullptr, FixedTime);
+        EXPECT_TRUE(fs::exists(m_dir + "empty.log"));
     }
-    {
-        FileLog log(name, nullptr);
-        log.Write("second", 7, false);
-    }
-    EXPECT_EQ(ReadFile(name), "строка\r\nб\nsecond");
+    EXPECT_EQ(ReadFile(name), "строка\r\nб\nsecond");  // written unchanged, and a used deletable log stays
+    EXPECT_FALSE(fs::exists(m_dir + "empty.log"));
     ASSERT_EQ(sink->records.size(), 1u);
     EXPECT_EQ(sink->records[0].source, "src");
 }
@@ -128,19 +120,6 @@ TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
     EXPECT_EQ(MessageOf([&] { log.WriteRec(LogRecord(3, "data", true)); }),
               "Can't write data to '/dev/full': No space left on device");
     EXPECT_TRUE(sink->records.empty());
-}
-
-TEST_F(FileLogTest, DeletableLogRemovedOnlyWhenEmpty) {
-    const std::string empty = m_dir + "empty.log";
-    const std::string used = m_dir + "used.log";
-    {
-        DeletableFileLog a(empty, "%p%n.%e", 3, nullptr, FixedTime());
-        DeletableFileLog b(used, nullptr);
-        b.Write("kept", 3, true);
-        EXPECT_TRUE(fs::exists(empty));
-    }
-    EXPECT_FALSE(fs::exists(empty));
-    EXPECT_EQ(ReadFile(used), "kept\n");
 }
 
 }  // namespace

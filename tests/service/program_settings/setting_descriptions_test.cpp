@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "service/common/exception.h"
 #include "support/error_text.h"
 
@@ -23,6 +25,37 @@ SettingDescription MandatoryName() {
     return SettingDescription({"name", "n"}, std::make_shared<StringTypeInfo>(), true, "имя");
 }
 
+TEST(SettingTypes, NamesAndAcceptedTexts) {
+    const struct {
+        std::shared_ptr<iTypeInfo> type;
+        const char* name;
+        std::vector<const char*> valid;
+        std::vector<const char*> invalid;
+    } cases[] = {
+        // Digits only, within the range; the empty text counts as 0.
+        {std::make_shared<IntTypeInfo>(0, 2), "0..2", {""}, {}},
+        {std::make_shared<IntTypeInfo>(1, 8), "1..8", {"1", "8", "0001"}, {"0", "9", "-1", "+5", " 5", "5x"}},
+        // The range ends at the limits of int32, without wrapping round to 0.
+        {std::make_shared<IntTypeInfo>(0, INT32_MAX), "0..2147483647", {"2147483647"}, {"2147483648", "4294967296"}},
+        {std::make_shared<IntTypeInfo>(), "int", {"123456789012345678901234567890"}, {"-1"}},
+        {std::make_shared<BoolTypeInfo>(), "bool", {"", "Yes", "TRUE", "0", "fAlSe"}, {"y", " on", "2", "\"on\""}},
+        {std::make_shared<StringTypeInfo>("#?|#PCSC|<pcsc name>"), "#?|#PCSC|<pcsc name>", {"", "ACS ACR38U 00"}, {}},
+        // An enumeration compares exactly and joins its values with bars.
+        {std::make_shared<EnumTypeInfo>(std::vector<std::string>{"gp", "none"}), "gp|none", {"gp"}, {"GP", "gp ", ""}},
+        // Hex bytes with white space; a fixed length takes exactly that many bytes.
+        {std::make_shared<BinaryTypeInfo>(4), "bin (4 bytes)", {"0a 0b\t0c 0d"}, {"0A0B0C", "0A0B0C0D0E", ""}},
+        {std::make_shared<BinaryTypeInfo>(), "bin", {"", "A0 00"}, {"A"}},
+        {std::make_shared<BinaryTypeInfo>(5, 16), "bin(5-16 bytes)", {"A0 00 00 01 51"}, {"A0 00 00 01"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.type->TypeName(), c.name);
+        for (const char* text : c.valid) EXPECT_TRUE(c.type->IsValid(text)) << c.name << ": " << text;
+        for (const char* text : c.invalid) EXPECT_FALSE(c.type->IsValid(text)) << c.name << ": " << text;
+    }
+    EXPECT_EQ(MessageOf([] { EnumTypeInfo empty({}); }),
+              "для перечисления должно быть задано хотя бы одно возможное значение");
+}
+
 TEST(DescriptionGroup, KeepsDeclarationOrderAndIndexesTheLatestByFirstName) {
     const DescriptionGroup group{PowerOn(), Cless(),
                                  SettingDescription({"power_on"}, std::make_shared<StringTypeInfo>(), "x", "again")};
@@ -36,40 +69,26 @@ TEST(DescriptionGroup, KeepsDeclarationOrderAndIndexesTheLatestByFirstName) {
     EXPECT_EQ(MessageOf([] { SettingsValidator(static_cast<SettingsDatabase*>(nullptr)); }), "NULL указатель");
 }
 
-TEST(SettingsValidator, OneSettingMovedUnderItsFirstNameAndChecked) {
+TEST(SettingsValidator, EachSettingIsMovedUnderItsFirstNameAndChecked) {
+    SettingsDatabase db;
+    for (const auto& [key, value] :
+         Pairs{{"P", "0"}, {"log_level", "2"}, {"_logging_level", "3"}, {"l", "09"}, {"reader2.n", "\"x\""}})
+        db.AddSetting(key, value, Set);
     const std::string refused = "\" не удовлетворяет заданным для нее условиям: ";
-    const struct {
-        Pairs given;  // in the order added
-        SettingDescription description;
-        const char* prefix;
-        std::string error;  // empty when the value is valid
-        Pairs stored;
-    } cases[] = {
-        {{{"P", "0"}}, PowerOn(), "", "", {{"power_on", "0"}}},
-        // The last alias wins over earlier names.
-        {{{"log_level", "2"}, {"_logging_level", "3"}, {"l", "4"}}, LogLevel(), "", "", {{"log_level", "4"}}},
-        {{{"reader2.n", "\"x\""}}, MandatoryName(), "reader2.", "", {{"reader2.name", "x"}}},  // stored unquoted
-        {{}, MandatoryName(), "reader2.", "Не задана обязательная настройка \"name\"", {}},
-        // A refused value stays stored under the first name.
-        {{{"l", "09"}},
-         LogLevel(),
-         "",
-         "Значение настройки \"log_level = 09" + refused + "1..8",
-         {{"log_level", "09"}}},
+    const std::tuple<SettingDescription, const char*, std::string> cases[] = {
+        {PowerOn(), "", "(no error)"},
+        // The last alias wins over earlier names; a refused value stays stored under the first name.
+        {LogLevel(), "", "Значение настройки \"log_level = 09" + refused + "1..8"},
+        {MandatoryName(), "reader2.", "(no error)"},
+        {MandatoryName(), "reader3.", "Не задана обязательная настройка \"name\""},
         // A default is stored, then tested like a given value.
-        {{},
-         SettingDescription({"depth"}, std::make_shared<IntTypeInfo>(1, 3), "7", ""),
-         "",
-         "Значение настройки \"depth = 7" + refused + "1..3",
-         {{"depth", "7"}}},
+        {SettingDescription({"depth"}, std::make_shared<IntTypeInfo>(1, 3), "7", ""), "",
+         "Значение настройки \"depth = 7" + refused + "1..3"},
     };
-    for (const auto& c : cases) {
-        SettingsDatabase db;
-        for (const auto& [key, value] : c.given) db.AddSetting(key, value, Set);
-        const std::string error = MessageOf([&] { SettingsValidator(db).Validate(c.description, c.prefix); });
-        EXPECT_EQ(error, c.error.empty() ? "(no error)" : c.error) << c.description.names.front();
-        EXPECT_EQ(db.GetGroup(""), c.stored) << c.description.names.front();
-    }
+    for (const auto& [description, prefix, error] : cases)
+        EXPECT_EQ(MessageOf([&] { SettingsValidator(db).Validate(description, prefix); }), error) << prefix;
+    // Quoted values are stored unquoted.
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"depth", "7"}, {"log_level", "09"}, {"power_on", "0"}, {"reader2.name", "x"}}));
 }
 
 TEST(SettingsValidator, GroupGivesDefaultsAndStopsAtTheFirstErrorKeepingWhatWasDone) {
@@ -81,17 +100,6 @@ TEST(SettingsValidator, GroupGivesDefaultsAndStopsAtTheFirstErrorKeepingWhatWasD
                                                       "reader2."),
                  Exception);
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"p", "1"}, {"reader2.log_level", "x"}, {"reader2.power_on", "0"}}));
-}
-
-TEST(Serialize, ColumnsCountCharactersNotBytes) {
-    SettingsDescriptions descriptions;
-    descriptions.AddGroup(
-        "карта", DescriptionGroup{SettingDescription({"язык", "я"}, std::make_shared<StringTypeInfo>(), true, "язык")});
-    std::string help = "old";
-    Serialize(descriptions, help);
-    // "язык(я): " is 9 characters (15 bytes), so 13 blanks follow; (80 - 5) / 2 = 37 blanks centre the title.
-    const std::string pad(37, ' ');
-    EXPECT_EQ(help, "\n" + pad + "карта\n" + pad + "-----\nязык(я):              {string, mandatory} - язык\n\n");
 }
 
 }  // namespace

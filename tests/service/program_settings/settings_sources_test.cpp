@@ -50,10 +50,7 @@ protected:
 
 TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
     Write("inc.ini", "g = {\nk = 1\n}\n");
-    const struct {
-        const char* text;
-        Pairs stored;
-    } cases[] = {
+    const std::pair<const char*, Pairs> cases[] = {
         // A group prefixes its keys, lower-cased, and groups nest.
         {"a = {\n B += {\n  X = 1\n }\n y = 2\n}\nz = 3\n", {{"a.b.x", "1"}, {"a.y", "2"}, {"z", "3"}}},
         {"a += 1\na += 2\na ?= 3\nb ?= 4\nc = x\nc = y\nd != 5\n", {{"a", "1,2"}, {"b", "4"}, {"c", "y"}, {"d", "5"}}},
@@ -69,14 +66,11 @@ TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
         // and the same file included twice side by side is no cycle.
         {"o = {\n@include inc.ini as x\n}\n@include inc.ini as y and more\n", {{"o.x.g.k", "1"}, {"y.g.k", "1"}}},
     };
-    for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.stored) << c.text;
+    for (const auto& [text, stored] : cases) EXPECT_EQ(Read(text), stored) << text;
 }
 
 TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
-    const struct {
-        const char* text;
-        std::string message;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         // The line named is the physical line where the logical line ends.
         {"a = 1\nb \\\n\\\n\nc\n", kOperatorError},
         {"a + 1\n", kOperatorError},
@@ -89,10 +83,9 @@ TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
         {"@Include a.ini\n", kIncludeError},
         {"@include a.ini for x\n", kIncludeError},
     };
-    for (const auto& c : cases) {
-        const std::string text = c.text;
+    for (const auto& [text, message] : cases) {
         const size_t line = static_cast<size_t>(std::count(text.begin(), text.end() - 1, '\n') + 1);
-        EXPECT_EQ(ReadError(text), "Файл: \"@\" Строка: " + std::to_string(line) + ";\n" + c.message) << text;
+        EXPECT_EQ(ReadError(text), "Файл: \"@\" Строка: " + std::to_string(line) + ";\n" + message) << text;
     }
 }
 
@@ -103,19 +96,16 @@ TEST_F(SettingsFileTest, FileThatCannotBeReadIsRefusedWithTheReason) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string loop = m_dir + "loop.ini";
     std::filesystem::create_symlink(loop, loop);
-    const struct {
-        std::string name;
-        const char* reason;
-    } cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {m_dir, "Is a directory"},
         {fifo, "Is a named pipe (FIFO), not a regular file"},
         {"/dev/zero", "Is a device, not a regular file"},
         {loop, "Too many levels of symbolic links"},
     };
     SettingsDatabase db;
-    for (const auto& c : cases) {
-        EXPECT_EQ(MessageOf([&] { AddFileSettings(c.name, db, "", false); }),
-                  "Файл настроек \"" + c.name + "\" не удаётся прочитать: " + c.reason);
+    for (const auto& [name, reason] : cases) {
+        EXPECT_EQ(MessageOf([&] { AddFileSettings(name, db, "", false); }),
+                  "Файл настроек \"" + name + "\" не удаётся прочитать: " + reason);
     }
     AddFileSettings(m_dir + "absent.ini", db, "", false);  // only an absent file may be missing
     EXPECT_FALSE(db.HasGroup(""));
@@ -183,60 +173,47 @@ TEST(ProcessSetting, GroupLinesChangeTheCallersStackAndPrefixOnlyInFiles) {
     SettingsDatabase db;
     std::vector<std::string> groups;
     std::string prefix = "p.";
-    ProcessSetting("  Reader2 ?= {  ", db, "x.ini", groups, prefix);
-    EXPECT_EQ(prefix, "p.Reader2.");
-    ProcessSetting("power_on = 1", db, "x.ini", groups, prefix);
-    ProcessSetting("}", db, "x.ini", groups, prefix);
-    EXPECT_EQ(prefix, "p.");
+    for (const char* line : {"  Reader2 ?= {  ", "power_on = 1", "}"})
+        ProcessSetting(line, db, "x.ini", groups, prefix);
     // Outside files braces are ordinary and a bare key is a switch.
-    ProcessSetting("x={", db, "", groups, prefix);
-    ProcessSetting("verbose", db, "", groups, prefix);
+    for (const char* line : {"x={", "verbose"}) ProcessSetting(line, db, "", groups, prefix);
     EXPECT_TRUE(groups.empty());
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"p.reader2.power_on", "1"}, {"p.verbose", ""}, {"p.x", "{"}}));
 }
 
-TEST(CommandLineSettings, SwitchesSettingsAndPositionalWordsKeptWhole) {
-    const std::string longArgument = "-key=" + std::string(5000, 'v');
-    const char* argv[] = {"qxw", "-verbose", "-log_level=5", "a.skarna", "-l+=1", "b,c.skarna", longArgument.c_str()};
-    SettingsDatabase db;
-    AddCommandLineSettings(7, argv, db, false);
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"key", longArgument.substr(5)},
-                                      {"l", "1"},
-                                      {"log_level", "5"},
-                                      {"positional", "a.skarna,b,c.skarna"},
-                                      {"verbose", ""}}));
-    // Errors carry no file prefix, and the rest of the line is not read.
-    const char* plus[] = {"qxw", "-b=3", "-a+b", "-c=4"};
-    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(4, plus, db, false); }), kOperatorError);
-    EXPECT_TRUE(db.Has("b"));
-    EXPECT_FALSE(db.Has("c"));
-}
-
-TEST(CommandLineSettings, ArgumentsAreFilesWhenAskedAndIncludesRelativeToTheCurrentDirectory) {
-    const std::string main = test::DataPath("settings/tree/cards/common.ini");
-    const char* argv[] = {"qxw", main.c_str(), "-x=1", "-@include readers/osm.ini as r"};
-    SettingsDatabase db;
-    const std::string saved = std::filesystem::current_path();
-    std::filesystem::current_path(test::DataPath("settings/tree"));
-    EXPECT_NO_THROW(AddCommandLineSettings(4, argv, db, true));
-    std::filesystem::current_path(saved);
-    EXPECT_EQ(db.GetGroup(""),
-              (Pairs{{"r.auto_t0", "off"}, {"r.power_on", "0"}, {"transport_protocols", "\"T1, T0\""}, {"x", "1"}}));
-    const char* missing[] = {"qxw", "no_such.ini"};
-    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(2, missing, db, true); }),
-              "Файл настроек \"no_such.ini\" не найден");
-}
-
-TEST(StringSettings, WordsAreSplitAtBlanksOuterQuotesDroppedAndLongValuesKeptWhole) {
+TEST(CommandLineSettings, SwitchesAndWordsOfTheEnvironmentThenOfTheCommandLineAreKeptWhole) {
     SettingsDatabase db;
     AddStringSettings(nullptr, db);
     AddStringSettings("\"", db);
     EXPECT_FALSE(db.HasGroup(""));
-    const std::string value(3000, 'v');
+    // The environment value may be quoted as a whole; quotes inside it group nothing.
+    const std::string value(5000, 'v');
     AddStringSettings(("\"-log_level=3 \t a.skarna\r-name=\"x y\" -b=" + value + "\"").c_str(), db);
-    // Inner quotes group nothing.
+    const std::string longArgument = "-key=" + value;
+    const char* argv[] = {"qxw", "-verbose", "b,c.skarna", longArgument.c_str()};
+    AddCommandLineSettings(4, argv, db, false);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"b", value},
+                                      {"key", value},
+                                      {"log_level", "3"},
+                                      {"name", "\"x"},
+                                      {"positional", "a.skarna,y\",b,c.skarna"},
+                                      {"verbose", ""}}));
+    // Errors carry no file prefix, and the rest of the line is not read.
+    const char* plus[] = {"qxw", "-a+b", "-c=4"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(3, plus, db, false); }), kOperatorError);
+    EXPECT_FALSE(db.Has("c"));
+}
+
+TEST(CommandLineSettings, FilesNamedOnTheLineAndIncludedNamesAreTakenFromTheCurrentDirectory) {
+    const char* files[] = {"qxw", "cards/common.ini", "-@include readers/osm.ini as r", "no_such.ini"};
+    SettingsDatabase db;
+    const std::string saved = std::filesystem::current_path();
+    std::filesystem::current_path(test::DataPath("settings/tree"));
+    const std::string error = MessageOf([&] { AddCommandLineSettings(4, files, db, true); });
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(error, "Файл настроек \"no_such.ini\" не найден");
     EXPECT_EQ(db.GetGroup(""),
-              (Pairs{{"b", value}, {"log_level", "3"}, {"name", "\"x"}, {"positional", "a.skarna,y\""}}));
+              (Pairs{{"r.auto_t0", "off"}, {"r.power_on", "0"}, {"transport_protocols", "\"T1, T0\""}}));
 }
 
 }  // namespace
