@@ -8,7 +8,7 @@
 namespace ZORVIK::filesystem {
 namespace {
 
-TEST(Paths, FormatUnifyAndMakeAbsolute) {
+TEST(Paths, FormatUnifyMakeAbsoluteAndFind) {
     EXPECT_EQ(FormatPath("/opt/tools/skarna.exe", "%d|%p|%n|%e"), "/|opt/tools/|skarna|.exe");
     EXPECT_EQ(FormatPath("\\\\a\\\\b.c", "%d%p%n%e"), "/a/b.c");
     EXPECT_EQ(FormatPath("a", "100%% %x%"), "100% x");
@@ -17,6 +17,8 @@ TEST(Paths, FormatUnifyAndMakeAbsolute) {
     EXPECT_EQ(MakeAbsolutePath("/d//A/./b", "/base", true), "/d/a/b");
     EXPECT_EQ(MakeAbsolutePath("../../../..", "/a", false), "/");
     EXPECT_EQ(NormalizePath("Dir/Файл.ini", "/Base"), "/base/dir/файл.ini");
+    EXPECT_TRUE(FileExists(GetModulePath()));
+    EXPECT_FALSE(FileExists(GetCurrentPath() + "missing") || FileExists(""));
 }
 
 TEST(Paths, RefusalsAreFileSystemErrors) {
@@ -29,16 +31,6 @@ TEST(Paths, RefusalsAreFileSystemErrors) {
     } catch (const FileLibException& e) {
         EXPECT_EQ(e.FullMessage(), "Ошибка (FileLibraryError). Базовый путь должен быть абсолютным.Invalid argument");
     }
-}
-
-TEST(Paths, ProcessPathsAndExistence) {
-    const std::string self = GetModulePath();
-    ASSERT_FALSE(self.empty());
-    EXPECT_EQ(self.front(), '/');
-    EXPECT_TRUE(FileExists(self));
-    EXPECT_FALSE(FileExists(self + ".missing"));
-    EXPECT_FALSE(FileExists(""));
-    EXPECT_EQ(GetCurrentPath().back(), '/');
 }
 
 }  // namespace

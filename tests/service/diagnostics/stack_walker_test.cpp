@@ -17,8 +17,6 @@ public:
     std::vector<std::pair<CallstackEntryType, CallstackEntry>> frames;
     std::string output;
 
-    void Show(CallstackEntryType type, const CallstackEntry& entry) { StackWalker::ReportFrame(type, entry); }
-
 protected:
     void ReportFrame(CallstackEntryType type, const CallstackEntry& entry) override {
         frames.emplace_back(type, entry);
@@ -78,23 +76,6 @@ TEST(StackWalker, AnotherThreadContextOrProcessIsRefused) {
     EXPECT_TRUE(walker.frames.empty());
     EXPECT_EQ(walker.output.rfind("ERROR: ", 0), 0u);
     EXPECT_NE(stranger.output.find(", GetLastError: 0 (Address: (nil))\n"), std::string::npos) << stranger.output;
-}
-
-TEST(StackWalker, FrameTextFallsBackWithoutSourceFileModuleOrDemangledName) {
-    RecordingWalker walker;
-    StackWalker::CallstackEntry entry;
-    entry.offset = 0x1234;
-    entry.name = "raw";
-    walker.Show(StackWalker::nextEntry, entry);
-    entry.moduleName = "libc.so.6";
-    entry.undName = "und";
-    walker.Show(StackWalker::firstEntry, entry);
-    walker.Show(StackWalker::lastEntry, entry);  // the last entry prints nothing
-    entry.offset = 0;
-    walker.Show(StackWalker::nextEntry, entry);  // nor does a frame without an address
-    EXPECT_EQ(walker.output,
-              "0x1234 ((module-name not available)): (filename not available): raw\n"
-              "0x1234 (libc.so.6): (filename not available): und\n");
 }
 
 }  // namespace

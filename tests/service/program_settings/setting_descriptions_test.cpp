@@ -91,16 +91,5 @@ TEST(SettingsValidator, EachSettingIsMovedUnderItsFirstNameAndChecked) {
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"depth", "7"}, {"log_level", "09"}, {"power_on", "0"}, {"reader2.name", "x"}}));
 }
 
-TEST(SettingsValidator, GroupGivesDefaultsAndStopsAtTheFirstErrorKeepingWhatWasDone) {
-    SettingsDatabase db;
-    db.AddSetting("reader2.p", "0", Set);
-    db.AddSetting("p", "1", Set);  // the first reader's alias is not touched
-    db.AddSetting("reader2.l", "x", Set);
-    EXPECT_THROW(SettingsValidator(&db).ValidateGroup(DescriptionGroup{PowerOn(), Cless(), LogLevel(), MandatoryName()},
-                                                      "reader2."),
-                 Exception);
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"p", "1"}, {"reader2.log_level", "x"}, {"reader2.power_on", "0"}}));
-}
-
 }  // namespace
 }  // namespace ZORVIK

@@ -25,9 +25,6 @@ TEST(SettingsDatabase, OperationsStoreUnderLowerCasedKeys) {
               "Попытка перекрыть уже заданную настройку \"ReaDer\" с помощью оператора !=");
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1, \"2\" "}, {"b", "1"}, {"reader", "#OSM"}, {"питание", "Вкл"}}));
     EXPECT_EQ(db.GetString("Питание"), "Вкл");
-    EXPECT_FALSE(db.Remove("c"));
-    EXPECT_TRUE(db.Remove("B"));
-    EXPECT_FALSE(db.Has("b"));
 }
 
 // The database holding one key "k" with the given value.
@@ -38,9 +35,6 @@ SettingsDatabase With(const std::string& value) {
 }
 
 TEST(SettingsDatabase, TypedReadsNeitherTrimNorGuess) {
-    EXPECT_TRUE(With("").GetBool("k"));
-    EXPECT_FALSE(With("Off").GetBoolOr("k", true));
-    EXPECT_TRUE(With("1").GetBoolOr("absent", true));
     bool flag = true;
     EXPECT_FALSE(With("1").Get<bool>("absent", flag, false));
     EXPECT_FALSE(flag);
