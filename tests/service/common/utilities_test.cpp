@@ -1,13 +1,47 @@
+// The small helpers under every module: exceptions, text and number conversions, paths.
 #include "service/common/utilities.h"
 
 #include <gtest/gtest.h>
 
 #include "service/common/exception.h"
+#include "service/common/filesystem.h"
 #include "service/common/printf.h"
 #include "support/error_text.h"
 
 namespace ZORVIK {
 namespace {
+
+using namespace filesystem;
+
+TEST(Exception, FullMessageNamesTheClassAndEachTagItsOwn) {
+    const Exception base("Ё", ZORVIK_PLACE("ZORVIK::Some::Function"));
+    EXPECT_EQ(base.FullMessageW(), L"Ошибка (Exception). Ё");
+    EXPECT_EQ(base.Place().line, 0);  // places are always empty
+    const std::pair<std::unique_ptr<Exception>, const char*> tagged[] = {
+        {std::make_unique<TLVException>("m", 3), "Ошибка (TLV). m"},
+        {std::make_unique<FileLibException>("m", 3), "Ошибка (FileLibraryError). m"},
+        {std::make_unique<CryptLibException>("m", 3), "Ошибка (CryptLibError). m"},
+        {std::make_unique<NetworkException>("m", 3), "Ошибка (Network). m"},
+        {std::make_unique<CardDrvException>("m", 3), "Ошибка (CardReaderDriverError). m"},
+    };
+    for (const auto& [error, text] : tagged) {
+        EXPECT_EQ(error->FullMessage(), text);
+        EXPECT_EQ(error->ErrorCode(), 3) << text;
+    }
+}
+
+TEST(Exception, CopiesAndClonesKeepClassCodeAndADeepCopyOfTheInner) {
+    CardDrvException original("No reader", 11);
+    original.SetInner(TLVException("x", 2));
+    const std::unique_ptr<Exception> clone = original.Clone();
+    const CardDrvException copy(original);
+    EXPECT_NE(dynamic_cast<CardDrvException*>(clone.get()), nullptr);
+    EXPECT_EQ(clone->ErrorCode(), 11);
+    EXPECT_EQ(clone->Inner()->ErrorCode(), 2);
+    EXPECT_NE(copy.Inner(), original.Inner());
+    EXPECT_EQ(copy.FullMessage(),
+              "Ошибка (CardReaderDriverError). No reader\nПредыдущее исключение {\nОшибка (TLV). x}");
+}
 
 using Items = std::vector<std::string>;
 
@@ -63,6 +97,31 @@ TEST(Numbers, BinaryTextAndBitConversions) {
     EXPECT_EQ(bits, 0x04);
     EXPECT_TRUE(GetBit(bits, 3));
     EXPECT_FALSE(GetBit(0xFF, 9));
+}
+
+TEST(Paths, FormatUnifyMakeAbsoluteAndFind) {
+    EXPECT_EQ(FormatPath("/opt/tools/skarna.exe", "%d|%p|%n|%e"), "/|opt/tools/|skarna|.exe");
+    EXPECT_EQ(FormatPath("\\\\a\\\\b.c", "%d%p%n%e"), "/a/b.c");
+    EXPECT_EQ(FormatPath("a", "100%% %x%"), "100% x");
+    EXPECT_EQ(UnifySeparators("a//b\\\\c/\\d"), "a/b/c/d");
+    EXPECT_EQ(MakeAbsolutePath("../x", "/a/b", false), "/a/x");
+    EXPECT_EQ(MakeAbsolutePath("/d//A/./b", "/base", true), "/d/a/b");
+    EXPECT_EQ(MakeAbsolutePath("../../../..", "/a", false), "/");
+    EXPECT_EQ(NormalizePath("Dir/Файл.ini", "/Base"), "/base/dir/файл.ini");
+    EXPECT_TRUE(FileExists(GetModulePath()));
+    EXPECT_FALSE(FileExists(GetCurrentPath() + "missing") || FileExists(""));
+}
+
+TEST(Paths, RefusalsAreFileSystemErrors) {
+    EXPECT_THROW(FormatPath("", "%n"), Exception);
+    EXPECT_THROW(FormatPath("a", ""), Exception);
+    EXPECT_EQ(test::MessageOf([] { FormatPath("/" + std::string(5000, 'a'), "%n"); }), "Wrong path size!");
+    try {
+        MakeAbsolutePath("x", "relative/base", false);
+        FAIL();
+    } catch (const FileLibException& e) {
+        EXPECT_EQ(e.FullMessage(), "Ошибка (FileLibraryError). Базовый путь должен быть абсолютным.Invalid argument");
+    }
 }
 
 }  // namespace

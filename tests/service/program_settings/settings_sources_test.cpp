@@ -123,27 +123,24 @@ TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst)
               "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "open.ini\" Не все открытые группы настроек были закрыты");
 }
 
-TEST(SettingsFile, IncludesNestedAndRelativeToTheIncludingFile) {
+TEST(SettingsFile, IncludesAreRelativeToTheIncludingFileAndACycleIsRefusedNamingTheFile) {
     SettingsDatabase db;
     AddFileSettings(test::DataPath("settings/tree/main.ini"), db, "", true);
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"log_level", "5"},
                                       {"reader2.card.auto_t0", "off"},
                                       {"reader2.card.power_on", "0"},
                                       {"transport_protocols", "\"T1, T0\""}}));
-}
-
-TEST(SettingsFile, IncludeCycleIsRefusedNamingTheFileKeepingWhatWasRead) {
     const std::string self = test::DataPath("settings/cycle/self.ini");
-    SettingsDatabase db;
-    EXPECT_EQ(
-        MessageOf([&] { AddFileSettings(self, db, "", true); }),
-        "Файл: \"" + self + "\" Строка: 2;\nФайл настроек \"" + self + "\" включает сам себя (циклический @include)");
-    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
     const std::string first = test::DataPath("settings/cycle/first.ini");
     const std::string second = test::DataPath("settings/cycle/second.ini");
-    EXPECT_EQ(MessageOf([&] { AddFileSettings(first, db, "", true); }),
-              "Файл: \"" + first + "\" Строка: 2;\nФайл: \"" + second + "\" Строка: 3;\nФайл настроек \"" + first +
-                  "\" включает сам себя (циклический @include)");
+    const std::string cycle = "\" включает сам себя (циклический @include)";
+    SettingsDatabase before;
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(self, before, "", true); }),
+              "Файл: \"" + self + "\" Строка: 2;\nФайл настроек \"" + self + cycle);
+    EXPECT_EQ(before.GetGroup(""), (Pairs{{"a", "1"}}));  // what came before the error stays
+    EXPECT_EQ(
+        MessageOf([&] { AddFileSettings(first, before, "", true); }),
+        "Файл: \"" + first + "\" Строка: 2;\nФайл: \"" + second + "\" Строка: 3;\nФайл настроек \"" + first + cycle);
 }
 
 TEST(ProcessSetting, GroupLinesChangeTheCallersStackAndPrefixOnlyInFiles) {

@@ -45,12 +45,14 @@ TEST(TLVParse, PublishedCases) {
     }
 }
 
-TEST(TLVParse, LengthsAreReadInEveryFormAndWrittenInTheShortest) {
+TEST(TLVEncode, LengthsAreReadInEveryFormAndWrittenInTheShortest) {
     const Binary value(65536, 0x5A);
     EXPECT_EQ(ParseTLV(Binary("04 84 00 01 00 00") + value)->Encode(), Binary("04 83 01 00 00") + value);
     Binary fields;
     for (uint32_t length : {0x7Fu, 0x80u, 0xFFFFu, 0xFFFFFFFFu}) AppendLength(fields, length);
-    EXPECT_EQ(fields, Binary("7F 81 80 82 FF FF 84 FF FF FF FF"));
+    AppendTag(fields, 0x9F70);
+    AppendTLVByte(fields, 0x88, 0x02);
+    EXPECT_EQ(fields, Binary("7F 81 80 82 FF FF 84 FF FF FF FF 9F 70 88 01 02"));
 }
 
 // levels - 1 constructed tags around one empty primitive, built back to front.
@@ -147,25 +149,17 @@ TEST(TLVClone, DeepCopyOfTheChainFromTheNodeComparedByItsOwnEncoding) {
     EXPECT_EQ(fromTheMiddle->EncodeChain(), Binary("01 01 BB"));
     EXPECT_EQ(copy->GetNext()->GetLast().get(), copy->GetNext().get());  // clones hand out pointers to themselves
     EXPECT_TRUE(copy == ParseTLV(Binary("6F 03 84 01 AA")));             // what follows a node is not compared
-    EXPECT_TRUE(copy != chain);
-    EXPECT_TRUE(TLVPtr() == EmptyTLV);
-    EXPECT_TRUE(chain != TLVPtr());
+    EXPECT_TRUE(copy != chain && chain != TLVPtr() && TLVPtr() == EmptyTLV);
 }
 
-TEST(TLVEncode, ByteStringsAndTheIndentedDump) {
-    Binary target;
-    AppendTag(target, 0);
-    AppendTag(target, 0x9F70);
-    AppendTLVByte(target, 0x88, 0x02);
-    EXPECT_EQ(target, Binary("00 9F 70 88 01 02"));
+TEST(TLVDump, IndentedTreesEmptyNodesChainsAndSixteenBytesALine) {
     std::string text = "head|";
     DumpTLV(nullptr, text, 3);  // nothing to add, and the text is never cleared
     DumpTLV(ParseTLV(Binary("6F 05 84 03 A0 00 01 6F 00")), text, 0);
     EXPECT_EQ(text, "head|6F:\n  84: A0 00 01 \n6F:\n");
-    Binary value;
-    for (int i = 0; i < 17; ++i) value.push_back(static_cast<uint8_t>(i));
     text.clear();
-    DumpTLV(ParseTLV(Binary("84 00") + MakeTLV(0x9F70, value)), text, 1);
+    DumpTLV(ParseTLV(Binary("84 00") + MakeTLV(0x9F70, Binary("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10"))),
+            text, 1);
     // Sixteen bytes a line, continued under the first value byte.
     EXPECT_EQ(text, "  84: \n  9F 70: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n         10 ");
 }
