@@ -20,11 +20,8 @@ using test::LoopbackServer;
 using test::MessageOf;
 using namespace std::chrono_literals;
 
-size_t OpenDescriptorCount() {
-    size_t count = 0;
-    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
+// Open descriptors of this process.
+auto OpenDescriptorCount() { return std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd")); }
 
 TEST(SocketAddress, ResolvesLoopbackAndRefusesUnknownHosts) {
     EXPECT_EQ(SocketAddress("localhost", 1).GetIpAddress(), "127.0.0.1");
