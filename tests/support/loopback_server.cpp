@@ -14,16 +14,23 @@ namespace ZORVIK::test {
 
 namespace {
 
-int BindLoopback(uint16_t port, bool listenToo) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+sockaddr_in LoopbackAddress(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (listenToo && ::listen(fd, 8) != 0)) {
+    return address;
+}
+
+// A TCP socket bound to 127.0.0.1:port and, with a backlog, listening; closed again when a step fails.
+int BindLoopback(uint16_t port, int backlog = -1) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in address = LoopbackAddress(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (backlog >= 0 && ::listen(fd, backlog) != 0)) {
         const int error = errno;
         ::close(fd);
         throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port) + ": " + std::to_string(error));
@@ -40,9 +47,8 @@ uint16_t BoundPort(int fd) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(Handler handler, uint16_t port) : m_handler(std::move(handler)) {
-    m_listenFd = BindLoopback(port, true);
-    m_port = BoundPort(m_listenFd);
+LoopbackServer::LoopbackServer(Handler handler, uint16_t port)
+    : m_handler(std::move(handler)), m_listenFd(BindLoopback(port, 8)), m_port(BoundPort(m_listenFd)) {
     m_thread = std::thread(&LoopbackServer::AcceptLoop, this);
 }
 
@@ -69,25 +75,18 @@ void LoopbackServer::AcceptLoop() {
 }
 
 void LoopbackServer::SendAll(int fd, const binary::Binary& data) {
-    size_t sent = 0;
-    while (sent < data.size()) {
+    for (size_t sent = 0; sent < data.size();) {
         const ssize_t rc = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (rc < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        sent += static_cast<size_t>(rc);
+        if (rc < 0 && errno != EINTR) return;
+        if (rc > 0) sent += static_cast<size_t>(rc);
     }
 }
 
 binary::Binary LoopbackServer::ReadUpTo(int fd, size_t count, int timeoutMs) {
     binary::Binary result;
-    while (result.size() < count) {
-        pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, timeoutMs) <= 0) break;
-        uint8_t buffer[4096];
-        const size_t want = std::min(count - result.size(), sizeof buffer);
-        const ssize_t got = ::recv(fd, buffer, want, 0);
+    uint8_t buffer[4096];
+    for (pollfd wait{fd, POLLIN, 0}; result.size() < count && ::poll(&wait, 1, timeoutMs) > 0;) {
+        const ssize_t got = ::recv(fd, buffer, std::min(count - result.size(), sizeof buffer), 0);
         if (got <= 0) break;
         result.insert(result.end(), buffer, buffer + got);
     }
@@ -95,23 +94,17 @@ binary::Binary LoopbackServer::ReadUpTo(int fd, size_t count, int timeoutMs) {
 }
 
 uint16_t UnusedLoopbackPort() {
-    const int fd = BindLoopback(0, false);
+    const int fd = BindLoopback(0);
     const uint16_t port = BoundPort(fd);
     ::close(fd);
     return port;
 }
 
-SilentLoopbackListener::SilentLoopbackListener() {
-    m_listenFd = BindLoopback(0, false);
-    m_port = BoundPort(m_listenFd);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    m_fillerFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+SilentLoopbackListener::SilentLoopbackListener() : m_listenFd(BindLoopback(0, 0)), m_port(BoundPort(m_listenFd)) {
     // The filler completes its handshake at once on loopback and is never accepted.
-    if (::listen(m_listenFd, 0) != 0 || m_fillerFd < 0 ||
-        ::connect(m_fillerFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const sockaddr_in address = LoopbackAddress(m_port);
+    m_fillerFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fillerFd < 0 || ::connect(m_fillerFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
         if (m_fillerFd >= 0) ::close(m_fillerFd);
         ::close(m_listenFd);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace ZORVIK::test {
@@ -11,9 +12,7 @@ namespace {
 
 std::string DirectoryOf(const ::testing::TestInfo* test) {
     std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "outside_tests";
-    for (char& c : name) {
-        if (c == '/') c = '_';  // parameterised names
-    }
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised names
     return ::testing::TempDir() + "zorvik_" + std::to_string(::getpid()) + "_" + name + "/";
 }
 

@@ -36,7 +36,6 @@ std::vector<TestVector> LoadVectors(const std::string& relativePath) {
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string trimmed = Trim(line);
         if (trimmed.empty()) {
             flush();

@@ -1,106 +1,247 @@
+// The log chain: records, filters, the console log on a pipe and a terminal, file logs and their names.
 #include "service/log/log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+#include <tuple>
 
 #include "service/common/exception.h"
 #include "service/log/recording_log.h"
+#include "service/log/terminal.h"
+#include "support/error_text.h"
+#include "support/file_text.h"
+#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
 
+namespace fs = std::filesystem;
+using test::MessageOf;
+using test::ReadFile;
 using test::RecordingLog;
 
 TEST(LevelColour, FollowsTheLevelTableAndIsGreyOutsideIt) {
     // 1 bright cyan, 2 cyan, 3 and 4 grey, 5 bright white, 6 bright yellow, 7 bright red, 8 grey.
     const int32_t expected[] = {0x00, 0x0B, 0x03, 0x07, 0x07, 0x0F, 0x0E, 0x0C, 0x07};
     for (int32_t level = 0; level <= 8; ++level) EXPECT_EQ(LevelColour(level), expected[level]) << level;
-    // Levels outside the table are grey.
-    EXPECT_EQ(LevelColour(-1), 0x07);
-    EXPECT_EQ(LevelColour(9), 0x07);
-    EXPECT_EQ(LevelColour(INT32_MIN), 0x07);
+    for (int32_t level : {-1, 9, INT32_MIN}) EXPECT_EQ(LevelColour(level), 0x07) << level;
 }
 
-TEST(LogRecord, ColourFollowsTheLevelAndLevelThreeGoesWithAColour) {
-    EXPECT_EQ(LogRecord("reader", 4, 0x0E, "abc", true).text, "abc\n");
-    const LogRecord byLevel(6, "warn", false);
-    EXPECT_EQ(byLevel.colour, 0x0E);
-    EXPECT_EQ(byLevel.text, "warn");
-    const LogRecord byColour(LogColour{0x0A}, "green", true);
-    EXPECT_EQ(byColour.level, 3);
-    EXPECT_EQ(byColour.colour, 0x0A);
-    EXPECT_EQ(byColour.text, "green\n");
-}
-
-TEST(LogPrintf, FormatsAppendsLineEndAndTakesLevelOrGivenColour) {
+TEST(LogPrintf, RecordsTakeTheLevelsColourOrTheGivenOneAndLevelThreeWithAColour) {
     RecordingLog sink;
     LogPrintf(&sink, 7, "Ошибка %d", 3);
-    LogPrintfColour(&sink, 7, 11, "%s - %s", "0", "reader");
-    ASSERT_EQ(sink.records.size(), 2u);
-    EXPECT_EQ(sink.records[0].text, "Ошибка 3\n");
-    EXPECT_EQ(sink.records[0].level, 7);
-    EXPECT_EQ(sink.records[0].colour, 0x0C);
-    EXPECT_EQ(sink.records[0].source, "");
-    EXPECT_EQ(sink.records[1].text, "0 - reader\n");
-    EXPECT_EQ(sink.records[1].level, 7);
-    EXPECT_EQ(sink.records[1].colour, 11);
+    LogPrintfColour(&sink, 6, 11, "%s - %s", "0", "reader");
+    sink.Write("no end", 0x0F, false);
+    sink.WriteRec(LogRecord(LogColour{0x0A}, "green", false));
+    using Record = std::tuple<std::string, int32_t, int32_t>;  // text, level, colour
+    std::vector<Record> records;
+    for (const LogRecord& record : sink.records) records.emplace_back(record.text, record.level, record.colour);
+    EXPECT_EQ(records, (std::vector<Record>{
+                           {"Ошибка 3\n", 7, 0x0C}, {"0 - reader\n", 6, 11}, {"no end", 3, 0x0F}, {"green", 3, 0x0A}}));
     EXPECT_THROW(LogPrintf(nullptr, 3, "x"), Exception);
     EXPECT_THROW(LogPrintfColour(nullptr, 3, 7, "x"), Exception);
 }
 
-TEST(ILogWrite, WritesLevelThreeWithOrWithoutLineEnd) {
-    RecordingLog sink;
-    sink.Write("no end", 0x0F, false);
-    sink.Write("end", 0x07, true);
-    sink.Write(nullptr, 0x07, false);
-    ASSERT_EQ(sink.records.size(), 3u);
-    EXPECT_EQ(sink.records[0].text, "no end");
-    EXPECT_EQ(sink.records[0].level, 3);
-    EXPECT_EQ(sink.records[0].colour, 0x0F);
-    EXPECT_EQ(sink.records[1].text, "end\n");
-    EXPECT_EQ(sink.records[2].text, "");
-}
-
-TEST(LogFilter, ForwardsEverythingReportsImportanceOneAndDropsAtTheEnd) {
+TEST(ImportanceFilter, PassesLevelsAtOrAboveTheThresholdAndTheStricterOfTheChainDecides) {
     auto sink = std::make_shared<RecordingLog>();
-    LogFilter filter(sink);
-    filter.WriteRec(LogRecord(1, "a", false));
-    filter.WriteRec(LogRecord(8, "b", false));
-    EXPECT_EQ(sink->records.size(), 2u);
-    EXPECT_EQ(filter.GetImportance(), 1);
+    ImportanceFilter filter(5, sink);
+    for (int32_t level = 1; level <= 7; ++level) filter.WriteRec(LogRecord(level, "x", false));
+    filter.SetLevel(-1);
+    filter.WriteRec(LogRecord(0, "x", false));
+    std::vector<int32_t> passed;
+    for (const LogRecord& record : sink->records) passed.push_back(record.level);
+    EXPECT_EQ(passed, (std::vector<int32_t>{5, 6, 7, 0}));
+    EXPECT_EQ(ImportanceFilter(0, sink).GetImportance(), 1);
+    EXPECT_EQ(ImportanceFilter(2, std::make_shared<ImportanceFilter>(6, sink)).GetImportance(), 6);
+    // At the end of the chain records are dropped.
+    EXPECT_NO_THROW(ImportanceFilter(0, nullptr).WriteRec(LogRecord(7, "x", true)));
     EXPECT_NO_THROW(LogFilter(nullptr).WriteRec(LogRecord(7, "x", true)));
 }
 
-std::vector<int32_t> PassedLevels(ImportanceFilter& filter, RecordingLog& sink) {
-    sink.records.clear();
-    for (int32_t level = 1; level <= 7; ++level) filter.WriteRec(LogRecord(level, "x", false));
-    std::vector<int32_t> levels;
-    for (const LogRecord& record : sink.records) levels.push_back(record.level);
-    return levels;
+std::string Drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    pollfd input{fd, POLLIN, 0};
+    while (poll(&input, 1, 200) > 0 && (input.revents & POLLIN)) {
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0) break;
+        text.append(buffer, static_cast<size_t>(count));
+    }
+    return text;
 }
 
-TEST(ImportanceFilter, PassesLevelsAtOrAboveTheThreshold) {
-    auto sink = std::make_shared<RecordingLog>();
-    ImportanceFilter filter(5, sink);
-    EXPECT_EQ(PassedLevels(filter, *sink), (std::vector<int32_t>{5, 6, 7}));
-    filter.SetLevel(8);
-    EXPECT_TRUE(PassedLevels(filter, *sink).empty());
-    filter.SetLevel(-1);
-    EXPECT_EQ(PassedLevels(filter, *sink).size(), 7u);
+TEST(ConsLog, OnATerminalRecordsAreColouredAndThePauseWaitsForOneKeyThenRestoresTheTerminal) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminal";
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    // Keep the bytes as written (no LF -> CR LF) and without echo.
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    before.c_oflag &= static_cast<tcflag_t>(~OPOST);
+    before.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+    // A line typed before the record, waiting to be read: the pause discards it.
+    ASSERT_EQ(write(master, "early\n", 6), 6);
+    pollfd typed{slave, POLLIN, 0};
+    ASSERT_EQ(poll(&typed, 1, 5000), 1);
+    // Types a key once the pause has switched the terminal to reading single keys.
+    std::thread typist([&] {
+        termios mode{};
+        for (int i = 0; i < 1000 && tcgetattr(slave, &mode) == 0 && (mode.c_lflag & ICANON); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(write(master, "k", 1), 1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::fflush(stdout);
+    const int savedInput = dup(STDIN_FILENO), savedOutput = dup(STDOUT_FILENO);
+    dup2(slave, STDIN_FILENO);
+    dup2(slave, STDOUT_FILENO);
+    {
+        ConsLog log(nullptr);
+        log.SetPause(6, 30);
+        log.WriteRec(LogRecord(1, "below the pause level", true));
+        log.WriteRec(LogRecord(7, "stop", true));
+        // Only a non-empty NO_COLOR turns the colours off.
+        setenv("NO_COLOR", "", 1);
+        EXPECT_TRUE(terminal::WantsColour(stdout));
+        setenv("NO_COLOR", "1", 1);
+        EXPECT_FALSE(terminal::WantsColour(stdout));
+        unsetenv("NO_COLOR");
+    }
+    dup2(savedInput, STDIN_FILENO);
+    dup2(savedOutput, STDOUT_FILENO);
+    close(savedInput);
+    close(savedOutput);
+    typist.join();
+    // The key ended the wait long before the 30 s limit, and it was consumed.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    // ANSI SGR 96 bright cyan (0x0B), 91 bright red (0x0C); 0 resets. Windows attributes order their colour
+    // bits blue 1, green 2, red 4 (intensity 8, the high nibble the background); ANSI red 1, green 2, blue 4.
+    EXPECT_EQ(Drain(master),
+              "\x1b[0;96mbelow the pause level\n\x1b[0m\x1b[0;91mstop\n\x1b[0mPress any key for continue\n");
+    EXPECT_EQ(terminal::SgrForAttribute(0x1F), "\x1b[0;97;44m");
+    EXPECT_EQ(terminal::SgrForAttribute(0xC2), "\x1b[0;32;101m");
+    char left = 0;
+    fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(read(slave, &left, 1), -1);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    close(slave);
+    close(master);
 }
 
-TEST(ImportanceFilter, ImportanceIsTheGreaterOfThresholdAndChain) {
+class FileLogTest : public ::testing::Test {
+protected:
+    // 30 October 2018, 09:05:07 local time.
+    static constexpr std::tm FixedTime{7, 5, 9, 30, 9, 118, 0, 0, 0, 0, nullptr};
+    std::string Numbered(const std::string& path, const char* format = "%p%n%c.%e", uint32_t width = 3) {
+        return FileLog(m_dir + path, format, width, nullptr, FixedTime).GetFileName();
+    }
+
+    const std::string m_dir = test::TestDir();
+};
+
+TEST_F(FileLogTest, EveryFormatCodeAndPathPart) {
+    fs::create_directory(m_dir + "a.b");
+    const struct {
+        const char* format;
+        const char* first;   // after the directory
+        const char* second;  // the next log of the same name, when the format has a counter
+        uint32_t counterWidth = 3;
+        const char* path = "tool.log";  // under the directory
+    } cases[] = {
+        {"%p%n_%d_%c.%e", "tool_181030_001.log", "tool_181030_002.log"},  // the framework's pattern
+        {"%p%n%z.%e", "tool.log", "tool01.log", 2},                       // %z: the plain name first
+        {"%pa%cb%zc", "abc", "ab001c"},                                   // the last counter code wins
+        {"%p%n%c.%e", "tool1.log", "tool2.log", 0},                       // counter width 0: no padding
+        {"%p%t.txt", "090507.txt", nullptr},
+        {"%p100%% %q%n%", "100% %qtool%", nullptr},
+        {"%p|%n|%e", "a.b/|name|log", nullptr, 3, "a.b\\name.log"},  // backslashes become slashes
+        {"%p%n[%e]", "a.b/name[]", nullptr, 3, "a.b/name"},          // a point in the directory is no extension
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Numbered(c.path, c.format, c.counterWidth), m_dir + c.first) << c.format;
+        if (c.second) {
+            EXPECT_EQ(Numbered(c.path, c.format, c.counterWidth), m_dir + c.second) << c.format;
+        }
+    }
+}
+
+TEST_F(FileLogTest, PlainNameIsTruncatedOrAppendedToAndAnEmptyDeletableLogRemoved) {
+    const std::string name = m_dir + "name.log";
+    std::ofstream(name) << "old\n";
     auto sink = std::make_shared<RecordingLog>();
-    ImportanceFilter low(0, sink);
-    EXPECT_EQ(low.GetImportance(), 1);
-    ImportanceFilter high(5, sink);
-    EXPECT_EQ(high.GetImportance(), 5);
-    ImportanceFilter alone(0, nullptr);
-    EXPECT_EQ(alone.GetImportance(), 1);
-    EXPECT_NO_THROW(alone.WriteRec(LogRecord(7, "x", true)));  // nothing after it: dropped
-    // A stricter filter further down the chain decides.
-    auto inner = std::make_shared<ImportanceFilter>(6, sink);
-    ImportanceFilter outer(2, inner);
-    EXPECT_EQ(outer.GetImportance(), 6);
+    {
+        FileLog log(name, "%p%n.%e", 3, sink, FixedTime);
+        log.WriteRec(LogRecord("src", 1, 0x0B, "строка\r\nб", true));
+        DeletableFileLog appending(name, nullptr);
+        appending.Write("second", 7, false);
+        DeletableFileLog empty(m_dir + "empty.log", "%p%n.%e", 3, nullptr, FixedTime);
+        EXPECT_TRUE(fs::exists(m_dir + "empty.log"));
+    }
+    EXPECT_EQ(ReadFile(name), "строка\r\nб\nsecond");  // written unchanged, and a used deletable log stays
+    EXPECT_FALSE(fs::exists(m_dir + "empty.log"));
+    ASSERT_EQ(sink->records.size(), 1u);
+    EXPECT_EQ(sink->records[0].source, "src");
+}
+
+TEST_F(FileLogTest, NumberedNameNeverReusesFollowsOrWaitsOnAnExistingName) {
+    // A dangling link reads as absent, but the exclusive creation sees the name
+    // taken: the log must not go to where the link points.
+    fs::create_symlink(m_dir + "elsewhere.log", m_dir + "x001.log");
+    const std::string pipe = m_dir + "x002.log";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto build = std::async(std::launch::async, [&] { return Numbered("x.log"); });
+    if (build.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        // Release the probe stuck in opening the pipe for reading, then fail.
+        const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+        build.wait();
+        FAIL() << "the counter search waited for a writer on " << pipe;
+    }
+    EXPECT_EQ(build.get(), m_dir + "x003.log");
+    EXPECT_FALSE(fs::exists(m_dir + "elsewhere.log"));
+}
+
+TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
+    char number[8];
+    for (int i = 1; i <= 999; ++i) {
+        std::snprintf(number, sizeof number, "%03d", i);
+        std::ofstream(m_dir + "x" + number + ".log");
+    }
+    EXPECT_EQ(MessageOf([&] { Numbered("x.log"); }), "Log file can't be created");
+    // The last free number is still found.
+    fs::remove(m_dir + "x999.log");
+    EXPECT_EQ(Numbered("x.log"), m_dir + "x999.log");
+}
+
+TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
+    const std::string missing = m_dir + "missing/x.log";
+    EXPECT_EQ(MessageOf([&] { FileLog(missing, nullptr); }), "Log file '" + missing + "' can't be created");
+    EXPECT_EQ(MessageOf([&] { Numbered("missing/x.log"); }),
+              "Log file '" + m_dir + "missing/x001.log' can't be created");
+    EXPECT_THROW(OpenFile(missing, "r"), Exception);
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    auto sink = std::make_shared<RecordingLog>();
+    FileLog log("/dev/full", sink);
+    EXPECT_EQ(MessageOf([&] { log.WriteRec(LogRecord(3, "data", true)); }),
+              "Can't write data to '/dev/full': No space left on device");
+    EXPECT_TRUE(sink->records.empty());
 }
 
 }  // namespace
