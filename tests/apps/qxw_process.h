@@ -1,7 +1,6 @@
 // Runs the built qxw program as a user would: in a directory of the test's
 // choice, with arguments and environment, standard input closed or a
 // pseudo-terminal, bounded in time and killed by its process id when late.
-// Also the small file helpers the qxw tests share.
 #pragma once
 
 #include <fcntl.h>
@@ -16,23 +15,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "service/common/filesystem.h"
 #include "support/file_text.h"
 
 namespace ZORVIK::test {
-
-// The program sits in the build directory, one level above the test programs.
-inline std::string QxwPath() {
-    if (const char* given = std::getenv("ZORVIK_QXW")) return given;
-    return filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw";
-}
 
 // How the program runs besides its arguments.
 struct QxwRunOptions {
@@ -42,70 +32,62 @@ struct QxwRunOptions {
     // When the tests run as root, the program runs as the user nobody, so that
     // file permissions apply to it.
     bool unprivileged = false;
-    int timeoutMs = 30000;
 };
 
 struct QxwRun {
     int exitCode = -1;  // -1: killed after the time-out or by a signal
-    std::string out;
+    std::string out;    // with a terminal: the screen
     std::string err;
 };
 
-namespace detail {
-
-// Everything the child needs, built before the fork: after it only
+// Starts the program (on a pseudo-terminal when terminal is set: its master
+// side), everything the child needs built before the fork, since after it only
 // async-signal-safe calls are made (the test process has other threads).
-class PreparedExec {
-public:
-    // QXW_CONFIG only when the test gives it, so the caller's own value never leaks in.
-    PreparedExec(const std::vector<std::string>& args, std::string directory,
-                 const std::map<std::string, std::string>& environment, const QxwRunOptions& options = {})
-        : m_program(QxwPath()), m_directory(std::move(directory)), m_options(options) {
-        m_args.push_back(m_program);
-        m_args.insert(m_args.end(), args.begin(), args.end());
-        std::map<std::string, std::string> variables = environment;
-        variables.emplace("NO_COLOR", "1");
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string text = *entry;
-            const std::string name = text.substr(0, text.find('='));
-            if (name != "QXW_CONFIG" && variables.count(name) == 0) m_environment.push_back(text);
-        }
-        for (const auto& [name, value] : variables) m_environment.push_back(name + "=" + value);
-        for (std::string& arg : m_args) m_argv.push_back(arg.data());
-        m_argv.push_back(nullptr);
-        for (std::string& variable : m_environment) m_envp.push_back(variable.data());
-        m_envp.push_back(nullptr);
+// QXW_CONFIG reaches the program only when the environment given here has it.
+inline pid_t StartQxw(const std::vector<std::string>& args, const std::string& directory,
+                      const std::map<std::string, std::string>& environment, const QxwRunOptions& options,
+                      int* terminal, int outFd, int errFd) {
+    // The program sits in the build directory, one level above the test programs.
+    const char* given = std::getenv("ZORVIK_QXW");
+    std::vector<std::string> strings{given ? given
+                                           : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw"};
+    strings.insert(strings.end(), args.begin(), args.end());
+    const size_t argCount = strings.size();
+    std::map<std::string, std::string> variables = environment;
+    variables.emplace("NO_COLOR", "1");
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        if (name != "QXW_CONFIG" && variables.count(name) == 0) strings.push_back(text);
     }
-
-    [[noreturn]] void Exec() const {
-        if (::chdir(m_directory.c_str()) != 0) ::_exit(126);
-        if (m_options.fileSizeLimit != 0) {
-            const rlimit limit{m_options.fileSizeLimit, m_options.fileSizeLimit};
-            if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
-        }
-        constexpr uid_t Nobody = 65534;
-        if (m_options.unprivileged && ::getuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0))
-            ::_exit(125);
-        ::execve(m_program.c_str(), m_argv.data(), m_envp.data());
-        ::_exit(127);
+    for (const auto& [name, value] : variables) strings.push_back(name + "=" + value);
+    std::vector<char*> pointers;
+    for (std::string& text : strings) pointers.push_back(text.data());
+    pointers.insert(pointers.begin() + static_cast<std::ptrdiff_t>(argCount), nullptr);
+    pointers.push_back(nullptr);
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = terminal != nullptr ? ::forkpty(terminal, nullptr, nullptr, nullptr) : ::fork();
+    if (pid != 0) {
+        ::close(devNull);
+        return pid;
     }
+    if (terminal == nullptr && (::dup2(devNull, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0)) ::_exit(125);
+    if (::chdir(directory.c_str()) != 0) ::_exit(126);
+    const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+    if (options.fileSizeLimit != 0 && (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
+        ::_exit(125);
+    constexpr uid_t Nobody = 65534;
+    if (options.unprivileged && ::getuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0))
+        ::_exit(125);
+    ::execve(pointers[0], pointers.data(), pointers.data() + argCount + 1);
+    ::_exit(127);
+}
 
-private:
-    std::string m_program;
-    std::string m_directory;
-    QxwRunOptions m_options;
-    std::vector<std::string> m_args;
-    std::vector<std::string> m_environment;
-    std::vector<char*> m_argv;
-    std::vector<char*> m_envp;
-};
-
+// The exit code, or -1 when the program ran past the deadline (then killed) or died of a signal.
 inline int WaitExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
@@ -116,34 +98,19 @@ inline int WaitExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace detail
-
 // Standard input is /dev/null; standard output and error are collected in
-// unnamed temporary files, read once the program has ended.
+// unnamed temporary files, read once the program has ended (within 30 s).
 inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory,
                      const std::map<std::string, std::string>& environment = {}, const QxwRunOptions& options = {}) {
-    const detail::PreparedExec exec(args, directory, environment, options);
     FILE* const files[2] = {std::tmpfile(), std::tmpfile()};
-    if (files[0] == nullptr || files[1] == nullptr) return {};
-    const int outFd = ::fileno(files[0]);
-    const int errFd = ::fileno(files[1]);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
-        ::dup2(outFd, STDOUT_FILENO);
-        ::dup2(errFd, STDERR_FILENO);
-        exec.Exec();
-    }
+    const pid_t pid = StartQxw(args, directory, environment, options, nullptr, ::fileno(files[0]), ::fileno(files[1]));
     QxwRun run;
-    run.exitCode =
-        detail::WaitExit(pid, std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs));
-    std::string* sinks[2] = {&run.out, &run.err};
-    for (int i = 0; i < 2; ++i) {
-        std::rewind(files[i]);
+    run.exitCode = WaitExit(pid, std::chrono::steady_clock::now() + std::chrono::seconds(30));
+    for (const auto& [file, sink] : {std::pair{files[0], &run.out}, std::pair{files[1], &run.err}}) {
+        std::rewind(file);
         char buffer[4096];
-        for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, files[i])) > 0;)
-            sinks[i]->append(buffer, count);
-        std::fclose(files[i]);
+        for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) sink->append(buffer, count);
+        std::fclose(file);
     }
     return run;
 }
@@ -152,64 +119,51 @@ inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& di
 // program shows and types keys.
 class QxwOnTerminal {
 public:
-    QxwOnTerminal(const std::vector<std::string>& args, const std::string& directory,
-                  const std::map<std::string, std::string>& environment = {}) {
-        const detail::PreparedExec exec(args, directory, environment);
-        m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
-        if (m_pid == 0) exec.Exec();
-    }
+    QxwOnTerminal(const std::vector<std::string>& args, const std::string& directory)
+        : m_pid(StartQxw(args, directory, {}, {}, &m_master, -1, -1)) {}
     ~QxwOnTerminal() {
-        if (m_pid > 0 && !m_reaped) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_master >= 0) ::close(m_master);
+        if (m_pid > 0) WaitExit(m_pid, {});
+        ::close(m_master);
     }
     QxwOnTerminal(const QxwOnTerminal&) = delete;
     QxwOnTerminal& operator=(const QxwOnTerminal&) = delete;
 
-    bool Started() const { return m_pid > 0; }
-
-    // Reads the screen until text appears (true) or timeoutMs passes.
-    bool WaitFor(const std::string& text, int timeoutMs = 10000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (m_screen.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || !ReadSome(100))
-                return m_screen.find(text) != std::string::npos;
+    // Reads the screen until text appears (true) or 10 s pass.
+    bool WaitFor(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (m_run.out.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline && ReadSome()) {
         }
-        return true;
+        return m_run.out.find(text) != std::string::npos;
     }
     void Type(const std::string& keys) {
         if (::write(m_master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
-            m_screen += "<typing failed>";
+            m_run.out += "<typing failed>";
     }
-    // Reads the rest of the screen and the exit code (-1 on time-out).
-    int Finish(int timeoutMs = 20000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline && ReadSome(100)) {
+    // The rest of the screen and the exit code, within 20 s.
+    const QxwRun& Finish() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline && ReadSome()) {
         }
-        m_reaped = true;
-        return detail::WaitExit(m_pid, deadline);
+        m_run.exitCode = WaitExit(m_pid, deadline);
+        m_pid = -1;
+        return m_run;
     }
-    const std::string& Screen() const { return m_screen; }
+    const std::string& Screen() const { return m_run.out; }
 
 private:
     // False once the terminal is closed (the program ended).
-    bool ReadSome(int timeoutMs) {
+    bool ReadSome() {
         pollfd fd{m_master, POLLIN, 0};
-        const int ready = ::poll(&fd, 1, timeoutMs);
-        if (ready == 0) return true;
+        const int ready = ::poll(&fd, 1, 100);
         char buffer[4096];
-        const ssize_t count = ready > 0 ? ::read(m_master, buffer, sizeof buffer) : -1;
-        if (count <= 0) return false;
-        m_screen.append(buffer, static_cast<size_t>(count));
-        return true;
+        const ssize_t count = ready > 0 ? ::read(m_master, buffer, sizeof buffer) : ready == 0 ? 0 : -1;
+        if (count > 0) m_run.out.append(buffer, static_cast<size_t>(count));
+        return ready == 0 || count > 0;
     }
 
-    pid_t m_pid = -1;
     int m_master = -1;
-    bool m_reaped = false;
-    std::string m_screen;
+    pid_t m_pid;
+    QxwRun m_run;
 };
 
 }  // namespace ZORVIK::test

@@ -27,22 +27,16 @@ public:
     };
 
     struct Message {
-        uint16_t packetId;
         uint16_t command;    // the u16 after the header
         binary::Binary raw;  // the whole message
     };
 
     QvlServer(CardApplication application, Options options);
-    ~QvlServer();
 
     std::vector<Message> Received() const;
     // Characters whose parity bit did not make the character even.
     int ParityErrors() const;
     std::vector<binary::Binary> CardInput() const;  // characters the card got, one run per reset
-    std::vector<CApdu> Commands() const;
-
-    // A message from the model: header with the size, packet id and model time, then the payload.
-    static binary::Binary ModelMessage(uint16_t packetId, uint64_t modelTime, const binary::Binary& payload);
 
 private:
     void Serve(int fd);
@@ -53,7 +47,6 @@ private:
     std::vector<Message> m_received;
     int m_parityErrors = 0;
     std::vector<binary::Binary> m_cardInput;
-    std::vector<CApdu> m_commands;
     std::unique_ptr<LoopbackServer> m_server;  // last: serves once everything else is built
 };
 

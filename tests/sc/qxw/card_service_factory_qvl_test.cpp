@@ -1,5 +1,5 @@
 // The card-service factory over the hardware-model reader. The fixture's name
-// puts these tests under the lock of the model's fixed port 127.0.0.1:7816.
+// puts this test under the lock of the model's fixed port 127.0.0.1:7816.
 #include <gtest/gtest.h>
 
 #include "sc/card_service/card_service.h"
@@ -15,28 +15,22 @@ namespace {
 
 using binary::Binary;
 
-class QvlModelFactory : public ::testing::Test {};
-
-TEST_F(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
-    test::QvlServer model(
-        [](const CApdu& command) { return command.ins == 0xCA ? RApdu(Binary("0102 9000")) : RApdu(Binary("6D00")); },
-        {});
+TEST(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
+    test::QvlServer model([](const CApdu&) { return RApdu(Binary("0102 9000")); }, {});
     SettingsDatabase settings;
     settings.AddSetting("reader", "#QVL", Set);
     settings.AddSetting("power_on", "0", Set);
     settings.AddSetting("t", "T0", Set);
-    auto log = std::make_shared<test::RecordingLog>();
     CardServiceFactory factory(nullptr);
-    const std::shared_ptr<CardService> service = factory.CreateCardService(settings, "reader", log);
+    const std::shared_ptr<CardService> service =
+        factory.CreateCardService(settings, "reader", std::make_shared<test::RecordingLog>());
     ASSERT_NE(dynamic_cast<QVL_Reader*>(service->GetReader()), nullptr);
     EXPECT_EQ(service->GetReader()->GetParams().protocols, std::vector<uint32_t>{0});
     service->PowerOn();
-    EXPECT_EQ(service->GetReader()->GetATR(), Binary("3B 02 14 50"));
     EXPECT_EQ(service->Command(CApdu(0x00, 0xCA, 0x01, 0x01, 2), ST_OK).data, Binary("0102"));
     // Power-off closes the process-wide link, so the model's connection ends.
     service->PowerOff();
-    ASSERT_EQ(model.Commands().size(), 1u);
-    EXPECT_EQ(model.Commands()[0].ins, 0xCA);
+    EXPECT_EQ(model.CardInput(), std::vector<Binary>{Binary("00CA010102")});
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
-#include "support/error_text.h"
 
 #include <gtest/gtest.h>
 
 #include "sc/drivers/iso/byte_reader_helpers.h"
 #include "service/common/exception.h"
 #include "support/derim_server.h"
+#include "support/error_text.h"
 #include "support/loopback_server.h"
 
 namespace ZORVIK {
@@ -13,16 +13,15 @@ namespace {
 
 using binary::Binary;
 using test::DerimServer;
-
 using test::MessageOf;
 
 TEST(DerimPackage, SerializesTypeLengthAndDataAndDecodesReplies) {
     EXPECT_EQ((DerimPackage{3, Binary("00A4040000")}).Serialize(), Binary("03 00000005 00A4040000"));
     EXPECT_EQ((DerimPackage{2, Binary()}).Serialize(), Binary("0200000000"));
+    // A command's reply carries the status word first.
     EXPECT_EQ(DerimPackage::ParseReply(Binary("03 00000004 9000ABCD")).data, Binary("ABCD9000"));
     EXPECT_EQ(DerimPackage::ParseReply(Binary("03 00000002 6A82")).data, Binary("6A82"));
     EXPECT_EQ(DerimPackage::ParseReply(Binary("00 00000002 3B00")).data, Binary("3B00"));
-    EXPECT_TRUE(DerimPackage::ParseReply(Binary("01 00000000")).data.empty());
     EXPECT_TRUE(DerimPackage::ParseReply(Binary("02 00000003 010203")).data.empty());
     EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("07 00000000")); }), "Тип команды не поддерживается");
     EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("03 0000")); }), "Некорректный размер пакета!");
@@ -38,39 +37,30 @@ TEST(DerimReader, PowerCommandResetPowerOff) {
     DerimServer server(Card6A82());
     DerimDirect_Reader reader("127.0.0.1", server.Port());
     EXPECT_FALSE(reader.IsPowered());
-    EXPECT_TRUE(reader.GetATR().empty());
     ATR atr;
     reader.PowerOn(atr);
     reader.PowerOn(atr);  // a second power-on sends nothing
     EXPECT_EQ(atr.GetRaw(), Binary("3B021450"));
     EXPECT_EQ(reader.GetATR(), Binary("3B021450"));
-
     RApdu response;
     reader.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 2), response);
-    EXPECT_EQ(response.data, Binary("CAFE"));
-    EXPECT_EQ(response.GetSW(), 0x9000);
+    EXPECT_EQ(response.Encode(), Binary("CAFE 9000"));
     reader.Command(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00")), response);
-    EXPECT_TRUE(response.data.empty());
-    EXPECT_EQ(response.GetSW(), 0x6A82);
-
+    EXPECT_EQ(response.Encode(), Binary("6A82"));
     reader.Reset(atr);
     reader.PowerOff();
-    EXPECT_FALSE(reader.IsPowered());
     reader.PowerOff();  // nothing when not powered
+    EXPECT_FALSE(reader.IsPowered());
+    EXPECT_TRUE(reader.GetATR().empty());
     EXPECT_EQ(test::DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response); }),
               (test::DriverError{34, "No Card in Reader or Card is Powered Off"}));
     reader.Reset(atr);  // not powered: powers on
-
-    const auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 6u);
-    EXPECT_EQ(requests[0].type, 0);
-    EXPECT_EQ(requests[1].type, 3);
-    EXPECT_EQ(requests[1].data, Binary("00B0000002"));
-    EXPECT_EQ(requests[2].data, Binary("00A40000023F00"));
-    EXPECT_EQ(requests[3].type, 1);
-    EXPECT_EQ(requests[4].type, 2);
-    EXPECT_EQ(requests[5].type, 0);
     EXPECT_TRUE(reader.IsPowered());
+
+    std::vector<Binary> wire;
+    for (const DerimServer::Request& request : server.Requests()) wire.push_back(Binary{request.type} + request.data);
+    EXPECT_EQ(wire, (std::vector<Binary>{Binary("00"), Binary("03 00B0000002"), Binary("03 00A40000023F00"),
+                                         Binary("01"), Binary("02"), Binary("00")}));
 }
 
 TEST(DerimReader, ErrorClosesTheSocketAndTheNextOperationReconnects) {

@@ -2,20 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "sc/drivers/iso/byte_reader_helpers.h"
 #include "sc/drivers/osm/error_catalogue.h"
 #include "service/common/exception.h"
 #include "service/log/recording_log.h"
+#include "support/error_text.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
+using test::DriverErrorOf;
+using test::MessageOf;
 namespace fs = std::filesystem;
 
 size_t EntryCount(const std::string& directory) {
@@ -23,8 +27,8 @@ size_t EntryCount(const std::string& directory) {
 }
 
 void WriteFile(const std::string& path, const Binary& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Binary Pattern() {
@@ -33,101 +37,65 @@ Binary Pattern() {
     return image;
 }
 
-template <class Error, class Fn>
-void ExpectError(Fn fn, const std::string& message, int32_t code) {
-    try {
-        fn();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_NE(dynamic_cast<const Error*>(&e), nullptr) << "thrown as " << e.Name();
-        EXPECT_EQ(std::string(e.what()), message);
-        EXPECT_EQ(e.ErrorCode(), code);
-    }
+ReaderSpec Spec(const std::string& el, const std::string& es) {
+    ReaderSpec spec;
+    spec.EL = el;
+    spec.ES = es;
+    return spec;
 }
 
-TEST(OSMReader, PowerOnAnswersAT1Atr) {
+TEST(OSMReader, SimulatedCardFromPowerOnToPowerOff) {
     OSMReader reader(ReaderSpec{}, nullptr);
-    EXPECT_TRUE(OSMReader::IsAvailable());
-    EXPECT_FALSE(reader.IsPowered());
+    ATR atr;
+    RApdu response(Binary("01 02 90 00"));
+    const DriverError noCard{11, "No Card in Reader or Card is Powered Off"};
+    EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), noCard);
+    EXPECT_EQ(MessageOf([&] { reader.Command(CApdu("00 B0 00 00 00"), response); }), noCard.text);
     EXPECT_TRUE(reader.GetATR().empty());
 
-    ATR atr;
     reader.PowerOn(atr);
+    reader.PowerOn(atr);  // a second power-on leaves it on
     EXPECT_TRUE(reader.IsPowered());
     EXPECT_EQ(reader.GetATR(), Binary("3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4"));
     EXPECT_EQ(atr.GetRaw(), reader.GetATR());
-    EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
-    EXPECT_TRUE(atr.IsProtocolSupported(1));
-    EXPECT_EQ(atr.GetIFSC(), 254);
-    EXPECT_TRUE(atr.GetDetail().tckOk);
-
     CardExchParam param;
-    param.clock = 4000000;
     EXPECT_EQ(reader.GetCardExchParam(param).protocol, 1u);
-    EXPECT_EQ(param.clock, 4000000u);  // the simulated card reports the protocol alone
-
-    const ReaderParams defaults;
-    EXPECT_EQ(reader.GetParams().protocols, defaults.protocols);
-    EXPECT_EQ(reader.GetParams().auto_t0, defaults.auto_t0);
-
-    // Every command is unknown to the card; a second power-on leaves it on.
-    reader.PowerOn(atr);
-    RApdu response(Binary("01 02 90 00"));
+    // Every command is unknown to the card.
     reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
-    EXPECT_TRUE(response.data.empty());
-    EXPECT_EQ(response.GetSW(), 0x6D00);
-}
-
-TEST(OSMReader, UnpoweredCardRefusesResetAndCommands) {
-    OSMReader reader(ReaderSpec{}, nullptr);
-    ATR atr;
-    RApdu response;
-    const auto expectRefusals = [&] {
-        ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
-        ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
-                               "No Card in Reader or Card is Powered Off", 0);
-    };
-    expectRefusals();
-    reader.PowerOn(atr);
+    EXPECT_EQ(response.Encode(), Binary("6D 00"));
     reader.Reset(atr);
-    EXPECT_TRUE(reader.IsPowered());
     EXPECT_EQ(atr.GetRaw(), reader.GetATR());
 
     reader.PowerOff();
     reader.PowerOff();  // already off: nothing happens
     EXPECT_FALSE(reader.IsPowered());
-    expectRefusals();
+    EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), noCard);
 }
 
-TEST(OSMReader, SpecSwitchesAreKeptByTheHost) {
+TEST(OSMReader, SpecSwitchesAreKeptByTheOneHostThatLivesAtATime) {
     test::RecordingLog log;
     ReaderSpec spec;
     spec.tex = 1;
     spec.cless = 1;
-    OSMReader traced(spec, &log);
-    EXPECT_TRUE(traced.Host().IsTraceOn());
-    EXPECT_TRUE(traced.Host().IsContactless());
-    EXPECT_EQ(dynamic_cast<OSM&>(traced.Host()).GetCommandTimeout(), -1);  // 0: no time-out
-
-    ATR atr;
-    traced.PowerOn(atr);
-    RApdu response;
-    traced.Command(CApdu("80 CA 00 00 00"), response);
-    ASSERT_EQ(log.records.size(), 2u);
-    EXPECT_EQ(log.records[0].text, "OSM > 80 CA 00 00 00\n");
-    EXPECT_EQ(log.records[1].text, "OSM < 6D 00\n");
-    EXPECT_EQ(log.records[0].level, 1);
-}
-
-TEST(OSMReader, OnlyOneHostLivesAtATime) {
     {
-        OSMReader first(ReaderSpec{}, nullptr);
-        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); }, "Can't create OS model", 0);
+        OSMReader traced(spec, &log);
+        EXPECT_EQ(DriverErrorOf([] { OSMReader second(ReaderSpec{}, nullptr); }),
+                  (DriverError{0, "Can't create OS model"}));
+        EXPECT_TRUE(traced.Host().IsTraceOn());
+        EXPECT_TRUE(traced.Host().IsContactless());
+        EXPECT_EQ(dynamic_cast<OSM&>(traced.Host()).GetCommandTimeout(), -1);  // 0: no time-out
+        ATR atr;
+        traced.PowerOn(atr);
+        RApdu response;
+        traced.Command(CApdu("80 CA 00 00 00"), response);
+        ASSERT_EQ(log.records.size(), 2u);
+        EXPECT_EQ(log.records[0].text, "OSM > 80 CA 00 00 00\n");
+        EXPECT_EQ(log.records[1].text, "OSM < 6D 00\n");
+        EXPECT_EQ(log.records[0].level, 1);
     }
-    ReaderSpec spec;
+    spec = ReaderSpec{};
     spec.cmd_timeout = 5000;
     OSMReader again(spec, nullptr);
-    EXPECT_FALSE(again.IsPowered());
     EXPECT_EQ(dynamic_cast<OSM&>(again.Host()).GetCommandTimeout(), 5000);
     EXPECT_FALSE(again.Host().IsTraceOn());
     EXPECT_FALSE(again.Host().IsContactless());
@@ -138,19 +106,10 @@ TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
     const std::string dir = test::TestDir();
     const std::string path = dir + "card.bin";
     WriteFile(path, Binary("00 11 22"));  // replaced whole
-    {
-        ReaderSpec spec;
-        spec.ES = path;
-        OSMReader reader(spec, nullptr);
-        reader.Host().LoadEeprom(Pattern());
-    }
+    OSMReader(Spec("", path), nullptr).Host().LoadEeprom(Pattern());
     EXPECT_EQ(binary::LoadBinaryFile(path), Pattern());
     EXPECT_EQ(EntryCount(dir), 1u);  // no temporary file left behind
-
-    ReaderSpec spec;
-    spec.EL = path;
-    OSMReader reader(spec, nullptr);
-    EXPECT_EQ(reader.Host().ReadEeprom(), Pattern());
+    EXPECT_EQ(OSMReader(Spec(path, ""), nullptr).Host().ReadEeprom(), Pattern());
 }
 
 // A link stays a link and the file it names is replaced, with its permission
@@ -172,59 +131,41 @@ TEST(OSMReaderEeprom, SaveFollowsLinksKeepsPermissionsAndRefusesADirectory) {
     EXPECT_EQ(fs::status(dir + "real.bin").permissions(), bits);
     reader.SaveEepromFile(dir + "dangling.bin");
     EXPECT_EQ(binary::LoadBinaryFile(dir + "new.bin"), Pattern());
-    ExpectError<CardDrvException>([&] { reader.SaveEepromFile(dir + "adir"); },
-                                  "Can't save EEPROM image '" + dir + "adir': Is a directory", 0);
+    EXPECT_EQ(DriverErrorOf([&] { reader.SaveEepromFile(dir + "adir"); }),
+              (DriverError{0, "Can't save EEPROM image '" + dir + "adir': Is a directory"}));
     EXPECT_EQ(EntryCount(dir), 5u);  // no temporary file left behind
 }
 
-TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSize) {
+TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSizeAndAMissingFile) {
     const std::string dir = test::TestDir();
+    const std::string path = dir + "wrong.bin";
     // The size is checked before reading: a 300 MB file is refused as quickly.
     for (size_t size : {size_t{0}, size_t{100}, OSM::ImageSize - 1, OSM::ImageSize + 1, size_t{300} << 20}) {
-        SCOPED_TRACE(size);
-        const std::string path = dir + "wrong.bin";
         WriteFile(path, Binary(std::min<size_t>(size, 100), 0xA5));
         fs::resize_file(path, size);
-        ReaderSpec spec;
-        spec.EL = path;
-        ExpectError<CardDrvException>(
-            [&] { OSMReader reader(spec, nullptr); },
-            "EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected 73728", 0);
+        EXPECT_EQ(
+            DriverErrorOf([&] { OSMReader reader(Spec(path, ""), nullptr); }),
+            (DriverError{0, "EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected 73728"}));
     }
-    OSMReader reader(ReaderSpec{}, nullptr);
-    ExpectError<Exception>([&] { reader.Host().LoadEeprom(Binary(10, 0)); },
-                           "EEPROM image has 10 bytes, expected 73728", 0);
-}
-
-TEST(OSMReaderEeprom, MissingImageFileFailsConstruction) {
-    const std::string dir = test::TestDir();
-    ReaderSpec spec;
-    spec.EL = dir + "absent.bin";
-    EXPECT_THROW(OSMReader(spec, nullptr), Exception);
-    OSMReader next(ReaderSpec{}, nullptr);  // the failed reader released its host
+    EXPECT_THROW(OSMReader(Spec(dir + "absent.bin", ""), nullptr), Exception);
+    OSMReader reader(ReaderSpec{}, nullptr);  // the failed readers released their host
+    EXPECT_EQ(MessageOf([&] { reader.Host().LoadEeprom(Binary(10, 0)); }), "EEPROM image has 10 bytes, expected 73728");
 }
 
 TEST(OSMReaderEeprom, SaveFailureAtDestructionIsLogged) {
     const std::string dir = test::TestDir();
     test::RecordingLog log;
-    {
-        ReaderSpec spec;
-        spec.ES = dir + "no/such/dir/card.bin";
-        OSMReader reader(spec, &log);
-    }
+    OSMReader(Spec("", dir + "no/such/dir/card.bin"), &log);
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].level, 7);
-    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir + "no/such/dir/card.bin" + "'"),
-              std::string::npos);
+    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir + "no/such/dir/card.bin'"), std::string::npos);
 }
 
 TEST(JCD_OSM_Reader, IsNeverCreated) {
     const std::string dir = test::TestDir();
-    ReaderSpec spec;
-    spec.ES = dir + "never.bin";
     OSMReader running(ReaderSpec{}, nullptr);  // a live host does not change the error
-    ExpectError<CardDrvException>([&] { JCD_OSM_Reader reader(spec, nullptr, 8000, {"a.cap"}); },
-                                  "Can't create OS model with JC debug facility", 0);
+    EXPECT_EQ(DriverErrorOf([&] { JCD_OSM_Reader reader(Spec("", dir + "never.bin"), nullptr, 8000, {"a.cap"}); }),
+              (DriverError{0, "Can't create OS model with JC debug facility"}));
     EXPECT_EQ(EntryCount(dir), 0u);
 }
 
@@ -232,14 +173,10 @@ TEST(ErrorCatalogue, NineGroupsInOrderInstalledByTheHost) {
     const char* const names[] = {"ex_class", "hal",   "init_phase", "jc",        "vask",
                                  "lib",      "morva", "morva_3",    "morva_pass"};
     ASSERT_EQ(error_catalogue.size(), 9u);
-    for (size_t i = 0; i < error_catalogue.size(); ++i) {
-        EXPECT_STREQ(error_catalogue[i].name, names[i]);
-        EXPECT_TRUE(error_catalogue[i].rows.empty());
-    }
+    for (size_t i = 0; i < error_catalogue.size(); ++i) EXPECT_STREQ(error_catalogue[i].name, names[i]);
     SetErrorCatalogue({});
     OSMReader reader(ReaderSpec{}, nullptr);
     EXPECT_EQ(GetErrorCatalogue().data(), error_catalogue.data());
-    EXPECT_EQ(GetErrorCatalogue().size(), 9u);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@ namespace {
 using binary::Binary;
 using test::DriverError;
 using test::DriverErrorOf;
-constexpr auto Application = test::ChallengeCard;
 using test::QvlServer;
 using Options = QvlServer::Options;
 
@@ -44,74 +43,42 @@ protected:
     void TearDown() override { QvlLink::Close(); }
 };
 
+// The model talks between the characters (an ISO clock message and one of
+// another packet id before each): the reader passes over what carries no character.
 TEST_F(QvlModel, ResetAtrAndT0CommandsCharacterByCharacter) {
-    QvlServer server(Application, Options{});
+    QvlServer server(test::ChallengeCard, Options{.chatter = true});
     test::RecordingLog log;
     ReaderParams params;
     params.transport_log = true;
     QVL_Reader reader(params, 0, &log);
     ATR atr;
     reader.PowerOn(atr);
+    reader.PowerOn(atr);  // powered: nothing is sent
     EXPECT_TRUE(reader.IsPowered());
     EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
-    EXPECT_EQ(reader.GetATR(), Binary("3B 02 14 50"));
     CardExchParam param;
-    param.protocol = 9;
     EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
-
     RApdu response;
     reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 4), response);
     EXPECT_EQ(response.Encode(), Binary("00010203 9000"));
     reader.Command(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00")), response);
     EXPECT_EQ(response.Encode(), Binary("9000"));
+    reader.Reset(atr);
+    EXPECT_EQ(reader.GetATR(), Binary("3B 02 14 50"));
     reader.PowerOff();
     EXPECT_FALSE(reader.IsPowered());
     EXPECT_FALSE(QvlLink::IsConnected());
 
-    const auto received = server.Received();
-    ASSERT_FALSE(received.empty());
-    EXPECT_EQ(received[0].raw, QvlLink::ResetMessage());
+    EXPECT_EQ(server.Received().at(0).raw, QvlLink::ResetMessage());
     EXPECT_EQ(server.ParityErrors(), 0);
-    ASSERT_EQ(server.CardInput().size(), 1u);
-    EXPECT_EQ(server.CardInput()[0], Binary("0084000004 00A4000002 3F00"));
+    EXPECT_EQ(server.CardInput(), (std::vector<Binary>{Binary("0084000004 00A4000002 3F00"), Binary()}));
     bool traced = false;
     for (const LogRecord& record : log.records) traced = traced || record.text == ">>> 00A4 0000 02\n";
     EXPECT_TRUE(traced);
 }
 
-TEST_F(QvlModel, MessagesWithoutACharacterArePassedOver) {
-    QvlServer server(Application, Options{.chatter = true});
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
-    EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
-    RApdu response;
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 2), response);
-    EXPECT_EQ(response.Encode(), Binary("0001 9000"));
-    reader.PowerOff();
-}
-
-TEST_F(QvlModel, ResetOverTheOpenLink) {
-    QvlServer server(Application, Options{.atr = Binary("3F 00")});
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
-    reader.PowerOn(atr);  // powered: nothing is sent
-    reader.Reset(atr);
-    EXPECT_EQ(atr.GetRaw(), Binary("3F 00"));
-    RApdu response;
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 1), response);
-    EXPECT_EQ(response.Encode(), Binary("00 9000"));
-    reader.PowerOff();
-    const auto received = server.Received();
-    ASSERT_EQ(received.size(), 2u + 5u);
-    EXPECT_EQ(received[0].command, QvlLink::ResetCommand);
-    EXPECT_EQ(received[1].command, QvlLink::ResetCommand);
-    EXPECT_EQ(server.CardInput().size(), 2u);
-}
-
 TEST_F(QvlModel, WaitingTimeIsOfferedOnceTheLinkIsUp) {
-    QvlServer server(Application, Options{.answerWtx = true});
+    QvlServer server(test::ChallengeCard, Options{.answerWtx = true});
     QVL_Reader reader(ReaderParams(), 0x105, nullptr);  // low byte 05
     ATR atr;
     reader.PowerOn(atr);
@@ -128,28 +95,26 @@ TEST_F(QvlModel, WaitingTimeIsOfferedOnceTheLinkIsUp) {
     EXPECT_EQ(received[5].command, QvlLink::ResetCommand);
 }
 
-// The link ends the process: exercised in a child process.
+// The link ends the process: 1 for a busy model, 2 for a connection refused or
+// lost (here after the reset message). Exercised in child processes.
 using QvlModelDeathTest = QvlModel;
 
-TEST_F(QvlModelDeathTest, BusyServerEndsTheProcessWithCode1) {
-    QvlServer server(Application, Options{.busy = true});
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
-    ATR atr;
-    EXPECT_EXIT(reader.PowerOn(atr), ::testing::ExitedWithCode(1), "");
-}
-
-TEST_F(QvlModelDeathTest, RefusedConnectEndsTheProcessWithCode2) {
+TEST_F(QvlModelDeathTest, FailingLinkEndsTheProcess) {
+    const auto powerOn = [] {
+        QVL_Reader reader(ReaderParams(), 0, nullptr);
+        ATR atr;
+        reader.PowerOn(atr);
+    };
+    {
+        QvlServer busy(test::ChallengeCard, Options{.busy = true});
+        EXPECT_EXIT(powerOn(), ::testing::ExitedWithCode(1), "");
+    }
+    {
+        QvlServer lost(test::ChallengeCard, Options{.closeAfter = 1});
+        EXPECT_EXIT(powerOn(), ::testing::ExitedWithCode(2), "ERR [0-9]+: Recv error");
+    }
     test::QvlPortRefuser refuser;
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
-    ATR atr;
-    EXPECT_EXIT(reader.PowerOn(atr), ::testing::ExitedWithCode(2), "ERR [0-9]+: Connect error");
-}
-
-TEST_F(QvlModelDeathTest, LostLinkEndsTheProcessWithCode2) {
-    QvlServer server(Application, Options{.closeAfter = 1});  // gone after the reset message
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
-    ATR atr;
-    EXPECT_EXIT(reader.PowerOn(atr), ::testing::ExitedWithCode(2), "ERR [0-9]+: Recv error");
+    EXPECT_EXIT(powerOn(), ::testing::ExitedWithCode(2), "ERR [0-9]+: Connect error");
 }
 
 }  // namespace
