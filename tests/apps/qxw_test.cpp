@@ -1,5 +1,6 @@
 // qxw as a user runs it: the built program started in a directory of its own,
-// with settings from QXW_CONFIG, qxw.ini and the command line.
+// with settings from QXW_CONFIG, qxw.ini and the command line, over the
+// simulated card, the network reader or real PC/SC.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 #include "apps/qxw_process.h"
 #include "service/common/binary.h"
 #include "support/derim_server.h"
+#include "support/pcsc_fixture.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
@@ -56,28 +58,24 @@ TEST_F(Qxw, SimulatedCardByDefaultWithTheApduLogOfTheSession) {
 
 TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
     const std::map<std::string, std::string> environment = {{"QXW_CONFIG", "-log_name=from_env -af=skarna -p=0"}};
-    EXPECT_EQ(RunQxw({}, m_dir, environment).exitCode, 0);
+    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
     EXPECT_TRUE(Exists("from_env.log"));
     EXPECT_FALSE(Contains(File("from_env.log"), "Power on"));
     EXPECT_TRUE(Exists("skarna.log"));
     WriteFile("qxw.ini", "log_name = from_ini\n");  // the settings file overrides the environment
-    EXPECT_EQ(RunQxw({}, m_dir, environment).exitCode, 0);
+    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
     EXPECT_TRUE(Exists("from_ini.log"));
-    EXPECT_EQ(RunQxw({"-log_name=from_cli"}, m_dir, environment).exitCode, 0);  // the command line overrides both
+    EXPECT_EQ(RunQxw({"-log_name=from_cli"}, m_dir, {}, environment).exitCode, 0);  // the command line overrides both
     EXPECT_TRUE(Exists("from_cli.log"));
 }
 
-TEST_F(Qxw, EepromImageSavedWithEsAndLoadedWithEl) {
+TEST_F(Qxw, EepromImageLoadedWithElAndSavedWithEs) {
     // A recognisable image: every byte differs from the erased value FF.
     std::string image(EepromImageSize, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 % 251);
     WriteFile("in.bin", image);
     ASSERT_EQ(RunQxw({"-EL=in.bin", "-ES=out.bin"}, m_dir).exitCode, 0);
     EXPECT_EQ(File("out.bin"), image);
-    // A fresh card saved as it is: the erased image, which loads again.
-    ASSERT_EQ(RunQxw({"-ES=erased.bin"}, m_dir).exitCode, 0);
-    EXPECT_EQ(File("erased.bin"), std::string(EepromImageSize, '\xFF'));
-    EXPECT_EQ(RunQxw({"-EL=erased.bin"}, m_dir).exitCode, 0);
 }
 
 // Bad settings, bad files, full disks and odd paths: each failure ends qxw with
@@ -103,16 +101,12 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
         std::string image = {};  // what img.bin holds afterwards, when it matters
     } cases[] = {
         {"error after the logs exist", [] {}, {"-reader=#JCD_OSM"}, false, noJcd},
-        // Level 8, or a console log switched off, keeps the record off the screen.
-        {"error at level 8", [] {}, {"-l=8", "-reader=#JCD_OSM"}, true, noJcd},
-        {"error without console log", [] {}, {"-c=0", "-reader=#JCD_OSM"}, true, noJcd},
         {"script named",
          [] {},
          {"test.skarna"},
          true,
          "Запуск скриптов (\"test.skarna\") выполняет скриптовая консоль, которая не входит в эту сборку; qxw "
          "принимает только настройки вида -имя=значение"},
-        {"script given as a setting", [] {}, {"-script=test.skarna"}, true, "Запуск скриптов (\"test.skarna\")"},
         {"EEPROM image of the wrong size",
          [this] { WriteFile("short.bin", std::string(100, '\0')); },
          {"-EL=short.bin"},
@@ -192,7 +186,7 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.prepare();
-        const QxwRun run = RunQxw(c.args, m_dir, {}, c.options);
+        const QxwRun run = RunQxw(c.args, m_dir, c.options);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(Contains(c.onStandardError ? run.err : run.out, c.message)) << run.out << run.err;
         if (!c.image.empty()) {
@@ -210,34 +204,52 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
 }
 
 // With the simulated card and a network server, "#?" has two candidates: an
-// error without user input, else the menu on the terminal.
-TEST_F(Qxw, ReaderMenuOnTheTerminalChoosesTheNetworkReader) {
+// error without user input, else the menu, which reads its keys from standard input.
+TEST_F(Qxw, ReaderMenuChoosesTheNetworkReader) {
     test::DerimServer server(
         test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
     const std::string port = "-derimdirect_port=" + std::to_string(server.Port());
     const QxwRun refused = RunQxw({"-reader=#?", "-disable_user_input=1", port}, m_dir);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(Contains(refused.out, "Подключено более одной считки")) << refused.out;
-    {
-        test::QxwOnTerminal quitting({"-reader=#?", "-f=0", port}, m_dir);
-        ASSERT_TRUE(quitting.WaitFor("q - выход")) << quitting.Screen();
-        quitting.Type("q");
-        EXPECT_EQ(quitting.Finish().exitCode, 0);
-        EXPECT_FALSE(Contains(quitting.Screen(), "Power on"));
-    }
-    test::QxwOnTerminal qxw({"-reader=#?", "-f=0", port}, m_dir);
-    ASSERT_TRUE(qxw.WaitFor("r - обновить список, q - выход")) << qxw.Screen();
-    EXPECT_TRUE(Contains(qxw.Screen(), "Интерактивный выбор \"reader\" из списка доступных:"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "m - OSM"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "v - Derim Direct"));
-    qxw.Type("xM9v");  // keys outside the menu are ignored; v takes the network reader
-    EXPECT_EQ(qxw.Finish().exitCode, 0) << qxw.Screen();
-    EXPECT_TRUE(Contains(qxw.Screen(), "Выбран reader = #DERIMDIRECT"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "| Reader : #DERIMDIRECT |"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "ATR: 3B 02 14 50"));
+    const QxwRun quitting = RunQxw({"-reader=#?", "-f=0", port}, m_dir, {.input = "q"});
+    EXPECT_EQ(quitting.exitCode, 0);
+    EXPECT_FALSE(Contains(quitting.out, "Power on"));
+    const QxwRun run =
+        RunQxw({"-reader=#?", "-f=0", port}, m_dir, {.input = "xM9v"});  // keys outside the menu are skipped
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    for (const char* shown : {"Интерактивный выбор \"reader\" из списка доступных:", "m - OSM\n", "v - Derim Direct\n",
+                              "Выбран reader = #DERIMDIRECT\n", "| Reader : #DERIMDIRECT |", "ATR: 3B 02 14 50\n"})
+        EXPECT_TRUE(Contains(run.out, shown)) << shown << run.out;
     std::vector<uint8_t> types;  // power on and off, nothing while the menu was open
     for (const auto& request : server.Requests()) types.push_back(request.type);
     EXPECT_EQ(types, (std::vector<uint8_t>{0, 2}));
+}
+
+using QxwOverPcsc = test::PcscdTest;
+
+// By name, by "#PCSC" (the one reader with a card), and an empty reader by name;
+// qxw reaches the private pcscd through its socket.
+TEST_F(QxwOverPcsc, ReaderChosenByNameOrByPcscRequest) {
+    InsertCard();
+    const std::string dir = test::TestDir();
+    const std::string socket = Pcscd().SocketEnvironment();
+    const std::map<std::string, std::string> environment = {
+        {socket.substr(0, socket.find('=')), socket.substr(socket.find('=') + 1)}};
+    for (const std::string reader : {test::PrivatePcscd::Reader0, "#PCSC"}) {
+        const QxwRun run = RunQxw({"-reader=" + reader, "-af=skarna"}, dir, {}, environment);
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + test::PrivatePcscd::Reader0 + " |")) << run.out;
+        EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n")) << run.out;
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir + "skarna.log"));
+    const QxwRun empty = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader1}, dir, {}, environment);
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_TRUE(Contains(empty.out, "Card not inserted")) << empty.out;
+    // The group's transport protocols reach the connection: the card offers T=1 alone.
+    const QxwRun t0 = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader0, "-t=T0"}, dir, {}, environment);
+    EXPECT_EQ(t0.exitCode, 1);
+    EXPECT_TRUE(Contains(t0.out, "Card protocol mismatch.")) << t0.out;
 }
 
 }  // namespace

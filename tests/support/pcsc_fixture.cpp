@@ -10,14 +10,11 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
-#include <vector>
 
 namespace ZORVIK::test {
 
@@ -26,44 +23,30 @@ namespace {
 constexpr const char* Pcscd = "/usr/sbin/pcscd";
 constexpr const char* VpcdDriver = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
 
-// Whether something could listen on the port on every interface, as vpcd does.
-bool PortFree(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    const bool free = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return free;
-}
-
-// A pair of ports below Linux's ephemeral range, so that no outgoing connection
-// takes one of them meanwhile.
+// A pair of ports free on every interface (where vpcd listens), below Linux's
+// ephemeral range, so that no outgoing connection takes one of them meanwhile.
 uint16_t PickPortPair() {
-    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+    std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto port = static_cast<uint16_t>(std::uniform_int_distribution<int>(10000, 16000)(random) * 2);
-        if (PortFree(port) && PortFree(static_cast<uint16_t>(port + 1))) return port;
+        const auto port = static_cast<uint16_t>(20000 + random() % 6000 * 2);
+        bool free = true;
+        for (const int candidate : {int{port}, port + 1}) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(candidate));
+            free = free && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+        }
+        if (free) return port;
     }
     return 0;
 }
 
 std::string Tail(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    const std::string all = text.str();
-    return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
-}
-
-bool ReadersListed() {
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
-    char names[1024] = {};
-    DWORD length = sizeof names;
-    const bool listed = SCardListReaders(context, nullptr, names, &length) == SCARD_S_SUCCESS &&
-                        std::string(names, length).find(PrivatePcscd::Reader1) != std::string::npos;
-    SCardReleaseContext(context);
-    return listed;
+    std::ifstream in(path);
+    const std::string all{std::istreambuf_iterator<char>(in), {}};
+    return all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
 }
 
 }  // namespace
@@ -75,23 +58,16 @@ PrivatePcscd& PrivatePcscd::Get() {
 
 PrivatePcscd::PrivatePcscd() {
     char dirTemplate[] = "/tmp/zorvik-pcscd-XXXXXX";
-    if (::mkdtemp(dirTemplate) == nullptr) {
-        m_failure = "cannot create a directory for pcscd: " + std::string(std::strerror(errno));
-        return;
-    }
-    m_dir = dirTemplate;
+    m_dir = ::mkdtemp(dirTemplate) != nullptr ? dirTemplate : "/tmp";
     m_socketPath = m_dir + "/pcscd.comm";
     // Before the client library's first call, which fixes the socket it uses.
     ::setenv("PCSCLITE_CSOCK_NAME", m_socketPath.c_str(), 1);
-    if (::access(Pcscd, X_OK) != 0) {
-        m_failure = "pcscd is not installed (Debian package pcscd)";
-    } else if (!std::filesystem::exists(VpcdDriver)) {
-        m_failure = "the vpcd driver is not installed (Debian package vsmartcard-vpcd)";
+    if (::access(Pcscd, X_OK) != 0 || !std::filesystem::exists(VpcdDriver)) {
+        m_failure = "pcscd or the vpcd driver is not installed (Debian packages pcscd, vsmartcard-vpcd)";
     }
     for (int attempt = 0; attempt < 3 && m_failure.empty() && m_pid <= 0; ++attempt) {
-        const uint16_t port = PickPortPair();
-        if (port == 0) m_failure = "no free pair of TCP ports for vpcd";
-        if (port == 0 || StartOnPort(port)) break;
+        m_port = PickPortPair();
+        if (m_port == 0 || StartOnPort(m_port)) break;
     }
 }
 
@@ -99,18 +75,17 @@ PrivatePcscd::~PrivatePcscd() {
     if (::getpid() != m_owner) return;
     if (m_pid > 0) {
         ::kill(m_pid, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (::waitpid(m_pid, nullptr, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, nullptr, 0);
-                break;
-            }
+        int waits = 0;
+        while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && ++waits < 250) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (waits == 250) {  // still running after five seconds
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
         }
     }
     std::error_code ignored;
-    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ignored);
+    if (m_dir != "/tmp") std::filesystem::remove_all(m_dir, ignored);
 }
 
 bool PrivatePcscd::StartOnPort(uint16_t port) {
@@ -127,7 +102,7 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, m_socketPath.c_str(), sizeof address.sun_path - 1);
-    if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, SOMAXCONN) != 0) {
         m_failure = "cannot listen on " + m_socketPath + ": " + std::strerror(errno);
         ::close(listener);
@@ -137,14 +112,12 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
 
     // Everything the child needs is prepared before fork: after it only
     // async-signal-safe calls are made. LISTEN_PID must name pcscd's own
-    // process, known only in the child: the shell sets it and execs pcscd.
+    // process, known only in the child: a shell sets it and becomes pcscd.
     std::string script = std::string("export LISTEN_PID=$$; exec ") + Pcscd + " --foreground --config \"$0\"";
-    std::string shell = "sh", dash = "-c";
-    char* argv[] = {shell.data(), dash.data(), script.data(), const_cast<char*>(confDir.c_str()), nullptr};
-    std::string listenFds = "LISTEN_FDS=1", path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    std::string shell = "sh", option = "-c", listenFds = "LISTEN_FDS=1", path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    char* argv[] = {shell.data(), option.data(), script.data(), const_cast<char*>(confDir.c_str()), nullptr};
     char* envp[] = {listenFds.data(), path.data(), nullptr};
     const int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -159,18 +132,22 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
     ::close(listener);
     ::close(logFd);
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
+    // Up when it lists the second of vpcd's readers.
+    for (int waits = 0; waits < 200; ++waits) {
         int status = 0;
         if (child < 0 || ::waitpid(child, &status, WNOHANG) == child) {
-            m_failure =
-                "pcscd ended at start (wait status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
+            m_failure = "pcscd ended at start (status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
             return false;
         }
-        if (ReadersListed()) {
+        SCARDCONTEXT context = 0;
+        char names[1024] = {};
+        DWORD length = sizeof names;
+        const bool listed = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS &&
+                            SCardListReaders(context, nullptr, names, &length) == SCARD_S_SUCCESS &&
+                            std::string(names, length).find(Reader1) != std::string::npos;
+        SCardReleaseContext(context);
+        if (listed) {
             m_pid = child;
-            m_port = port;
-            m_failure.clear();
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -184,7 +161,7 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
 
 bool PrivatePcscd::WaitForCard(const char* reader, bool present, std::chrono::milliseconds timeout) const {
     SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
+    SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
     SCARD_READERSTATE state{};
     state.szReader = reader;
     bool reached = false;
@@ -201,13 +178,11 @@ bool PrivatePcscd::WaitForCard(const char* reader, bool present, std::chrono::mi
 }
 
 void PcscdTest::SetUp() {
-    PrivatePcscd& pcscd = PrivatePcscd::Get();
-    if (pcscd.Running()) return;
-    if (const char* ci = std::getenv("CI");
-        ci != nullptr && *ci != '\0' && std::strcmp(ci, "false") != 0 && std::strcmp(ci, "0") != 0) {
-        FAIL() << "end-to-end PC/SC test needs a private pcscd: " << pcscd.Failure();
-    }
-    GTEST_SKIP() << "end-to-end PC/SC test skipped: " << pcscd.Failure();
+    const std::string ci = std::getenv("CI") ? std::getenv("CI") : "";
+    if (Pcscd().Running()) return;
+    if (ci != "" && ci != "false" && ci != "0")
+        FAIL() << "end-to-end PC/SC test needs a private pcscd: " << Pcscd().Failure();
+    GTEST_SKIP() << "end-to-end PC/SC test skipped: " << Pcscd().Failure();
 }
 
 void PcscdTest::TearDown() {

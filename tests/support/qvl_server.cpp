@@ -79,7 +79,7 @@ void QvlServer::Serve(int fd) {
         const uint16_t command = payload.size() >= 2 ? Le16(payload, 0) : 0;
         {
             std::lock_guard lock(m_mutex);
-            m_received.push_back({command, header + payload});
+            m_received.push_back(header + payload);
         }
         if (m_options.busy) {
             LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ServerBusy, modelTime, {}));
@@ -120,7 +120,7 @@ void QvlServer::Serve(int fd) {
     }
 }
 
-std::vector<QvlServer::Message> QvlServer::Received() const {
+std::vector<Binary> QvlServer::Received() const {
     std::lock_guard lock(m_mutex);
     return m_received;
 }

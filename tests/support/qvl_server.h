@@ -26,14 +26,9 @@ public:
         bool answerWtx = false;              // answer an S(WTX request) that arrives before the first reset
     };
 
-    struct Message {
-        uint16_t command;    // the u16 after the header
-        binary::Binary raw;  // the whole message
-    };
-
     QvlServer(CardApplication application, Options options);
 
-    std::vector<Message> Received() const;
+    std::vector<binary::Binary> Received() const;  // the host's messages, whole
     // Characters whose parity bit did not make the character even.
     int ParityErrors() const;
     std::vector<binary::Binary> CardInput() const;  // characters the card got, one run per reset
@@ -44,7 +39,7 @@ private:
     CardApplication m_application;
     Options m_options;
     mutable std::mutex m_mutex;
-    std::vector<Message> m_received;
+    std::vector<binary::Binary> m_received;
     int m_parityErrors = 0;
     std::vector<binary::Binary> m_cardInput;
     std::unique_ptr<LoopbackServer> m_server;  // last: serves once everything else is built

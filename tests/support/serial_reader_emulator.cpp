@@ -64,11 +64,6 @@ std::vector<SerialReaderEmulator::Packet> SerialReaderEmulator::Received() const
     return m_received;
 }
 
-std::vector<binary::Binary> SerialReaderEmulator::PpsRequests() const {
-    std::lock_guard lock(m_mutex);
-    return m_ppsRequests;
-}
-
 std::vector<binary::Binary> SerialReaderEmulator::T1Blocks() const {
     std::lock_guard lock(m_mutex);
     return m_t1->received;
@@ -109,7 +104,6 @@ void SerialReaderEmulator::OnPacket(uint8_t type, const binary::Binary& payload)
     if (type != TypeCardBytes || !m_powered) return;
     if (m_ppsWindow && !payload.empty() && payload[0] == Ppss) {
         m_ppsWindow = false;
-        m_ppsRequests.push_back(payload);
         if (m_options.pps == PpsAnswer::Echo) Answer(TypeCardBytes, payload);
         if (m_options.pps == PpsAnswer::Mismatch) {
             // Another PPS1 (with its PCK): the card does not take the transmission parameters.

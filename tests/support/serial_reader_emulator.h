@@ -52,9 +52,8 @@ public:
     // Bytes sent at once, unasked.
     void SendNow(const binary::Binary& raw);
 
-    // Every packet the host sent, in order, and the PPS requests among them.
+    // Every packet the host sent, in order.
     std::vector<Packet> Received() const;
-    std::vector<binary::Binary> PpsRequests() const;
     // The blocks the T=1 card received, and the commands either card ran.
     std::vector<binary::Binary> T1Blocks() const;
     std::vector<CApdu> Commands() const;
@@ -76,7 +75,6 @@ private:
     binary::Binary m_input;
     std::deque<binary::Binary> m_injected;
     std::vector<Packet> m_received;
-    std::vector<binary::Binary> m_ppsRequests;
     std::vector<CApdu> m_commands;
     std::unique_ptr<T0CardModel> m_t0;
     std::unique_ptr<T1CardModel> m_t1;

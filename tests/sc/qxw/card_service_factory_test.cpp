@@ -11,11 +11,13 @@
 #include "sc/drivers/derimdirect/derimdirect_reader.h"
 #include "sc/drivers/iso/iso_reader.h"
 #include "sc/drivers/osm/osm_reader.h"
+#include "sc/drivers/qvl/qvl_reader.h"
 #include "sc/qxw/settings_declarations.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
 #include "support/error_text.h"
+#include "support/qvl_server.h"
 #include "support/serial_reader_emulator.h"
 #include "support/test_dir.h"
 
@@ -26,98 +28,72 @@ using binary::Binary;
 using test::DerimServer;
 using test::MessageOf;
 
-// The settings validated under the prefix, as the factory sees them; the error text when they are refused.
+// The text of the refusal when the settings do not validate under the prefix.
 std::string Validate(SettingsDatabase& settings, const DescriptionGroup& group, const std::string& prefix = "") {
     return MessageOf([&] { SettingsValidator(settings).ValidateGroup(group, prefix); });
 }
 
-std::string Refused(const char* setting, const char* condition) {
-    return std::string("Значение настройки \"") + setting +
-           "\" не удовлетворяет заданным для нее условиям: " + condition;
-}
-
 TEST(DeclaredSettings, ValuesOutsideTheirConditionsAreRefused) {
-    const std::tuple<const DescriptionGroup*, const char*, const char*, std::string> rows[] = {
-        {&qxw::FrameworkSettings(), "random_seed_value", "7F FF FF FF", "(no error)"},
-        {&qxw::FrameworkSettings(), "random_seed_value", "7FFFFF",
-         Refused("random_seed_value = 7FFFFF", "bin (4 bytes)")},
+    const std::tuple<const DescriptionGroup*, const char*, const char*, const char*> rows[] = {
         {&qxw::FrameworkLogSettings(), "_LOGGING_LEVEL", "8", "(no error)"},
-        {&qxw::FrameworkLogSettings(), "l", "0", Refused("log_level = 0", "1..8")},
+        {&qxw::FrameworkSettings(), "random_seed_value", "7FFFFF",
+         "Значение настройки \"random_seed_value = 7FFFFF\" не удовлетворяет заданным для нее условиям: bin (4 bytes)"},
         {&qxw::CardWorkSettings(), "af", "GP",
-         Refused("apdu_convert_format = GP", "skarna|gp|jcshell|goznak|ruzo|none")},
-        {&qxw::CardWorkSettings(), "apdu_verbose_level", "3", Refused("apdu_verbose_level = 3", "0..2")},
-        {&qxw::TransportSettings(), "envelope_mode", "Smart", Refused("envelope_mode = Smart", "smart|force|null")},
+         "Значение настройки \"apdu_convert_format = GP\" не удовлетворяет заданным для нее условиям: "
+         "skarna|gp|jcshell|goznak|ruzo|none"},
     };
     for (const auto& [group, key, value, error] : rows) {
         SettingsDatabase settings;
         settings.AddSetting(key, value, Set);
-        EXPECT_EQ(Validate(settings, *group), error) << key << " = " << value;
+        EXPECT_EQ(Validate(settings, *group), error) << key;
     }
 }
 
-// Kinds 7 (OMNIKEY 5x21-CL), 9, 11, 14, 15 and 17 are contactless, 7 also
-// cold-resets always; PC/SC names lose their index before the lookup.
+// PC/SC names lose their index before the lookup; kinds 7 (OMNIKEY 5x21-CL), 9,
+// 11, 14, 15 and 17 are contactless, 7 also cold-resets always, unless the settings say otherwise.
 TEST(ReaderKind, NameGivesTheKindAndTheKindTheContactlessDefaults) {
     SettingsDatabase settings;
     Validate(settings, qxw::CardWorkSettings());
     const std::tuple<const char*, int32_t, bool, bool> rows[] = {
         {"#OSM", 0, false, false},
-        {"#osm", 21, false, false},
         {"", 20, false, false},
-        {"#DERIMDIRECT", 4, false, false},
-        {"SCTL VSCR 1", 5, false, false},
+        {"#osm", 21, false, false},
         {"OMNIKEY CardMan 5x21-CL 0", 7, true, true},
         {"OMNIKEY CardMan 5x21-CL", 21, false, false},  // without its index the last word is cut off instead
-        {"SCM Microsystems Inc. SDI011G Contactless Reader 0", 9, true, false},
-        {"ACS ACR122U PICC Interface 0", 11, true, false},
-        {"IE SmartID/CCID 0", 14, true, false},
-        {"Intech USB Reader 0", 15, true, false},
         {"#MP300_CL", 17, true, false},
     };
     for (const auto& [name, kind, cless, coldReset] : rows) {
         EXPECT_EQ(CardServiceFactory::GetReaderKind(name), kind) << name;
         const CardServiceSettings read = CardServiceFactory::ReadCardServiceSettings(settings, "", kind);
-        EXPECT_EQ(read.cless, cless) << name;
-        EXPECT_EQ(read.cold_reset_always, coldReset) << name;
+        EXPECT_EQ(std::pair(read.cless, read.cold_reset_always), std::pair(cless, coldReset)) << name;
     }
-    // Given values win over the kind's defaults.
     settings.AddSetting("cless", "0", Set);
     settings.AddSetting("cold_reset_always", "no", Set);
     const CardServiceSettings given = CardServiceFactory::ReadCardServiceSettings(settings, "", 7);
     EXPECT_FALSE(given.cless || given.cold_reset_always);
 }
 
-// Every flag is read under the group's prefix (aliases moved there), the envelope mode under its plain name.
+// The flags are read under the group's prefix (aliases moved there), the envelope mode under its plain name.
 TEST(CardServiceSettingsOfAGroup, SecondGroupReadsPrefixedKeysButOneEnvelopeMode) {
     SettingsDatabase settings;
-    for (const char* key : {"p", "o", "z", "t0"}) settings.AddSetting(std::string("reader2.") + key, "0", Set);
-    for (const char* key :
-         {"randomize_ram", "force_extended_apdu", "tp", "output_reader_name", "tl", "get_resp_cla_00"})
-        settings.AddSetting(std::string("reader2.") + key, "1", Set);
-    settings.AddSetting("reader2.t", "T0", Set);
-    settings.AddSetting("envelope_mode", "force", Set);
-    settings.AddSetting("reader2.envelope_mode", "null", Set);
+    for (const auto& [key, value] :
+         {std::pair{"reader2.p", "0"}, std::pair{"reader2.z", "0"}, std::pair{"reader2.t0", "0"},
+          std::pair{"reader2.tp", "1"}, std::pair{"reader2.tl", "1"}, std::pair{"reader2.t", "T0"},
+          std::pair{"envelope_mode", "force"}, std::pair{"reader2.envelope_mode", "null"}})
+        settings.AddSetting(key, value, Set);
     for (const std::string prefix : {"", "reader2."}) {
         Validate(settings, qxw::CardWorkSettings(), prefix);
         Validate(settings, qxw::TransportSettings(), prefix);
     }
     const CardServiceSettings second = CardServiceFactory::ReadCardServiceSettings(settings, "reader2.", 0);
-    EXPECT_FALSE(second.power_on || second.power_off || second.get_last_error);
-    EXPECT_TRUE(second.randomize_ram && second.force_extended_apdu && second.time_profiling &&
-                second.output_reader_name);
+    EXPECT_FALSE(second.power_on || second.get_last_error || !second.time_profiling);
     const ReaderParams params = CardServiceFactory::ReadReaderParams(settings, "reader2.");
-    EXPECT_FALSE(params.auto_t0);
-    EXPECT_TRUE(params.get_resp_cla_00 && params.transport_log);
+    EXPECT_FALSE(params.auto_t0 || !params.transport_log);
     EXPECT_EQ(params.protocols, std::vector<uint32_t>{0});
     EXPECT_EQ(params.envelope_mode, EnvelopeForce);
-
     const CardServiceSettings first = CardServiceFactory::ReadCardServiceSettings(settings, "", 0);
-    EXPECT_TRUE(first.power_on && first.power_off && first.get_last_error);
-    EXPECT_FALSE(first.randomize_ram || first.force_extended_apdu || first.time_profiling || first.output_reader_name);
-    const ReaderParams firstParams = CardServiceFactory::ReadReaderParams(settings, "");
-    EXPECT_TRUE(firstParams.auto_t0);
-    EXPECT_FALSE(firstParams.transport_log || firstParams.get_resp_cla_00);
-    EXPECT_EQ(firstParams.protocols, (std::vector<uint32_t>{1, 0}));
+    EXPECT_TRUE(first.power_on && first.get_last_error && !first.time_profiling);
+    EXPECT_EQ(CardServiceFactory::ReadReaderParams(settings, "").protocols, (std::vector<uint32_t>{1, 0}));
 }
 
 TEST(ReaderParamsOfAGroup, TransportProtocolsKeepTheWrittenOrder) {
@@ -138,10 +114,7 @@ TEST(ReaderParamsOfAGroup, TransportProtocolsKeepTheWrittenOrder) {
 // Card services made by a factory in a directory of their own.
 class Factory : public ::testing::Test {
 protected:
-    Factory() {
-        Set("reader", "#OSM");
-        Set("power_on", "0");
-    }
+    Factory() { Set("power_on", "0"); }
     void Set(const std::string& key, const std::string& value) { m_settings.AddSetting(key, value, ZORVIK::Set); }
     std::shared_ptr<CardService> Create(const std::string& group = "reader") {
         return m_factory.CreateCardService(m_settings, group, m_log);
@@ -153,28 +126,24 @@ protected:
     CardServiceFactory m_factory{nullptr};
 };
 
-TEST_F(Factory, SimulatedCardWithTheGivenOsVersion) {
-    Set("os", "MORVA_1.92_S");
+// The APDU log's path is log_dir and the file name joined as text.
+TEST_F(Factory, SimulatedCardWithTheGivenOsVersionAndTheApduLog) {
+    EXPECT_EQ(MessageOf([&] { Create(); }), "Не задана обязательная настройка \"reader\"");
+    for (const auto& [key, value] : {std::pair<const char*, std::string>{"reader", "#OSM"},
+                                     {"os", "MORVA_1.92_S"},
+                                     {"log_dir", m_dir + "run_"},
+                                     {"an", "apdu.txt"},
+                                     {"af", "skarna"}})
+        Set(key, value);
     const std::shared_ptr<CardService> service = Create();
     EXPECT_NE(dynamic_cast<OSMReader*>(service->GetReader()), nullptr);
     EXPECT_EQ(service->GetOsInfo().GetText(), "morva_1.92_s");
-    EXPECT_EQ(m_settings.GetString("apdu_convert_format"), "none");  // the group was validated
-    EXPECT_FALSE(service->GetReader()->IsPowered());
-    EXPECT_EQ(MessageOf([&] { Create("reader2"); }), "Не задана обязательная настройка \"reader2\"");
+    service->PowerOn();
+    EXPECT_TRUE(std::filesystem::exists(m_dir + "run_apdu.txt"));
     // Mifare emulation is for the OMNIKEY contactless reader alone.
     Set("mifare_emulation", "1");
     EXPECT_EQ(MessageOf([&] { CardServiceFactory::CreateReader({}, 8, ReaderParams(), m_settings, nullptr); }),
               "Режим эмуляции Mifare на стороне считывателя поддерживается только для считок OmniKey");
-}
-
-TEST_F(Factory, ApduLogPathIsLogDirAndFileNameJoinedAsTextAndFormatNoneWritesNone) {
-    Set("log_dir", m_dir + "run_");
-    Set("an", "apdu.txt");
-    Create()->PowerOn();
-    EXPECT_FALSE(std::filesystem::exists(m_dir + "run_apdu.txt"));
-    Set("af", "skarna");
-    Create()->PowerOn();
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "run_apdu.txt"));
 }
 
 // A card behind the direct-network server that knows GET CARD INFO: 32 bytes,
@@ -186,12 +155,10 @@ TEST_F(Factory, DirectNetworkReaderAndOsVersionAutodetection) {
         info.resize(32, '\0');
         return Binary("9000") + Binary(info.begin(), info.end());
     }));
-    Set("reader2", "#DERIMDIRECT");
+    Set("reader", "#DERIMDIRECT");
     Set("derimdirect_port", std::to_string(server.Port()));
-    Set("reader2.os_version", "#autodetect");
-    // The second group asks under its own prefix; the first keeps no version.
-    EXPECT_FALSE(Create("reader")->GetOsInfo().IsVersionSet());
-    std::shared_ptr<CardService> service = Create("reader2");
+    Set("os_version", "#autodetect");
+    std::shared_ptr<CardService> service = Create();
     EXPECT_NE(dynamic_cast<DerimDirect_Reader*>(service->GetReader()), nullptr);
     EXPECT_EQ(service->GetOsInfo().GetText(), "morva_2.05_x");
     // Powered on for the question and off again afterwards.
@@ -203,8 +170,6 @@ TEST_F(Factory, DirectNetworkReaderAndOsVersionAutodetection) {
     // error passes on, and only a card service that got its version counts as made.
     DerimServer refusing(DerimServer::Card(Binary("3B 00"), [](const Binary&) { return Binary("6D00"); }));
     Set("derimdirect_port", std::to_string(refusing.Port()));
-    Set("reader", "#DERIMDIRECT");
-    Set("os_version", "#autodetect");
     service.reset();
     EXPECT_EQ(MessageOf([&] { Create(); }),
               "Неправильный статус. Ожидался: OK, карта вернула: 6D00.\nGET LAST ERROR не отработал");
@@ -212,18 +177,35 @@ TEST_F(Factory, DirectNetworkReaderAndOsVersionAutodetection) {
 }
 
 TEST_F(Factory, SerialReaderOnThePortOfVportWithTheGroupsTransportSettings) {
-    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); },
-                                      {.atr = Binary("3B 02 14 50")});
-    Set("reader", "#SIM");
-    Set("VPORT", device.PortPath());
-    Set("WTX_TIMEOUT", "2000");
-    Set("t", "T0");
+    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); }, {});
+    for (const auto& [key, value] : {std::pair<const char*, std::string>{"reader", "#SIM"},
+                                     {"VPORT", device.PortPath()},
+                                     {"WTX_TIMEOUT", "2000"},
+                                     {"t", "T0"}})
+        Set(key, value);
     const std::shared_ptr<CardService> service = Create();
     EXPECT_NE(dynamic_cast<ISOReader*>(service->GetReader()), nullptr);
     EXPECT_EQ(service->GetReader()->GetParams().protocols, std::vector<uint32_t>{0});
     service->PowerOn();
     EXPECT_EQ(service->Command(CApdu(0x00, 0xA4, 0x00, 0x00, 0), ST_OK).GetSW(), 0x9000);
     EXPECT_EQ(device.Commands().size(), 1u);
+}
+
+// The fixture's name puts this test under the lock of the hardware model's fixed
+// port 127.0.0.1:7816; power-off closes the process-wide link.
+using QvlModelFactory = Factory;
+
+TEST_F(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
+    test::QvlServer model([](const CApdu&) { return RApdu(Binary("0102 9000")); }, {});
+    Set("reader", "#QVL");
+    Set("t", "T0");
+    const std::shared_ptr<CardService> service = Create();
+    ASSERT_NE(dynamic_cast<QVL_Reader*>(service->GetReader()), nullptr);
+    EXPECT_EQ(service->GetReader()->GetParams().protocols, std::vector<uint32_t>{0});
+    service->PowerOn();
+    EXPECT_EQ(service->Command(CApdu(0x00, 0xCA, 0x01, 0x01, 2), ST_OK).data, Binary("0102"));
+    service->PowerOff();
+    EXPECT_EQ(model.CardInput(), std::vector<Binary>{Binary("00CA010102")});
 }
 
 }  // namespace

@@ -1,7 +1,16 @@
 // Reader selection: explicit names, PC/SC numbers, the in-use refusal and the
 // automatic and interactive choice among the candidates, over a stand-in for
-// the machine.
+// the machine; and the menu key read from a pseudo-terminal as the console.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include "sc/card_service/card_service.h"
 #include "sc/qxw/card_service_factory.h"
@@ -26,13 +35,9 @@ protected:
         discovery.listPcscReaders = [this](bool withCard) {
             return withCard ? m_withCard[std::min(m_listings++, m_withCard.size() - 1)] : m_all;
         };
-        discovery.probeSerialReader = [this](const std::string& port) {
-            m_probed.push_back(port);
-            return m_serialReader;
-        };
+        discovery.probeSerialReader = [this](const std::string& port) { return Probed(port, m_serialReader); };
         discovery.probeDerimServer = [this](const std::string& host, uint16_t port) {
-            m_probed.push_back(host + ":" + std::to_string(port));
-            return m_derimServer;
+            return Probed(host + ":" + std::to_string(port), m_derimServer);
         };
         discovery.simulatedCardAvailable = [this] { return m_simulatedCard; };
         discovery.readMenuKey = [this](const std::string& allowed) {
@@ -45,13 +50,12 @@ protected:
         m_factory = std::make_unique<CardServiceFactory>(withConsole ? m_console : nullptr, discovery);
         return *m_factory;
     }
+    bool Probed(const std::string& where, bool answer) {
+        m_probed.push_back(where);
+        return answer;
+    }
     std::string Choose(const std::string& setting, const std::string& group = "reader") {
         return Factory().GetReaderName(group, setting, m_settings);
-    }
-    Names ConsoleTexts() const {
-        Names texts;
-        for (const LogRecord& record : m_console->records) texts.push_back(record.text);
-        return texts;
     }
 
     // The machine: PC/SC readers with a card (one list per listing, the last repeats), all of them, the virtual ones.
@@ -67,26 +71,16 @@ protected:
     std::unique_ptr<CardServiceFactory> m_factory;
 };
 
-TEST_F(ReaderSelection, ExplicitNamesAreTakenAsWrittenAndNumbersCountAllPcscReaders) {
-    EXPECT_EQ(Choose("SCTL VSCR 0"), "SCTL VSCR 0");
-    EXPECT_EQ(Choose("#A"), "#A");  // a hash sign and a letter is a name, not a number
-    EXPECT_EQ(m_listings, 0u);
-    m_all = {"Reader A 0", "Reader B 1"};
-    EXPECT_EQ(Choose("#1x"), "Reader B 1");  // only the digit after the hash sign counts
-    EXPECT_EQ(MessageOf([&] { Choose("#3"); }), "Считка с указанным номером 3 не подключена");
-    // More than nine readers are refused.
-    for (int i = 2; i < 10; ++i) m_all.push_back("Reader " + std::to_string(i));
-    m_withCard = {m_all};
-    for (const char* setting : {"#0", "#PCSC"})
-        EXPECT_EQ(MessageOf([&] { Choose(setting); }), "Количество считок > 9 пока не поддержано");
-    EXPECT_TRUE(m_console->records.empty());
-}
-
-// One candidate is taken silently ("#PCSC" never looks at the virtual readers);
+// Names are taken as written, a hash sign and a digit counts all PC/SC readers,
+// one candidate is taken silently ("#PCSC" never looks at the virtual readers),
 // none or several are errors when the menu cannot talk.
-TEST_F(ReaderSelection, WithoutAMenuOneCandidateIsTakenAndNoneOrSeveralAreErrors) {
+TEST_F(ReaderSelection, WithoutAMenuNamesNumbersAndTheOneCandidate) {
+    EXPECT_EQ(Choose("#A"), "#A");
+    m_all = {"Reader A 0", "Reader B 1"};
     m_withCard = {{"Virtual PCD 00 00"}};
     m_simulatedCard = m_derimServer = true;
+    EXPECT_EQ(Choose("#1x"), "Reader B 1");  // only the digit after the hash sign counts
+    EXPECT_EQ(MessageOf([&] { Choose("#3"); }), "Считка с указанным номером 3 не подключена");
     EXPECT_EQ(Choose("#PCSC"), "Virtual PCD 00 00");
     EXPECT_TRUE(m_probed.empty());
     m_withCard = {{"Reader A 0", "Reader B 1"}};
@@ -96,31 +90,30 @@ TEST_F(ReaderSelection, WithoutAMenuOneCandidateIsTakenAndNoneOrSeveralAreErrors
     EXPECT_EQ(MessageOf([&] { Choose("#PCSC"); }), "Подключено более одной считки");
     m_withCard = {{}};
     EXPECT_EQ(MessageOf([&] { Choose("#PCSC"); }), "Ни одной считки не подключено");
+    m_all.resize(10, "Reader");  // more than nine readers
+    m_withCard = {m_all};
+    for (const char* setting : {"#0", "#PCSC"})
+        EXPECT_EQ(MessageOf([&] { Choose(setting); }), "Количество считок > 9 пока не поддержано");
     EXPECT_TRUE(m_console->records.empty());
-    SettingsDatabase empty;  // the flag is mandatory
-    EXPECT_EQ(MessageOf([&] { Factory().GetReaderName("reader", "#?", empty); }),
-              "Не задана обязательная настройка \"disable_user_input\"");
 }
 
 // The probes look where the plain (unprefixed) settings point.
 TEST_F(ReaderSelection, QuestionMarkProbesTheVirtualReaders) {
     m_simulatedCard = true;
     EXPECT_EQ(Choose("#?"), "#OSM");
-    EXPECT_EQ(m_probed, (Names{"CNCB0", "127.0.0.1:50000"}));
     m_settings.AddSetting("VPORT", "/dev/ttyS7", Set);
     m_settings.AddSetting("derimdirect_hostname", "::1", Set);
     m_settings.AddSetting("derimdirect_port", "4711", Set);
     m_simulatedCard = false;
     m_serialReader = true;
-    m_probed.clear();
     EXPECT_EQ(Choose("#?", "reader2"), "#SIM");
-    EXPECT_EQ(m_probed, (Names{"/dev/ttyS7", "::1:4711"}));
+    EXPECT_EQ(m_probed, (Names{"CNCB0", "127.0.0.1:50000", "/dev/ttyS7", "::1:4711"}));
     m_settings.AddSetting("derimdirect_port", "70000", Set);
     EXPECT_EQ(MessageOf([&] { Choose("#?"); }),
               "Значение настройки \"derimdirect_port\" = 70000 не является номером TCP-порта (1..65535)");
 }
 
-TEST_F(ReaderSelection, MenuOffersPcscDigitsAndVirtualLettersAndRefreshesOnR) {
+TEST_F(ReaderSelection, MenuOffersPcscDigitsAndVirtualLettersRefreshesOnRAndWaitsForACard) {
     m_withCard = {{"Reader A 0"}, {"Reader A 0", "Reader B 1"}};
     m_simulatedCard = m_serialReader = m_derimServer = true;
     m_keys = "r1";
@@ -136,46 +129,90 @@ TEST_F(ReaderSelection, MenuOffersPcscDigitsAndVirtualLettersAndRefreshesOnR) {
         "s - Simulator\n",
         "v - Derim Direct\n",
         "\nВыберите ридер, нажав соответствующую клавишу. r - обновить список, q - выход\n",
+        "Выбран reader = Reader B 1\n",
     };
-    Names expected(menu.begin(), menu.end());
-    expected.erase(expected.begin() + 3);  // the first listing had one reader
-    expected.insert(expected.end(), menu.begin(), menu.end());
-    expected.push_back("Выбран reader = Reader B 1\n");
-    EXPECT_EQ(ConsoleTexts(), expected);
     const std::vector<int32_t> colours = {11, 8, 7, 7, 8, 7, 7, 7, 14, 7};
-    for (size_t i = 0; i < colours.size(); ++i) {
-        EXPECT_EQ(m_console->records[m_console->records.size() - colours.size() + i].colour, colours[i]) << i;
-        EXPECT_EQ(m_console->records[i].level, 7);
+    const std::vector<LogRecord>& records = m_console->records;
+    ASSERT_EQ(records.size(), 8u + menu.size());  // the first menu had one reader less
+    for (size_t i = 0; i < menu.size(); ++i) {
+        EXPECT_EQ(records[8 + i].text, menu[i]) << i;
+        EXPECT_EQ(records[8 + i].colour, colours[i]) << i;
+        EXPECT_EQ(records[8 + i].level, 7);
     }
-}
-
-TEST_F(ReaderSelection, NoCandidateAsksToInsertACardAndListsAgainOnEnter) {
+    // With no candidate at all the menu asks for a card and lists again on Enter.
+    m_simulatedCard = m_serialReader = m_derimServer = false;
     m_withCard = {{}, {"Reader A 0"}};
+    m_listings = 0;
     m_keys = "\n";
     EXPECT_EQ(Choose("#PCSC"), "Reader A 0");
-    EXPECT_EQ(m_allowed, Names{"qQ\n"});
-    ASSERT_EQ(m_console->records.size(), 1u);
-    EXPECT_EQ(m_console->records[0].text, "Вставьте карту и нажмите Enter. q - выход\n");
-    EXPECT_EQ(m_console->records[0].colour, 14);
+    EXPECT_EQ(m_allowed.back(), "qQ\n");
+    EXPECT_EQ(records.back().text, "Вставьте карту и нажмите Enter. q - выход\n");
+    EXPECT_EQ(records.back().colour, 14);
 }
 
-// Two groups over the simulated card: the second cannot take it until the first lets it go,
-// and the menu leaves it out.
+// Two groups over the simulated card: the second cannot take it until the first
+// lets it go, and the choice leaves it out.
 TEST_F(ReaderSelection, ReaderInUseIsRefusedAndLeftOutOfTheChoice) {
-    m_settings.AddSetting("reader", "#OSM", Set);
-    m_settings.AddSetting("reader2", "#OSM", Set);
+    for (const char* key : {"reader", "reader2"}) m_settings.AddSetting(key, "#OSM", Set);
     m_settings.AddSetting("power_on", "0", Set);
     m_simulatedCard = m_derimServer = true;
     CardServiceFactory& factory = Factory();
     std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
-    EXPECT_FALSE(factory.IsReaderFree("#OSM"));
     EXPECT_TRUE(factory.IsReaderFree("#osm"));
     EXPECT_EQ(MessageOf([&] { factory.CreateCardService(m_settings, "reader2", m_console); }),
               "Попытка выбрать reader2 = #OSM, который уже используется");
     EXPECT_EQ(factory.GetReaderName("reader2", "#?", m_settings), "#DERIMDIRECT");  // the one left, unasked
     first.reset();
-    EXPECT_TRUE(factory.IsReaderFree("#OSM"));
     EXPECT_NE(factory.CreateCardService(m_settings, "reader2", m_console), nullptr);
+}
+
+// Standard input is the slave side of a fresh pseudo-terminal while it lives.
+class PseudoTerminalInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr), 0);
+        m_savedStdin = ::dup(STDIN_FILENO);
+        ::dup2(m_slave, STDIN_FILENO);
+        ::tcgetattr(m_slave, &m_mode);
+    }
+    void TearDown() override {
+        ::dup2(m_savedStdin, STDIN_FILENO);
+        for (const int fd : {m_savedStdin, m_slave, m_master}) ::close(fd);
+    }
+
+    int m_master = -1, m_slave = -1, m_savedStdin = -1;
+    termios m_mode{};
+};
+
+// Typed while the key is awaited: keys outside the allowed ones are skipped, no
+// Enter follows, nothing echoes, and the terminal's mode comes back afterwards.
+TEST_F(PseudoTerminalInput, KeyIsReadWithoutEchoAndWithoutLineEndAndTheModeIsRestored) {
+    ASSERT_EQ(m_mode.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
+    std::thread typist([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_EQ(::write(m_master, "xM2m", 4), 4);
+    });
+    EXPECT_EQ(CardServiceFactory::ReadMenuKey("rRqQ01m"), 'm');
+    typist.join();
+    pollfd echo{m_master, POLLIN, 0};
+    EXPECT_EQ(::poll(&echo, 1, 100), 0);
+    termios after{};
+    ::tcgetattr(m_slave, &after);
+    EXPECT_EQ(after.c_lflag, m_mode.c_lflag);
+    EXPECT_EQ(after.c_cc[VMIN], m_mode.c_cc[VMIN]);
+}
+
+// Without the terminal's own CR-to-LF mapping a carriage return arrives as CR
+// and counts as a line feed; a closed console input is an error instead of an endless wait.
+TEST_F(PseudoTerminalInput, CarriageReturnCountsAsLineFeedAndClosedInputIsAnError) {
+    m_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
+    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &m_mode), 0);
+    ASSERT_EQ(::write(m_master, "a\r", 2), 2);
+    EXPECT_EQ(CardServiceFactory::ReadMenuKey("qQ\n"), '\n');
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, STDIN_FILENO);
+    ::close(devNull);
+    EXPECT_THROW(CardServiceFactory::ReadMenuKey("qQ"), Exception);
 }
 
 }  // namespace

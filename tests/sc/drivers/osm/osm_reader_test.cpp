@@ -4,11 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "sc/drivers/iso/byte_reader_helpers.h"
-#include "sc/drivers/osm/error_catalogue.h"
-#include "service/common/exception.h"
 #include "service/log/recording_log.h"
 #include "support/error_text.h"
 #include "support/test_dir.h"
@@ -19,12 +16,7 @@ namespace {
 using binary::Binary;
 using test::DriverError;
 using test::DriverErrorOf;
-using test::MessageOf;
 namespace fs = std::filesystem;
-
-size_t EntryCount(const std::string& directory) {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(directory), {}));
-}
 
 void WriteFile(const std::string& path, const Binary& bytes) {
     std::ofstream(path, std::ios::binary)
@@ -47,25 +39,18 @@ ReaderSpec Spec(const std::string& el, const std::string& es) {
 TEST(OSMReader, SimulatedCardFromPowerOnToPowerOff) {
     OSMReader reader(ReaderSpec{}, nullptr);
     ATR atr;
-    RApdu response(Binary("01 02 90 00"));
+    RApdu response;
     const DriverError noCard{11, "No Card in Reader or Card is Powered Off"};
-    EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), noCard);
-    EXPECT_EQ(MessageOf([&] { reader.Command(CApdu("00 B0 00 00 00"), response); }), noCard.text);
-    EXPECT_TRUE(reader.GetATR().empty());
-
+    EXPECT_EQ(test::MessageOf([&] { reader.Command(CApdu("00 B0 00 00 00"), response); }), noCard.text);
     reader.PowerOn(atr);
     reader.PowerOn(atr);  // a second power-on leaves it on
-    EXPECT_TRUE(reader.IsPowered());
     EXPECT_EQ(reader.GetATR(), Binary("3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4"));
+    reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
+    EXPECT_EQ(response.Encode(), Binary("6D 00"));  // every command is unknown to the card
+    reader.Reset(atr);
     EXPECT_EQ(atr.GetRaw(), reader.GetATR());
     CardExchParam param;
     EXPECT_EQ(reader.GetCardExchParam(param).protocol, 1u);
-    // Every command is unknown to the card.
-    reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
-    EXPECT_EQ(response.Encode(), Binary("6D 00"));
-    reader.Reset(atr);
-    EXPECT_EQ(atr.GetRaw(), reader.GetATR());
-
     reader.PowerOff();
     reader.PowerOff();  // already off: nothing happens
     EXPECT_FALSE(reader.IsPowered());
@@ -81,35 +66,20 @@ TEST(OSMReader, SpecSwitchesAreKeptByTheOneHostThatLivesAtATime) {
         OSMReader traced(spec, &log);
         EXPECT_EQ(DriverErrorOf([] { OSMReader second(ReaderSpec{}, nullptr); }),
                   (DriverError{0, "Can't create OS model"}));
-        EXPECT_TRUE(traced.Host().IsTraceOn());
-        EXPECT_TRUE(traced.Host().IsContactless());
+        EXPECT_TRUE(traced.Host().IsTraceOn() && traced.Host().IsContactless());
         EXPECT_EQ(dynamic_cast<OSM&>(traced.Host()).GetCommandTimeout(), -1);  // 0: no time-out
         ATR atr;
         traced.PowerOn(atr);
         RApdu response;
         traced.Command(CApdu("80 CA 00 00 00"), response);
         ASSERT_EQ(log.records.size(), 2u);
-        EXPECT_EQ(log.records[0].text, "OSM > 80 CA 00 00 00\n");
-        EXPECT_EQ(log.records[1].text, "OSM < 6D 00\n");
+        EXPECT_EQ(log.records[0].text + log.records[1].text, "OSM > 80 CA 00 00 00\nOSM < 6D 00\n");
         EXPECT_EQ(log.records[0].level, 1);
     }
-    spec = ReaderSpec{};
     spec.cmd_timeout = 5000;
     OSMReader again(spec, nullptr);
     EXPECT_EQ(dynamic_cast<OSM&>(again.Host()).GetCommandTimeout(), 5000);
-    EXPECT_FALSE(again.Host().IsTraceOn());
-    EXPECT_FALSE(again.Host().IsContactless());
     EXPECT_EQ(again.Host().ReadEeprom(), Binary(0x12000, 0xFF));  // a fresh image is erased
-}
-
-TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
-    const std::string dir = test::TestDir();
-    const std::string path = dir + "card.bin";
-    WriteFile(path, Binary("00 11 22"));  // replaced whole
-    OSMReader(Spec("", path), nullptr).Host().LoadEeprom(Pattern());
-    EXPECT_EQ(binary::LoadBinaryFile(path), Pattern());
-    EXPECT_EQ(EntryCount(dir), 1u);  // no temporary file left behind
-    EXPECT_EQ(OSMReader(Spec(path, ""), nullptr).Host().ReadEeprom(), Pattern());
 }
 
 // A link stays a link and the file it names is replaced, with its permission
@@ -124,7 +94,6 @@ TEST(OSMReaderEeprom, SaveFollowsLinksKeepsPermissionsAndRefusesADirectory) {
     fs::create_directory(dir + "adir");
     OSMReader reader(ReaderSpec{}, nullptr);
     reader.Host().LoadEeprom(Pattern());
-
     reader.SaveEepromFile(dir + "link.bin");
     EXPECT_TRUE(fs::is_symlink(dir + "link.bin"));
     EXPECT_EQ(binary::LoadBinaryFile(dir + "real.bin"), Pattern());
@@ -133,50 +102,32 @@ TEST(OSMReaderEeprom, SaveFollowsLinksKeepsPermissionsAndRefusesADirectory) {
     EXPECT_EQ(binary::LoadBinaryFile(dir + "new.bin"), Pattern());
     EXPECT_EQ(DriverErrorOf([&] { reader.SaveEepromFile(dir + "adir"); }),
               (DriverError{0, "Can't save EEPROM image '" + dir + "adir': Is a directory"}));
-    EXPECT_EQ(EntryCount(dir), 5u);  // no temporary file left behind
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 5);  // no temporary file left behind
 }
 
+// The size is checked before reading: a 300 MB file is refused as quickly.
 TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSizeAndAMissingFile) {
-    const std::string dir = test::TestDir();
-    const std::string path = dir + "wrong.bin";
-    // The size is checked before reading: a 300 MB file is refused as quickly.
-    for (size_t size : {size_t{0}, size_t{100}, OSM::ImageSize - 1, OSM::ImageSize + 1, size_t{300} << 20}) {
+    const std::string path = test::TestDir() + "wrong.bin";
+    for (size_t size : {size_t{0}, OSM::ImageSize - 1, OSM::ImageSize + 1, size_t{300} << 20}) {
         WriteFile(path, Binary(std::min<size_t>(size, 100), 0xA5));
         fs::resize_file(path, size);
         EXPECT_EQ(
             DriverErrorOf([&] { OSMReader reader(Spec(path, ""), nullptr); }),
             (DriverError{0, "EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected 73728"}));
     }
-    EXPECT_THROW(OSMReader(Spec(dir + "absent.bin", ""), nullptr), Exception);
+    EXPECT_THROW(OSMReader(Spec(path + ".absent", ""), nullptr), Exception);
     OSMReader reader(ReaderSpec{}, nullptr);  // the failed readers released their host
-    EXPECT_EQ(MessageOf([&] { reader.Host().LoadEeprom(Binary(10, 0)); }), "EEPROM image has 10 bytes, expected 73728");
+    EXPECT_EQ(test::MessageOf([&] { reader.Host().LoadEeprom(Binary(10, 0)); }),
+              "EEPROM image has 10 bytes, expected 73728");
 }
 
 TEST(OSMReaderEeprom, SaveFailureAtDestructionIsLogged) {
-    const std::string dir = test::TestDir();
+    const std::string path = test::TestDir() + "no/such/dir/card.bin";
     test::RecordingLog log;
-    OSMReader(Spec("", dir + "no/such/dir/card.bin"), &log);
+    OSMReader(Spec("", path), &log);
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].level, 7);
-    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir + "no/such/dir/card.bin'"), std::string::npos);
-}
-
-TEST(JCD_OSM_Reader, IsNeverCreated) {
-    const std::string dir = test::TestDir();
-    OSMReader running(ReaderSpec{}, nullptr);  // a live host does not change the error
-    EXPECT_EQ(DriverErrorOf([&] { JCD_OSM_Reader reader(Spec("", dir + "never.bin"), nullptr, 8000, {"a.cap"}); }),
-              (DriverError{0, "Can't create OS model with JC debug facility"}));
-    EXPECT_EQ(EntryCount(dir), 0u);
-}
-
-TEST(ErrorCatalogue, NineGroupsInOrderInstalledByTheHost) {
-    const char* const names[] = {"ex_class", "hal",   "init_phase", "jc",        "vask",
-                                 "lib",      "morva", "morva_3",    "morva_pass"};
-    ASSERT_EQ(error_catalogue.size(), 9u);
-    for (size_t i = 0; i < error_catalogue.size(); ++i) EXPECT_STREQ(error_catalogue[i].name, names[i]);
-    SetErrorCatalogue({});
-    OSMReader reader(ReaderSpec{}, nullptr);
-    EXPECT_EQ(GetErrorCatalogue().data(), error_catalogue.data());
+    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + path + "'"), std::string::npos);
 }
 
 }  // namespace

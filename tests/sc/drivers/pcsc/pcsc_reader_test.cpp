@@ -19,8 +19,8 @@ namespace {
 using binary::Binary;
 using test::DriverError;
 using test::DriverErrorOf;
+using Names = std::vector<std::string>;
 
-constexpr SCARDCONTEXT kContext = 0x1234;
 constexpr SCARDHANDLE kCard = 0x5678;
 constexpr const char* kReader = "OMNIKEY CardMan 5x21 00 00";
 
@@ -29,115 +29,99 @@ Binary Le32(uint32_t value) {
                   static_cast<uint8_t>(value >> 24)};
 }
 
-// Answers as scripted and records what the reader asked for. An attribute it
-// holds no value for is a number: its identifier's low 16 bits.
+// Answers as scripted and logs the calls with their main argument ("Connect 2":
+// T=1 preferred, 1 is T=0). An attribute without a value is a number, the low
+// 16 bits of its identifier.
 class FakePcsc : public PcscApi {
 public:
     LONG EstablishContext(DWORD, SCARDCONTEXT* context) override {
-        *context = kContext;
-        ++contexts;
-        return establishResult;
+        *context = 0x1234;
+        return Call("Establish", 0);
     }
-    LONG ReleaseContext(SCARDCONTEXT) override {
-        ++releases;
-        return SCARD_S_SUCCESS;
-    }
+    LONG ReleaseContext(SCARDCONTEXT) override { return Call("Release", 0); }
     LONG ListReaders(SCARDCONTEXT, char* readers, DWORD* length) override {
-        if (readers == nullptr || listResult != SCARD_S_SUCCESS) {
-            *length = static_cast<DWORD>(readerList.size());
-            return readers == nullptr ? listSizeResult : listResult;
-        }
-        std::memcpy(readers, readerList.data(), std::min<size_t>(*length, readerList.size()));
-        return SCARD_S_SUCCESS;
+        if (readers != nullptr) std::memcpy(readers, readerList.data(), std::min<size_t>(*length, readerList.size()));
+        *length = static_cast<DWORD>(readerList.size());
+        return Call(readers == nullptr ? "ListSize" : "List", 0);
     }
-    LONG GetStatusChange(SCARDCONTEXT, DWORD timeoutMs, SCARD_READERSTATE* states, DWORD) override {
-        if (states[0].dwCurrentState == SCARD_STATE_EMPTY) {  // the wait after the Mifare switch
-            EXPECT_EQ(timeoutMs, 20u);
-            if (++mifarePolls < pollsUntilBack || pollsUntilBack < 0) return SCARD_E_TIMEOUT;
-        } else if (!withCard.count(states[0].szReader)) {
-            states[0].dwEventState = SCARD_STATE_EMPTY;
-            return SCARD_S_SUCCESS;
-        }
-        states[0].dwEventState = SCARD_STATE_PRESENT | SCARD_STATE_CHANGED;
-        return SCARD_S_SUCCESS;
+    LONG GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE* states, DWORD) override {
+        // SCARD_STATE_EMPTY is what the wait after the Mifare switch starts from.
+        const bool afterSwitch = states[0].dwCurrentState == SCARD_STATE_EMPTY;
+        const bool present = afterSwitch ? pollsUntilBack >= 0 && ++mifarePolls >= pollsUntilBack
+                                         : std::string(states[0].szReader) == kReader && cardIn;
+        states[0].dwEventState = present ? SCARD_STATE_PRESENT | SCARD_STATE_CHANGED : SCARD_STATE_EMPTY;
+        return afterSwitch && !present ? SCARD_E_TIMEOUT : SCARD_S_SUCCESS;
     }
-    LONG Connect(SCARDCONTEXT, const char* reader, DWORD shareMode, DWORD preferred, SCARDHANDLE* card,
+    LONG Connect(SCARDCONTEXT, const char*, DWORD shareMode, DWORD preferred, SCARDHANDLE* card,
                  DWORD* active) override {
-        EXPECT_STREQ(reader, kReader);
         EXPECT_EQ(shareMode, static_cast<DWORD>(SCARD_SHARE_SHARED));
-        connects.push_back(preferred);
-        if (refused.count(preferred)) return SCARD_E_PROTO_MISMATCH;
         *card = kCard;
         *active = activeOverride != 0 ? activeOverride : preferred;
-        return SCARD_S_SUCCESS;
+        return Call("Connect", preferred, refused.count(preferred) ? SCARD_E_PROTO_MISMATCH : SCARD_S_SUCCESS);
     }
     LONG Reconnect(SCARDHANDLE, DWORD, DWORD preferred, DWORD initialization, DWORD* active) override {
         EXPECT_EQ(initialization, static_cast<DWORD>(SCARD_RESET_CARD));
-        reconnects.push_back(preferred);
-        if (refused.count(preferred)) return SCARD_E_PROTO_MISMATCH;
         *active = preferred;
-        return SCARD_S_SUCCESS;
+        return Call("Reconnect", preferred, refused.count(preferred) ? SCARD_E_PROTO_MISMATCH : SCARD_S_SUCCESS);
     }
-    LONG Disconnect(SCARDHANDLE card, DWORD disposition) override {
-        EXPECT_EQ(card, kCard);
-        disconnects.push_back(disposition);
-        return SCARD_S_SUCCESS;
-    }
+    LONG Disconnect(SCARDHANDLE, DWORD disposition) override { return Call("Disconnect", disposition); }
     LONG StatusAtr(SCARDHANDLE, uint8_t* atr, DWORD* length) override {
-        std::memcpy(atr, statusAtr.data(), statusAtr.size());
-        *length = static_cast<DWORD>(statusAtr.size());
+        *length = static_cast<DWORD>(Binary("3B 02 14 50").size());
+        std::memcpy(atr, Binary("3B 02 14 50").data(), *length);
         return SCARD_S_SUCCESS;
     }
     LONG Transmit(SCARDHANDLE, const SCARD_IO_REQUEST* pci, const uint8_t* send, DWORD sendLength, uint8_t* receive,
                   DWORD* receiveLength) override {
-        pcis.push_back(pci->dwProtocol);
-        sent.emplace_back(send, send + sendLength);
         EXPECT_GE(*receiveLength, static_cast<DWORD>(MAX_BUFFER_SIZE_EXTENDED));
-        if (answers.empty()) return SCARD_E_NOT_TRANSACTED;
-        const auto [result, answer] = answers.front();
-        answers.pop_front();
+        sent.push_back(Binary{static_cast<uint8_t>(pci->dwProtocol)} + Binary(send, send + sendLength));
         std::copy(answer.begin(), answer.end(), receive);
         *receiveLength = static_cast<DWORD>(answer.size());
-        return result;
+        return Call("Transmit", 0);
     }
     LONG Control(SCARDHANDLE, DWORD code, const void* in, DWORD inLength, void*, DWORD outLength, DWORD*) override {
-        EXPECT_EQ(outLength, 16u);
-        controls.emplace_back(code,
-                              Binary(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inLength));
-        return controlResult;
+        EXPECT_EQ(code, static_cast<DWORD>(0x42000000 + 3213));  // SCARD_CTL_CODE(3213)
+        EXPECT_EQ(inLength + outLength, 8u + 16u);
+        return Call("Control", static_cast<const uint8_t*>(in)[4]);  // the input 4, then 4 (on) or 0 (off), LE32
     }
     LONG GetAttrib(SCARDHANDLE, DWORD attribute, uint8_t* value, DWORD* length) override {
-        attributeCalls.push_back(attribute);
         // Numbers in 4 bytes, the ATR in MAX_ATR_SIZE, texts in MAX_BUFFER_SIZE: pcsc-lite refuses larger buffers.
         EXPECT_EQ(*length, static_cast<DWORD>(attribute == SCARD_ATTR_ATR_STRING ? MAX_ATR_SIZE
                                               : *length == 4                     ? 4
                                                                                  : MAX_BUFFER_SIZE));
-        if (failures.count(attribute)) return failures[attribute];
-        const auto found = attributes.find(attribute);
-        const Binary bytes = found != attributes.end() ? found->second : Le32(attribute & 0xFFFF);
+        ++attributeReads;
+        const Binary bytes = attributes.count(attribute) ? attributes[attribute] : Le32(attribute & 0xFFFF);
         std::memcpy(value, bytes.data(), bytes.size());
         *length = static_cast<DWORD>(bytes.size());
-        return SCARD_S_SUCCESS;
+        return failures.count(attribute) ? failures[attribute] : SCARD_S_SUCCESS;
     }
 
-    LONG establishResult = SCARD_S_SUCCESS, listSizeResult = SCARD_S_SUCCESS, listResult = SCARD_S_SUCCESS;
-    LONG controlResult = SCARD_S_SUCCESS;
+    LONG Call(const std::string& name, DWORD argument, LONG result = SCARD_S_SUCCESS) {
+        calls.push_back(name + " " + std::to_string(argument));
+        return results.count(name) ? results[name] : result;
+    }
+    Names Calls(const std::string& prefix) const {
+        Names found;
+        for (const std::string& call : calls) {
+            if (call.rfind(prefix, 0) == 0) found.push_back(call);
+        }
+        return found;
+    }
+
+    std::map<std::string, LONG> results;  // by call name
+    bool cardIn = true;
     DWORD activeOverride = 0;  // the protocol the service reports instead of the preferred one
-    std::set<std::string> withCard{kReader};
     std::set<DWORD> refused;
     std::map<DWORD, Binary> attributes{{SCARD_ATTR_ATR_STRING, Binary("3B 80 80 01 01")},
                                        {SCARD_ATTR_CURRENT_F, Le32(372)},
                                        {SCARD_ATTR_CURRENT_D, Le32(1)}};
     std::map<DWORD, LONG> failures;
-    Binary statusAtr{"3B 02 14 50"};
-    std::deque<std::pair<LONG, Binary>> answers;
+    Binary answer{0x90, 0x00};
     int pollsUntilBack = 3;  // negative: the card never comes back
     std::string readerList;
 
-    int contexts = 0, releases = 0, mifarePolls = 0;
-    std::vector<DWORD> connects, reconnects, disconnects, attributeCalls, pcis;
-    std::vector<Binary> sent;
-    std::vector<std::pair<DWORD, Binary>> controls;
+    int mifarePolls = 0, attributeReads = 0;
+    Names calls;
+    std::vector<Binary> sent;  // the protocol of the control information, then the bytes
 };
 
 class PcscReaderTest : public ::testing::Test {
@@ -155,52 +139,42 @@ protected:
         reader->PowerOn(atr);
         return reader;
     }
-    // The driver error of a power-on.
     static DriverError PowerOnError(PCSC_Reader& reader) {
         ATR atr;
         return DriverErrorOf([&] { reader.PowerOn(atr); });
     }
-    // Sends the command with these answers of the service.
-    RApdu Send(PCSC_Reader& reader, const CApdu& command, std::deque<std::pair<LONG, Binary>> answers) {
-        m_pcsc.answers = std::move(answers);
+    // The encoded response to the command when the service answers with these bytes.
+    Binary Send(PCSC_Reader& reader, const CApdu& command, const Binary& answer = Binary("90 00")) {
+        m_pcsc.answer = answer;
         RApdu response;
         reader.Command(command, response);
-        return response;
+        return response.Encode();
     }
 
     FakePcsc m_pcsc;
 };
 
-std::string Failure(const char* function, const char* code, const char* message) {
-    return std::string("PCSC Driver error (func: ") + function + ":, code: " + code + ", , msg: " + message + ")";
-}
-
-TEST_F(PcscReaderTest, ReaderNameAndContextAreChecked) {
+TEST_F(PcscReaderTest, FailuresCarryTheDriverCodeAndThePcscText) {
     EXPECT_EQ(DriverErrorOf([&] { PCSC_Reader("", ReaderParams(), nullptr, false, m_pcsc); }),
               (DriverError{36, "Wrong reader name"}));
     EXPECT_EQ(DriverErrorOf([&] { PCSC_Reader(std::string(256, 'R'), ReaderParams(), nullptr, false, m_pcsc); }),
               (DriverError{15, "Reader name too long"}));
-    EXPECT_EQ(PCSC_Reader(std::string(255, 'R'), ReaderParams(), nullptr, false, m_pcsc).GetContext(), kContext);
-    m_pcsc.establishResult = SCARD_E_NO_SERVICE;
+    EXPECT_EQ(PCSC_Reader(std::string(255, 'R'), ReaderParams(), nullptr, false, m_pcsc).GetContext(), 0x1234);
+    m_pcsc.results["Establish"] = SCARD_E_NO_SERVICE;
     EXPECT_EQ(DriverErrorOf([&] { Make(); }),
-              (DriverError{13, Failure("SCardEstablishContext", "8010001D", "Service not available.")}));
+              (DriverError{13,
+                           "PCSC Driver error (func: SCardEstablishContext:, code: 8010001D, , msg: Service not "
+                           "available.)"}));
 }
 
 TEST_F(PcscReaderTest, ProtocolListIsWalkedInOrderAndDestructionUnpowers) {
     m_pcsc.refused = {SCARD_PROTOCOL_T1};
     EXPECT_EQ(Connected({1, 7, 0})->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T0));  // 7 is skipped
-    EXPECT_EQ(m_pcsc.connects, (std::vector<DWORD>{SCARD_PROTOCOL_T1, SCARD_PROTOCOL_T0}));
-    EXPECT_EQ(m_pcsc.disconnects, std::vector<DWORD>{SCARD_UNPOWER_CARD});
-    EXPECT_EQ(m_pcsc.releases, 1);
-
+    EXPECT_EQ(m_pcsc.calls, (Names{"Establish 0", "Connect 2", "Connect 1", "Disconnect 2", "Release 0"}));
     m_pcsc.refused = {SCARD_PROTOCOL_T0, SCARD_PROTOCOL_T1};
-    for (const std::vector<uint32_t>& protocols : {std::vector<uint32_t>{1, 0}, std::vector<uint32_t>{}}) {
-        auto reader = Make(protocols);
-        EXPECT_EQ(PowerOnError(*reader),
-                  (DriverError{9, Failure("SCardConnect", "8010000F", "Card protocol mismatch.")}));
-        EXPECT_EQ(reader->GetCardHandle(), 0);
-    }
-    m_pcsc.withCard.clear();
+    for (const std::vector<uint32_t>& protocols : {std::vector<uint32_t>{1, 0}, std::vector<uint32_t>{}})
+        EXPECT_EQ(PowerOnError(*Make(protocols)).code, 9);
+    m_pcsc.cardIn = false;
     EXPECT_EQ(PowerOnError(*Make()), (DriverError{8, "Card not inserted"}));
 }
 
@@ -210,75 +184,62 @@ TEST_F(PcscReaderTest, AtrComesFromTheAttributeOrElseFromTheStatusAndResetReconn
     m_pcsc.failures[SCARD_ATTR_ATR_STRING] = SCARD_E_UNSUPPORTED_FEATURE;  // vpcd keeps no ATR attribute
     ATR atr;
     reader->Reset(atr);
-    EXPECT_EQ(m_pcsc.reconnects, std::vector<DWORD>{SCARD_PROTOCOL_T0});
     EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
     m_pcsc.refused = {SCARD_PROTOCOL_T0, SCARD_PROTOCOL_T1};
     EXPECT_EQ(DriverErrorOf([&] { reader->Reset(atr); }).code, 9);
     EXPECT_EQ(reader->GetCardHandle(), kCard);  // still connected as before the failed reset
+    EXPECT_EQ(m_pcsc.Calls("Reconnect"), (Names{"Reconnect 1", "Reconnect 1", "Reconnect 2"}));
 
     // A failing read leaves the reader unconnected.
     m_pcsc.refused.clear();
     m_pcsc.failures[SCARD_ATTR_ATR_STRING] = SCARD_E_NOT_TRANSACTED;
     auto failing = Make();
-    EXPECT_EQ(PowerOnError(*failing), (DriverError{10, Failure("SCardGetAttrib", "80100016", "Transaction failed.")}));
+    EXPECT_EQ(PowerOnError(*failing).code, 10);
     EXPECT_EQ(failing->GetCardHandle(), 0);
-    EXPECT_EQ(m_pcsc.disconnects, std::vector<DWORD>{SCARD_UNPOWER_CARD});
+    EXPECT_EQ(m_pcsc.Calls("Disconnect"), Names{"Disconnect 2"});  // SCARD_UNPOWER_CARD
 }
 
-TEST_F(PcscReaderTest, CardExchangeParametersFromFDAndClock) {
-    auto reader = Make({1});
-    CardExchParam param;
-    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }),
-              (DriverError{11, "No Card in Reader or Card is Powered Off"}));
-    ATR atr;
-    reader->PowerOn(atr);
-    m_pcsc.attributes[SCARD_ATTR_CURRENT_CLK] = Le32(3571);
-    reader->GetCardExchParam(param);
-    EXPECT_EQ(param.protocol, ProtocolT1);
-    EXPECT_EQ(param.clocksPerEtu, 372u);
-    EXPECT_EQ(param.clock, 3571000u);
-    EXPECT_EQ(param.bitRate, 9599u);
-
-    m_pcsc.attributes[SCARD_ATTR_CURRENT_D] = Le32(0);  // no division by zero
-    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }),
-              (DriverError{10, "SCardGetAttrib: the reader reports F 372 and D 0, no clocks per ETU"}));
-    m_pcsc.failures[SCARD_ATTR_CURRENT_D] = SCARD_E_UNSUPPORTED_FEATURE;
-    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(param); }).code, 10);
-}
-
-TEST_F(PcscReaderTest, FullAttributeRecordReadsNumbersAndTexts) {
+TEST_F(PcscReaderTest, CardExchangeParametersAndTheFullAttributeRecord) {
     // A friendly name longer than 32 bytes, as real readers have.
     const std::string friendly = "OMNIKEY CardMan 5x21 (USB iClass Reader) 00 00";
     m_pcsc.attributes[SCARD_ATTR_DEVICE_FRIENDLY_NAME] = Binary(friendly.begin(), friendly.end()) + Binary("00");
     m_pcsc.attributes[SCARD_ATTR_VENDOR_NAME] = Binary{'H', 'I', 'D'};
-    auto reader = Connected({0});
+    m_pcsc.attributes[SCARD_ATTR_CURRENT_CLK] = Le32(3571);
+    auto reader = Make({1});
     PcscCardAttributes record;
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(record); }).code, 11);  // not connected
+    ATR atr;
+    reader->PowerOn(atr);
+    m_pcsc.attributeReads = 0;
     reader->GetCardExchParam(record);
-    EXPECT_EQ(record.protocol, ProtocolT0);
+    EXPECT_EQ(record.protocol, ProtocolT1);
     EXPECT_EQ(record.clocksPerEtu, 372u);
+    EXPECT_EQ(record.clock, 3571000u);
+    EXPECT_EQ(record.bitRate, 9599u);
     EXPECT_EQ(record.atrString, Binary("3B 80 80 01 01"));
     EXPECT_EQ(record.channelId, SCARD_ATTR_CHANNEL_ID & 0xFFFF);
-    EXPECT_EQ(record.maxIfsd, SCARD_ATTR_MAX_IFSD & 0xFFFF);
     EXPECT_EQ(record.vendorIfdVersion, SCARD_ATTR_VENDOR_IFD_VERSION & 0xFFFF);
     EXPECT_EQ(record.deviceFriendlyName, friendly);
     EXPECT_EQ(record.vendorName, "HID");
-    EXPECT_EQ(m_pcsc.attributeCalls.size(), 1u + 3 + 1 + 29);  // the ATR at power-on; F, D, CLK, ATR, the rest
+    EXPECT_EQ(m_pcsc.attributeReads, 3 + 1 + 29);  // F, D, CLK, the ATR, the 29 attributes
 
     m_pcsc.failures[SCARD_ATTR_VENDOR_NAME] = SCARD_E_INSUFFICIENT_BUFFER;
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(record); }).code, 10);
+    m_pcsc.attributes[SCARD_ATTR_CURRENT_D] = Le32(0);  // no division by zero
     EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(record); }),
-              (DriverError{10, Failure("SCardGetAttrib", "80100008", "Insufficient buffer.")}));
+              (DriverError{10, "SCardGetAttrib: the reader reports F 372 and D 0, no clocks per ETU"}));
+    m_pcsc.failures[SCARD_ATTR_CURRENT_D] = SCARD_E_UNSUPPORTED_FEATURE;
+    EXPECT_EQ(DriverErrorOf([&] { reader->GetCardExchParam(record); }).code, 10);
 }
 
 TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     auto reader = Connected({0});
-    Send(*reader, CApdu(0x00, 0x70, 0x00, 0x00), {{SCARD_S_SUCCESS, Binary("9000")}});
-    EXPECT_EQ(Send(*reader, CApdu(0x00, 0xB0, 0x00, 0x00, 256), {{SCARD_S_SUCCESS, Binary(258, 0x90)}}).data.size(),
-              256u);
-    Send(*reader, CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")), {{SCARD_S_SUCCESS, Binary("9000")}});
-    EXPECT_EQ(m_pcsc.sent, (std::vector<Binary>{Binary("00 70 00 00"),  // case 1: the header alone
-                                                Binary("00 B0 00 00 00"), Binary("00 D6 00 00 03 01 02 03")}));
-    EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>(3, SCARD_PROTOCOL_T0));
-
+    Send(*reader, CApdu(0x00, 0x70, 0x00, 0x00));
+    EXPECT_EQ(Send(*reader, CApdu(0x00, 0xB0, 0x00, 0x00, 256), Binary(258, 0x90)).size(), 258u);
+    Send(*reader, CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03")));
+    // ISO/IEC 7816-3, 12.2.1: a case-1 TPDU is the header alone, P3 is Le (00 for 256) or Lc.
+    EXPECT_EQ(m_pcsc.sent, (std::vector<Binary>{Binary("01 00 70 00 00"), Binary("01 00 B0 00 00 00"),
+                                                Binary("01 00 D6 00 00 03 01 02 03")}));
     PCSC_Reader_T0 engine(reader.get());
     RApdu response;
     EXPECT_EQ(DriverErrorOf([&] { engine.RR_Command(CApdu(0x00, 0xD6, 0x00, 0x00, Binary(256, 0x55)), response); }),
@@ -286,54 +247,37 @@ TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     EXPECT_EQ(m_pcsc.sent.size(), 3u);
 }
 
-TEST_F(PcscReaderTest, T1SendsTheWholeApduAndCutsTheAnswerToNe) {
-    auto reader = Connected({1});
-    EXPECT_EQ(
-        Send(*reader, CApdu(0x00, 0xB0, 0x00, 0x00, 2), {{SCARD_S_SUCCESS, Binary("11 22 33 44 90 00")}}).Encode(),
-        Binary("11 22 90 00"));
-    EXPECT_EQ(
-        Send(*reader, CApdu(0x00, 0xA4, 0x04, 0x0C, Binary("A0 00")), {{SCARD_S_SUCCESS, Binary("11 90 00")}}).Encode(),
-        Binary("90 00"));  // Ne 0
-    EXPECT_EQ(m_pcsc.sent[1], Binary("00 A4 04 0C 02 A0 00"));
-    EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>(2, SCARD_PROTOCOL_T1));
-}
-
-TEST_F(PcscReaderTest, ActiveProtocolChoosesTheControlInformation) {
+// The active protocol chooses the control information; T=1 and raw send the
+// whole APDU and cut the answer to Ne; a short answer or a failed transmission
+// is an error, the latter with a dump of the exchange, 16 bytes a line.
+TEST_F(PcscReaderTest, TransmissionByTheActiveProtocol) {
     m_pcsc.activeOverride = SCARD_PROTOCOL_RAW;
     auto raw = Connected({1});
-    Send(*raw, CApdu(0x00, 0x70, 0x00, 0x00), {{SCARD_S_SUCCESS, Binary("90 00")}});
-    EXPECT_EQ(m_pcsc.pcis, std::vector<DWORD>{SCARD_PROTOCOL_RAW});
+    EXPECT_EQ(Send(*raw, CApdu(0x00, 0xA4, 0x04, 0x0C, Binary("A0 00")), Binary("11 90 00")), Binary("90 00"));
+    EXPECT_EQ(m_pcsc.sent.back(), Binary("04 00 A4 04 0C 02 A0 00"));
     CardExchParam param;
     EXPECT_EQ(raw->GetCardExchParam(param).protocol, ProtocolRaw);
+    m_pcsc.activeOverride = 0;
+    auto t1 = Connected({1});
+    EXPECT_EQ(Send(*t1, CApdu(0x00, 0xB0, 0x00, 0x00, 2), Binary("11 22 33 90 00")), Binary("11 22 90 00"));
+    EXPECT_EQ(m_pcsc.sent.back()[0], SCARD_PROTOCOL_T1);
+    EXPECT_EQ(DriverErrorOf([&] { Send(*t1, CApdu(0x00, 0xB0, 0x00, 0x00, 1), Binary("90")); }),
+              (DriverError{20, "Cannot get response from card"}));
+    m_pcsc.results["Transmit"] = SCARD_W_REMOVED_CARD;
+    EXPECT_EQ(DriverErrorOf([&] { Send(*t1, CApdu(0x80, 0xEE, 0x00, 0x00, Binary(20, 0x77)), {}); }),
+              (DriverError{19,
+                           "Request: \n80 EE 00 00 14 77 77 77 77 77 77 77 77 77 77 77\n77 77 77 77 77 77 77 77 "
+                           "77\nResponse: \n\nProtocol: T1\nPCSC Driver error (func: SCardTransmit:, code: "
+                           "80100069, , msg: Card was removed.)"}));
 
     m_pcsc.activeOverride = SCARD_PROTOCOL_T15;
     auto unknown = Connected({1});
-    EXPECT_EQ(DriverErrorOf([&] { Send(*unknown, CApdu(0x00, 0x70, 0x00, 0x00), {}); }),
-              (DriverError{19, "Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n" +
-                                   Failure("SCardTransmit", "80100014", "Unknown error.")}));
-    EXPECT_EQ(m_pcsc.sent.size(), 1u);
+    const size_t sent = m_pcsc.sent.size();
+    const DriverError error = DriverErrorOf([&] { Send(*unknown, CApdu(0x00, 0x70, 0x00, 0x00)); });
+    EXPECT_EQ(error.text.rfind("Request: \n00 70 00 00\nResponse: \n\nProtocol: UNDEFINED\n", 0), 0u) << error.text;
+    EXPECT_EQ(m_pcsc.sent.size(), sent);
     EXPECT_EQ(DriverErrorOf([&] { unknown->GetCardExchParam(param); }),
               (DriverError{16, "Unknown parameters for current protocol"}));
-}
-
-TEST_F(PcscReaderTest, ShortAnswerAndFailedTransmission) {
-    for (uint32_t protocol : {ProtocolT0, ProtocolT1}) {
-        auto reader = Connected({protocol});
-        EXPECT_EQ(DriverErrorOf([&] {
-                      Send(*reader, CApdu(0x00, 0xB0, 0x00, 0x00, 1), {{SCARD_S_SUCCESS, Binary("90")}});
-                  }),
-                  (DriverError{20, "Cannot get response from card"}));
-    }
-    // The failure carries the dump of the exchange, 16 bytes a line.
-    auto reader = Connected({1});
-    const CApdu command(0x80, 0xEE, 0x00, 0x00, Binary(20, 0x77), 0);
-    EXPECT_EQ(DriverErrorOf([&] {
-                  Send(*reader, command, {{SCARD_W_REMOVED_CARD, Binary()}});
-              }),
-              (DriverError{19,
-                           "Request: \n80 EE 00 00 14 77 77 77 77 77 77 77 77 77 77 77\n77 77 77 77 77 77 77 77 77\n"
-                           "Response: \n\nProtocol: T1\n" +
-                               Failure("SCardTransmit", "80100069", "Card was removed.")}));
 }
 
 // A sink that cannot write the dump (colour 6) once told so, and takes everything else.
@@ -349,44 +293,36 @@ public:
 TEST_F(PcscReaderTest, TransportLogDumpsEachTpduAndAFailingDumpLeavesTheExchangeAlone) {
     RefusingDumpLog log;
     auto reader = Connected({0}, &log);
-    Send(*reader, CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F 00")), {{SCARD_S_SUCCESS, Binary("6A 82")}});
-    ASSERT_EQ(log.records.size(), 2u);
-    EXPECT_EQ(log.records[0].text, "~~~~~~ TPDU T=0 ~~~~~~~\nRequest: 7 (0x07)\n00 A4 00 0C 02 3F 00\n");
-    EXPECT_EQ(log.records[1].text, "~~~~~~ TPDU T=0 ~~~~~~~Response: 2 (0x02)\n6A 82\n");
-    EXPECT_EQ(log.records[1].level, 3);
-    EXPECT_EQ(log.records[1].colour, 6);
-
+    Send(*reader, CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F 00")), Binary("6A 82"));
     log.refuse = true;
-    EXPECT_EQ(Send(*reader, CApdu(0x00, 0x70, 0x00, 0x00), {{SCARD_S_SUCCESS, Binary("90 00")}}).GetSW(), 0x9000);
-    ASSERT_EQ(log.records.size(), 4u);
-    EXPECT_EQ(log.records[2].text, "Ошибка вывода TApdu.\n");
-    EXPECT_EQ(log.records[2].level, 6);
-    EXPECT_EQ(log.records[2].colour, 14);
+    EXPECT_EQ(Send(*reader, CApdu(0x00, 0x70, 0x00, 0x00)), Binary("90 00"));
+    const std::vector<std::tuple<int32_t, int32_t, std::string>> expected = {
+        {3, 6, "~~~~~~ TPDU T=0 ~~~~~~~\nRequest: 7 (0x07)\n00 A4 00 0C 02 3F 00\n"},
+        {3, 6, "~~~~~~ TPDU T=0 ~~~~~~~Response: 2 (0x02)\n6A 82\n"},
+        {6, 14, "Ошибка вывода TApdu.\n"},
+        {6, 14, "Ошибка вывода TApdu.\n"}};
+    ASSERT_EQ(log.records.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(std::tie(log.records[i].level, log.records[i].colour, log.records[i].text), expected[i]) << i;
+    }
 }
 
 TEST_F(PcscReaderTest, MifareEmulationIsSwitchedOnAtPowerOnAndOffAtDestruction) {
     {
         auto reader = Make({1, 0}, true);
         EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareRequested);
-        ATR atr;
-        reader->PowerOn(atr);
+        EXPECT_EQ(PowerOnError(*reader).code, -1);
         EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareOn);
-        ASSERT_EQ(m_pcsc.controls.size(), 1u);
-        EXPECT_EQ(m_pcsc.controls[0].first, static_cast<DWORD>(0x42000000 + 3213));
-        EXPECT_EQ(m_pcsc.controls[0].second, Binary("04 00 00 00 04 00 00 00"));
         EXPECT_EQ(m_pcsc.mifarePolls, 3);
-        // T=1 first by the list, then T=1 again after the switch.
-        EXPECT_EQ(m_pcsc.connects, (std::vector<DWORD>{SCARD_PROTOCOL_T1, SCARD_PROTOCOL_T1}));
         reader->PowerOff();
     }
-    ASSERT_EQ(m_pcsc.controls.size(), 2u);
-    EXPECT_EQ(m_pcsc.controls[1].second, Binary("04 00 00 00 00 00 00 00"));
-    EXPECT_EQ(m_pcsc.connects.size(), 3u);  // the destructor connects to switch it off
+    // On (4) at power-on, T=1 again after the switch; off (0) at destruction, connected anew for it.
+    EXPECT_EQ(m_pcsc.Calls("Con"), (Names{"Connect 2", "Control 4", "Connect 2", "Connect 2", "Control 0"}));
 
     // A failing switch is code 9 and leaves the reader unconnected.
-    m_pcsc.controlResult = SCARD_E_UNSUPPORTED_FEATURE;
+    m_pcsc.results["Control"] = SCARD_E_UNSUPPORTED_FEATURE;
     auto reader = Make({1, 0}, true);
-    EXPECT_EQ(PowerOnError(*reader), (DriverError{9, Failure("SCardControl", "8010001F", "Feature not supported.")}));
+    EXPECT_EQ(PowerOnError(*reader).code, 9);
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareRequested);
 }
@@ -405,22 +341,20 @@ TEST_F(PcscReaderTest, WaitForTheCardAfterTheMifareSwitchIsBounded) {
 TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringFiltersByCardAndReportsFailures) {
     m_pcsc.readerList = std::string(kReader) + '\0' + "Second Reader 01" + '\0' + '\0';
     for (const bool withCard : {false, true}) {
-        std::vector<std::string> names;
+        Names names;
         EXPECT_EQ(getPCSCReaderList(names, withCard, m_pcsc), SCARD_S_SUCCESS);
-        EXPECT_EQ(names, (withCard ? std::vector<std::string>{kReader}
-                                   : std::vector<std::string>{kReader, "Second Reader 01"}));
+        EXPECT_EQ(names, (withCard ? Names{kReader} : Names{kReader, "Second Reader 01"}));
     }
-    std::vector<std::string> names;
-    m_pcsc.listSizeResult = SCARD_E_NO_READERS_AVAILABLE;
-    EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_READERS_AVAILABLE);
-    m_pcsc.listSizeResult = SCARD_S_SUCCESS;
-    m_pcsc.listResult = SCARD_E_INSUFFICIENT_BUFFER;
-    EXPECT_EQ(DriverErrorOf([&] { getPCSCReaderList(names, false, m_pcsc); }),
-              (DriverError{0, Failure("SCardListReaders [2]", "80100008", "Insufficient buffer.")}));
-    EXPECT_EQ(m_pcsc.releases, m_pcsc.contexts);
-    m_pcsc.establishResult = SCARD_E_NO_SERVICE;
-    EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_SERVICE);
+    Names names;
+    for (const char* call : {"Establish", "ListSize"}) {
+        m_pcsc.results[call] = SCARD_E_NO_SERVICE;
+        EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_SERVICE);
+        m_pcsc.results.erase(call);
+    }
+    m_pcsc.results["List"] = SCARD_E_INSUFFICIENT_BUFFER;
+    EXPECT_EQ(DriverErrorOf([&] { getPCSCReaderList(names, false, m_pcsc); }).code, 0);
     EXPECT_TRUE(names.empty());
+    EXPECT_EQ(m_pcsc.Calls("Release").size(), m_pcsc.Calls("Establish").size() - 1);  // each context released
 }
 
 }  // namespace

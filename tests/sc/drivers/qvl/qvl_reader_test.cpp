@@ -5,6 +5,7 @@
 #include "sc/drivers/iso/byte_reader_helpers.h"
 #include "sc/drivers/qvl/qvl_link.h"
 #include "service/log/recording_log.h"
+#include "support/file_text.h"
 #include "support/qvl_server.h"
 
 namespace ZORVIK {
@@ -16,22 +17,18 @@ using test::DriverErrorOf;
 using test::QvlServer;
 using Options = QvlServer::Options;
 
-TEST(QvlMessage, ResetIsEighteenBytesWithCommand17AndACharacterCarriesItsEvenParityBit) {
+// The reset message, and the even-parity bit the character messages carry.
+TEST(QvlReader, MessagesAndNothingBeforePowerOn) {
     EXPECT_EQ(QvlLink::ResetMessage(), Binary("1200 A300 00000000 0000000000000000 1100"));
-    // 0x41 has two bits set: parity 0; 0x07 has three: parity 1.
-    EXPECT_EQ(QvlLink::CharacterMessage(0x41), Binary("1400 A300 00000000 0000000000000000 1200 41 00"));
     EXPECT_EQ(QvlLink::CharacterMessage(0x07), Binary("1400 A300 00000000 0000000000000000 1200 07 01"));
-    const std::pair<uint8_t, uint8_t> bits[] = {{0x00, 0}, {0xFF, 0}, {0x80, 1}, {0x3B, 1}, {0x3F, 0}, {0xC0, 0}};
-    for (const auto& [data, parity] : bits) EXPECT_EQ(QvlLink::ParityBit(data), parity) << int(data);
-}
-
-TEST(QvlReader, NothingWorksBeforePowerOn) {
+    for (const auto& [data, parity] :
+         std::vector<std::pair<uint8_t, uint8_t>>{{0x00, 0}, {0xFF, 0}, {0x80, 1}, {0x3B, 1}})
+        EXPECT_EQ(QvlLink::ParityBit(data), parity) << int(data);
     QVL_Reader reader(ReaderParams(), 0, nullptr);
-    EXPECT_FALSE(reader.IsPowered());
     ATR atr;
+    RApdu response;
     const DriverError noCard{CardDrvError::NoCardByteLink, "No Card in Reader or Card is Powered Off"};
     EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), noCard);
-    RApdu response;
     EXPECT_EQ(DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); }), noCard);
     reader.PowerOff();  // nothing to do
     EXPECT_FALSE(QvlLink::IsConnected());
@@ -66,33 +63,27 @@ TEST_F(QvlModel, ResetAtrAndT0CommandsCharacterByCharacter) {
     reader.Reset(atr);
     EXPECT_EQ(reader.GetATR(), Binary("3B 02 14 50"));
     reader.PowerOff();
-    EXPECT_FALSE(reader.IsPowered());
-    EXPECT_FALSE(QvlLink::IsConnected());
-
-    EXPECT_EQ(server.Received().at(0).raw, QvlLink::ResetMessage());
+    EXPECT_FALSE(reader.IsPowered() || QvlLink::IsConnected());
+    EXPECT_EQ(server.Received().at(0), QvlLink::ResetMessage());
     EXPECT_EQ(server.ParityErrors(), 0);
     EXPECT_EQ(server.CardInput(), (std::vector<Binary>{Binary("0084000004 00A4000002 3F00"), Binary()}));
-    bool traced = false;
-    for (const LogRecord& record : log.records) traced = traced || record.text == ">>> 00A4 0000 02\n";
-    EXPECT_TRUE(traced);
+    std::string traces;
+    for (const LogRecord& record : log.records) traces += record.text;
+    EXPECT_TRUE(test::Contains(traces, ">>> 00A4 0000 02\n"));
 }
 
+// S(WTX request) with the low byte of the wait, then the reset.
 TEST_F(QvlModel, WaitingTimeIsOfferedOnceTheLinkIsUp) {
     QvlServer server(test::ChallengeCard, Options{.answerWtx = true});
-    QVL_Reader reader(ReaderParams(), 0x105, nullptr);  // low byte 05
+    QVL_Reader reader(ReaderParams(), 0x105, nullptr);
     ATR atr;
     reader.PowerOn(atr);
     EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
     reader.PowerOff();
-    const auto received = server.Received();
+    const std::vector<Binary> received = server.Received();
     ASSERT_GE(received.size(), 6u);
-    Binary offer;
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(received[i].command, QvlLink::CharacterCommand);
-        offer.push_back(received[i].raw[18]);
-    }
-    EXPECT_EQ(offer, Binary("00 C3 01 05 C7"));  // S(WTX request), then the reset
-    EXPECT_EQ(received[5].command, QvlLink::ResetCommand);
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(received[i], QvlLink::CharacterMessage(Binary("00 C3 01 05 C7")[i]));
+    EXPECT_EQ(received[5], QvlLink::ResetMessage());
 }
 
 // The link ends the process: 1 for a busy model, 2 for a connection refused or
