@@ -233,9 +233,7 @@ using QxwOverPcsc = test::PcscdTest;
 TEST_F(QxwOverPcsc, ReaderChosenByNameOrByPcscRequest) {
     InsertCard();
     const std::string dir = test::TestDir();
-    const std::string socket = Pcscd().SocketEnvironment();
-    const std::map<std::string, std::string> environment = {
-        {socket.substr(0, socket.find('=')), socket.substr(socket.find('=') + 1)}};
+    const std::map<std::string, std::string> environment = {{"PCSCLITE_CSOCK_NAME", Pcscd().SocketPath()}};
     for (const std::string reader : {test::PrivatePcscd::Reader0, "#PCSC"}) {
         const QxwRun run = RunQxw({"-reader=" + reader, "-af=skarna"}, dir, {}, environment);
         ASSERT_EQ(run.exitCode, 0) << run.out << run.err;

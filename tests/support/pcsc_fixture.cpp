@@ -186,7 +186,7 @@ void PcscdTest::SetUp() {
 }
 
 void PcscdTest::TearDown() {
-    if (m_card && m_card->Inserted()) RemoveCard();
+    if (m_card) RemoveCard();
 }
 
 void PcscdTest::InsertCard(const char* atr, bool t1) {

@@ -37,8 +37,8 @@ public:
     const std::string& Failure() const { return m_failure; }
     // vpcd's port for Reader0; Reader1 listens on the next one.
     uint16_t CardPort() const { return m_port; }
-    // The environment entry a child process (such as qxw) needs to reach this daemon.
-    std::string SocketEnvironment() const { return "PCSCLITE_CSOCK_NAME=" + m_socketPath; }
+    // What a child process (such as qxw) needs in PCSCLITE_CSOCK_NAME to reach this daemon.
+    const std::string& SocketPath() const { return m_socketPath; }
 
     // Waits until pcscd reports a card in the reader (present) or none; false
     // when that did not happen within the time.

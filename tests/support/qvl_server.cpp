@@ -79,7 +79,7 @@ void QvlServer::Serve(int fd) {
         const uint16_t command = payload.size() >= 2 ? Le16(payload, 0) : 0;
         {
             std::lock_guard lock(m_mutex);
-            m_received.push_back(header + payload);
+            m_seen.messages.push_back(header + payload);
         }
         if (m_options.busy) {
             LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ServerBusy, modelTime, {}));
@@ -92,7 +92,7 @@ void QvlServer::Serve(int fd) {
             card = std::make_unique<T0CardModel>(m_application);
             {
                 std::lock_guard lock(m_mutex);
-                m_cardInput.emplace_back();
+                m_seen.cardInput.emplace_back();
             }
             for (const uint8_t character : m_options.atr) sendCharacter(character);
             continue;
@@ -101,8 +101,8 @@ void QvlServer::Serve(int fd) {
         const uint8_t character = payload[2];
         {
             std::lock_guard lock(m_mutex);
-            m_parityErrors += payload[3] != QvlLink::ParityBit(character) ? 1 : 0;
-            if (card) m_cardInput.back().push_back(character);
+            m_seen.parityErrors += payload[3] != QvlLink::ParityBit(character) ? 1 : 0;
+            if (card) m_seen.cardInput.back().push_back(character);
         }
         if (!card) {
             // Before the first reset only a T=1 S(WTX request) gets an answer.
@@ -120,19 +120,9 @@ void QvlServer::Serve(int fd) {
     }
 }
 
-std::vector<Binary> QvlServer::Received() const {
+QvlServer::Seen QvlServer::Observed() const {
     std::lock_guard lock(m_mutex);
-    return m_received;
-}
-
-int QvlServer::ParityErrors() const {
-    std::lock_guard lock(m_mutex);
-    return m_parityErrors;
-}
-
-std::vector<Binary> QvlServer::CardInput() const {
-    std::lock_guard lock(m_mutex);
-    return m_cardInput;
+    return m_seen;
 }
 
 QvlPortRefuser::QvlPortRefuser() {

@@ -26,12 +26,16 @@ public:
         bool answerWtx = false;              // answer an S(WTX request) that arrives before the first reset
     };
 
-    QvlServer(CardApplication application, Options options);
+    // What the model has seen: the host's messages, whole; the characters whose
+    // parity bit did not make them even; the characters the card got, one run per reset.
+    struct Seen {
+        std::vector<binary::Binary> messages;
+        int parityErrors = 0;
+        std::vector<binary::Binary> cardInput;
+    };
 
-    std::vector<binary::Binary> Received() const;  // the host's messages, whole
-    // Characters whose parity bit did not make the character even.
-    int ParityErrors() const;
-    std::vector<binary::Binary> CardInput() const;  // characters the card got, one run per reset
+    QvlServer(CardApplication application, Options options);
+    Seen Observed() const;
 
 private:
     void Serve(int fd);
@@ -39,9 +43,7 @@ private:
     CardApplication m_application;
     Options m_options;
     mutable std::mutex m_mutex;
-    std::vector<binary::Binary> m_received;
-    int m_parityErrors = 0;
-    std::vector<binary::Binary> m_cardInput;
+    Seen m_seen;
     std::unique_ptr<LoopbackServer> m_server;  // last: serves once everything else is built
 };
 

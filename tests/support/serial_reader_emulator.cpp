@@ -24,16 +24,13 @@ SerialReaderEmulator::SerialReaderEmulator(const CardApplication& application, O
     : m_options(std::move(options)) {
     // Every command either card runs is recorded, under the lock that OnPacket holds.
     m_application = [this, application](const CApdu& command) {
-        m_commands.push_back(command);
+        m_seen.commands.push_back(command);
         return application(command);
     };
     termios raw{};
     ::cfmakeraw(&raw);
     char name[128] = {};
-    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
-        throw std::runtime_error("openpty failed: " + std::to_string(errno));
-    }
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) throw std::runtime_error("openpty failed");
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     m_portPath = name;
@@ -54,24 +51,11 @@ void SerialReaderEmulator::InjectBeforeNextAnswer(const binary::Binary& raw) {
     m_injected.push_back(raw);
 }
 
-void SerialReaderEmulator::SendNow(const binary::Binary& raw) {
+SerialReaderEmulator::Seen SerialReaderEmulator::Observed() const {
     std::lock_guard lock(m_mutex);
-    Write(raw);
-}
-
-std::vector<SerialReaderEmulator::Packet> SerialReaderEmulator::Received() const {
-    std::lock_guard lock(m_mutex);
-    return m_received;
-}
-
-std::vector<binary::Binary> SerialReaderEmulator::T1Blocks() const {
-    std::lock_guard lock(m_mutex);
-    return m_t1->received;
-}
-
-std::vector<CApdu> SerialReaderEmulator::Commands() const {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
+    Seen seen = m_seen;
+    seen.t1Blocks = m_t1->received;
+    return seen;
 }
 
 void SerialReaderEmulator::Run() {
@@ -90,28 +74,38 @@ void SerialReaderEmulator::Run() {
         while (m_input.size() >= 3) {
             const uint32_t length = binary::NumCast<uint16_t>(binary::Slice(m_input, 1, 2));
             if (m_input.size() < 3 + length) break;
-            m_received.push_back({m_input[0], binary::Slice(m_input, 3, length)});
+            const binary::Binary payload = binary::Slice(m_input, 3, length);
+            m_seen.packets.push_back(binary::Binary{m_input[0]} + payload);
             m_input.erase(m_input.begin(), m_input.begin() + 3 + length);
-            OnPacket(m_received.back().type, m_received.back().payload);
+            OnPacket(m_seen.packets.back()[0], payload);
         }
     }
 }
 
 void SerialReaderEmulator::OnPacket(uint8_t type, const binary::Binary& payload) {
-    if (type == TypeControl && payload.size() == 1 && payload[0] <= 1) PowerUp();
     if (type == TypePresence && m_options.answerPresence) Answer(TypePresence, {});
+    if (type == TypeControl && payload.size() == 1 && payload[0] <= 1) {  // power-on or warm reset
+        m_powered = true;
+        m_ppsWindow = true;
+        m_t0 = std::make_unique<T0CardModel>(m_application);
+        if (m_options.silentCard) m_t0->silentAfter = 0;
+        m_t1->Reset();
+        // The ATR in two packets, so that the host has to join them.
+        const auto split = static_cast<uint32_t>(m_options.atr.size() / 2);
+        Answer(TypeCardBytes, binary::Slice(m_options.atr, 0, split));
+        Answer(TypeCardBytes, binary::Slice(m_options.atr, split, static_cast<uint32_t>(m_options.atr.size()) - split));
+    }
     // The firmware ignores what it does not know, and card bytes while the card is off.
     if (type != TypeCardBytes || !m_powered) return;
     if (m_ppsWindow && !payload.empty() && payload[0] == Ppss) {
         m_ppsWindow = false;
-        if (m_options.pps == PpsAnswer::Echo) Answer(TypeCardBytes, payload);
+        // Mismatch: another PPS1 (with its PCK), the card does not take the transmission parameters.
+        binary::Binary answer = payload;
         if (m_options.pps == PpsAnswer::Mismatch) {
-            // Another PPS1 (with its PCK): the card does not take the transmission parameters.
-            binary::Binary other = payload;
-            other[2] ^= 1;
-            other.back() ^= 1;
-            Answer(TypeCardBytes, other);
+            answer[2] ^= 1;
+            answer.back() ^= 1;
         }
+        if (m_options.pps != PpsAnswer::Silent) Answer(TypeCardBytes, answer);
         return;
     }
     m_ppsWindow = false;
@@ -122,35 +116,15 @@ void SerialReaderEmulator::OnPacket(uint8_t type, const binary::Binary& payload)
     if (!answer.empty()) Answer(TypeCardBytes, answer);
 }
 
-void SerialReaderEmulator::PowerUp() {
-    m_powered = true;
-    m_ppsWindow = true;
-    m_t0 = std::make_unique<T0CardModel>(m_application);
-    if (m_options.silentCard) m_t0->silentAfter = 0;
-    m_t1->Reset();
-    // The ATR in two packets, so that the host has to join them.
-    const binary::Binary& atr = m_options.atr;
-    const auto split = static_cast<uint32_t>(atr.size() / 2);
-    Answer(TypeCardBytes, binary::Slice(atr, 0, split));
-    Answer(TypeCardBytes, binary::Slice(atr, split, static_cast<uint32_t>(atr.size()) - split));
-}
-
+// Injected bytes first; the packets are small, so that the blocking writes end at once.
 void SerialReaderEmulator::Answer(uint8_t type, const binary::Binary& payload) {
-    for (; !m_injected.empty(); m_injected.pop_front()) Write(m_injected.front());
-    Write(binary::Binary{type} + binary::NumToBinary(payload.size(), 2) + payload);
-}
-
-void SerialReaderEmulator::Write(const binary::Binary& raw) {
-    size_t written = 0;
-    while (written < raw.size()) {
-        const ssize_t put = ::write(m_master, raw.data() + written, raw.size() - written);
-        if (put > 0) {
-            written += static_cast<size_t>(put);
-        } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-            return;
-        } else {
-            pollfd entry{m_master, POLLOUT, 0};
-            ::poll(&entry, 1, 10);
+    m_injected.push_back(binary::Binary{type} + binary::NumToBinary(payload.size(), 2) + payload);
+    for (; !m_injected.empty(); m_injected.pop_front()) {
+        for (size_t written = 0; written < m_injected.front().size();) {
+            const ssize_t put =
+                ::write(m_master, m_injected.front().data() + written, m_injected.front().size() - written);
+            if (put < 0 && errno != EINTR) return;
+            written += put > 0 ? static_cast<size_t>(put) : 0;
         }
     }
 }

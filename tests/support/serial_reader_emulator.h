@@ -34,9 +34,12 @@ public:
         std::deque<T1Fault> t1Faults{};  // what the T=1 card does with the blocks it gets, in order
     };
 
-    struct Packet {
-        uint8_t type;
-        binary::Binary payload;
+    // What the device has seen: every packet of the host (its type, then its
+    // payload), the blocks the T=1 card received, the commands either card ran.
+    struct Seen {
+        std::vector<binary::Binary> packets;
+        std::vector<binary::Binary> t1Blocks;
+        std::vector<CApdu> commands;
     };
 
     SerialReaderEmulator(const CardApplication& application, Options options);
@@ -46,24 +49,14 @@ public:
 
     // The terminal device the reader opens.
     const std::string& PortPath() const { return m_portPath; }
-
     // Raw bytes sent ahead of the device's next answer (ATR, card bytes, poll answer).
     void InjectBeforeNextAnswer(const binary::Binary& raw);
-    // Bytes sent at once, unasked.
-    void SendNow(const binary::Binary& raw);
-
-    // Every packet the host sent, in order.
-    std::vector<Packet> Received() const;
-    // The blocks the T=1 card received, and the commands either card ran.
-    std::vector<binary::Binary> T1Blocks() const;
-    std::vector<CApdu> Commands() const;
+    Seen Observed() const;
 
 private:
     void Run();
     void OnPacket(uint8_t type, const binary::Binary& payload);
-    void PowerUp();
     void Answer(uint8_t type, const binary::Binary& payload);
-    void Write(const binary::Binary& raw);
 
     Options m_options;
     CardApplication m_application;
@@ -74,8 +67,7 @@ private:
     mutable std::mutex m_mutex;
     binary::Binary m_input;
     std::deque<binary::Binary> m_injected;
-    std::vector<Packet> m_received;
-    std::vector<CApdu> m_commands;
+    Seen m_seen;
     std::unique_ptr<T0CardModel> m_t0;
     std::unique_ptr<T1CardModel> m_t1;
     bool m_powered = false;

@@ -84,7 +84,6 @@ bool VpcdCard::Insert(uint16_t port) {
     }
     const int one = 1;
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    m_connected = true;
     m_thread = std::thread(&VpcdCard::Serve, this);
     return true;
 }
@@ -94,7 +93,6 @@ void VpcdCard::Remove() {
     ::shutdown(m_fd, SHUT_RDWR);
     m_thread.join();
     ::close(m_fd);
-    m_connected = false;
 }
 
 void VpcdCard::Serve() {
@@ -113,7 +111,6 @@ void VpcdCard::Serve() {
         const Binary answer = m_model.Process(payload);
         if (!answer.empty()) LoopbackServer::SendAll(m_fd, binary::NumToBinary(answer.size(), 2) + answer);
     }
-    m_connected = false;
 }
 
 }  // namespace ZORVIK::test

@@ -60,7 +60,6 @@ public:
     // Returns false when vpcd cannot be reached within two seconds.
     bool Insert(uint16_t port);
     void Remove();
-    bool Inserted() const { return m_connected.load(); }
 
     VpcdCardModel& Model() { return m_model; }
 
@@ -69,7 +68,6 @@ private:
 
     VpcdCardModel m_model;
     int m_fd = -1;
-    std::atomic<bool> m_connected{false};
     std::thread m_thread;
 };
 

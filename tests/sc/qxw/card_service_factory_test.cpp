@@ -188,7 +188,7 @@ TEST_F(Factory, SerialReaderOnThePortOfVportWithTheGroupsTransportSettings) {
     EXPECT_EQ(service->GetReader()->GetParams().protocols, std::vector<uint32_t>{0});
     service->PowerOn();
     EXPECT_EQ(service->Command(CApdu(0x00, 0xA4, 0x00, 0x00, 0), ST_OK).GetSW(), 0x9000);
-    EXPECT_EQ(device.Commands().size(), 1u);
+    EXPECT_EQ(device.Observed().commands.size(), 1u);
 }
 
 // The fixture's name puts this test under the lock of the hardware model's fixed
@@ -205,7 +205,7 @@ TEST_F(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
     service->PowerOn();
     EXPECT_EQ(service->Command(CApdu(0x00, 0xCA, 0x01, 0x01, 2), ST_OK).data, Binary("0102"));
     service->PowerOff();
-    EXPECT_EQ(model.CardInput(), std::vector<Binary>{Binary("00CA010102")});
+    EXPECT_EQ(model.Observed().cardInput, std::vector<Binary>{Binary("00CA010102")});
 }
 
 }  // namespace

@@ -121,10 +121,11 @@ TEST(SerialPort, OpensTheDeviceAtTheRateOfItsIndexAndReadsALookAheadByteAgain) {
     EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1) || port.IsOpen());
     ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
     EXPECT_EQ(port.Speed(), 115200u);
-    device.SendNow(Binary("A5 5A"));
-    uint8_t bytes[3] = {};
-    EXPECT_TRUE(port.ReadByteTimed(bytes[0], false, 1000) && port.ReadByte(bytes[1]) && port.ReadByte(bytes[2]));
-    EXPECT_EQ(Binary(bytes, bytes + 3), Binary("A5 A5 5A"));
+    ASSERT_TRUE(port.Write(Binary("04 0000")));  // a presence poll: the device answers it in kind
+    uint8_t bytes[4] = {};
+    EXPECT_TRUE(port.ReadByteTimed(bytes[0], false, 1000) && port.ReadByte(bytes[1]) && port.ReadByte(bytes[2]) &&
+                port.ReadByte(bytes[3]));
+    EXPECT_EQ(Binary(bytes, bytes + 4), Binary("04 04 00 00"));
     EXPECT_FALSE(port.ReadWithTimeout(bytes[0], 50));
 }
 
@@ -150,11 +151,10 @@ protected:
     }
     // The packets from the first power-on on, each as type and payload.
     std::vector<Binary> WireFromPowerOn() const {
-        std::vector<Binary> wire;
-        for (const Device::Packet& packet : m_device->Received()) {
-            if (!wire.empty() || packet.type == 3) wire.push_back(Binary{packet.type} + packet.payload);
-        }
-        return wire;
+        const std::vector<Binary> packets = m_device->Observed().packets;
+        auto powerOn = packets.begin();
+        while (powerOn != packets.end() && (*powerOn)[0] != 3) ++powerOn;
+        return std::vector<Binary>(powerOn, packets.end());
     }
     bool Logged(int32_t level, const std::string& text) const {
         return std::any_of(m_log.records.begin(), m_log.records.end(),
@@ -170,8 +170,7 @@ TEST_F(SerialReader, T0CardFromPowerOnToPowerOff) {
     ISOReader& reader = Open(Options{.atr = Binary("3B 02 14 50")}, {1, 0}, 0x12C);
     // The wait value (its low byte 2C) is offered in S(WTX) at construction; the
     // card is off and leaves it unanswered, so the offer is made twice.
-    EXPECT_EQ(m_device->Received().size(), 2u);
-    EXPECT_EQ(m_device->Received().back().payload, Binary("00 C3 01 2C EE"));
+    EXPECT_EQ(m_device->Observed().packets, std::vector<Binary>(2, Binary("01 00C3012CEE")));
     ATR atr;
     EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), NoCard);
     EXPECT_EQ(ChallengeError(), NoCard);
@@ -242,9 +241,9 @@ TEST_F(SerialReader, T1ExchangeThatCannotBeRecoveredResetsTheCard) {
     EXPECT_EQ(challenge.size(), 42u);
     EXPECT_EQ(challenge[39], 39);
     Send(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(250, 0x3C)));  // more than one block of IFSC FE
-    EXPECT_EQ(m_device->Commands().back().data, Binary(250, 0x3C));
+    EXPECT_EQ(m_device->Observed().commands.back().data, Binary(250, 0x3C));
     // ISO/IEC 7816-3, 11.4.2: the reader offers the card's IFSC (TA3 = FE) first, after the reset again with N(S) 0.
-    const auto blocks = m_device->T1Blocks();
+    const auto blocks = m_device->Observed().t1Blocks;
     EXPECT_EQ(std::count(blocks.begin(), blocks.end(), Binary("00 C1 01 FE 3E")), 2);
     EXPECT_EQ(blocks[8][1], 0x00);
 }
@@ -266,7 +265,7 @@ TEST_F(SerialReader, IsPoweredAndProbeAskTheDeviceWithABoundedWait) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(reader.IsPowered(), answering);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
-        EXPECT_EQ(m_device->Received().back().type, 4);
+        EXPECT_EQ(m_device->Observed().packets.back(), Binary("04"));
         m_reader.reset();  // it holds the port exclusively
         EXPECT_EQ(ISOReader::Probe(m_device->PortPath()), answering);
     }

@@ -64,9 +64,10 @@ TEST_F(QvlModel, ResetAtrAndT0CommandsCharacterByCharacter) {
     EXPECT_EQ(reader.GetATR(), Binary("3B 02 14 50"));
     reader.PowerOff();
     EXPECT_FALSE(reader.IsPowered() || QvlLink::IsConnected());
-    EXPECT_EQ(server.Received().at(0), QvlLink::ResetMessage());
-    EXPECT_EQ(server.ParityErrors(), 0);
-    EXPECT_EQ(server.CardInput(), (std::vector<Binary>{Binary("0084000004 00A4000002 3F00"), Binary()}));
+    const QvlServer::Seen seen = server.Observed();
+    EXPECT_EQ(seen.messages.at(0), QvlLink::ResetMessage());
+    EXPECT_EQ(seen.parityErrors, 0);
+    EXPECT_EQ(seen.cardInput, (std::vector<Binary>{Binary("0084000004 00A4000002 3F00"), Binary()}));
     std::string traces;
     for (const LogRecord& record : log.records) traces += record.text;
     EXPECT_TRUE(test::Contains(traces, ">>> 00A4 0000 02\n"));
@@ -80,7 +81,7 @@ TEST_F(QvlModel, WaitingTimeIsOfferedOnceTheLinkIsUp) {
     reader.PowerOn(atr);
     EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
     reader.PowerOff();
-    const std::vector<Binary> received = server.Received();
+    const std::vector<Binary> received = server.Observed().messages;
     ASSERT_GE(received.size(), 6u);
     for (size_t i = 0; i < 5; ++i) EXPECT_EQ(received[i], QvlLink::CharacterMessage(Binary("00 C3 01 05 C7")[i]));
     EXPECT_EQ(received[5], QvlLink::ResetMessage());
