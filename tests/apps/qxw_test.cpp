@@ -42,40 +42,34 @@ TEST_F(Qxw, HelpListsEveryDeclaredSetting) {
     EXPECT_EQ(run.err, "");
 }
 
-// The simulated card unless a reader is named, its session in the APDU log, and
-// the console's records in the file log under the program's name.
-TEST_F(Qxw, SimulatedCardByDefaultWithTheApduLogOfTheSession) {
-    const QxwRun run = RunQxw({"-af=gp"}, m_dir);
+// The simulated card unless a reader is named, its EEPROM image loaded with -EL
+// and saved with -ES, its session in the APDU log, and the console's records in
+// the file log under the program's name; log_dir and the names are joined as text.
+TEST_F(Qxw, SimulatedCardByDefaultWithItsImageAndTheLogsOfTheSession) {
+    std::string image(EepromImageSize, '\0');  // every byte differs from the erased value FF
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 % 251);
+    WriteFile("in.bin", image);
+    const QxwRun run = RunQxw({"-af=gp", "-ld=run_", "-EL=in.bin", "-ES=out.bin"}, m_dir);
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::string atr = "ATR: 3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4\n";
     EXPECT_TRUE(Contains(run.out, "+---------------+\n| Reader : #OSM |\n+---------------+\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "Power on\n" + atr));
     EXPECT_LT(run.out.find("Power on"), run.out.find("Power off\n"));
     EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(Contains(File("qxw.log"), atr));
-    EXPECT_TRUE(Exists("gp.log"));
-}
-
-TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
-    const std::map<std::string, std::string> environment = {{"QXW_CONFIG", "-log_name=from_env -af=skarna -p=0"}};
-    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
-    EXPECT_TRUE(Exists("from_env.log"));
-    EXPECT_FALSE(Contains(File("from_env.log"), "Power on"));
-    EXPECT_TRUE(Exists("skarna.log"));
-    WriteFile("qxw.ini", "log_name = from_ini\n");  // the settings file overrides the environment
-    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
-    EXPECT_TRUE(Exists("from_ini.log"));
-    EXPECT_EQ(RunQxw({"-log_name=from_cli"}, m_dir, {}, environment).exitCode, 0);  // the command line overrides both
-    EXPECT_TRUE(Exists("from_cli.log"));
-}
-
-TEST_F(Qxw, EepromImageLoadedWithElAndSavedWithEs) {
-    // A recognisable image: every byte differs from the erased value FF.
-    std::string image(EepromImageSize, '\0');
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 % 251);
-    WriteFile("in.bin", image);
-    ASSERT_EQ(RunQxw({"-EL=in.bin", "-ES=out.bin"}, m_dir).exitCode, 0);
+    EXPECT_TRUE(Contains(File("run_qxw.log"), atr));
+    EXPECT_TRUE(Exists("run_gp.log"));
     EXPECT_EQ(File("out.bin"), image);
+}
+
+// The settings file overrides the environment, the command line both.
+TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
+    const std::map<std::string, std::string> environment = {{"QXW_CONFIG", "-log_name=from_env -p=0"}};
+    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_FALSE(Contains(File("from_env.log"), "Power on"));
+    WriteFile("qxw.ini", "log_name = from_ini\n");
+    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_EQ(RunQxw({"-log_name=from_cli"}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_TRUE(Exists("from_env.log") && Exists("from_ini.log") && Exists("from_cli.log"));
 }
 
 // Bad settings, bad files, full disks and odd paths: each failure ends qxw with
@@ -107,6 +101,16 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
          true,
          "Запуск скриптов (\"test.skarna\") выполняет скриптовая консоль, которая не входит в эту сборку; qxw "
          "принимает только настройки вида -имя=значение"},
+        {"no card, and a closed input for the menu's key",
+         [] {},
+         {"-reader=#PCSC"},
+         false,
+         "Консольный ввод закрыт: ожидаемая клавиша не может быть прочитана"},
+        {"serial port that cannot be opened",
+         [] {},
+         {"-reader=#SIM", "-VPORT=/nonexistent/ttyZ"},
+         false,
+         "Ошибка (CardReaderDriverError). Не удается открыть порт /nonexistent/ttyZ\n"},
         {"EEPROM image of the wrong size",
          [this] { WriteFile("short.bin", std::string(100, '\0')); },
          {"-EL=short.bin"},

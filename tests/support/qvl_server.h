@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "service/common/binary.h"
@@ -20,10 +19,9 @@ class QvlServer {
 public:
     struct Options {
         binary::Binary atr{0x3B, 0x02, 0x14, 0x50};
-        bool busy = false;                   // answer the first message with "server busy"
-        bool chatter = false;                // an ISO clock message and a foreign message before every character
-        std::optional<size_t> closeAfter{};  // close the connection after this many host messages
-        bool answerWtx = false;              // answer an S(WTX request) that arrives before the first reset
+        bool busy = false;       // answer the first message with "server busy"
+        bool chatter = false;    // an ISO clock message and a foreign message before every character
+        bool answerWtx = false;  // answer an S(WTX request) that arrives before the first reset
     };
 
     // What the model has seen: the host's messages, whole; the characters whose

