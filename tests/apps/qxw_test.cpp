@@ -61,15 +61,16 @@ TEST_F(Qxw, SimulatedCardByDefaultWithItsImageAndTheLogsOfTheSession) {
     EXPECT_EQ(File("out.bin"), image);
 }
 
-// The settings file overrides the environment, the command line both.
+// The settings file overrides the environment, the command line both; a log
+// format numbers the log files.
 TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
     const std::map<std::string, std::string> environment = {{"QXW_CONFIG", "-log_name=from_env -p=0"}};
     EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
     EXPECT_FALSE(Contains(File("from_env.log"), "Power on"));
     WriteFile("qxw.ini", "log_name = from_ini\n");
     EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
-    EXPECT_EQ(RunQxw({"-log_name=from_cli"}, m_dir, {}, environment).exitCode, 0);
-    EXPECT_TRUE(Exists("from_env.log") && Exists("from_ini.log") && Exists("from_cli.log"));
+    EXPECT_EQ(RunQxw({"-log_name=from_cli", "-lf=%p%n_%c.%e"}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_TRUE(Exists("from_env.log") && Exists("from_ini.log") && Exists("from_cli_001.log"));
 }
 
 // Bad settings, bad files, full disks and odd paths: each failure ends qxw with
@@ -208,11 +209,20 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
 }
 
 // With the simulated card and a network server, "#?" has two candidates: an
-// error without user input, else the menu, which reads its keys from standard input.
+// error without user input, else the menu, which reads its keys from standard
+// input.
 TEST_F(Qxw, ReaderMenuChoosesTheNetworkReader) {
     test::DerimServer server(
         test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
     const std::string port = "-derimdirect_port=" + std::to_string(server.Port());
+    // With two reader groups every card service names its reader; the second is not powered here.
+    const QxwRun two = RunQxw({"-reader2=#DERIMDIRECT", "-reader2.p=0", port}, m_dir);
+    EXPECT_EQ(two.exitCode, 0);
+    EXPECT_TRUE(Contains(two.out,
+                         "+-------------------------+\n| Reader 1 : #OSM         |\n"
+                         "| Reader 2 : #DERIMDIRECT |\n+-------------------------+\n"))
+        << two.out;
+    EXPECT_TRUE(server.Requests().empty());
     const QxwRun refused = RunQxw({"-reader=#?", "-disable_user_input=1", port}, m_dir);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(Contains(refused.out, "Подключено более одной считки")) << refused.out;

@@ -1,12 +1,10 @@
-// The framework: its log chain, seeding, card services per reader group, the
-// reader table, and the free functions of the console.
+// The framework as the console uses it: seeding, its card service, the free
+// functions of the console and the wait for a card.
 #include "sc/qxw/framework.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "sc/card_service/card_service.h"
@@ -15,11 +13,9 @@
 #include "sc/qxw/log_util.h"
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
-#include "support/derim_server.h"
 #include "support/error_text.h"
 #include "support/file_text.h"
 #include "support/pcsc_fixture.h"
-#include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
@@ -32,72 +28,6 @@ SettingsDatabase Database(Settings settings) {
     SettingsDatabase database;
     for (const auto& [key, value] : settings) database.AddSetting(key, value, Set);
     return database;
-}
-
-// A framework of its own, started with the settings and logging into the test's directory.
-class Framework : public ::testing::Test {
-protected:
-    ~Framework() override { g_frameworkLog.reset(); }
-    void Start(Settings settings) {
-        m_framework = std::make_unique<SCFramework>();
-        g_frameworkLog.reset();  // the last file log goes before its file
-        std::filesystem::remove(m_dir + "run.log");
-        m_settings = Database({{"log_dir", m_dir}, {"log_name", "run"}, {"console_log_on", "0"}});
-        for (const auto& [key, value] : settings) m_settings.AddSetting(key, value, Set);
-        m_framework->Start(m_settings);
-    }
-    std::string Log() const { return test::ReadFile(m_dir + "run.log"); }
-
-    const std::string m_dir = test::TestDir();
-    SettingsDatabase m_settings;
-    std::unique_ptr<SCFramework> m_framework;
-};
-
-// Groups end at the first missing number; power_on is 1 by default.
-TEST_F(Framework, TwoReaderGroupsMakeTwoCardServicesThatNameTheirReaders) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary&) { return Binary("9000"); }));
-    Start({{"reader", "#OSM"},
-           {"reader2", "#DERIMDIRECT"},
-           {"reader4", "#QVL"},
-           {"derimdirect_port", std::to_string(server.Port())},
-           {"reader2.power_on", "0"}});
-    EXPECT_FALSE(m_settings.Has("reader"));  // the framework took the settings
-    ASSERT_EQ(m_framework->GetCardServiceCount(), 2u);
-    EXPECT_EQ(m_framework->GetCardService(0), m_framework->GetCardService(1));
-    EXPECT_EQ(test::MessageOf([&] { m_framework->GetCardService(3); }), "Обращение к отсутствующему CardService");
-    EXPECT_EQ(m_framework->GetSettings().GetString("reader2.output_reader_name"), "1");
-    const std::string log = Log();
-    EXPECT_TRUE(std::regex_search(log, std::regex("^Current time: \\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n")));
-    EXPECT_TRUE(std::regex_search(log, std::regex("Random seed \\(hex\\): [0-9A-F]{8}\n")));  // the tick count
-    EXPECT_TRUE(Contains(log,
-                         "+-------------------------+\n| Reader 1 : #OSM         |\n"
-                         "| Reader 2 : #DERIMDIRECT |\n+-------------------------+\n"))
-        << log;
-    EXPECT_TRUE(dynamic_cast<CardService&>(*m_framework->GetCardService(1)).GetReader()->IsPowered());
-    EXPECT_TRUE(server.Requests().empty());
-}
-
-// The chain is a filtering head, the file log, the console log, each optional;
-// the file name is directory and name joined as text, and a format numbers the
-// files. The seed is a big-endian number that the minimal standard generator
-// (x' = 48271 x mod 2^31 - 1) reduces by its modulus.
-TEST_F(Framework, LogChainFileNamesAndSeed) {
-    Start({{"log_dir", m_dir + "logs"}, {"lf", "%p%n_%c.%e"}, {"random_seed_value", "FFFFFFFF"}});
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "logsrun_001.log"));
-    EXPECT_EQ(GetRandomEngine()(), (0xFFFFFFFFu % 0x7FFFFFFF) * 48271 % 0x7FFFFFFF);
-    EXPECT_EQ(m_framework->GetLog(), nullptr);
-    EXPECT_EQ(g_frameworkLog->GetNext()->GetNext(), nullptr);  // the file log, no console log
-    Start({{"random_seed_value", "12 34 56 78"}});
-    EXPECT_TRUE(Contains(Log(), "Random seed (hex): 12345678\n"));
-    EXPECT_EQ(GetRandomEngine()(), 0x12345678ull * 48271 % 0x7FFFFFFF);
-    Start({{"log_level", "5"}, {"random_seed_value", "7FFFFFFF"}});  // all ones: state 1
-    EXPECT_EQ(GetRandomEngine()(), 48271u);
-    EXPECT_FALSE(Contains(Log(), "Random seed"));  // written at level 1
-    Start({{"log_level", "8"}, {"file_log_on", "1"}});
-    EXPECT_FALSE(std::filesystem::exists(m_dir + "run.log"));
-    EXPECT_EQ(g_frameworkLog->GetNext(), nullptr);
-    Start({{"file_log_on", "0"}, {"console_log_on", "1"}});
-    EXPECT_EQ(g_frameworkLog->GetNext(), m_framework->GetLog());
 }
 
 // They fail before the framework has logs; then levels, colours and line ends.
@@ -121,10 +51,17 @@ TEST(LogFunctions, LevelsColoursAndLineEnds) {
 
 // The process-wide framework as the console uses it, from start to finish.
 TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
-    SettingsDatabase settings =
-        Database({{"reader", "#OSM"}, {"file_log_on", "0"}, {"os_version", "MORVA_1.92_S"}, {"verbose", "Yes"}});
+    SettingsDatabase settings = Database({{"reader", "#OSM"},
+                                          {"file_log_on", "0"},
+                                          {"os_version", "MORVA_1.92_S"},
+                                          {"verbose", "Yes"},
+                                          {"random_seed_value", "7FFFFFFF"}});
     testing::internal::CaptureStdout();
     InitFramework(settings);
+    // The seed is a big-endian number that the minimal standard generator
+    // (x' = 48271 x mod 2^31 - 1) reduces by its modulus: all ones give state 1.
+    EXPECT_EQ(GetRandomEngine()(), 48271u);
+    EXPECT_EQ(test::MessageOf([] { GetFramework().GetCardService(2); }), "Обращение к отсутствующему CardService");
     EXPECT_EQ(GetSettings(), &GetFramework().GetSettings());
     EXPECT_EQ(GetSetting("reader", "?") + GetSetting("no_such_key", "fallback"), "#OSMfallback");
     EXPECT_TRUE(HasSetting("READER") && GetBoolSetting("VERBOSE", false) && GetBoolSetting("no_such_key", true));
@@ -149,6 +86,7 @@ TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
     EXPECT_TRUE(Contains(console, "Ожидание вставки карты в ридер #OSM ...\nкарта вставлена\n"));
     EXPECT_TRUE(Contains(console, "Ожидание удаления карты из ридера #OSM ...\n"));
     EXPECT_TRUE(Contains(console, "карта удалена\n"));
+    EXPECT_TRUE(Contains(console, "Random seed (hex): 7FFFFFFF\n") && Contains(console, "Current time: "));
     UpdateLastExchange();  // the last exchange stays as it was once no card service is left
     EXPECT_EQ(g_lastResponse.GetSW(), 0x6D00);
 }

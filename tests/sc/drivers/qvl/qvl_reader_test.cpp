@@ -41,17 +41,18 @@ protected:
 };
 
 // The model talks between the characters (an ISO clock message and one of
-// another packet id before each): the reader passes over what carries no character.
-TEST_F(QvlModel, ResetAtrAndT0CommandsCharacterByCharacter) {
-    QvlServer server(test::ChallengeCard, Options{.chatter = true});
+// another packet id before each): the reader passes over what carries no
+// character. The wait (its low byte 05) is offered in S(WTX request) once the
+// link is up, before the reset.
+TEST_F(QvlModel, WaitingTimeResetAtrAndT0CommandsCharacterByCharacter) {
+    QvlServer server(test::ChallengeCard, Options{.chatter = true, .answerWtx = true});
     test::RecordingLog log;
     ReaderParams params;
     params.transport_log = true;
-    QVL_Reader reader(params, 0, &log);
+    QVL_Reader reader(params, 0x105, &log);
     ATR atr;
     reader.PowerOn(atr);
     reader.PowerOn(atr);  // powered: nothing is sent
-    EXPECT_TRUE(reader.IsPowered());
     EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
     CardExchParam param;
     EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
@@ -62,29 +63,18 @@ TEST_F(QvlModel, ResetAtrAndT0CommandsCharacterByCharacter) {
     EXPECT_EQ(response.Encode(), Binary("9000"));
     reader.Reset(atr);
     EXPECT_EQ(reader.GetATR(), Binary("3B 02 14 50"));
+    EXPECT_TRUE(reader.IsPowered());
     reader.PowerOff();
     EXPECT_FALSE(reader.IsPowered() || QvlLink::IsConnected());
     const QvlServer::Seen seen = server.Observed();
-    EXPECT_EQ(seen.messages.at(0), QvlLink::ResetMessage());
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(seen.messages.at(i), QvlLink::CharacterMessage(Binary("00 C3 01 05 C7")[i]));
+    EXPECT_EQ(seen.messages.at(5), QvlLink::ResetMessage());
     EXPECT_EQ(seen.parityErrors, 0);
     EXPECT_EQ(seen.cardInput, (std::vector<Binary>{Binary("0084000004 00A4000002 3F00"), Binary()}));
     std::string traces;
     for (const LogRecord& record : log.records) traces += record.text;
     EXPECT_TRUE(test::Contains(traces, ">>> 00A4 0000 02\n"));
-}
-
-// S(WTX request) with the low byte of the wait, then the reset.
-TEST_F(QvlModel, WaitingTimeIsOfferedOnceTheLinkIsUp) {
-    QvlServer server(test::ChallengeCard, Options{.answerWtx = true});
-    QVL_Reader reader(ReaderParams(), 0x105, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
-    EXPECT_EQ(atr.GetRaw(), Binary("3B 02 14 50"));
-    reader.PowerOff();
-    const std::vector<Binary> received = server.Observed().messages;
-    ASSERT_GE(received.size(), 6u);
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(received[i], QvlLink::CharacterMessage(Binary("00 C3 01 05 C7")[i]));
-    EXPECT_EQ(received[5], QvlLink::ResetMessage());
 }
 
 // The link ends the process: 1 for a busy model, 2 for a socket failure (here
