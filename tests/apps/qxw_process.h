@@ -52,13 +52,12 @@ inline QxwRun RunQxw(const std::vector<std::string>& args, const std::string& di
                                            : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw"};
     strings.insert(strings.end(), args.begin(), args.end());
     const size_t argCount = strings.size();
-    std::map<std::string, std::string> variables = environment;
-    variables.emplace("NO_COLOR", "1");
+    // The given variables come first: the program's getenv finds the first of equal names.
+    for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+    strings.push_back("NO_COLOR=1");
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string name = std::string(*entry).substr(0, std::string(*entry).find('='));
-        if (name != "QXW_CONFIG" && variables.count(name) == 0) strings.push_back(*entry);
+        if (std::string(*entry).rfind("QXW_CONFIG=", 0) != 0) strings.push_back(*entry);
     }
-    for (const auto& [name, value] : variables) strings.push_back(name + "=" + value);
     std::vector<char*> pointers;
     for (std::string& text : strings) pointers.push_back(text.data());
     pointers.insert(pointers.begin() + static_cast<std::ptrdiff_t>(argCount), nullptr);

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "sc/card_service/card_service.h"
 #include "sc/qxw/card_service_factory.h"
 #include "service/common/exception.h"
@@ -86,27 +89,15 @@ TEST_F(ReaderSelection, WithoutAMenuNamesNumbersAndTheOneCandidate) {
     EXPECT_EQ(MessageOf([&] { Choose("#PCSC"); }), "Подключено более одной считки");
     m_withCard = {{}};
     EXPECT_EQ(MessageOf([&] { Choose("#PCSC"); }), "Ни одной считки не подключено");
+    // The probe of the network reader looks where the plain settings point, at a TCP port.
+    m_settings.AddSetting("derimdirect_port", "70000", Set);
+    EXPECT_EQ(MessageOf([&] { Choose("#?"); }),
+              "Значение настройки \"derimdirect_port\" = 70000 не является номером TCP-порта (1..65535)");
     m_all.resize(10, "Reader");  // more than nine readers
     m_withCard = {m_all};
     for (const char* setting : {"#0", "#PCSC"})
         EXPECT_EQ(MessageOf([&] { Choose(setting); }), "Количество считок > 9 пока не поддержано");
     EXPECT_TRUE(m_console->records.empty());
-}
-
-// The probes look where the plain (unprefixed) settings point.
-TEST_F(ReaderSelection, QuestionMarkProbesTheVirtualReaders) {
-    m_simulatedCard = true;
-    EXPECT_EQ(Choose("#?"), "#OSM");
-    m_settings.AddSetting("VPORT", "/dev/ttyS7", Set);
-    m_settings.AddSetting("derimdirect_hostname", "::1", Set);
-    m_settings.AddSetting("derimdirect_port", "4711", Set);
-    m_simulatedCard = false;
-    m_serialReader = true;
-    EXPECT_EQ(Choose("#?", "reader2"), "#SIM");
-    EXPECT_EQ(m_probed, (Names{"CNCB0", "127.0.0.1:50000", "/dev/ttyS7", "::1:4711"}));
-    m_settings.AddSetting("derimdirect_port", "70000", Set);
-    EXPECT_EQ(MessageOf([&] { Choose("#?"); }),
-              "Значение настройки \"derimdirect_port\" = 70000 не является номером TCP-порта (1..65535)");
 }
 
 TEST_F(ReaderSelection, MenuOffersPcscDigitsAndVirtualLettersRefreshesOnRAndWaitsForACard) {
@@ -187,8 +178,12 @@ protected:
 TEST_F(PseudoTerminalInput, KeyIsReadRawAndCarriageReturnCountsAsLineFeed) {
     m_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
     ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &m_mode), 0);
-    ASSERT_EQ(::write(m_master, "xM2\r", 4), 4);
+    std::thread typist([this] {  // typed while the key is awaited
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_EQ(::write(m_master, "xM2\r", 4), 4);
+    });
     EXPECT_EQ(CardServiceFactory::ReadMenuKey("qQ\n"), '\n');
+    typist.join();
     pollfd echo{m_master, POLLIN, 0};
     EXPECT_EQ(::poll(&echo, 1, 100), 0);
     termios after{};

@@ -100,6 +100,15 @@ TEST(AtrReading, StopsWhereTheInterfaceCharactersSayTheAtrEnds) {
     }
 }
 
+// The reader's port runs at 115200 baud with 8N1; an index beyond the rate table is refused.
+TEST(SerialPort, OpensTheDeviceAtTheRateOfItsIndex) {
+    Device device(test::ChallengeCard, Options{});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
+    EXPECT_EQ(port.Speed(), 1200u);
+    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1) || port.IsOpen());
+}
+
 // A device and the reader on its port, with the transport log on.
 class SerialReader : public ::testing::Test {
 protected:

@@ -51,6 +51,7 @@ TEST(OSMReader, SimulatedCardFromPowerOnToPowerOff) {
     EXPECT_EQ(atr.GetRaw(), reader.GetATR());
     CardExchParam param;
     EXPECT_EQ(reader.GetCardExchParam(param).protocol, 1u);
+    EXPECT_EQ(reader.GetParams().protocols, ReaderParams().protocols);  // its own defaults
     reader.PowerOff();
     reader.PowerOff();  // already off: nothing happens
     EXPECT_FALSE(reader.IsPowered());
@@ -67,7 +68,6 @@ TEST(OSMReader, SpecSwitchesAreKeptByTheOneHostThatLivesAtATime) {
         EXPECT_EQ(DriverErrorOf([] { OSMReader second(ReaderSpec{}, nullptr); }),
                   (DriverError{0, "Can't create OS model"}));
         EXPECT_TRUE(traced.Host().IsTraceOn() && traced.Host().IsContactless());
-        EXPECT_EQ(dynamic_cast<OSM&>(traced.Host()).GetCommandTimeout(), -1);  // 0: no time-out
         ATR atr;
         traced.PowerOn(atr);
         RApdu response;
@@ -76,10 +76,7 @@ TEST(OSMReader, SpecSwitchesAreKeptByTheOneHostThatLivesAtATime) {
         EXPECT_EQ(log.records[0].text + log.records[1].text, "OSM > 80 CA 00 00 00\nOSM < 6D 00\n");
         EXPECT_EQ(log.records[0].level, 1);
     }
-    spec.cmd_timeout = 5000;
-    OSMReader again(spec, nullptr);
-    EXPECT_EQ(dynamic_cast<OSM&>(again.Host()).GetCommandTimeout(), 5000);
-    EXPECT_EQ(again.Host().ReadEeprom(), Binary(0x12000, 0xFF));  // a fresh image is erased
+    EXPECT_EQ(OSMReader(ReaderSpec{}, nullptr).Host().ReadEeprom(), Binary(0x12000, 0xFF));  // a fresh image is erased
 }
 
 // A link stays a link and the file it names is replaced, with its permission

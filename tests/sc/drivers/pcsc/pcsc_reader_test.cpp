@@ -45,10 +45,7 @@ public:
         return Call("Establish", 0);
     }
     LONG ReleaseContext(SCARDCONTEXT) override { return Call("Release", 0); }
-    LONG ListReaders(SCARDCONTEXT, char* readers, DWORD* length) override {  // the lists themselves come from pcscd
-        *length = 1;
-        return Call(readers == nullptr ? "ListSize" : "List", 0);
-    }
+    LONG ListReaders(SCARDCONTEXT, char*, DWORD*) override { return SCARD_E_NO_SERVICE; }  // lists come from pcscd
     LONG GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE* states, DWORD) override {
         // SCARD_STATE_EMPTY is what the wait after the Mifare switch starts from.
         const bool afterSwitch = states[0].dwCurrentState == SCARD_STATE_EMPTY;
@@ -165,7 +162,11 @@ TEST_F(PcscReaderTest, NameContextAndTheProtocolList) {
     EXPECT_EQ(DriverErrorOf([&] { PCSC_Reader(std::string(256, 'R'), ReaderParams(), nullptr, false, m_pcsc); }),
               (DriverError{15, "Reader name too long"}));
     m_pcsc.refused = {SCARD_PROTOCOL_T1};
-    EXPECT_EQ(Connected({1, 7, 0})->GetContext(), 0x1234);
+    auto reader = Connected({1, 7, 0});
+    EXPECT_EQ(reader->GetActiveProtocol(), static_cast<DWORD>(SCARD_PROTOCOL_T0));
+    EXPECT_EQ(reader->GetReaderName(), kReader);
+    EXPECT_EQ(reader->GetContext(), 0x1234);
+    reader.reset();
     EXPECT_EQ(m_pcsc.calls, (Names{"Establish 0", "Connect 2", "Connect 1", "Disconnect 2", "Release 0"}));
     m_pcsc.results["Establish"] = SCARD_E_NO_SERVICE;
     EXPECT_EQ(DriverErrorOf([&] { Make(); }),
@@ -230,6 +231,8 @@ TEST_F(PcscReaderTest, CardExchangeParametersAndTheFullAttributeRecord) {
 // ISO/IEC 7816-3, 12.2.1: a case-1 TPDU is the header alone; P3 holds at most 255 data bytes.
 TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     auto reader = Connected({0});
+    CardExchParam param;
+    EXPECT_EQ(reader->GetCardExchParam(param).protocol, ProtocolT0);
     Send(*reader, CApdu(0x00, 0x70, 0x00, 0x00));
     EXPECT_EQ(m_pcsc.sent, std::vector<Binary>{Binary("01 00 70 00 00")});
     PCSC_Reader_T0 engine(reader.get());
@@ -328,19 +331,6 @@ TEST_F(PcscReaderTest, WaitForTheCardAfterTheMifareSwitchIsBounded) {
     const auto spent = std::chrono::steady_clock::now() - started;
     EXPECT_GE(spent, PCSC_Reader::MifareWaitLimit);
     EXPECT_LT(spent, PCSC_Reader::MifareWaitLimit + std::chrono::seconds(2));
-}
-
-// Without a service no reader is listed; a list that cannot be read after its size is an error.
-TEST_F(PcscReaderTest, ReaderListReportsFailures) {
-    Names names;
-    for (const char* call : {"Establish", "ListSize"}) {
-        m_pcsc.results = {{call, SCARD_E_NO_SERVICE}};
-        EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_SERVICE);
-    }
-    m_pcsc.results = {{"List", SCARD_E_INSUFFICIENT_BUFFER}};
-    EXPECT_EQ(DriverErrorOf([&] { getPCSCReaderList(names, false, m_pcsc); }).code, 0);
-    EXPECT_TRUE(names.empty());
-    EXPECT_EQ(m_pcsc.Calls("Release").size(), 2u);  // every context established is released
 }
 
 class PcscEndToEnd : public test::PcscdTest {
