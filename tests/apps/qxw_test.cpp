@@ -275,7 +275,8 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.prepare();
-        const QxwRun run = RunQxw(c.args, m_dir, c.options);
+        // No PC/SC service: the machine's own readers must not answer "#PCSC".
+        const QxwRun run = RunQxw(c.args, m_dir, c.options, {{"PCSCLITE_CSOCK_NAME", m_dir + "no.comm"}});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(Contains(c.onStandardError ? run.err : run.out, c.message)) << run.out << run.err;
         if (!c.image.empty()) {
