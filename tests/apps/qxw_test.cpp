@@ -1,17 +1,29 @@
 // qxw as a user runs it: the built program started in a directory of its own,
-// with settings from QXW_CONFIG, qxw.ini and the command line.
+// with settings from QXW_CONFIG, qxw.ini and the command line, over the
+// simulated card, the network reader or real PC/SC; each run bounded in time
+// and killed by its process id when late.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 
-#include "apps/qxw_process.h"
 #include "service/common/binary.h"
+#include "service/common/filesystem.h"
 #include "support/derim_server.h"
-#include "support/serial_reader_emulator.h"
+#include "support/file_text.h"
+#include "support/pcsc_fixture.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
@@ -19,11 +31,86 @@ namespace {
 
 using binary::Binary;
 using test::Contains;
-using test::QxwRun;
-using test::ReadFile;
-using test::RunQxw;
 
-constexpr char SimulatedCardAtr[] = "ATR: 3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4\n";
+// How the program runs besides its arguments.
+struct QxwRunOptions {
+    std::string input = {};  // standard input: these keys, then its end
+    // A limit on the size of each file it writes (RLIMIT_FSIZE), with SIGXFSZ
+    // ignored so that a write past it fails with EFBIG as on a full disk. 0: none.
+    uint64_t fileSizeLimit = 0;
+    // When the tests run as root, the program runs as the user nobody, so that
+    // file permissions apply to it.
+    bool unprivileged = false;
+};
+
+struct QxwRun {
+    int exitCode = -1;  // -1: killed after 30 s or by a signal
+    std::string out;
+    std::string err;
+};
+
+// Standard input, output and error are unnamed temporary files, the latter two
+// read once the program has ended; QXW_CONFIG reaches the program only when
+// the environment given here has it. Everything the child needs is built before
+// the fork: after it only async-signal-safe calls are made (the test process
+// has other threads).
+QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory, const QxwRunOptions& options = {},
+              const std::map<std::string, std::string>& environment = {}) {
+    // The program sits in the build directory, one level above the test programs.
+    const char* given = std::getenv("ZORVIK_QXW");
+    std::vector<std::string> strings{given ? given
+                                           : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw"};
+    strings.insert(strings.end(), args.begin(), args.end());
+    const size_t argCount = strings.size();
+    // The given variables come first: the program's getenv finds the first of equal names.
+    for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+    strings.push_back("NO_COLOR=1");
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string(*entry).rfind("QXW_CONFIG=", 0) != 0) strings.push_back(*entry);
+    }
+    std::vector<char*> pointers;
+    for (std::string& text : strings) pointers.push_back(text.data());
+    pointers.insert(pointers.begin() + static_cast<std::ptrdiff_t>(argCount), nullptr);
+    pointers.push_back(nullptr);
+    FILE* const files[3] = {std::tmpfile(), std::tmpfile(), std::tmpfile()};
+    std::fputs(options.input.c_str(), files[0]);
+    std::rewind(files[0]);
+    const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        for (int fd = 0; fd < 3; ++fd) ::dup2(::fileno(files[fd]), fd);
+        if (::chdir(directory.c_str()) != 0) ::_exit(126);
+        if (options.fileSizeLimit != 0 &&
+            (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
+            ::_exit(125);
+        constexpr uid_t Nobody = 65534;
+        if (options.unprivileged && ::getuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0))
+            ::_exit(125);
+        ::execve(pointers[0], pointers.data(), pointers.data() + argCount + 1);
+        ::_exit(127);
+    }
+    QxwRun run;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        ::usleep(10000);
+    }
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (const auto& [file, sink] : {std::pair{files[1], &run.out}, std::pair{files[2], &run.err}}) {
+        std::rewind(file);
+        char buffer[4096];
+        for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) sink->append(buffer, count);
+    }
+    for (FILE* file : files) std::fclose(file);
+    return run;
+}
+
 constexpr uint32_t EepromImageSize = 0x12000;
 
 class Qxw : public ::testing::Test {
@@ -31,7 +118,7 @@ protected:
     void WriteFile(const std::string& name, const std::string& text) const {
         std::ofstream(m_dir + name, std::ios::binary) << text;
     }
-    std::string File(const std::string& name) const { return ReadFile(m_dir + name); }
+    std::string File(const std::string& name) const { return test::ReadFile(m_dir + name); }
     bool Exists(const std::string& name) const { return std::filesystem::exists(m_dir + name); }
 
     const std::string m_dir = test::TestDir();
@@ -40,130 +127,43 @@ protected:
 TEST_F(Qxw, HelpListsEveryDeclaredSetting) {
     const QxwRun run = RunQxw({"-h"}, m_dir);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, ReadFile(std::string(ZORVIK_TEST_DATA_DIR) + "/qxw/help.txt"));
-    EXPECT_EQ(run.err, "");
-    EXPECT_FALSE(Exists("qxw.log"));
-}
-
-TEST_F(Qxw, SimulatedCardByDefaultWithTheApduLogOfTheSession) {
-    const QxwRun run = RunQxw({"-af=gp"}, m_dir);
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.out, "+---------------+\n| Reader : #OSM |\n+---------------+\n")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Power on\n" + std::string(SimulatedCardAtr)));
-    EXPECT_TRUE(Contains(run.out, "Power off\n"));
-    EXPECT_LT(run.out.find("Power on"), run.out.find("Power off"));
-    EXPECT_EQ(run.err, "");
-    // The file log carries the same records, under the program's name.
-    const std::string log = File("qxw.log");
-    EXPECT_TRUE(Contains(log, "Current time: "));
-    EXPECT_TRUE(Contains(log, SimulatedCardAtr));
-    EXPECT_TRUE(Exists("gp.log"));
-}
-
-TEST_F(Qxw, PowerSettingsAreHonouredAndLevelEightIsSilent) {
-    QxwRun run = RunQxw({"-p=0", "-o=0"}, m_dir);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_FALSE(Contains(run.out, "Power on"));
-    EXPECT_FALSE(Contains(run.out, "Power off"));
-    std::filesystem::remove(m_dir + "qxw.log");
-    run = RunQxw({"-l=8"}, m_dir);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "");
-    EXPECT_FALSE(Exists("qxw.log"));
-}
-
-TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
-    const std::map<std::string, std::string> environment = {
-        {"QXW_CONFIG", "-log_name=from_env -af=skarna -an=env_apdu.log"}};
-    // The environment alone.
-    EXPECT_EQ(RunQxw({}, m_dir, environment).exitCode, 0);
-    EXPECT_TRUE(Exists("from_env.log"));
-    EXPECT_TRUE(Exists("env_apdu.log"));
-
-    // The settings file overrides the environment.
-    WriteFile("qxw.ini", "log_name = from_ini\n");
-    EXPECT_EQ(RunQxw({}, m_dir, environment).exitCode, 0);
-    EXPECT_TRUE(Exists("from_ini.log"));
-
-    // The command line overrides both.
-    EXPECT_EQ(RunQxw({"-log_name=from_cli"}, m_dir, environment).exitCode, 0);
-    EXPECT_TRUE(Exists("from_cli.log"));
-}
-
-// No logs exist yet, so these errors go to standard error.
-TEST_F(Qxw, SettingsErrorsEndWithCodeOne) {
-    QxwRun run = RunQxw({"-l=9"}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(
-        Contains(run.err, "Значение настройки \"log_level = 9\" не удовлетворяет заданным для нее условиям: 1..8"))
-        << run.err;
-    WriteFile("qxw.ini", "log_level = 5\nthis line has no operator\n");
-    run = RunQxw({}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.err, "Файл: \"qxw.ini\" Строка: 2;")) << run.err;
-    EXPECT_EQ(run.out, "");
-}
-
-TEST_F(Qxw, ErrorAfterTheLogsExistGoesThroughTheLog) {
-    const QxwRun run = RunQxw({"-reader=#JCD_OSM"}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    const std::string message = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
-    EXPECT_TRUE(Contains(run.out, message)) << run.out;
-    EXPECT_TRUE(Contains(File("qxw.log"), message));
+    EXPECT_EQ(run.out, test::ReadFile(std::string(ZORVIK_TEST_DATA_DIR) + "/qxw/help.txt"));
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(Qxw, ErrorThatNoConsoleLogShowsGoesToStandardError) {
-    const std::string message = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
-    // Level 8 and both logs off keep the record from every sink; a console
-    // switched off leaves it in the file only, out of the user's sight.
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"-l=8", "-reader=#JCD_OSM"},
-                                                 std::vector<std::string>{"-c=0", "-f=0", "-reader=#JCD_OSM"},
-                                                 std::vector<std::string>{"-c=0", "-reader=#JCD_OSM"}}) {
-        const QxwRun run = RunQxw(args, m_dir);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err, message) << args[0];
-        EXPECT_EQ(run.out, "") << args[0];
-    }
-    EXPECT_TRUE(Contains(File("qxw.log"), message));
-}
-
-TEST_F(Qxw, ScriptsAreRefusedWithAClearError) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"test.skarna"}, std::vector<std::string>{"-script=test.skarna"}}) {
-        const QxwRun run = RunQxw(args, m_dir);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(Contains(run.err, "test.skarna")) << run.err;
-        EXPECT_TRUE(Contains(run.err, "скриптовая консоль")) << run.err;
-        EXPECT_FALSE(Exists("qxw.log"));
-    }
-}
-
-TEST_F(Qxw, EepromImageSavedWithEsAndLoadedWithEl) {
-    // A recognisable image: every byte differs from the erased value FF.
-    std::string image(EepromImageSize, '\0');
+// The simulated card unless a reader is named, its EEPROM image loaded with -EL
+// and saved with -ES, its session in the APDU log, and the console's records in
+// the file log under the program's name; log_dir and the names are joined as text.
+TEST_F(Qxw, SimulatedCardByDefaultWithItsImageAndTheLogsOfTheSession) {
+    std::string image(EepromImageSize, '\0');  // every byte differs from the erased value FF
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 % 251);
     WriteFile("in.bin", image);
-
-    QxwRun run = RunQxw({"-EL=in.bin", "-ES=out.bin"}, m_dir);
+    const QxwRun run = RunQxw({"-af=gp", "-ld=run_", "-EL=in.bin", "-ES=out.bin"}, m_dir);
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string atr = "ATR: 3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4\n";
+    EXPECT_TRUE(Contains(run.out, "+---------------+\n| Reader : #OSM |\n+---------------+\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Power on\n" + atr));
+    EXPECT_LT(run.out.find("Power on"), run.out.find("Power off\n"));
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(Contains(File("run_qxw.log"), atr));
+    EXPECT_TRUE(Exists("run_gp.log"));
     EXPECT_EQ(File("out.bin"), image);
-
-    // A fresh card saved as it is: the erased image, which loads again.
-    run = RunQxw({"-ES=erased.bin"}, m_dir);
-    ASSERT_EQ(run.exitCode, 0);
-    EXPECT_EQ(File("erased.bin"), std::string(EepromImageSize, '\xFF'));
-    run = RunQxw({"-EL=erased.bin"}, m_dir);
-    EXPECT_EQ(run.exitCode, 0);
-
-    WriteFile("short.bin", std::string(100, '\0'));  // the wrong size
-    run = RunQxw({"-EL=short.bin"}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.out, "short.bin")) << run.out;
 }
 
-// Bad files, full disks and odd paths: each failure ends qxw with code 1 and a
-// message that names the file and the reason, on standard error when no console
+// The settings file overrides the environment, the command line both; a log
+// format numbers the log files.
+TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
+    const std::map<std::string, std::string> environment = {{"QXW_CONFIG", "-log_name=from_env -p=0"}};
+    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_FALSE(Contains(File("from_env.log"), "Power on"));
+    WriteFile("qxw.ini", "log_name = from_ini\n");
+    EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_EQ(RunQxw({"-log_name=from_cli", "-lf=%p%n_%c.%e"}, m_dir, {}, environment).exitCode, 0);
+    EXPECT_TRUE(Exists("from_env.log") && Exists("from_ini.log") && Exists("from_cli_001.log"));
+}
+
+// Bad settings, bad files, full disks and odd paths: each failure ends qxw with
+// code 1 and a message that names the cause, on standard error when no console
 // log shows it; an image already on disk is never damaged.
 TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     const std::string image(EepromImageSize, '\x5A');
@@ -173,6 +173,7 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
             WriteFile(std::to_string(i) + ".ini", "@include " + std::to_string(i + 1) + ".ini\n");
         WriteFile(std::to_string(depth) + ".ini", "log_level = 5\n");
     };
+    const std::string noJcd = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
     std::filesystem::permissions(m_dir, std::filesystem::perms::all);  // writable for nobody
     const struct {
         const char* name;
@@ -180,9 +181,26 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
         std::vector<std::string> args;
         bool onStandardError;  // else on standard output, where the console log shows it
         std::string message;
-        test::QxwRunOptions options = {};
+        QxwRunOptions options = {};
         std::string image = {};  // what img.bin holds afterwards, when it matters
     } cases[] = {
+        {"error after the logs exist", [] {}, {"-reader=#JCD_OSM"}, false, noJcd},
+        {"script named",
+         [] {},
+         {"test.skarna"},
+         true,
+         "Запуск скриптов (\"test.skarna\") выполняет скриптовая консоль, которая не входит в эту сборку; qxw "
+         "принимает только настройки вида -имя=значение"},
+        {"no card, and a closed input for the menu's key",
+         [] {},
+         {"-reader=#PCSC"},
+         false,
+         "Консольный ввод закрыт: ожидаемая клавиша не может быть прочитана"},
+        {"serial port that cannot be opened",
+         [] {},
+         {"-reader=#SIM", "-VPORT=/nonexistent/ttyZ"},
+         false,
+         "Ошибка (CardReaderDriverError). Не удается открыть порт /nonexistent/ttyZ\n"},
         {"missing directory, level 8",
          [] {},
          {"-l=8", "-ES=no/dir/img.bin"},
@@ -257,7 +275,8 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.prepare();
-        const QxwRun run = RunQxw(c.args, m_dir, {}, c.options);
+        // No PC/SC service: the machine's own readers must not answer "#PCSC".
+        const QxwRun run = RunQxw(c.args, m_dir, c.options, {{"PCSCLITE_CSOCK_NAME", m_dir + "no.comm"}});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(Contains(c.onStandardError ? run.err : run.out, c.message)) << run.out << run.err;
         if (!c.image.empty()) {
@@ -274,55 +293,60 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     }
 }
 
-TEST_F(Qxw, NetworkReaderNamedOnTheCommandLine) {
-    test::DerimServer server(
-        test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
-    const QxwRun run = RunQxw({"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port())}, m_dir);
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.out, "| Reader : #DERIMDIRECT |"));
-    EXPECT_TRUE(Contains(run.out, "ATR: 3B 02 14 50\n"));
-    ASSERT_EQ(server.Requests().size(), 2u);
-    EXPECT_EQ(server.Requests()[0].type, 0);  // power on
-    EXPECT_EQ(server.Requests()[1].type, 2);  // power off
-}
-
-TEST_F(Qxw, SerialReaderOnThePortOfVport) {
-    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); },
-                                      {.atr = Binary("3B 02 14 50")});
-    const QxwRun run = RunQxw({"-reader=#SIM", "-VPORT=" + device.PortPath()}, m_dir);
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.out, "| Reader : #SIM |"));
-    EXPECT_TRUE(Contains(run.out, "ATR: 3B 02 14 50\n")) << run.out;
-}
-
-// With the simulated card and a network server, "#?" has two candidates.
-TEST_F(Qxw, ReaderMenuOnTheTerminal) {
+// With the simulated card and a network server, "#?" has two candidates: an
+// error without user input, else the menu, which reads its keys from standard
+// input.
+TEST_F(Qxw, ReaderMenuChoosesTheNetworkReader) {
     test::DerimServer server(
         test::DerimServer::Card(Binary("3B 02 14 50"), [](const Binary&) { return Binary("9000"); }));
     const std::string port = "-derimdirect_port=" + std::to_string(server.Port());
-    const QxwRun run = RunQxw({"-reader=#?", "-disable_user_input=1", port}, m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.out, "Подключено более одной считки")) << run.out;
-    {
-        test::QxwOnTerminal quitting({"-reader=#?", "-f=0", port}, m_dir);
-        ASSERT_TRUE(quitting.WaitFor("q - выход")) << quitting.Screen();
-        quitting.Type("q");
-        EXPECT_EQ(quitting.Finish(), 0);
-        EXPECT_FALSE(Contains(quitting.Screen(), "Power on"));
-        EXPECT_TRUE(server.Requests().empty());
-    }
+    // With two reader groups every card service names its reader; the second is not powered here.
+    const QxwRun two = RunQxw({"-reader2=#DERIMDIRECT", "-reader2.p=0", port}, m_dir);
+    EXPECT_EQ(two.exitCode, 0);
+    EXPECT_TRUE(Contains(two.out,
+                         "+-------------------------+\n| Reader 1 : #OSM         |\n"
+                         "| Reader 2 : #DERIMDIRECT |\n+-------------------------+\n"))
+        << two.out;
+    EXPECT_TRUE(server.Requests().empty());
+    const QxwRun refused = RunQxw({"-reader=#?", "-disable_user_input=1", port}, m_dir);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.out, "Подключено более одной считки")) << refused.out;
+    const QxwRun quitting = RunQxw({"-reader=#?", "-f=0", port}, m_dir, {.input = "q"});
+    EXPECT_EQ(quitting.exitCode, 0);
+    EXPECT_FALSE(Contains(quitting.out, "Power on"));
+    const QxwRun run =
+        RunQxw({"-reader=#?", "-f=0", port}, m_dir, {.input = "xM9v"});  // keys outside the menu are skipped
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    for (const char* shown : {"Интерактивный выбор \"reader\" из списка доступных:", "m - OSM\n", "v - Derim Direct\n",
+                              "Выбран reader = #DERIMDIRECT\n", "| Reader : #DERIMDIRECT |", "ATR: 3B 02 14 50\n"})
+        EXPECT_TRUE(Contains(run.out, shown)) << shown << run.out;
+    std::vector<uint8_t> types;  // power on and off, nothing while the menu was open
+    for (const auto& request : server.Requests()) types.push_back(request.type);
+    EXPECT_EQ(types, (std::vector<uint8_t>{0, 2}));
+}
 
-    test::QxwOnTerminal qxw({"-reader=#?", "-f=0", port}, m_dir);
-    ASSERT_TRUE(qxw.Started());
-    ASSERT_TRUE(qxw.WaitFor("r - обновить список, q - выход")) << qxw.Screen();
-    EXPECT_TRUE(Contains(qxw.Screen(), "Интерактивный выбор \"reader\" из списка доступных:"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "m - OSM"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "v - Derim Direct"));
-    // Keys outside the menu are ignored; v takes the network reader.
-    qxw.Type("xM9v");
-    EXPECT_EQ(qxw.Finish(), 0) << qxw.Screen();
-    EXPECT_TRUE(Contains(qxw.Screen(), "Выбран reader = #DERIMDIRECT"));
-    EXPECT_TRUE(Contains(qxw.Screen(), "ATR: 3B 02 14 50"));
+using QxwOverPcsc = test::PcscdTest;
+
+// By name, by "#PCSC" (the one reader with a card), and an empty reader by name;
+// qxw reaches the private pcscd through its socket.
+TEST_F(QxwOverPcsc, ReaderChosenByNameOrByPcscRequest) {
+    InsertCard();
+    const std::string dir = test::TestDir();
+    const std::map<std::string, std::string> environment = {{"PCSCLITE_CSOCK_NAME", Pcscd().SocketPath()}};
+    for (const std::string reader : {test::PrivatePcscd::Reader0, "#PCSC"}) {
+        const QxwRun run = RunQxw({"-reader=" + reader, "-af=skarna"}, dir, {}, environment);
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + test::PrivatePcscd::Reader0 + " |")) << run.out;
+        EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n")) << run.out;
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir + "skarna.log"));
+    const QxwRun empty = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader1}, dir, {}, environment);
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_TRUE(Contains(empty.out, "Card not inserted")) << empty.out;
+    // The group's transport protocols reach the connection: the card offers T=1 alone.
+    const QxwRun t0 = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader0, "-t=T0"}, dir, {}, environment);
+    EXPECT_EQ(t0.exitCode, 1);
+    EXPECT_TRUE(Contains(t0.out, "Card protocol mismatch.")) << t0.out;
 }
 
 }  // namespace

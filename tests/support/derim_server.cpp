@@ -11,9 +11,7 @@ std::vector<DerimServer::Request> DerimServer::Requests() const {
 }
 
 binary::Binary DerimServer::Reply(uint8_t type, const binary::Binary& body) {
-    binary::Binary wire{type, static_cast<uint8_t>(body.size() >> 24), static_cast<uint8_t>(body.size() >> 16),
-                        static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
-    return wire + body;
+    return binary::Binary{type} + binary::NumToBinary(body.size(), 4) + body;
 }
 
 DerimServer::Responder DerimServer::Card(const binary::Binary& atr,
@@ -32,8 +30,8 @@ void DerimServer::Serve(int fd) {
     for (;;) {
         const binary::Binary header = LoopbackServer::ReadUpTo(fd, 5, 2000);
         if (header.size() != 5) return;
-        const size_t length = size_t{header[1]} << 24 | size_t{header[2]} << 16 | size_t{header[3]} << 8 | header[4];
-        Request request{header[0], LoopbackServer::ReadUpTo(fd, length, 2000)};
+        Request request{header[0],
+                        LoopbackServer::ReadUpTo(fd, binary::NumCast<uint32_t>(binary::Slice(header, 1, 4)), 2000)};
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_requests.push_back(request);

@@ -9,89 +9,47 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
-#include <vector>
 
 namespace ZORVIK::test {
 
 namespace {
 
-constexpr auto kStartLimit = std::chrono::seconds(10);
-constexpr auto kStopLimit = std::chrono::seconds(5);
-constexpr int kPortAttempts = 3;
+constexpr const char* Pcscd = "/usr/sbin/pcscd";
+constexpr const char* VpcdDriver = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
 
-// Whether something could listen on the port on every interface, as vpcd does.
-bool PortFree(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return free;
-}
-
-// A pair of ports below Linux's ephemeral range, so that no outgoing connection
-// takes one of them meanwhile.
+// A pair of ports free on every interface (where vpcd listens), below Linux's
+// ephemeral range, so that no outgoing connection takes one of them meanwhile.
 uint16_t PickPortPair() {
-    std::random_device seed;
-    std::mt19937 random(seed() ^ static_cast<unsigned>(::getpid()));
-    std::uniform_int_distribution<int> pick(10000, 16000);
+    std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto port = static_cast<uint16_t>(pick(random) * 2);
-        if (PortFree(port) && PortFree(static_cast<uint16_t>(port + 1))) return port;
+        const auto port = static_cast<uint16_t>(20000 + random() % 6000 * 2);
+        bool free = true;
+        for (const int candidate : {int{port}, port + 1}) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(candidate));
+            free = free && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+        }
+        if (free) return port;
     }
     return 0;
 }
 
-std::string Tail(const std::string& path, size_t maxLength = 2000) {
+std::string Tail(const std::string& path) {
     std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string all = text.str();
-    return all.size() > maxLength ? all.substr(all.size() - maxLength) : all;
-}
-
-bool ReadersListed() {
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
-    char names[1024] = {};
-    DWORD length = sizeof names;
-    const LONG result = SCardListReaders(context, nullptr, names, &length);
-    SCardReleaseContext(context);
-    if (result != SCARD_S_SUCCESS) return false;
-    bool first = false;
-    bool second = false;
-    for (const char* name = names; *name != '\0' && name < names + sizeof names; name += std::strlen(name) + 1) {
-        first = first || std::strcmp(name, PrivatePcscd::Reader0) == 0;
-        second = second || std::strcmp(name, PrivatePcscd::Reader1) == 0;
-    }
-    return first && second;
-}
-
-const char* FindPcscd() {
-    for (const char* path : {"/usr/sbin/pcscd", "/usr/local/sbin/pcscd", "/sbin/pcscd"}) {
-        if (::access(path, X_OK) == 0) return path;
-    }
-    return nullptr;
+    const std::string all{std::istreambuf_iterator<char>(in), {}};
+    return all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
 }
 
 }  // namespace
-
-bool RunningInCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && *ci != '\0' && std::strcmp(ci, "false") != 0 && std::strcmp(ci, "0") != 0;
-}
 
 PrivatePcscd& PrivatePcscd::Get() {
     static PrivatePcscd instance;
@@ -100,52 +58,42 @@ PrivatePcscd& PrivatePcscd::Get() {
 
 PrivatePcscd::PrivatePcscd() {
     char dirTemplate[] = "/tmp/zorvik-pcscd-XXXXXX";
-    if (::mkdtemp(dirTemplate) == nullptr) {
-        m_failure = "cannot create a directory for pcscd: " + std::string(std::strerror(errno));
-        return;
-    }
-    m_dir = dirTemplate;
+    m_dir = ::mkdtemp(dirTemplate) != nullptr ? dirTemplate : "/tmp";
     m_socketPath = m_dir + "/pcscd.comm";
     // Before the client library's first call, which fixes the socket it uses.
     ::setenv("PCSCLITE_CSOCK_NAME", m_socketPath.c_str(), 1);
-    if (FindPcscd() == nullptr) {
-        m_failure = "pcscd is not installed (Debian package pcscd)";
-        return;
+    if (::access(Pcscd, X_OK) != 0 || !std::filesystem::exists(VpcdDriver)) {
+        m_failure = "pcscd or the vpcd driver is not installed (Debian packages pcscd, vsmartcard-vpcd)";
     }
-    if (!std::filesystem::exists("/usr/lib/pcsc/drivers/serial/libifdvpcd.so")) {
-        m_failure = "the vpcd driver is not installed (Debian package vsmartcard-vpcd)";
-        return;
-    }
-    for (int attempt = 0; attempt < kPortAttempts && m_pid <= 0; ++attempt) {
-        const uint16_t port = PickPortPair();
-        if (port == 0) {
-            m_failure = "no free pair of TCP ports for vpcd";
-            break;
-        }
-        StartOnPort(port);
+    for (int attempt = 0; attempt < 3 && m_failure.empty() && m_pid <= 0; ++attempt) {
+        m_port = PickPortPair();
+        if (m_port == 0 || StartOnPort(m_port)) break;
     }
 }
 
 PrivatePcscd::~PrivatePcscd() {
     if (::getpid() != m_owner) return;
-    Stop();
-    if (!m_dir.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        int waits = 0;
+        while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && ++waits < 250) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (waits == 250) {  // still running after five seconds
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
     }
+    std::error_code ignored;
+    if (m_dir != "/tmp") std::filesystem::remove_all(m_dir, ignored);
 }
 
 bool PrivatePcscd::StartOnPort(uint16_t port) {
     const std::string confDir = m_dir + "/reader.conf.d";
     const std::string logPath = m_dir + "/pcscd.log";
     std::filesystem::create_directories(confDir);
-    {
-        std::ofstream conf(confDir + "/vpcd");
-        conf << "FRIENDLYNAME \"Virtual PCD\"\n"
-             << "DEVICENAME /dev/null:" << port << "\n"
-             << "LIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\n"
-             << "CHANNELID " << port << "\n";
-    }
+    std::ofstream(confDir + "/vpcd") << "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:" << port << "\nLIBPATH "
+                                     << VpcdDriver << "\nCHANNELID " << port << "\n";
 
     // The listening socket is made here and handed over as systemd would
     // (LISTEN_FDS), so that pcscd serves it instead of the system-wide socket.
@@ -154,73 +102,52 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, m_socketPath.c_str(), sizeof address.sun_path - 1);
-    if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, SOMAXCONN) != 0) {
         m_failure = "cannot listen on " + m_socketPath + ": " + std::strerror(errno);
-        if (listener >= 0) ::close(listener);
+        ::close(listener);
         return false;
     }
     ::chmod(m_socketPath.c_str(), 0666);
 
     // Everything the child needs is prepared before fork: after it only
-    // async-signal-safe calls are made.
-    const char* pcscd = FindPcscd();
-    std::vector<std::string> arguments{"pcscd", "--foreground", "--config", confDir};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment{"LISTEN_FDS=1", "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    // async-signal-safe calls are made. LISTEN_PID must name pcscd's own
+    // process, known only in the child: a shell sets it and becomes pcscd.
+    std::string script = std::string("export LISTEN_PID=$$; exec ") + Pcscd + " --foreground --config \"$0\"";
+    std::string shell = "sh", option = "-c", listenFds = "LISTEN_FDS=1", path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    char* argv[] = {shell.data(), option.data(), script.data(), const_cast<char*>(confDir.c_str()), nullptr};
+    char* envp[] = {listenFds.data(), path.data(), nullptr};
     const int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(126);
-        // LISTEN_PID must name pcscd's own process, known only now: written by hand.
-        char pidEntry[32] = "LISTEN_PID=";
-        char digits[16];
-        int count = 0;
-        for (pid_t self = ::getpid(); self > 0 && count < 15; self /= 10)
-            digits[count++] = static_cast<char>('0' + self % 10);
-        size_t at = std::strlen(pidEntry);
-        while (count > 0) pidEntry[at++] = digits[--count];
-        pidEntry[at] = '\0';
-        char* childEnv[4] = {envp[0], envp[1], pidEntry, nullptr};
-        if (listener != 3) {
-            ::dup2(listener, 3);
-        } else {
-            ::fcntl(3, F_SETFD, 0);
-        }
-        if (logFd >= 0) {
-            ::dup2(logFd, 1);
-            ::dup2(logFd, 2);
-        }
-        ::execve(pcscd, argv.data(), childEnv);
+        ::dup2(logFd, 1);
+        ::dup2(logFd, 2);
+        if (listener != 3) ::dup2(listener, 3);  // made without close-on-exec: inherited
+        ::execve("/bin/sh", argv, envp);
         ::_exit(127);
     }
     ::close(listener);
-    if (logFd >= 0) ::close(logFd);
-    if (child < 0) {
-        m_failure = std::string("fork failed: ") + std::strerror(errno);
-        return false;
-    }
+    ::close(logFd);
 
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    // Up when it lists the second of vpcd's readers.
+    for (int waits = 0; waits < 200; ++waits) {
         int status = 0;
-        if (::waitpid(child, &status, WNOHANG) == child) {
-            m_failure =
-                "pcscd ended at start (wait status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
+        if (child < 0 || ::waitpid(child, &status, WNOHANG) == child) {
+            m_failure = "pcscd ended at start (status " + std::to_string(status) + "). Its output:\n" + Tail(logPath);
             return false;
         }
-        if (ReadersListed()) {
+        SCARDCONTEXT context = 0;
+        char names[1024] = {};
+        DWORD length = sizeof names;
+        const bool listed = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS &&
+                            SCardListReaders(context, nullptr, names, &length) == SCARD_S_SUCCESS &&
+                            std::string(names, length).find(Reader1) != std::string::npos;
+        SCardReleaseContext(context);
+        if (listed) {
             m_pid = child;
-            m_port = port;
-            m_failure.clear();
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -232,56 +159,46 @@ bool PrivatePcscd::StartOnPort(uint16_t port) {
     return false;
 }
 
-void PrivatePcscd::Stop() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-    while (::waitpid(m_pid, nullptr, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    m_pid = -1;
-}
-
 bool PrivatePcscd::WaitForCard(const char* reader, bool present, std::chrono::milliseconds timeout) const {
     SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
+    SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
     SCARD_READERSTATE state{};
     state.szReader = reader;
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     bool reached = false;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const LONG result =
-            SCardGetStatusChange(context, static_cast<DWORD>(std::max<int64_t>(left.count(), 0)), &state, 1);
-        if (result == SCARD_S_SUCCESS) {
-            if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present) {
-                reached = true;
-                break;
-            }
-            state.dwCurrentState = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
-        } else if (result != SCARD_E_TIMEOUT) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (std::chrono::steady_clock::now() >= deadline) break;
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout;
+         !reached && std::chrono::steady_clock::now() < deadline;) {
+        // Unaware of any state, the call reports the current one at once.
+        state.dwCurrentState = SCARD_STATE_UNAWARE;
+        reached = SCardGetStatusChange(context, 0, &state, 1) == SCARD_S_SUCCESS &&
+                  ((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present;
+        if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     SCardReleaseContext(context);
     return reached;
 }
 
 void PcscdTest::SetUp() {
-    PrivatePcscd& pcscd = PrivatePcscd::Get();
-    if (pcscd.Running()) return;
-    if (RunningInCi()) {
-        FAIL() << "end-to-end PC/SC test needs a private pcscd: " << pcscd.Failure();
-    }
-    GTEST_SKIP() << "end-to-end PC/SC test skipped: " << pcscd.Failure();
+    const std::string ci = std::getenv("CI") ? std::getenv("CI") : "";
+    if (Pcscd().Running()) return;
+    if (ci != "" && ci != "false" && ci != "0")
+        FAIL() << "end-to-end PC/SC test needs a private pcscd: " << Pcscd().Failure();
+    GTEST_SKIP() << "end-to-end PC/SC test skipped: " << Pcscd().Failure();
+}
+
+void PcscdTest::TearDown() {
+    if (m_card) RemoveCard();
+}
+
+void PcscdTest::InsertCard(const char* atr, bool t1) {
+    m_card = std::make_unique<VpcdCard>(atr);
+    m_card->Model().SetT1(t1);
+    ASSERT_TRUE(m_card->Insert(Pcscd().CardPort())) << "vpcd did not take the virtual card";
+    ASSERT_TRUE(Pcscd().WaitForCard(PrivatePcscd::Reader0, true)) << "pcscd did not see the card";
+}
+
+void PcscdTest::RemoveCard() {
+    m_card->Remove();
+    EXPECT_TRUE(Pcscd().WaitForCard(PrivatePcscd::Reader0, false)) << "pcscd did not see the card go";
 }
 
 }  // namespace ZORVIK::test

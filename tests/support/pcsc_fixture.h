@@ -16,7 +16,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "support/vpcd_card.h"
 
 namespace ZORVIK::test {
 
@@ -32,12 +35,10 @@ public:
     bool Running() const { return m_pid > 0; }
     // Why the daemon is not running, with the tail of its output.
     const std::string& Failure() const { return m_failure; }
-    pid_t Pid() const { return m_pid; }
     // vpcd's port for Reader0; Reader1 listens on the next one.
     uint16_t CardPort() const { return m_port; }
+    // What a child process (such as qxw) needs in PCSCLITE_CSOCK_NAME to reach this daemon.
     const std::string& SocketPath() const { return m_socketPath; }
-    // The environment entry a child process (such as qxw) needs to reach this daemon.
-    std::string SocketEnvironment() const { return "PCSCLITE_CSOCK_NAME=" + m_socketPath; }
 
     // Waits until pcscd reports a card in the reader (present) or none; false
     // when that did not happen within the time.
@@ -51,7 +52,6 @@ public:
 private:
     PrivatePcscd();
     bool StartOnPort(uint16_t port);
-    void Stop();
 
     std::string m_dir;
     std::string m_socketPath;
@@ -63,16 +63,22 @@ private:
     std::string m_failure;
 };
 
-// Whether the tests run in continuous integration (CI set and not "false" or
-// "0"), where a missing pcscd is a failure rather than a reason to skip.
-bool RunningInCi();
-
-// Base of end-to-end test fixtures: skips (locally) or fails (in CI) with the
-// daemon's failure text when the private pcscd cannot be started.
+// Base of end-to-end test fixtures: skips (locally) or fails (in CI, the CI
+// variable set and not "false" or "0") with the daemon's failure text when the
+// private pcscd cannot be started. A card it inserts leaves at the end of the
+// test while pcscd still runs, so that the next test finds the reader empty.
 class PcscdTest : public ::testing::Test {
 protected:
     void SetUp() override;
+    void TearDown() override;
     PrivatePcscd& Pcscd() { return PrivatePcscd::Get(); }
+
+    // A virtual card with the ATR in Reader0, seen by pcscd.
+    void InsertCard(const char* atr = VpcdCardModel::AtrT1, bool t1 = true);
+    void RemoveCard();
+    VpcdCardModel& Card() { return m_card->Model(); }
+
+    std::unique_ptr<VpcdCard> m_card;
 };
 
 }  // namespace ZORVIK::test

@@ -15,17 +15,29 @@ namespace ZORVIK::test {
 
 namespace {
 
-// Another test process (of this or another checkout) may hold the port; wait for it.
-constexpr auto PortWait = std::chrono::seconds(60);
+using binary::Binary;
+
 constexpr int ReadTimeoutMs = 10000;
 
-uint16_t Le16(const binary::Binary& bytes, size_t offset) {
+Binary Le(uint64_t value, size_t bytes) {
+    Binary out;
+    for (size_t i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return out;
+}
+
+uint16_t Le16(const Binary& bytes, size_t offset) {
     return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
 }
 
+// A message from the model: size, packet id, four reserved bytes, model time, payload.
+Binary ModelMessage(uint16_t packetId, uint64_t modelTime, const Binary& payload) {
+    return Le(QvlLink::HeaderSize + payload.size(), 2) + Le(packetId, 2) + Le(0, 4) + Le(modelTime, 8) + payload;
+}
+
+// Another test process (of this or another checkout) may hold the port: waited for up to a minute.
 template <class Make>
 auto RetryOnBusyPort(Make make) {
-    const auto deadline = std::chrono::steady_clock::now() + PortWait;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (;;) {
         try {
             return make();
@@ -44,130 +56,84 @@ QvlServer::QvlServer(CardApplication application, Options options)
         [this] { return std::make_unique<LoopbackServer>([this](int fd) { Serve(fd); }, QvlLink::Port); });
 }
 
-QvlServer::~QvlServer() { m_server.reset(); }
-
-binary::Binary QvlServer::ModelMessage(uint16_t packetId, uint64_t modelTime, const binary::Binary& payload) {
-    const size_t size = QvlLink::HeaderSize + payload.size();
-    binary::Binary message{static_cast<uint8_t>(size),
-                           static_cast<uint8_t>(size >> 8),
-                           static_cast<uint8_t>(packetId),
-                           static_cast<uint8_t>(packetId >> 8),
-                           0,
-                           0,
-                           0,
-                           0};
-    for (int i = 0; i < 8; ++i) message.push_back(static_cast<uint8_t>(modelTime >> (8 * i)));
-    return message + payload;
-}
-
 void QvlServer::Serve(int fd) {
     std::unique_ptr<T0CardModel> card;
-    binary::Binary beforeReset;
+    Binary beforeReset;
     uint64_t modelTime = 1000;
-    size_t messages = 0;
     auto sendCharacter = [&](uint8_t character) {
         if (m_options.chatter) {
-            binary::Binary clock{QvlLink::IsoClock, 0};
-            for (int i = 0; i < 8; ++i) clock.push_back(static_cast<uint8_t>(modelTime >> (8 * i)));
-            LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ModelMessage, modelTime, clock));
-            LoopbackServer::SendAll(fd, ModelMessage(0x1234, modelTime, binary::Binary{0xAA, 0xBB, 0xCC}));
+            LoopbackServer::SendAll(
+                fd, ModelMessage(QvlLink::ModelMessage, modelTime, Binary{QvlLink::IsoClock, 0} + Le(modelTime, 8)));
+            LoopbackServer::SendAll(fd, ModelMessage(0x1234, modelTime, Binary{0xAA, 0xBB, 0xCC}));
         }
         LoopbackServer::SendAll(
-            fd, ModelMessage(QvlLink::ModelMessage, ++modelTime, binary::Binary{QvlLink::CardCharacter, 0, character}));
+            fd, ModelMessage(QvlLink::ModelMessage, ++modelTime, Binary{QvlLink::CardCharacter, 0, character}));
     };
     for (;;) {
-        const binary::Binary header = LoopbackServer::ReadUpTo(fd, QvlLink::HeaderSize, ReadTimeoutMs);
-        if (header.size() < QvlLink::HeaderSize) return;
-        const uint16_t size = Le16(header, 0);
-        if (size < QvlLink::HeaderSize) return;
-        const binary::Binary payload = LoopbackServer::ReadUpTo(fd, size - QvlLink::HeaderSize, ReadTimeoutMs);
-        if (payload.size() != size - QvlLink::HeaderSize) return;
-        const binary::Binary raw = header + payload;
+        const Binary header = LoopbackServer::ReadUpTo(fd, QvlLink::HeaderSize, ReadTimeoutMs);
+        if (header.size() < QvlLink::HeaderSize || Le16(header, 0) < QvlLink::HeaderSize) return;
+        const size_t size = Le16(header, 0) - QvlLink::HeaderSize;
+        const Binary payload = LoopbackServer::ReadUpTo(fd, size, ReadTimeoutMs);
+        if (payload.size() != size) return;
         const uint16_t command = payload.size() >= 2 ? Le16(payload, 0) : 0;
         {
             std::lock_guard lock(m_mutex);
-            m_received.push_back({Le16(header, 2), command, raw});
+            m_seen.messages.push_back(header + payload);
         }
         if (m_options.busy) {
             LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ServerBusy, modelTime, {}));
             return;
         }
-        if (m_options.closeAfter && ++messages >= *m_options.closeAfter) return;
         if (Le16(header, 2) != QvlLink::HostMessage) continue;
 
         if (command == QvlLink::ResetCommand) {
-            card = std::make_unique<T0CardModel>([this](const CApdu& apdu) {
-                {
-                    std::lock_guard lock(m_mutex);
-                    m_commands.push_back(apdu);
-                }
-                return m_application(apdu);
-            });
+            card = std::make_unique<T0CardModel>(m_application);
             {
                 std::lock_guard lock(m_mutex);
-                m_cardInput.emplace_back();
+                m_seen.cardInput.emplace_back();
             }
             for (const uint8_t character : m_options.atr) sendCharacter(character);
             continue;
         }
         if (command != QvlLink::CharacterCommand || payload.size() < 4) continue;
         const uint8_t character = payload[2];
-        if (payload[3] != QvlLink::ParityBit(character)) {
+        {
             std::lock_guard lock(m_mutex);
-            ++m_parityErrors;
+            m_seen.parityErrors += payload[3] != QvlLink::ParityBit(character) ? 1 : 0;
+            if (card) m_seen.cardInput.back().push_back(character);
         }
         if (!card) {
             // Before the first reset only a T=1 S(WTX request) gets an answer.
             beforeReset.push_back(character);
             if (m_options.answerWtx && beforeReset.size() == 5 && beforeReset[1] == 0xC3) {
-                binary::Binary answer{0x00, 0xE3, 0x01, beforeReset[3]};
+                Binary answer{0x00, 0xE3, 0x01, beforeReset[3]};
                 answer.push_back(Protocol_T1::CalcLrc(answer.data(), answer.size()));
                 for (const uint8_t byte : answer) sendCharacter(byte);
                 beforeReset.clear();
             }
             continue;
         }
-        {
-            std::lock_guard lock(m_mutex);
-            m_cardInput.back().push_back(character);
-        }
         card->SendBytes(&character, 1);
-        uint8_t answer = 0;
-        while (card->ReceiveByte(answer)) sendCharacter(answer);
+        for (uint8_t answer = 0; card->ReceiveByte(answer);) sendCharacter(answer);
     }
 }
 
-std::vector<QvlServer::Message> QvlServer::Received() const {
+QvlServer::Seen QvlServer::Observed() const {
     std::lock_guard lock(m_mutex);
-    return m_received;
-}
-
-int QvlServer::ParityErrors() const {
-    std::lock_guard lock(m_mutex);
-    return m_parityErrors;
-}
-
-std::vector<binary::Binary> QvlServer::CardInput() const {
-    std::lock_guard lock(m_mutex);
-    return m_cardInput;
-}
-
-std::vector<CApdu> QvlServer::Commands() const {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
+    return m_seen;
 }
 
 QvlPortRefuser::QvlPortRefuser() {
     m_fd = RetryOnBusyPort([] {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
-        if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // past connections may linger
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // past connections may linger
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(QvlLink::Port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            if (fd >= 0) ::close(fd);
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
             throw std::runtime_error("port 7816 is taken");
         }
         return fd;

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "service/common/binary.h"
@@ -20,29 +19,21 @@ class QvlServer {
 public:
     struct Options {
         binary::Binary atr{0x3B, 0x02, 0x14, 0x50};
-        bool busy = false;                   // answer the first message with "server busy"
-        bool chatter = false;                // an ISO clock message and a foreign message before every character
-        std::optional<size_t> closeAfter{};  // close the connection after this many host messages
-        bool answerWtx = false;              // answer an S(WTX request) that arrives before the first reset
+        bool busy = false;       // answer the first message with "server busy"
+        bool chatter = false;    // an ISO clock message and a foreign message before every character
+        bool answerWtx = false;  // answer an S(WTX request) that arrives before the first reset
     };
 
-    struct Message {
-        uint16_t packetId;
-        uint16_t command;    // the u16 after the header
-        binary::Binary raw;  // the whole message
+    // What the model has seen: the host's messages, whole; the characters whose
+    // parity bit did not make them even; the characters the card got, one run per reset.
+    struct Seen {
+        std::vector<binary::Binary> messages;
+        int parityErrors = 0;
+        std::vector<binary::Binary> cardInput;
     };
 
     QvlServer(CardApplication application, Options options);
-    ~QvlServer();
-
-    std::vector<Message> Received() const;
-    // Characters whose parity bit did not make the character even.
-    int ParityErrors() const;
-    std::vector<binary::Binary> CardInput() const;  // characters the card got, one run per reset
-    std::vector<CApdu> Commands() const;
-
-    // A message from the model: header with the size, packet id and model time, then the payload.
-    static binary::Binary ModelMessage(uint16_t packetId, uint64_t modelTime, const binary::Binary& payload);
+    Seen Observed() const;
 
 private:
     void Serve(int fd);
@@ -50,10 +41,7 @@ private:
     CardApplication m_application;
     Options m_options;
     mutable std::mutex m_mutex;
-    std::vector<Message> m_received;
-    int m_parityErrors = 0;
-    std::vector<binary::Binary> m_cardInput;
-    std::vector<CApdu> m_commands;
+    Seen m_seen;
     std::unique_ptr<LoopbackServer> m_server;  // last: serves once everything else is built
 };
 

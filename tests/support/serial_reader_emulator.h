@@ -1,8 +1,8 @@
 // The serial card-reader device for tests: the far end of a pseudo-terminal
-// pair (openpty) that speaks the reader's packet protocol over a T=0 or a T=1
-// card model, answers PPS requests and presence polls, and sends debug or
-// malformed packets on request. Runs on its own thread, stopped and joined on
-// destruction.
+// pair (openpty) that speaks the reader's packet protocol (type, big-endian
+// 16-bit length, payload) over a T=0 or a T=1 card model, answers PPS requests
+// and presence polls, and sends raw bytes on request. Runs on its own thread,
+// stopped and joined on destruction.
 #pragma once
 
 #include <atomic>
@@ -28,50 +28,35 @@ public:
     struct Options {
         CardKind card = CardKind::T0;
         binary::Binary atr{0x3B, 0x00};
-        uint8_t edcLength = 1;  // of the T=1 card
         PpsAnswer pps = PpsAnswer::Echo;
         bool answerPresence = true;      // answer presence polls with an empty type-4 packet
-        bool answerPowerOn = true;       // send the ATR on a control packet
         bool silentCard = false;         // the T=0 card never answers a header
         std::deque<T1Fault> t1Faults{};  // what the T=1 card does with the blocks it gets, in order
     };
 
-    struct Packet {
-        uint8_t type;
-        binary::Binary payload;
+    // What the device has seen: every packet of the host (its type, then its
+    // payload), the blocks the T=1 card received, the commands either card ran.
+    struct Seen {
+        std::vector<binary::Binary> packets;
+        std::vector<binary::Binary> t1Blocks;
+        std::vector<CApdu> commands;
     };
 
-    SerialReaderEmulator(CardApplication application, Options options);
+    SerialReaderEmulator(const CardApplication& application, Options options);
     ~SerialReaderEmulator();
     SerialReaderEmulator(const SerialReaderEmulator&) = delete;
     SerialReaderEmulator& operator=(const SerialReaderEmulator&) = delete;
 
     // The terminal device the reader opens.
     const std::string& PortPath() const { return m_portPath; }
-
     // Raw bytes sent ahead of the device's next answer (ATR, card bytes, poll answer).
     void InjectBeforeNextAnswer(const binary::Binary& raw);
-    // Bytes sent at once, unasked.
-    void SendNow(const binary::Binary& raw);
-
-    // Every packet the host sent, in order, and the PPS requests among them.
-    std::vector<Packet> Received() const;
-    std::vector<binary::Binary> PpsRequests() const;
-    // What the T=0 card saw (headers) and the blocks the T=1 card received.
-    std::vector<binary::Binary> T0Headers() const;
-    std::vector<binary::Binary> T1Blocks() const;
-    int T1Resynchs() const;
-    std::vector<CApdu> Commands() const;
-
-    // A debug packet: line, zero-terminated file name, zero-terminated text.
-    static binary::Binary DebugPacket(uint16_t line, const std::string& file, const std::string& text);
+    Seen Observed() const;
 
 private:
     void Run();
     void OnPacket(uint8_t type, const binary::Binary& payload);
-    void PowerUp();
     void Answer(uint8_t type, const binary::Binary& payload);
-    void Write(const binary::Binary& raw);
 
     Options m_options;
     CardApplication m_application;
@@ -82,12 +67,9 @@ private:
     mutable std::mutex m_mutex;
     binary::Binary m_input;
     std::deque<binary::Binary> m_injected;
-    std::vector<Packet> m_received;
-    std::vector<binary::Binary> m_ppsRequests;
+    Seen m_seen;
     std::unique_ptr<T0CardModel> m_t0;
     std::unique_ptr<T1CardModel> m_t1;
-    std::vector<binary::Binary> m_t0Headers;
-    std::vector<CApdu> m_t0Commands;
     bool m_powered = false;
     bool m_ppsWindow = false;  // the first card bytes after an ATR may be a PPS request
 

@@ -1,14 +1,18 @@
+// The serial-port reader: its packets, the ATR reading, the port, and the reader
+// over the device emulator on a pseudo-terminal.
 #include "sc/drivers/iso/iso_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include "sc/drivers/iso/byte_reader_helpers.h"
-
 #include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <filesystem>
 
+#include "sc/drivers/iso/atr_reading.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
+#include "sc/drivers/iso/iso_packet.h"
 #include "service/log/recording_log.h"
 #include "support/error_text.h"
 #include "support/serial_reader_emulator.h"
@@ -19,311 +23,240 @@ namespace {
 using binary::Binary;
 using test::DriverError;
 using test::DriverErrorOf;
-constexpr auto Application = test::ChallengeCard;
-using test::RecordingLog;
-using test::SerialReaderEmulator;
-using Options = SerialReaderEmulator::Options;
+using Device = test::SerialReaderEmulator;
+using Options = Device::Options;
 
-// Also the S(WTX) offer at construction, which the unpowered card leaves
-// unanswered twice: every reader built here starts with two card-byte packets.
-constexpr uint32_t WaitMs = 250;
 // T=1 only (TD1 = 81, TD2 = 31), IFSC FE in TA3, BWI/CWI 45 in TB3, TCK 8B.
 const Binary T1Atr("3B 80 81 31 FE 45 8B");
-
-ReaderParams Params(std::vector<uint32_t> protocols = {1, 0}, bool transportLog = false) {
-    ReaderParams params;
-    params.protocols = std::move(protocols);
-    params.transport_log = transportLog;
-    return params;
-}
-
-// The packets from the first power-on on.
-std::vector<SerialReaderEmulator::Packet> FromPowerOn(const SerialReaderEmulator& device) {
-    auto packets = device.Received();
-    while (!packets.empty() && packets.front().type != 3) packets.erase(packets.begin());
-    return packets;
-}
-
 const DriverError NoCard{CardDrvError::NoCardByteLink, "No Card in Reader or Card is Powered Off"};
 
-// The error of a GET CHALLENGE on a reader.
-DriverError CommandError(ISOReader& reader) {
-    RApdu response;
-    return DriverErrorOf([&] { reader.Command(CApdu(0x00, 0x84, 0, 0, 8), response); });
+// A byte source over fixed bytes: false once they run out, as a read time-out would.
+IsoPacket::ByteSource Source(const Binary& bytes, size_t& position) {
+    return [&bytes, &position](uint8_t& byte) {
+        if (position >= bytes.size()) return false;
+        byte = bytes[position++];
+        return true;
+    };
 }
 
-bool Logged(const RecordingLog& log, int32_t level, const std::string& text) {
-    for (const LogRecord& record : log.records) {
-        if (record.level == level && record.text == text) return true;
+// Card bytes and poll answers go to the queue in order, a debug packet does not,
+// and an unknown type is error 6 without its payload queued.
+TEST(IsoPacket, ReceiveQueuesCardBytesAndRefusesAnUnknownType) {
+    const Binary wire("01 0002 3B 02   04 0000   04 0001 14   02 0005 0000 00 6869   01 0001 50   05 0002 AA BB");
+    size_t position = 0;
+    const auto read = Source(wire, position);
+    std::deque<uint8_t> queue;
+    uint8_t type = 0;
+    for (const uint8_t expected : {1, 4, 4, 2, 1}) {
+        ASSERT_TRUE(IsoPacket::Receive(read, queue, nullptr, type));
+        EXPECT_EQ(type, expected);
     }
-    return false;
+    EXPECT_EQ(DriverErrorOf([&] { IsoPacket::Receive(read, queue, nullptr, type); }),
+              (DriverError{CardDrvError::DataFormat, "Неверный формат передачи данных"}));
+    EXPECT_EQ(Binary(queue.begin(), queue.end()), Binary("3B 02 14 50"));
+    for (const Binary& cut : {Binary(""), Binary("01"), Binary("01 00"), Binary("01 0003 AA BB")}) {
+        position = 0;
+        EXPECT_FALSE(IsoPacket::Receive(Source(cut, position), queue, nullptr, type)) << cut.size();
+    }
 }
 
-// The output speed of the terminal at path, read through a descriptor that
-// this process holds on it (the port's own, or the emulator's).
+TEST(IsoPacketDebugText, BothFormsEndingAtThePayloadEnd) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"002A 612E6300 686900", "[a.c at 42] hi"},
+        {"0000 00 626F6F7400", "boot"},                   // line 0: only the text from the fourth payload byte on
+        {"0102 782E6300", "Debug Print in x.c at 258 "},  // a name without a text after it
+        {"0007 00 6F6B", "ok"},  // an empty name with a line number falls back to the plain text
+        // Neither the name nor the text is terminated inside the payload.
+        {"002A 612E63", "Debug Print in a.c at 42 "},
+        {"002A 612E6300 6869", "[a.c at 42] hi"},
+        {"0000 00", ""},
+    };
+    for (const auto& [payload, text] : cases) EXPECT_EQ(IsoPacket::DebugText(Binary(payload)), text) << payload;
+    for (const Binary& payload : {Binary(""), Binary("00"), Binary("002A")}) {
+        EXPECT_EQ(DriverErrorOf([&] { IsoPacket::DebugText(payload); }),
+                  (DriverError{CardDrvError::General, "Неверный пакет с отладочной информацией"}));
+    }
+}
+
+// Where the interface characters say the ATR ends; nullptr: a character is missing.
+TEST(AtrReading, StopsWhereTheInterfaceCharactersSayTheAtrEnds) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"3B80 8131FE45 8B 00", "3B808131FE458B"},  // T=1 by TD1: TCK follows
+        {"3B80 00 77", "3B8000"},                   // TD1 names T=0: no TCK
+        {"3B81 80 01 C0 41 00", "3B818001C041"},    // TD2 names T=1 after a T=0 TD1: TCK
+        {"3B 80 81 31 FE 45", nullptr},             // TCK missing
+    };
+    for (const auto& [stream, expected] : cases) {
+        const Binary characters(stream);
+        size_t position = 0;
+        Binary atr;
+        EXPECT_EQ(ReadAtrCharacters(Source(characters, position), atr), expected != nullptr) << stream;
+        if (expected != nullptr) {
+            EXPECT_EQ(atr, Binary(expected)) << stream;
+        }
+    }
+    // A wrong TS, and every TD announcing another: the reading stops at the length limit of an ATR.
+    for (const Binary& characters : {Binary("3C 00"), Binary("3B 80") + Binary(64, 0x80)}) {
+        size_t position = 0;
+        Binary atr;
+        EXPECT_THROW(ReadAtrCharacters(Source(characters, position), atr), CardDrvException);
+    }
+}
+
+// The output speed of the terminal device at path, as every descriptor on it sees it.
 speed_t OutputSpeed(const std::string& path) {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        termios mode{};
-        if (std::filesystem::read_symlink(entry.path(), error) == path &&
-            ::tcgetattr(std::stoi(entry.path().filename().string()), &mode) == 0)
-            return ::cfgetospeed(&mode);
-    }
-    return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    termios mode{};
+    const bool read = fd >= 0 && ::tcgetattr(fd, &mode) == 0;
+    if (fd >= 0) ::close(fd);
+    return read ? ::cfgetospeed(&mode) : 0;
 }
 
-TEST(SerialPort, NameWithoutSlashIsADeviceUnderDev) {
-    EXPECT_EQ(SerialPort::DevicePath("CNCB0"), "/dev/CNCB0");
-    EXPECT_EQ(SerialPort::DevicePath("/dev/pts/3"), "/dev/pts/3");
-}
-
-TEST(SerialPort, BaudIndexSelectsTheRateAndALookAheadByteIsReadAgain) {
-    SerialReaderEmulator device(Application, Options{});
+// The reader's port runs at 115200 baud with 8N1; an index beyond the rate table is refused.
+TEST(SerialPort, OpensTheDeviceAtTheRateOfItsIndex) {
+    Device device(test::ChallengeCard, Options{});
     SerialPort port;
     ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
     EXPECT_EQ(OutputSpeed(device.PortPath()), B1200);
-    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1));
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_FALSE(port.Open(device.PortPath(), 8, 2));
-    ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
-    EXPECT_EQ(OutputSpeed(device.PortPath()), B115200);
-    device.SendNow(Binary("A5 5A"));
-    uint8_t byte = 0;
-    ASSERT_TRUE(port.ReadByteTimed(byte, false, 1000));
-    EXPECT_EQ(byte, 0xA5);
-    ASSERT_TRUE(port.ReadByte(byte));
-    EXPECT_EQ(byte, 0xA5);
-    ASSERT_TRUE(port.ReadByte(byte));
-    EXPECT_EQ(byte, 0x5A);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(port.ReadWithTimeout(byte, 50));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1) || port.IsOpen());
 }
 
-TEST(ISOReader, PortThatCannotBeOpenedIsErrorFour) {
-    EXPECT_EQ(DriverErrorOf([&] { ISOReader reader("/nonexistent/ttyZ", Params(), WaitMs, nullptr); }),
-              (DriverError{CardDrvError::PortOpen, "Не удается открыть порт /nonexistent/ttyZ"}));
-}
+// A device and the reader on its port, with the transport log on.
+class SerialReader : public ::testing::Test {
+protected:
+    ISOReader& Open(Options options, std::vector<uint32_t> protocols = {1, 0}, uint32_t waitMs = 250) {
+        m_reader.reset();
+        m_device = std::make_unique<Device>(test::ChallengeCard, std::move(options));
+        ReaderParams params;
+        params.protocols = std::move(protocols);
+        params.transport_log = true;
+        m_reader = std::make_unique<ISOReader>(m_device->PortPath(), params, waitMs, &m_log);
+        return *m_reader;
+    }
+    Binary Send(const CApdu& command) {
+        RApdu response;
+        m_reader->Command(command, response);
+        return response.Encode();
+    }
+    DriverError ChallengeError() {
+        return DriverErrorOf([&] { Send(CApdu(0x00, 0x84, 0, 0, 8)); });
+    }
+    // The packets from the first power-on on, each as type and payload.
+    std::vector<Binary> WireFromPowerOn() const {
+        const std::vector<Binary> packets = m_device->Observed().packets;
+        auto powerOn = packets.begin();
+        while (powerOn != packets.end() && (*powerOn)[0] != 3) ++powerOn;
+        return std::vector<Binary>(powerOn, packets.end());
+    }
+    bool Logged(int32_t level, const std::string& text) const {
+        return std::any_of(m_log.records.begin(), m_log.records.end(),
+                           [&](const LogRecord& record) { return record.level == level && record.text == text; });
+    }
 
-TEST(ISOReader, T0PowerOnAndCommands) {
-    SerialReaderEmulator device(Application, Options{.atr = Binary("3B 02 14 50")});
-    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
-    EXPECT_EQ(atr.GetRaw(), Binary("3B021450"));
-    EXPECT_EQ(reader.GetATR(), Binary("3B021450"));
-    CardExchParam param;
-    param.protocol = 99;
-    EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
+    test::RecordingLog m_log;
+    std::unique_ptr<Device> m_device;
+    std::unique_ptr<ISOReader> m_reader;
+};
 
-    RApdu response;
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
-    EXPECT_EQ(response.data, Binary("0001020304050607"));
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    reader.Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A000000151000000")), response);
-    EXPECT_TRUE(response.data.empty());
-    EXPECT_EQ(response.GetSW(), 0x9000);
-
-    // The wire: power-on control packet, then the header and the data each in one card-byte packet.
-    const auto packets = FromPowerOn(device);
-    ASSERT_EQ(packets.size(), 4u);
-    EXPECT_EQ(packets[0].type, 3);
-    EXPECT_EQ(packets[0].payload, Binary("00"));
-    EXPECT_EQ(packets[1].type, 1);
-    EXPECT_EQ(packets[1].payload, Binary("00 84 00 00 08"));
-    EXPECT_EQ(packets[2].payload, Binary("00 A4 04 00 08"));
-    EXPECT_EQ(packets[3].payload, Binary("A000000151000000"));
-    EXPECT_TRUE(device.PpsRequests().empty());  // T=0 at Fd/Dd needs no PPS
-}
-
-TEST(ISOReader, PowerOnTwiceResetAndPowerOff) {
-    SerialReaderEmulator device(Application, Options{});
-    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+TEST_F(SerialReader, T0CardFromPowerOnToPowerOff) {
+    ISOReader& reader = Open(Options{.atr = Binary("3B 02 14 50")}, {1, 0}, 0x12C);
+    // The wait value (its low byte 2C) is offered in S(WTX) at construction; the
+    // card is off and leaves it unanswered, so the offer is made twice.
+    EXPECT_EQ(m_device->Observed().packets, std::vector<Binary>(2, Binary("01 00C3012CEE")));
     ATR atr;
     EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), NoCard);
-    EXPECT_EQ(CommandError(reader), NoCard);
-
+    EXPECT_EQ(ChallengeError(), NoCard);
     reader.PowerOn(atr);
+    EXPECT_EQ(reader.GetATR(), Binary("3B021450"));
+    CardExchParam param;
+    EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT0);
+    // A debug packet of the device between card bytes is logged at level 1.
+    m_device->InjectBeforeNextAnswer(Binary("02 0009 002A 612E6300 686900"));  // line 42, "a.c", "hi"
+    EXPECT_EQ(Send(CApdu(0x00, 0x84, 0x00, 0x00, 8)), Binary("0001020304050607 9000"));
+    EXPECT_TRUE(Logged(1, "[a.c at 42] hi\n"));
+    EXPECT_EQ(Send(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A000000151000000"))), Binary("9000"));
     reader.PowerOn(atr);  // powered: nothing is sent
     reader.Reset(atr);
-    EXPECT_EQ(atr.GetRaw(), Binary("3B00"));
     reader.PowerOff();  // only forgets the power state
-    EXPECT_EQ(CommandError(reader), NoCard);
-
-    const auto packets = FromPowerOn(device);
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].payload, Binary("00"));
-    EXPECT_EQ(packets[1].type, 3);
-    EXPECT_EQ(packets[1].payload, Binary("01"));
+    EXPECT_EQ(ChallengeError(), NoCard);
+    // Power-on, then the header and the data each in one card-byte packet, then the warm reset; T=0 at Fd/Dd needs no
+    // PPS.
+    EXPECT_EQ(WireFromPowerOn(), (std::vector<Binary>{Binary("03 00"), Binary("01 0084000008"), Binary("01 00A4040008"),
+                                                      Binary("01 A000000151000000"), Binary("03 01")}));
 }
 
-TEST(ISOReader, PpsForTransmissionParameters) {
-    SerialReaderEmulator device(Application, Options{.atr = Binary("3B 10 96")});
-    RecordingLog log;
-    ISOReader reader(device.PortPath(), Params({1, 0}, true), WaitMs, &log);
-    ATR atr;
-    reader.PowerOn(atr);
-    // ISO/IEC 7816-3, 9.2: PPSS FF, PPS0 10 (PPS1 follows, T=0), PPS1 = TA1, PCK.
-    ASSERT_EQ(device.PpsRequests().size(), 1u);
-    EXPECT_EQ(device.PpsRequests()[0], Binary("FF 10 96 79"));
-    EXPECT_TRUE(Logged(log, 3, ">>> [PPS len:4] :  PPSS:FF PPS0:10 PPS1:96 PCK:79\n ~~~~~~\n"));
-    EXPECT_TRUE(Logged(log, 3, "<<< [PPS, len:4] :  PPSS:FF PPS0:10 PPS1:96 PCK:79\n ~~~~~~\n"));
-    RApdu response;
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 4), response);
-    EXPECT_EQ(response.Encode(), Binary("00010203 9000"));
-}
-
-TEST(ISOReader, PpsWithoutAnswerOrWithAnotherAnswerFails) {
-    struct Case {
-        SerialReaderEmulator::PpsAnswer answer;
-        const char* message;
+// ISO/IEC 7816-3, 9.2: PPSS FF, PPS0 10 (PPS1 follows, T=0), PPS1 = TA1, PCK.
+TEST_F(SerialReader, PpsForTransmissionParameters) {
+    const std::pair<Device::PpsAnswer, const char*> cases[] = {
+        {Device::PpsAnswer::Echo, nullptr},
+        {Device::PpsAnswer::Silent, "Невозможно провести PPS : нет ответа от карты"},
+        {Device::PpsAnswer::Mismatch, "Невозможно провести PPS : запрос не совпадает с ответом"},
     };
-    const Case cases[] = {
-        {SerialReaderEmulator::PpsAnswer::Silent, "Невозможно провести PPS : нет ответа от карты"},
-        {SerialReaderEmulator::PpsAnswer::Mismatch, "Невозможно провести PPS : запрос не совпадает с ответом"},
-    };
-    for (const Case& c : cases) {
-        SerialReaderEmulator device(Application, Options{.atr = Binary("3B 10 96"), .pps = c.answer});
-        ISOReader reader(device.PortPath(), Params(), 200, nullptr);
+    for (const auto& [answer, message] : cases) {
+        SCOPED_TRACE(message ? message : "echo");
         ATR atr;
-        EXPECT_EQ(DriverErrorOf([&] { reader.PowerOn(atr); }), (DriverError{CardDrvError::General, c.message}));
-        EXPECT_EQ(CommandError(reader), NoCard);
+        const DriverError error = DriverErrorOf([&] {
+            Open(Options{.atr = Binary("3B 10 96"), .pps = answer}, {1, 0}, 200).PowerOn(atr);
+        });
+        EXPECT_EQ(WireFromPowerOn().at(1), Binary("01 FF 10 96 79"));
+        EXPECT_EQ(error, (message ? DriverError{CardDrvError::General, message} : DriverError{}));
+        EXPECT_EQ(ChallengeError().code, message ? CardDrvError::NoCardByteLink : -1);
     }
+    EXPECT_TRUE(Logged(3, ">>> [PPS len:4] :  PPSS:FF PPS0:10 PPS1:96 PCK:79\n ~~~~~~\n"));
+    EXPECT_TRUE(Logged(3, "<<< [PPS, len:4] :  PPSS:FF PPS0:10 PPS1:96 PCK:79\n ~~~~~~\n"));
 }
 
-// The first protocol of the list that the card offers is taken (T0PowerOnAndCommands:
-// T=0 from a T=0 card with the list T=1, T=0); a T=1 card refuses T=0 alone.
-TEST(ISOReader, ProtocolListWithoutTheCardsProtocolIsRefused) {
-    SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr});
-    ISOReader reader(device.PortPath(), Params({0}), WaitMs, nullptr);
+// A T=1 card refuses a list of T=0 alone. With T=1, the IFS offer goes through;
+// then the card's answers are lost: three tries of the I-block and three
+// S(RESYNCH) requests, then a warm reset, after which the link starts over and
+// carries chained blocks both ways.
+TEST_F(SerialReader, T1ExchangeThatCannotBeRecoveredResetsTheCard) {
     ATR atr;
-    try {
-        reader.PowerOn(atr);
-        FAIL() << "no protocol in common was accepted";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Поддерживаемые протоколы карты не пересекаются с поддерживаемыми протоколами ридера");
-        EXPECT_STREQ(e.Name(), Exception("", SourcePlace()).Name());  // a plain check error
-    }
-    EXPECT_TRUE(device.PpsRequests().empty());
-}
-
-TEST(ISOReader, T1NegotiatesIfsAndCarriesChainedCommands) {
-    SerialReaderEmulator device(Application, Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr});
-    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
-    ATR atr;
+    EXPECT_EQ(test::MessageOf([&] { Open(Options{.card = Device::CardKind::T1, .atr = T1Atr}, {0}).PowerOn(atr); }),
+              "Поддерживаемые протоколы карты не пересекаются с поддерживаемыми протоколами ридера");
+    std::deque<test::T1Fault> faults{test::T1Fault::None};
+    faults.insert(faults.end(), 6, test::T1Fault::Lose);
+    ISOReader& reader = Open(Options{.card = Device::CardKind::T1, .atr = T1Atr, .t1Faults = faults});
     reader.PowerOn(atr);
     CardExchParam param;
     EXPECT_EQ(reader.GetCardExchParam(param).protocol, ProtocolT1);
-    // ISO/IEC 7816-3, 11.4.2: the reader offers the card's IFSC (TA3 = FE) first.
-    ASSERT_FALSE(device.T1Blocks().empty());
-    EXPECT_EQ(device.T1Blocks()[0], Binary("00 C1 01 FE 3E"));
-
-    RApdu response;
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 40), response);  // the card answers in two I-blocks
-    ASSERT_EQ(response.data.size(), 40u);
-    EXPECT_EQ(response.data[39], 39);
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    reader.Command(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(250, 0x3C)), response);  // more than one block of IFSC FE
-    EXPECT_EQ(response.GetSW(), 0x9000);
-    const auto commands = device.Commands();
-    ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[1].data, Binary(250, 0x3C));
-}
-
-TEST(ISOReader, T1ExchangeThatCannotBeRecoveredResetsTheCard) {
-    // The IFS offer goes through; then the card's answers are lost: three tries
-    // of the I-block and three S(RESYNCH) requests.
-    std::deque<test::T1Fault> faults{test::T1Fault::None};
-    faults.insert(faults.end(), 6, test::T1Fault::Lose);
-    SerialReaderEmulator device(Application,
-                                Options{.card = SerialReaderEmulator::CardKind::T1, .atr = T1Atr, .t1Faults = faults});
-    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
-    ATR atr;
-    reader.PowerOn(atr);
-    RApdu response;
-    EXPECT_EQ(test::MessageOf([&] { reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response); }),
+    EXPECT_EQ(test::MessageOf([&] { Send(CApdu(0x00, 0x84, 0x00, 0x00, 8)); }),
               "Ошибка обмена по протоколу T=1: Unexpected block type (карта сброшена)");
-    const auto packets = FromPowerOn(device);
-    size_t resets = 0;
-    for (const auto& packet : packets) resets += packet.type == 3 && packet.payload == Binary("01") ? 1 : 0;
-    EXPECT_EQ(resets, 1u);
-    EXPECT_TRUE(reader.IsPowered());
-    // After the warm reset the link starts over: the IFS offer again, then a working exchange.
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 8), response);
-    EXPECT_EQ(response.Encode(), Binary("0001020304050607 9000"));
-    const auto blocks = device.T1Blocks();
-    ASSERT_GE(blocks.size(), 2u);
-    EXPECT_EQ(blocks[blocks.size() - 2], Binary("00 C1 01 FE 3E"));
-    EXPECT_EQ(blocks.back()[1], 0x00);  // N(S) 0 again
+    const std::vector<Binary> wire = WireFromPowerOn();
+    EXPECT_EQ(std::count(wire.begin(), wire.end(), Binary("03 01")), 1);
+    const Binary challenge = Send(CApdu(0x00, 0x84, 0x00, 0x00, 40));  // two I-blocks of the card
+    EXPECT_EQ(challenge.size(), 42u);
+    EXPECT_EQ(challenge[39], 39);
+    Send(CApdu(0x00, 0xA4, 0x04, 0x00, Binary(250, 0x3C)));  // more than one block of IFSC FE
+    EXPECT_EQ(m_device->Observed().commands.back().data, Binary(250, 0x3C));
+    // ISO/IEC 7816-3, 11.4.2: the reader offers the card's IFSC (TA3 = FE) first, after the reset again with N(S) 0.
+    const auto blocks = m_device->Observed().t1Blocks;
+    EXPECT_EQ(std::count(blocks.begin(), blocks.end(), Binary("00 C1 01 FE 3E")), 2);
+    EXPECT_EQ(blocks[8][1], 0x00);
 }
 
-TEST(ISOReader, IncompleteAtrLeavesNoAtr) {
-    // Two historical bytes announced, one sent.
-    SerialReaderEmulator device(Application, Options{.atr = Binary("3B 02 14")});
-    ISOReader reader(device.PortPath(), Params(), WaitMs, nullptr);
+TEST_F(SerialReader, IncompleteAtrLeavesNoAtrAndASilentCardIsATimeOut) {
+    ISOReader& reader = Open(Options{.atr = Binary("3B 02 14")});  // two historical bytes announced, one sent
     ATR atr;
     atr.SetAtr(Binary("3B 00"));  // what an earlier power-on left
     EXPECT_EQ(test::MessageOf([&] { reader.PowerOn(atr); }), "Invalid ATR");
-    EXPECT_TRUE(reader.GetATR().empty());
-    EXPECT_TRUE(atr.GetRaw().empty());
-    EXPECT_EQ(CommandError(reader), NoCard);
+    EXPECT_TRUE(reader.GetATR().empty() && atr.GetRaw().empty());
+    EXPECT_EQ(ChallengeError(), NoCard);
+    Open(Options{.silentCard = true}, {1, 0}, 100).PowerOn(atr);
+    EXPECT_EQ(ChallengeError(), (DriverError{CardDrvError::General, "Таймаут ожидания карты"}));
 }
 
-TEST(ISOReader, DebugPacketsInBothFormsAreLoggedAndAnUnknownTypeIsErrorSix) {
-    SerialReaderEmulator device(Application, Options{});
-    RecordingLog log;
-    ISOReader reader(device.PortPath(), Params(), WaitMs, &log);
-    ATR atr;
-    reader.PowerOn(atr);
-    device.InjectBeforeNextAnswer(SerialReaderEmulator::DebugPacket(42, "a.c", "hi"));
-    device.InjectBeforeNextAnswer(Binary("02 0008 0000 00 626F6F7400"));
-    RApdu response;
-    reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 2), response);
-    EXPECT_EQ(response.Encode(), Binary("0001 9000"));
-    EXPECT_TRUE(Logged(log, 1, "[a.c at 42] hi\n"));
-    EXPECT_TRUE(Logged(log, 1, "boot\n"));
-    device.InjectBeforeNextAnswer(Binary("05 0000"));
-    EXPECT_EQ(CommandError(reader), (DriverError{CardDrvError::DataFormat, "Неверный формат передачи данных"}));
-}
-
-TEST(ISOReader, SilentCardIsATimeOut) {
-    ATR atr;
-    SerialReaderEmulator silentCard(Application, Options{.silentCard = true});
-    ISOReader waiting(silentCard.PortPath(), Params(), 100, nullptr);
-    waiting.PowerOn(atr);
-    EXPECT_EQ(CommandError(waiting), (DriverError{CardDrvError::General, "Таймаут ожидания карты"}));
-}
-
-TEST(ISOReader, IsPoweredAndProbeAskTheDeviceWithABoundedWait) {
-    SerialReaderEmulator answering(Application, Options{});
-    ISOReader reader(answering.PortPath(), Params(), WaitMs, nullptr);
-    EXPECT_TRUE(reader.IsPowered());
-    EXPECT_EQ(answering.Received().back().type, 4);
-    EXPECT_TRUE(answering.Received().back().payload.empty());
-
-    SerialReaderEmulator silent(Application, Options{.answerPresence = false});
-    ISOReader quiet(silent.PortPath(), Params(), WaitMs, nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(quiet.IsPowered());
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(90));
-    EXPECT_LT(elapsed, std::chrono::milliseconds(600));
-
-    SerialReaderEmulator probed(Application, Options{});
-    EXPECT_TRUE(ISOReader::Probe(probed.PortPath()));
-    SerialReaderEmulator silentProbe(Application, Options{.answerPresence = false});
-    EXPECT_FALSE(ISOReader::Probe(silentProbe.PortPath()));
+TEST_F(SerialReader, IsPoweredAndProbeAskTheDeviceWithABoundedWait) {
+    for (const bool answering : {true, false}) {
+        ISOReader& reader = Open(Options{.answerPresence = answering});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(reader.IsPowered(), answering);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+        EXPECT_EQ(m_device->Observed().packets.back(), Binary("04"));
+        m_reader.reset();  // it holds the port exclusively
+        EXPECT_EQ(ISOReader::Probe(m_device->PortPath()), answering);
+    }
     EXPECT_FALSE(ISOReader::Probe("/nonexistent/ttyZ"));
-}
-
-TEST(ISOReader, WaitValueIsOfferedInSWtxAtConstruction) {
-    SerialReaderEmulator device(Application, Options{});
-    ISOReader reader(device.PortPath(), Params(), 0x12C, nullptr);  // low byte 2C
-    const auto packets = device.Received();
-    ASSERT_EQ(packets.size(), 2u);  // unanswered, the offer is made twice
-    EXPECT_EQ(packets[0].type, 1);
-    EXPECT_EQ(packets[0].payload, Binary("00 C3 01 2C EE"));
-    EXPECT_EQ(packets[1].payload, Binary("00 C3 01 2C EE"));
 }
 
 }  // namespace

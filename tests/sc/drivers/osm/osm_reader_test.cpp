@@ -2,29 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
 
-#include "sc/drivers/osm/error_catalogue.h"
-#include "service/common/exception.h"
+#include "sc/drivers/iso/byte_reader_helpers.h"
 #include "service/log/recording_log.h"
+#include "support/error_text.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
 namespace {
 
 using binary::Binary;
+using test::DriverError;
+using test::DriverErrorOf;
 namespace fs = std::filesystem;
 
-size_t EntryCount(const std::string& directory) {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(directory), {}));
-}
-
 void WriteFile(const std::string& path, const Binary& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Binary Pattern() {
@@ -33,124 +29,54 @@ Binary Pattern() {
     return image;
 }
 
-template <class Error, class Fn>
-void ExpectError(Fn fn, const std::string& message, int32_t code) {
-    try {
-        fn();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_NE(dynamic_cast<const Error*>(&e), nullptr) << "thrown as " << e.Name();
-        EXPECT_EQ(std::string(e.what()), message);
-        EXPECT_EQ(e.ErrorCode(), code);
-    }
+ReaderSpec Spec(const std::string& el, const std::string& es) {
+    ReaderSpec spec;
+    spec.EL = el;
+    spec.ES = es;
+    return spec;
 }
 
-TEST(OSMReader, PowerOnAnswersAT1Atr) {
-    OSMReader reader(ReaderSpec{}, nullptr);
-    EXPECT_TRUE(OSMReader::IsAvailable());
-    EXPECT_FALSE(reader.IsPowered());
-    EXPECT_TRUE(reader.GetATR().empty());
-
-    ATR atr;
-    reader.PowerOn(atr);
-    EXPECT_TRUE(reader.IsPowered());
-    EXPECT_EQ(reader.GetATR(), Binary("3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4"));
-    EXPECT_EQ(atr.GetRaw(), reader.GetATR());
-    EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
-    EXPECT_TRUE(atr.IsProtocolSupported(1));
-    EXPECT_EQ(atr.GetIFSC(), 254);
-    EXPECT_TRUE(atr.GetDetail().tckOk);
-
-    CardExchParam param;
-    param.clock = 4000000;
-    EXPECT_EQ(reader.GetCardExchParam(param).protocol, 1u);
-    EXPECT_EQ(param.clock, 4000000u);  // the simulated card reports the protocol alone
-
-    const ReaderParams defaults;
-    EXPECT_EQ(reader.GetParams().protocols, defaults.protocols);
-    EXPECT_EQ(reader.GetParams().auto_t0, defaults.auto_t0);
-
-    // Every command is unknown to the card; a second power-on leaves it on.
-    reader.PowerOn(atr);
-    RApdu response(Binary("01 02 90 00"));
-    reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
-    EXPECT_TRUE(response.data.empty());
-    EXPECT_EQ(response.GetSW(), 0x6D00);
-}
-
-TEST(OSMReader, UnpoweredCardRefusesResetAndCommands) {
+TEST(OSMReader, SimulatedCardFromPowerOnToPowerOff) {
     OSMReader reader(ReaderSpec{}, nullptr);
     ATR atr;
     RApdu response;
-    const auto expectRefusals = [&] {
-        ExpectError<CardDrvException>([&] { reader.Reset(atr); }, "No Card in Reader or Card is Powered Off", 11);
-        ExpectError<Exception>([&] { reader.Command(CApdu("00 B0 00 00 00"), response); },
-                               "No Card in Reader or Card is Powered Off", 0);
-    };
-    expectRefusals();
+    const DriverError noCard{11, "No Card in Reader or Card is Powered Off"};
+    EXPECT_EQ(test::MessageOf([&] { reader.Command(CApdu("00 B0 00 00 00"), response); }), noCard.text);
     reader.PowerOn(atr);
+    reader.PowerOn(atr);  // a second power-on leaves it on
+    EXPECT_EQ(reader.GetATR(), Binary("3B D8 18 00 81 31 FE 45 5A 4F 52 56 49 4B 4F 53 C4"));
+    reader.Command(CApdu("00 A4 04 00 02 3F 00"), response);
+    EXPECT_EQ(response.Encode(), Binary("6D 00"));  // every command is unknown to the card
     reader.Reset(atr);
-    EXPECT_TRUE(reader.IsPowered());
     EXPECT_EQ(atr.GetRaw(), reader.GetATR());
-
+    CardExchParam param;
+    EXPECT_EQ(reader.GetCardExchParam(param).protocol, 1u);
+    EXPECT_EQ(reader.GetParams().protocols, ReaderParams().protocols);  // its own defaults
     reader.PowerOff();
     reader.PowerOff();  // already off: nothing happens
     EXPECT_FALSE(reader.IsPowered());
-    expectRefusals();
+    EXPECT_EQ(DriverErrorOf([&] { reader.Reset(atr); }), noCard);
 }
 
-TEST(OSMReader, SpecSwitchesAreKeptByTheHost) {
+TEST(OSMReader, SpecSwitchesAreKeptByTheOneHostThatLivesAtATime) {
     test::RecordingLog log;
     ReaderSpec spec;
     spec.tex = 1;
     spec.cless = 1;
-    OSMReader traced(spec, &log);
-    EXPECT_TRUE(traced.Host().IsTraceOn());
-    EXPECT_TRUE(traced.Host().IsContactless());
-    EXPECT_EQ(dynamic_cast<OSM&>(traced.Host()).GetCommandTimeout(), -1);  // 0: no time-out
-
-    ATR atr;
-    traced.PowerOn(atr);
-    RApdu response;
-    traced.Command(CApdu("80 CA 00 00 00"), response);
-    ASSERT_EQ(log.records.size(), 2u);
-    EXPECT_EQ(log.records[0].text, "OSM > 80 CA 00 00 00\n");
-    EXPECT_EQ(log.records[1].text, "OSM < 6D 00\n");
-    EXPECT_EQ(log.records[0].level, 1);
-}
-
-TEST(OSMReader, OnlyOneHostLivesAtATime) {
     {
-        OSMReader first(ReaderSpec{}, nullptr);
-        ExpectError<CardDrvException>([] { OSMReader second(ReaderSpec{}, nullptr); }, "Can't create OS model", 0);
+        OSMReader traced(spec, &log);
+        EXPECT_EQ(DriverErrorOf([] { OSMReader second(ReaderSpec{}, nullptr); }),
+                  (DriverError{0, "Can't create OS model"}));
+        EXPECT_TRUE(traced.Host().IsTraceOn() && traced.Host().IsContactless());
+        ATR atr;
+        traced.PowerOn(atr);
+        RApdu response;
+        traced.Command(CApdu("80 CA 00 00 00"), response);
+        ASSERT_EQ(log.records.size(), 2u);
+        EXPECT_EQ(log.records[0].text + log.records[1].text, "OSM > 80 CA 00 00 00\nOSM < 6D 00\n");
+        EXPECT_EQ(log.records[0].level, 1);
     }
-    ReaderSpec spec;
-    spec.cmd_timeout = 5000;
-    OSMReader again(spec, nullptr);
-    EXPECT_FALSE(again.IsPowered());
-    EXPECT_EQ(dynamic_cast<OSM&>(again.Host()).GetCommandTimeout(), 5000);
-    EXPECT_FALSE(again.Host().IsTraceOn());
-    EXPECT_FALSE(again.Host().IsContactless());
-    EXPECT_EQ(again.Host().ReadEeprom(), Binary(0x12000, 0xFF));  // a fresh image is erased
-}
-
-TEST(OSMReaderEeprom, ImageWrittenAtDestructionLoadsBack) {
-    const std::string dir = test::TestDir();
-    const std::string path = dir + "card.bin";
-    WriteFile(path, Binary("00 11 22"));  // replaced whole
-    {
-        ReaderSpec spec;
-        spec.ES = path;
-        OSMReader reader(spec, nullptr);
-        reader.Host().LoadEeprom(Pattern());
-    }
-    EXPECT_EQ(binary::LoadBinaryFile(path), Pattern());
-    EXPECT_EQ(EntryCount(dir), 1u);  // no temporary file left behind
-
-    ReaderSpec spec;
-    spec.EL = path;
-    OSMReader reader(spec, nullptr);
-    EXPECT_EQ(reader.Host().ReadEeprom(), Pattern());
+    EXPECT_EQ(OSMReader(ReaderSpec{}, nullptr).Host().ReadEeprom(), Binary(0x12000, 0xFF));  // a fresh image is erased
 }
 
 // A link stays a link and the file it names is replaced, with its permission
@@ -165,81 +91,40 @@ TEST(OSMReaderEeprom, SaveFollowsLinksKeepsPermissionsAndRefusesADirectory) {
     fs::create_directory(dir + "adir");
     OSMReader reader(ReaderSpec{}, nullptr);
     reader.Host().LoadEeprom(Pattern());
-
     reader.SaveEepromFile(dir + "link.bin");
     EXPECT_TRUE(fs::is_symlink(dir + "link.bin"));
     EXPECT_EQ(binary::LoadBinaryFile(dir + "real.bin"), Pattern());
     EXPECT_EQ(fs::status(dir + "real.bin").permissions(), bits);
     reader.SaveEepromFile(dir + "dangling.bin");
     EXPECT_EQ(binary::LoadBinaryFile(dir + "new.bin"), Pattern());
-    ExpectError<CardDrvException>([&] { reader.SaveEepromFile(dir + "adir"); },
-                                  "Can't save EEPROM image '" + dir + "adir': Is a directory", 0);
-    EXPECT_EQ(EntryCount(dir), 5u);  // no temporary file left behind
+    EXPECT_EQ(DriverErrorOf([&] { reader.SaveEepromFile(dir + "adir"); }),
+              (DriverError{0, "Can't save EEPROM image '" + dir + "adir': Is a directory"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 5);  // no temporary file left behind
 }
 
-TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSize) {
-    const std::string dir = test::TestDir();
-    // The size is checked before reading: a 300 MB file is refused as quickly.
-    for (size_t size : {size_t{0}, size_t{100}, OSM::ImageSize - 1, OSM::ImageSize + 1, size_t{300} << 20}) {
-        SCOPED_TRACE(size);
-        const std::string path = dir + "wrong.bin";
+// The size is checked before reading: a 300 MB file is refused as quickly.
+TEST(OSMReaderEeprom, RefusesImagesOfAnyOtherSizeAndAMissingFile) {
+    const std::string path = test::TestDir() + "wrong.bin";
+    for (size_t size : {size_t{0}, OSM::ImageSize - 1, OSM::ImageSize + 1, size_t{300} << 20}) {
         WriteFile(path, Binary(std::min<size_t>(size, 100), 0xA5));
         fs::resize_file(path, size);
-        ReaderSpec spec;
-        spec.EL = path;
-        ExpectError<CardDrvException>(
-            [&] { OSMReader reader(spec, nullptr); },
-            "EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected 73728", 0);
+        EXPECT_EQ(
+            DriverErrorOf([&] { OSMReader reader(Spec(path, ""), nullptr); }),
+            (DriverError{0, "EEPROM image '" + path + "' has " + std::to_string(size) + " bytes, expected 73728"}));
     }
-    OSMReader reader(ReaderSpec{}, nullptr);
-    ExpectError<Exception>([&] { reader.Host().LoadEeprom(Binary(10, 0)); },
-                           "EEPROM image has 10 bytes, expected 73728", 0);
-}
-
-TEST(OSMReaderEeprom, MissingImageFileFailsConstruction) {
-    const std::string dir = test::TestDir();
-    ReaderSpec spec;
-    spec.EL = dir + "absent.bin";
-    EXPECT_THROW(OSMReader(spec, nullptr), Exception);
-    OSMReader next(ReaderSpec{}, nullptr);  // the failed reader released its host
+    EXPECT_THROW(OSMReader(Spec(path + ".absent", ""), nullptr), Exception);
+    OSMReader reader(ReaderSpec{}, nullptr);  // the failed readers released their host
+    EXPECT_EQ(test::MessageOf([&] { reader.Host().LoadEeprom(Binary(10, 0)); }),
+              "EEPROM image has 10 bytes, expected 73728");
 }
 
 TEST(OSMReaderEeprom, SaveFailureAtDestructionIsLogged) {
-    const std::string dir = test::TestDir();
+    const std::string path = test::TestDir() + "no/such/dir/card.bin";
     test::RecordingLog log;
-    {
-        ReaderSpec spec;
-        spec.ES = dir + "no/such/dir/card.bin";
-        OSMReader reader(spec, &log);
-    }
+    OSMReader(Spec("", path), &log);
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].level, 7);
-    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + dir + "no/such/dir/card.bin" + "'"),
-              std::string::npos);
-}
-
-TEST(JCD_OSM_Reader, IsNeverCreated) {
-    const std::string dir = test::TestDir();
-    ReaderSpec spec;
-    spec.ES = dir + "never.bin";
-    OSMReader running(ReaderSpec{}, nullptr);  // a live host does not change the error
-    ExpectError<CardDrvException>([&] { JCD_OSM_Reader reader(spec, nullptr, 8000, {"a.cap"}); },
-                                  "Can't create OS model with JC debug facility", 0);
-    EXPECT_EQ(EntryCount(dir), 0u);
-}
-
-TEST(ErrorCatalogue, NineGroupsInOrderInstalledByTheHost) {
-    const char* const names[] = {"ex_class", "hal",   "init_phase", "jc",        "vask",
-                                 "lib",      "morva", "morva_3",    "morva_pass"};
-    ASSERT_EQ(error_catalogue.size(), 9u);
-    for (size_t i = 0; i < error_catalogue.size(); ++i) {
-        EXPECT_STREQ(error_catalogue[i].name, names[i]);
-        EXPECT_TRUE(error_catalogue[i].rows.empty());
-    }
-    SetErrorCatalogue({});
-    OSMReader reader(ReaderSpec{}, nullptr);
-    EXPECT_EQ(GetErrorCatalogue().data(), error_catalogue.data());
-    EXPECT_EQ(GetErrorCatalogue().size(), 9u);
+    EXPECT_NE(log.records[0].text.find("Can't save EEPROM image '" + path + "'"), std::string::npos);
 }
 
 }  // namespace
