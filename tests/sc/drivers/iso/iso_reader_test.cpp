@@ -58,6 +58,10 @@ TEST(IsoPacket, ReceiveQueuesCardBytesAndRefusesAnUnknownType) {
         position = 0;
         EXPECT_FALSE(IsoPacket::Receive(Source(cut, position), queue, nullptr, type)) << cut.size();
     }
+    // The two length bytes bound what one packet can carry.
+    EXPECT_EQ(IsoPacket::Encode(1, Binary(IsoPacket::MaxPayload, 0x5A)).size(), IsoPacket::MaxPayload + 3);
+    EXPECT_EQ(test::MessageOf([] { IsoPacket::Encode(1, Binary(IsoPacket::MaxPayload + 1, 0)); }),
+              "Слишком длинный пакет");
 }
 
 TEST(IsoPacketDebugText, BothFormsEndingAtThePayloadEnd) {
