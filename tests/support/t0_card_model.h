@@ -46,17 +46,11 @@ public:
 
     // INS codes whose P3 is Lc, so that data follows the ACK; ENVELOPE (C2) always is.
     std::set<uint8_t> incomingIns{0x0E, 0x20, 0x22, 0x24, 0x2A, 0x82, 0x88, 0xA4, 0xD6, 0xDA, 0xE0, 0xE2, 0xE4};
-    // Faults and variations.
-    uint32_t nullBytes = 0;                 // NULL bytes before every procedure byte
-    bool endlessGetResponse = false;        // every GET RESPONSE: 256 bytes and 61 00 again
-    bool emptyEndlessGetResponse = false;   // every GET RESPONSE: 61 00 without data
     std::optional<size_t> silentAfter;      // stop answering once this many bytes went out
     std::deque<binary::Binary> rawAnswers;  // answers the next headers with these bytes instead
 
-    // What the card received: each 5-byte header and each data field.
+    // Each 5-byte header the card received, and the commands the application ran.
     std::vector<binary::Binary> headers;
-    std::vector<binary::Binary> dataFields;
-    // The commands the application ran.
     std::vector<CApdu> commands;
 
     void SendBytes(const uint8_t* bytes, uint32_t count) override;
@@ -66,7 +60,6 @@ private:
     void OnHeader();
     void OnData();
     void Answer(const RApdu& response);
-    void Procedure(uint8_t byte);
     void Put(const binary::Binary& bytes);
 
     CardApplication m_application;
