@@ -19,6 +19,7 @@ void ScriptedReader::Reset(ATR& atr) {
     events.push_back("reset");
     if (!powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
     atr.SetAtr(GetATR());
+    if (onReset) onReset();
 }
 
 void ScriptedReader::Command(const CApdu& command, RApdu& response) {

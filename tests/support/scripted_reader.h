@@ -1,8 +1,12 @@
 // A reader driven by a script: each command gets the next answer queued for its
-// CLA and INS, and everything the reader was asked to do is recorded.
+// CLA and INS, and everything the reader was asked to do is recorded. It also
+// stands for the reader of the transmission engines, which asks it only to reset
+// (onReset lets a card model start over) or to power off.
 #pragma once
 
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -20,7 +24,7 @@ public:
         m_answers[{cla, ins}].push_back(RApdu(binary::Binary(response)));
     }
 
-    const ReaderParams& GetParams() const override { return m_params; }
+    const ReaderParams& GetParams() const override { return params; }
     void PowerOn(ATR& atr) override;
     void PowerOff() override;
     // Reset and Command throw the reader-driver "no card" error when the card is
@@ -31,6 +35,10 @@ public:
     bool IsPowered() const override { return powered; }
     CardExchParam& GetCardExchParam(CardExchParam& param) override { return param; }
 
+    size_t Count(const std::string& event) const { return std::count(events.begin(), events.end(), event); }
+
+    ReaderParams params;
+    std::function<void()> onReset;
     bool powered = false;
     // What the reader was asked, in order: "on", "off", "reset" and "cmd"; and
     // every command as it reached the reader.
@@ -38,7 +46,6 @@ public:
     std::vector<CApdu> sent;
 
 private:
-    ReaderParams m_params;
     std::map<std::pair<uint8_t, uint8_t>, std::deque<RApdu>> m_answers;
 };
 

@@ -5,24 +5,10 @@ namespace ZORVIK::test {
 namespace {
 
 constexpr uint8_t InsGetResponse = 0xC0;
-constexpr uint8_t InsEnvelope = 0xC2;
 
 uint8_t LengthByte(size_t length) { return static_cast<uint8_t>(length >= 256 ? 0 : length); }
 
 }  // namespace
-
-void ModelReader::PowerOn(ATR& /*atr*/) {}
-
-void ModelReader::PowerOff() { ++powerOffs; }
-
-void ModelReader::Reset(ATR& /*atr*/) {
-    ++resets;
-    if (onReset) onReset();
-}
-
-void ModelReader::Command(const CApdu& /*command*/, RApdu& /*response*/) {
-    throw Exception("ModelReader carries no commands itself", SourcePlace());
-}
 
 T0CardModel::T0CardModel(CardApplication application) : m_application(std::move(application)) {}
 
@@ -78,7 +64,7 @@ void T0CardModel::OnHeader() {
         m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(le));
         Put(m_pending.empty() ? binary::Binary{m_pendingSw1, m_pendingSw2}
                               : binary::Binary{0x61, LengthByte(m_pending.size())});
-    } else if (ins == InsEnvelope || incomingIns.count(ins) != 0) {
+    } else if (incomingIns.count(ins) != 0) {
         if (p3 == 0) return OnData();
         Put({ins});
         m_awaitingData = true;
@@ -100,25 +86,8 @@ void T0CardModel::OnData() {
     const uint8_t p3 = m_header[4];
     const binary::Binary data(m_input.begin(), m_input.begin() + p3);
     m_input.erase(m_input.begin(), m_input.begin() + p3);
-    if (m_header[1] != InsEnvelope) {
-        commands.emplace_back(m_header[0], m_header[1], m_header[2], m_header[3], data, 0);
-        return Answer(m_application(commands.back()));
-    }
-    if (p3 != 0) {
-        m_envelope += data;
-        return Put("90 00");
-    }
-    // The empty ENVELOPE ends the command carried in the pieces before it.
-    CApdu command;
-    try {
-        command.DecodeCanonical(m_envelope);
-    } catch (const Exception&) {
-        m_envelope.clear();
-        return Put("67 00");
-    }
-    m_envelope.clear();
-    commands.push_back(command);
-    Answer(m_application(command));
+    commands.emplace_back(m_header[0], m_header[1], m_header[2], m_header[3], data, 0);
+    Answer(m_application(commands.back()));
 }
 
 }  // namespace ZORVIK::test

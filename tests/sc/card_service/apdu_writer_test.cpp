@@ -1,13 +1,17 @@
+// APDU logs in their five formats, and the printers of the console and the log.
 #include "sc/card_service/apdu_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "sc/card_service/apdu_printer.h"
 #include "sc/card_service/expected_status.h"
 #include "sc/card_service/jcshell_apdu_writer.h"
+#include "sc/card_service/tlv_printer.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "service/log/recording_log.h"
 #include "support/error_text.h"
 #include "support/file_text.h"
 #include "support/test_dir.h"
@@ -30,12 +34,6 @@ RApdu Response(const char* hex) { return RApdu(Binary(hex)); }
 
 std::shared_ptr<I_APDU_Printer> Named(const char* name) { return std::make_shared<StandardPrinter>(name); }
 
-Binary Counting(size_t count) {
-    Binary data;
-    for (size_t i = 0; i < count; ++i) data.push_back(static_cast<uint8_t>(i));
-    return data;
-}
-
 // One recorded session: power on, the four ISO/IEC 7816-3 cases and an extended
 // command, variables, a call, comments, script places, suppressed entries, a
 // reset and power off. The expected logs in tests/data/apdu_log were written by
@@ -51,8 +49,9 @@ void RunSession(BaseApduWriter& writer) {
     writer.AddVariable("KEY", 4, 8);
     writer.SetSource("sig", "Sign", {"KEY", "MSG"});
     writer.SetComment("sig");
-    writer.WriteApdu(CApdu(0x80, 0x2A, 0x9E, 0x9A, Counting(20), 256, Named("PSO")), Response("11223344 9000"), ST_OK,
-                     SourcePlace());
+    writer.WriteApdu(
+        CApdu(0x80, 0x2A, 0x9E, 0x9A, Binary("000102030405060708090A0B0C0D0E0F10111213"), 256, Named("PSO")),
+        Response("11223344 9000"), ST_OK, SourcePlace());
     writer.WriteReset();
     writer.WriteApdu(CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03 04"), 0, true), Response("6A82"), 0x6A82,
                      Place("test.skarna", 12));
@@ -66,26 +65,24 @@ void RunSession(BaseApduWriter& writer) {
     writer.WritePowerOff();
 }
 
-class ApduLogFormat : public ::testing::TestWithParam<std::pair<int, const char*>> {};
-
-TEST_P(ApduLogFormat, WritesTheRecordedSession) {
-    const std::string path = test::TestDir() + "session.log";
-    const std::string golden = ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().second));
-    {
-        std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(GetParam().first, path, 2);
-        RunSession(*writer);
-        EXPECT_EQ(ReadFile(path), golden);  // every entry is on disk before the writer is gone
+TEST(ApduLogFormat, WritesTheRecordedSession) {
+    const std::pair<int, const char*> formats[] = {{BaseApduWriter::Skarna, "skarna"},
+                                                   {BaseApduWriter::GP, "gp"},
+                                                   {BaseApduWriter::JCShell, "jcshell"},
+                                                   {BaseApduWriter::Goznak, "goznak"},
+                                                   {BaseApduWriter::Ruzo, "ruzo"}};
+    for (const auto& [kind, name] : formats) {
+        SCOPED_TRACE(name);
+        const std::string path = test::TestDir() + name + ".log";
+        const std::string golden = ReadFile(test::DataPath(std::string("apdu_log/session.") + name));
+        {
+            std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(kind, path, 2);
+            RunSession(*writer);
+            EXPECT_EQ(ReadFile(path), golden);  // every entry is on disk before the writer is gone
+        }
+        EXPECT_EQ(ReadFile(path), golden);
     }
-    EXPECT_EQ(ReadFile(path), golden);
 }
-
-INSTANTIATE_TEST_SUITE_P(AllFormats, ApduLogFormat,
-                         ::testing::Values(std::pair{BaseApduWriter::Skarna, "skarna"},
-                                           std::pair{BaseApduWriter::GP, "gp"},
-                                           std::pair{BaseApduWriter::JCShell, "jcshell"},
-                                           std::pair{BaseApduWriter::Goznak, "goznak"},
-                                           std::pair{BaseApduWriter::Ruzo, "ruzo"}),
-                         [](const auto& info) { return std::string(info.param.second); });
 
 TEST(ApduWriter, RefusesAnEmptyFileNameAnUnknownKindAndAFileThatCannotBeOpened) {
     const std::string path = test::TestDir() + "apdu.log";
@@ -128,17 +125,16 @@ TEST(ApduWriter, FormatDetails) {
 }
 
 TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
-    const CApdu commands[] = {
-        CApdu(0x00, 0xB0, 0x00, 0x00, 256),                       // case 2 short, Le 00
-        CApdu(0x00, 0xB0, 0x00, 0x00, 300),                       // case 2 extended
-        CApdu(0x00, 0xB0, 0x00, 0x00, 65536),                     // Le 00 00 00
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102")),            // case 3 short
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A)),         // case 3 extended
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102"), 0, true),   // extended by its flag
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 256),       // case 4 short
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),     // case 4 extended
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536),  // Le 00 00
-    };
+    // Every case, short and extended (also by the flag alone), with Le 00 and 00 00 00 or 00 00.
+    const CApdu commands[] = {CApdu(0, 0xB0, 0, 0, 256),
+                              CApdu(0, 0xB0, 0, 0, 300),
+                              CApdu(0, 0xB0, 0, 0, 65536),
+                              CApdu(0, 0xD6, 0, 0, Binary("0102")),
+                              CApdu(0, 0xD6, 0, 0, Binary(300, 0x5A)),
+                              CApdu(0, 0xD6, 0, 0, Binary("0102"), 0, true),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary("0102"), 256),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536)};
     for (const CApdu& command : commands) {
         SCOPED_TRACE(binary::ToHex(command.Encode(), 0));
         const std::string path = test::TestDir() + std::to_string(&command - commands) + ".log";
@@ -150,6 +146,85 @@ TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
         EXPECT_EQ(decoded.data, command.data);
         EXPECT_EQ(decoded.ne, command.ne);
     }
+}
+
+// ---- the printers of the console and the log
+
+const std::string Header = "CLA  INS   P1   P2     Ne\n";
+const std::string Equals = std::string(64, '=') + "\n";
+// An FCI template holding a DF name, and its dump as a tree.
+const char* const Fci = "6F 05 84 03 A0 00 01";
+const std::string FciTree = "6F:\n  84: A0 00 01 ";
+
+// Every record as "<level>/<colour> <text>".
+template <class Print>
+std::string Printed(Print print) {
+    test::RecordingLog log;
+    print(log);
+    std::string text;
+    for (const LogRecord& r : log.records)
+        text += std::to_string(r.level) + "/" + std::to_string(r.colour) + " " + r.text;
+    return text;
+}
+
+TEST(ApduPrinters, PrintCommands) {
+    const std::string select = Header + " 00   A4   04   00     0  (0x0)\n";
+    const StandardPrinter named("GET CHALLENGE");
+    const TLVRequestPrinter tlv("SELECT");
+    const TLVRequestPrinter tlvWithoutName;
+    const std::tuple<const I_APDU_Printer*, CApdu, std::string> cases[] = {
+        // The default printer prints no name line; data lines break after 16 bytes.
+        {&DefaultPrinter(), CApdu(0, 0xA4, 4, 0, Binary("000102030405060708090A0B0C0D0E0F10")),
+         "2/7 " + select + "Data: 17 (0x11)\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10\n"},
+        {&named, CApdu(0x00, 0x84, 0x00, 0x00, 256),
+         "3/3 GET CHALLENGE\n2/7 " + Header + " 00   84   00   00     256  (0x100)\n"},
+        {&SMPrinter(), CApdu(0x84, 0xB0, 0x00, 0x00, Binary("9701 FF 8E08 0102030405060708"), 0),
+         "2/2 ~~~~~~~ Secure Messaging ~~~~~~~\n" + Header +
+             " 84   B0   00   00     0  (0x0)\nData: 13 (0xD)\n97 01 FF 8E 08 01 02 03 04 05 06 07 08\n"},
+        // The TLV request printer dumps the data as a tree, or warns and prints hex.
+        {&tlv, CApdu(0, 0xA4, 4, 0, Binary(Fci)), "3/3 SELECT\n2/7 " + select + "Data: 7 (0x7)\n" + FciTree + "\n"},
+        {&tlvWithoutName, CApdu(0, 0xA4, 4, 0, Binary("6F")),
+         "6/14 Данные запроса имеют некорректный формат!\n2/7 " + select + "Data: 1 (0x1)\n6F\n"},
+    };
+    for (const auto& [printer, command, expected] : cases) {
+        EXPECT_EQ(Printed([&](iLog& log) { printer->PrintCommand(command, log); }), expected);
+    }
+}
+
+TEST(ApduPrinters, PrintResponses) {
+    const std::string fciOk = std::string(Fci) + "9000";
+    const StandardPrinter standard("X");
+    const TLVRequestPrinter request("X");
+    const TLVResponsePrinter response("R");
+    const std::tuple<const I_APDU_Printer*, const char*, const char*, std::string> cases[] = {
+        {&standard, "9000", "Ok", "2/7 Status: 9000 (Ok)\n" + Equals},
+        {&DefaultPrinter(), "0102 6282", "", "2/7 Response: 2 (0x2)\n01 02\nStatus: 6282\n" + Equals},
+        {&SMPrinter(), "990290008E0411223344 9000", "Ok",
+         "2/2 Response: 10 (0xA)\n99 02 90 00 8E 04 11 22 33 44\nStatus: 9000 (Ok)\n" + std::string(32, '~') + "\n"},
+        // The TLV request printer prints responses as the standard printer does.
+        {&request, fciOk.c_str(), "Ok", "2/7 Response: 7 (0x7)\n6F 05 84 03 A0 00 01\nStatus: 9000 (Ok)\n" + Equals},
+        // The TLV response printer closes on the status line.
+        {&response, fciOk.c_str(), "Ok", "2/7 Response: 7 (0x7)\n" + FciTree + "\nStatus: 9000 (Ok)" + Equals},
+        {&response, "6F 9000", "",
+         "6/14 Данные ответа имеют некорректный формат!\n2/7 Response: 1 (0x1)\n6F\nStatus: 9000" + Equals},
+        {&response, "6A82", "Не найден", "2/7 Status: 6A82 (Не найден)" + Equals},
+    };
+    for (const auto& [printer, answer, statusText, expected] : cases) {
+        EXPECT_EQ(Printed([&](iLog& log) { printer->PrintResponse(RApdu(Binary(answer)), statusText, log); }),
+                  expected);
+    }
+}
+
+TEST(ApduPrinters, NamesStartANewLineAndClonesKeepTheirKindAndName) {
+    std::string names = "first";
+    StandardPrinter("VERIFY").Clone()->AppendName(names);
+    TLVRequestPrinter("REQ").Clone()->AppendName(names);
+    TLVResponsePrinter("RESP").Clone()->AppendName(names);
+    SMPrinter().AppendName(names);
+    EXPECT_EQ(names, "first\nVERIFY\nREQ\nRESP\n~~~~~~~ Secure Messaging ~~~~~~~");
+    EXPECT_NE(dynamic_cast<TLVRequestPrinter*>(TLVRequestPrinter().Clone().get()), nullptr);
+    EXPECT_NE(dynamic_cast<TLVResponsePrinter*>(TLVResponsePrinter().Clone().get()), nullptr);
+    EXPECT_EQ(&PrinterOf(CApdu(0x00, 0xB0, 0x00, 0x00, 1)), &DefaultPrinter());
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
+// Status-word texts, card-OS error catalogue and card-OS version.
 #include "sc/card_service/status_words.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 #include <tuple>
+
+#include "sc/card_service/os_info.h"
 
 namespace ZORVIK {
 namespace {
@@ -32,14 +36,10 @@ TEST(DescribeStatusWord, GivesTheTextOfTheStatusForTheClass) {
     }
 }
 
-constexpr std::array<ErrorCatalogueRow, 2> HalRows{{
-    {0x00010203, "EX_HAL__EEPROM_WRITE", "Ошибка записи в EEPROM"},
-    {0x0204, "EX_HAL__NO_TEXT", ""},
-}};
-constexpr std::array<ErrorCatalogueRow, 2> MorvaRows{{
-    {0x0305, "EX_LO_CORE__WRONG_LIFE_PHASE", "Неверная фаза жизненного цикла"},
-    {0x0203, "EX_MORVA__SAME_CODE", "Тот же код в другой группе"},
-}};
+constexpr std::array<ErrorCatalogueRow, 2> HalRows{
+    {{0x00010203, "EX_HAL__EEPROM_WRITE", "Ошибка записи в EEPROM"}, {0x0204, "EX_HAL__NO_TEXT", ""}}};
+constexpr std::array<ErrorCatalogueRow, 2> MorvaRows{{{0x0305, "EX_LO_CORE__WRONG_LIFE_PHASE", "Неверная фаза"},
+                                                      {0x0203, "EX_MORVA__SAME_CODE", "Тот же код в другой группе"}}};
 constexpr std::array<ErrorCatalogueGroup, 2> Catalogue{{{"hal", HalRows}, {"morva", MorvaRows}}};
 
 TEST(DescribeCardException, NamesTheRowOfTheProductGroupOrListsEveryGroupWithTheCode) {
@@ -58,10 +58,39 @@ TEST(DescribeCardException, NamesTheRowOfTheProductGroupOrListsEveryGroupWithThe
     for (const auto& [product, code, expected] : cases) {
         EXPECT_EQ(DescribeCardException(product, code, Catalogue), expected) << product << " " << code;
     }
-    const ErrorCatalogue previous = GetErrorCatalogue();
-    SetErrorCatalogue(Catalogue);
-    EXPECT_EQ(DescribeCardException("hal", 0x0204), " (EX_HAL__NO_TEXT)");  // the installed catalogue
-    SetErrorCatalogue(previous);
+}
+
+TEST(OsInfo, SplitsProductVersionAndSuffixInLowerCase) {
+    const std::pair<const char*, const char*> cases[] = {
+        // text, then product | major text | minor text | suffix | major.minor, and whether a version is set
+        {"MORVA_1.92_S", "morva_1.92_s: morva|1|92|s|1.92 set"},
+        {"MORVA", "morva: morva||||0.0"},                                                   // product alone
+        {"MORVA_2.50S", "morva_2.50s: morva|2|50s||2.50 set"},                              // the leading digits count
+        {"x_beta.rc", "x_beta.rc: x|beta|rc||0.0 set"},                                     // no digits at all
+        {"morva_3.1_debug_build", "morva_3.1_debug_build: morva|3|1|debug_build|3.1 set"},  // the rest kept whole
+        {"morva_7", "morva_7: morva|7|||7.0 set"},                                          // major without minor
+    };
+    for (const auto& [text, expected] : cases) {
+        OsInfo info("MORVA_4.44_OLD");  // parsing again forgets the old version
+        info.Parse(text);
+        EXPECT_EQ(info.GetText() + ": " + info.GetProduct() + "|" + info.GetMajorText() + "|" + info.GetMinorText() +
+                      "|" + info.GetSuffix() + "|" + std::to_string(info.GetMajor()) + "." +
+                      std::to_string(info.GetMinor()) + (info.IsVersionSet() ? " set" : ""),
+                  expected);
+    }
+    EXPECT_EQ(OsInfo().GetText() + OsInfo().GetProduct(), "");
+    EXPECT_FALSE(OsInfo().IsVersionSet());
+}
+
+TEST(OsInfo, IsOlderThanComparesMajorThenMinorAndNeedsAVersion) {
+    const std::tuple<const char*, int, int, bool> cases[] = {
+        {"morva_2.5", 2, 50, true}, {"morva_2.5", 2, 5, false},  {"morva_2.5", 2, 4, false},
+        {"morva_2.5", 3, 0, true},  {"morva_2.5", 1, 99, false}, {"morva_7", 7, 1, true},
+        {"morva_7", 7, 0, false},   {"MORVA", 0, 0, false},      {"MORVA", 255, 255, false},
+    };
+    for (const auto& [text, major, minor, older] : cases) {
+        EXPECT_EQ(OsInfo(text).IsOlderThan(major, minor), older) << text << " " << major << "." << minor;
+    }
 }
 
 }  // namespace

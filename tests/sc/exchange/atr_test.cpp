@@ -85,25 +85,6 @@ TEST(AtrPublished, RealCardsDecodeAsTheStandardSays) {
     }
 }
 
-TEST(AtrPublished, EveryTruncationIsRefusedOrMissesOnlyTheTck) {
-    for (const auto& v : test::LoadVectors("atr/published.vec")) {
-        SCOPED_TRACE(v.Where() + " " + v.Text("Card"));
-        const Binary full = v.Bin("ATR");
-        for (uint32_t length = 1; length < full.size(); ++length) {
-            SCOPED_TRACE(length);
-            AtrDetail detail;
-            if (v.Text("TCK") == "ok" && length == full.size() - 1) {
-                // A required TCK that the data does not hold is tolerated.
-                ATR::ParseAtr(full.data(), length, detail);
-                EXPECT_FALSE(detail.tckOk);
-            } else {
-                EXPECT_THAT([&] { ATR::ParseAtr(full.data(), length, detail); },
-                            ThrowsMessage<Exception>(StrEq("Invalid ATR")));
-            }
-        }
-    }
-}
-
 TEST(AtrTA1, DecodesTheTablesOfTheStandard) {
     for (const auto& v : test::LoadVectors("atr/ta1.vec")) {
         SCOPED_TRACE(v.Where() + " TA1 " + v.Text("TA1"));
@@ -146,15 +127,6 @@ TEST(AtrPps, TheOtherProtocolOnlyWhenNotStrict) {
     for (auto [atr, protocol, strict] : {std::tuple{&t0Only, 1, true}, {&t0Only, 2, false}, {&t1Only, 0, true}}) {
         EXPECT_THAT([&] { atr->MakePPS(protocol, pps, strict); }, ThrowsMessage<Exception>(StrEq("Cannot Make PPS")));
     }
-}
-
-TEST(AtrLazy, NewBytesAreEvaluatedAtTheNextQuestion) {
-    ATR atr;
-    atr.SetAtr(Binary("3B 02 14 50"));
-    EXPECT_EQ(atr.GetDetail().historical, Binary("14 50"));
-    atr = ATR();
-    atr.SetAtr(Binary("3B 10 13"));
-    EXPECT_EQ(atr.GetDetail().protocols[0].Di, 4);
 }
 
 TEST(AtrReport, GuardTimeFromTA1WhenT15IsPresent) {

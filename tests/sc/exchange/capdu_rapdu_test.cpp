@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "sc/card_service/apdu_printer.h"
 #include "service/common/exception.h"
@@ -20,12 +21,8 @@ using testing::ThrowsMessage;
 // data and Ne.
 TEST(CApdu, EncodesAndDecodesEveryCase) {
     const Binary ten("00 01 02 03 04 05 06 07 08 09");
-    const struct {
-        CApdu command;
-        uint32_t apduCase;
-        bool extended;
-        Binary encoding;
-    } cases[] = {
+    const std::tuple<CApdu, uint32_t, bool, Binary> cases[] = {
+        // command, case, extended form, encoding
         {CApdu(0x00, 0xB0, 0x00, 0x00), CApdu::Case1, false, Binary("00 B0 00 00")},
         {CApdu(0x00, 0xB0, 0x00, 0x00, 16), CApdu::Case2Short, false, Binary("00 B0 00 00 10")},
         // Short up to Ne 256 and 255 data bytes, extended above.
@@ -48,18 +45,18 @@ TEST(CApdu, EncodesAndDecodesEveryCase) {
         {CApdu(0x80, 0xCA, 0x9F, 0x7F, 0, false, true), CApdu::Case4Short, false, Binary("80 CA 9F 7F")},
         {CApdu(0x80, 0xCA, 0x9F, 0x7F, 0, true, true), CApdu::Case4Extended, true, Binary("80 CA 9F 7F")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        EXPECT_EQ(c.command.GetCase(), c.apduCase);
-        EXPECT_EQ(c.command.IsExtended(), c.extended);
-        EXPECT_EQ(c.command.Encode(), c.encoding);
-        if (c.command.forceCase4) continue;
+    for (const auto& [command, apduCase, extended, encoding] : cases) {
+        SCOPED_TRACE(binary::ToHex(encoding));
+        EXPECT_EQ(command.GetCase(), apduCase);
+        EXPECT_EQ(command.IsExtended(), extended);
+        EXPECT_EQ(command.Encode(), encoding);
+        if (command.forceCase4) continue;
         CApdu decoded(0x80, 0x01, 0x02, 0x03, 0x10, true);  // decoding clears the extended flag
-        decoded.DecodeCanonical(c.encoding);
-        EXPECT_EQ(decoded.GetCase(), c.apduCase);
-        EXPECT_EQ(decoded.data, c.command.data);
-        EXPECT_EQ(decoded.ne, c.command.ne);
-        EXPECT_EQ(CApdu(binary::ToHex(c.encoding).c_str()).Encode(), c.encoding);  // the hex-text constructor
+        decoded.DecodeCanonical(encoding);
+        EXPECT_EQ(decoded.GetCase(), apduCase);
+        EXPECT_EQ(decoded.data, command.data);
+        EXPECT_EQ(decoded.ne, command.ne);
+        EXPECT_EQ(CApdu(binary::ToHex(encoding).c_str()).Encode(), encoding);  // the hex-text constructor
     }
     Binary out("FF FF");  // replaced, not appended to
     CApdu(0x00, 0xB0, 0x00, 0x00, 16).Encode(out, true);
@@ -120,15 +117,6 @@ TEST(CApdu, EveryCommandOwnsAPrinterOfItsOwn) {
     EXPECT_EQ(CApdu(std::move(original)).printer.get(), handle);  // a move takes the printer along
     const CApdu bare(0x00, 0xB0, 0x00, 0x00, 16);
     EXPECT_EQ(CApdu(bare).printer, nullptr);  // a copy without printer stays without
-}
-
-TEST(RApdu, DecodesDataAndStatus) {
-    RApdu response(Binary("01 02 03 6A 82"));
-    EXPECT_EQ(response.data, Binary("01 02 03"));
-    EXPECT_EQ(response.GetSW(), 0x6A82);
-    EXPECT_EQ(response.Encode(), Binary("01 02 03 6A 82"));
-    response.Clear();
-    EXPECT_EQ(response.Encode(), Binary("00 00"));
 }
 
 }  // namespace
