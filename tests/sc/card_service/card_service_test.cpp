@@ -152,8 +152,8 @@ protected:
 TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) {
     const std::string Failure = Mismatch + "OK, карта вернула: 6A82.\n";
     const std::string WrongSize = Failure + "Некорректный размер ответа в GET LAST ERROR";
+    // The card's answer to GET LAST ERROR (none: the reader fails), and the failure text.
     const std::pair<const char*, std::string> cases[] = {
-        // the answer to GET LAST ERROR, none: the reader fails
         // Looked up for the card's product.
         {"0305 9000", Failure + "Код исключения: 0305 (EX_LO_CORE__WRONG_LIFE_PHASE - Неверная фаза)"},
         {"7777 9000", Failure + "Код исключения: 7777"},

@@ -123,6 +123,9 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
     const char* const noStatus = "Ответ карты по протоколу T=1 короче слова состояния";
     const char* const ifsZero = "IFS 0 не позволяет передать команду по протоколу T=1";
     const char* const threeResynchs = "Команда не прошла по протоколу T=1 после трёх ресинхронизаций";
+    const std::vector<T1Fault> threeParityErrors(3, F::RejectParity);
+    const char* const firstPieceFourTimesThreeTimes =
+        "20:32 20:32 20:32 C0 20:32 20:32 20:32 C0 20:32 20:32 20:32 C0 20:32 20:32 20:32";
     const struct {
         CApdu command;
         const char* blocks;  // what the card received, as T1Bench::Blocks writes it
@@ -154,13 +157,7 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         // IFSC 32 with N(S) 0
         // (T1Exchange.ThreeParityErrorsLeadToResynchronisationAndTheCommandAgainCutForIfs32WithNsZero):
         // a block of 40 bytes for IFSC 64 would be refused every time.
-        {CommandOfLength(40),
-         "C1:1 00:40 00:40 00:40 C0 20:32 40:8",
-         {F::RejectParity, F::RejectParity, F::RejectParity},
-         nullptr,
-         F::None,
-         {},
-         0x40},
+        {CommandOfLength(40), "C1:1 00:40 00:40 00:40 C0 20:32 40:8", threeParityErrors, nullptr, F::None, {}, 0x40},
         // An aborted chain, or one broken by resynchronisation, is sent again from its start.
         {CommandOfLength(100), "20:32 60:32 E2 C0 20:32 60:32 20:32 40:4", {F::None, F::AbortChain}},
         {CommandOfLength(100),
@@ -182,11 +179,7 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         // S(RESYNCH request) only (T1RunawayCard.CardThatOnlyAnswersResynchIsGivenUpAfterThreeResynchronisations):
         // the first piece three times between resynchronisations.
         {Challenge(8), "00:5 00:5 00:5 C0 C0 C0", {}, threeResynchs, F::RejectOther},
-        {CommandOfLength(100),
-         "20:32 20:32 20:32 C0 20:32 20:32 20:32 C0 20:32 20:32 20:32 C0 20:32 20:32 20:32",
-         {},
-         threeResynchs,
-         F::MuteUnlessResynch},
+        {CommandOfLength(100), firstPieceFourTimesThreeTimes, {}, threeResynchs, F::MuteUnlessResynch},
         // The card does not confirm the reserved IFSC 00, and the engine keeps it without looping.
         {Challenge(8), "C1:1 C1:1", {}, ifsZero, F::None, {}, 0},
     };
@@ -224,7 +217,7 @@ TEST(T1Exchange, CommandThatCannotBeEncodedLeavesTheCardAlone) {
     EXPECT_TRUE(bench.reader.events.empty());
 }
 
-TEST(T1Exchange, TracesShowBothDirectionsAndTheirEpilogue) {
+TEST(T1Exchange, TracesShowBothDirections) {
     T1Bench bench;
     bench.reader.params.transport_log = true;
     bench.card.scriptedAnswers = {Binary("00 00 02 90 00 92")};
