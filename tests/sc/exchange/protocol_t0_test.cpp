@@ -9,6 +9,7 @@
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "sc/exchange/reader.h"
+#include "support/error_text.h"
 #include "support/scripted_reader.h"
 #include "support/t0_card_model.h"
 
@@ -114,6 +115,16 @@ TEST_F(T0Algorithm, EnvelopeIsChosenByTheModeAndCutIn255BytePieces) {
     engine.Command(command, response);
     EXPECT_EQ(engine.Tpdus(), 2u);
     EXPECT_EQ(response.GetSW(), 0x6A80);
+}
+
+// transport_protocols is a list in the settings' own syntax, kept in the order
+// written.
+TEST(ReaderParams, TransportProtocolsKeepTheWrittenOrder) {
+    EXPECT_EQ(ParseTransportProtocols("T1, T0"), (std::vector<uint32_t>{1, 0}));
+    EXPECT_EQ(ParseTransportProtocols("'T0', \"T1\""), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(ParseTransportProtocols(",,"), (std::vector<uint32_t>{1, 0}));  // none written: the default
+    EXPECT_EQ(test::MessageOf([] { ParseTransportProtocols("T1;T0"); }),
+              "Некорректный транспортный протокол контактного интерфейса");
 }
 
 // One TPDU over the byte link, the card's characters given raw.

@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <functional>
 #include <random>
-#include <tuple>
 
 #include "sc/exchange/capdu_rapdu.h"
-#include "sc/exchange/reader.h"
 #include "service/log/recording_log.h"
 #include "support/error_text.h"
 #include "support/scripted_reader.h"
