@@ -4,39 +4,28 @@
 
 namespace ZORVIK::test {
 
-ScriptedReader::ScriptedReader(const binary::Binary& atr) : m_atr(atr) {}
-
-void ScriptedReader::QueueAnswer(uint8_t cla, uint8_t ins, const std::string& response) {
-    m_answers[{cla, ins}].push_back(RApdu(binary::Binary(response)));
-}
-
-size_t ScriptedReader::PendingAnswers() const {
-    size_t count = 0;
-    for (const auto& entry : m_answers) count += entry.second.size();
-    return count;
-}
-
 void ScriptedReader::PowerOn(ATR& atr) {
-    m_events.push_back("on");
-    m_powered = true;
-    atr.SetAtr(m_atr);
+    events.push_back("on");
+    powered = true;
+    atr.SetAtr(GetATR());
 }
 
 void ScriptedReader::PowerOff() {
-    m_events.push_back("off");
-    m_powered = false;
+    events.push_back("off");
+    powered = false;
 }
 
 void ScriptedReader::Reset(ATR& atr) {
-    m_events.push_back("reset");
-    if (!m_powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
-    atr.SetAtr(m_atr);
+    events.push_back("reset");
+    if (!powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
+    atr.SetAtr(GetATR());
+    if (onReset) onReset();
 }
 
 void ScriptedReader::Command(const CApdu& command, RApdu& response) {
-    m_events.push_back("cmd");
-    m_sent.push_back(command);
-    if (!m_powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
+    events.push_back("cmd");
+    sent.push_back(command);
+    if (!powered) throw CardDrvException(NoCardMessage, CardDrvError::NoCard);
     auto queue = m_answers.find({command.cla, command.ins});
     if (queue == m_answers.end() || queue->second.empty()) {
         throw Exception(SafePrintf("ScriptedReader: no answer queued for CLA %02X INS %02X", command.cla, command.ins),
@@ -44,11 +33,6 @@ void ScriptedReader::Command(const CApdu& command, RApdu& response) {
     }
     response = queue->second.front();
     queue->second.pop_front();
-}
-
-CardExchParam& ScriptedReader::GetCardExchParam(CardExchParam& param) {
-    param = CardExchParam();
-    return param;
 }
 
 }  // namespace ZORVIK::test

@@ -1,30 +1,14 @@
 #include "support/t0_card_model.h"
 
-#include <algorithm>
-
 namespace ZORVIK::test {
 
 namespace {
 
 constexpr uint8_t InsGetResponse = 0xC0;
-constexpr uint8_t InsEnvelope = 0xC2;
 
 uint8_t LengthByte(size_t length) { return static_cast<uint8_t>(length >= 256 ? 0 : length); }
 
 }  // namespace
-
-void ModelReader::PowerOn(ATR& /*atr*/) {}
-
-void ModelReader::PowerOff() { ++powerOffs; }
-
-void ModelReader::Reset(ATR& /*atr*/) {
-    ++resets;
-    if (onReset) onReset();
-}
-
-void ModelReader::Command(const CApdu& /*command*/, RApdu& /*response*/) {
-    throw Exception("ModelReader carries no commands itself", SourcePlace());
-}
 
 T0CardModel::T0CardModel(CardApplication application) : m_application(std::move(application)) {}
 
@@ -47,8 +31,7 @@ void T0CardModel::SendBytes(const uint8_t* bytes, uint32_t count) {
 }
 
 bool T0CardModel::ReceiveByte(uint8_t& byte) {
-    if (m_output.empty()) return false;
-    if (silentAfter && m_sent >= *silentAfter) return false;
+    if (m_output.empty() || (silentAfter && m_sent >= *silentAfter)) return false;
     byte = m_output.front();
     m_output.pop_front();
     ++m_sent;
@@ -57,91 +40,45 @@ bool T0CardModel::ReceiveByte(uint8_t& byte) {
 
 void T0CardModel::Put(const binary::Binary& bytes) { m_output.insert(m_output.end(), bytes.begin(), bytes.end()); }
 
-void T0CardModel::Procedure(uint8_t byte) {
-    for (uint32_t i = 0; i < nullBytes; ++i) m_output.push_back(0x60);
-    m_output.push_back(byte);
-}
-
 // ISO/IEC 7816-3, 12.2.2: response data waits for GET RESPONSE behind 61xx.
 void T0CardModel::Answer(const RApdu& response) {
-    if (response.data.empty()) {
-        Procedure(response.sw1);
-        m_output.push_back(response.sw2);
-        return;
-    }
+    if (response.data.empty()) return Put({response.sw1, response.sw2});
     m_pending = response.data;
     m_pendingSw1 = response.sw1;
     m_pendingSw2 = response.sw2;
-    Procedure(0x61);
-    m_output.push_back(LengthByte(m_pending.size()));
+    Put({0x61, LengthByte(m_pending.size())});
 }
 
 void T0CardModel::OnHeader() {
     const uint8_t ins = m_header[1];
     const uint8_t p3 = m_header[4];
+    const size_t le = p3 == 0 ? 256 : p3;
     if (!rawAnswers.empty()) {
         Put(rawAnswers.front());
         rawAnswers.pop_front();
-        return;
-    }
-    if (ins == InsGetResponse) {
-        const size_t le = p3 == 0 ? 256 : p3;
-        if (endlessGetResponse || emptyEndlessGetResponse) {
-            if (endlessGetResponse) {
-                Procedure(ins);
-                Put(binary::Binary(le, 0xA5));
-            }
-            Procedure(0x61);
-            m_output.push_back(0x00);
-            return;
-        }
-        if (m_pending.empty()) {
-            Put("69 85");  // no response data waiting
-            return;
-        }
-        if (le > m_pending.size()) {
-            Procedure(0x6C);
-            m_output.push_back(LengthByte(m_pending.size()));
-            return;
-        }
-        Procedure(ins);
+    } else if (ins == InsGetResponse) {
+        if (m_pending.empty()) return Put("69 85");  // no response data waiting
+        if (le > m_pending.size()) return Put({0x6C, LengthByte(m_pending.size())});
+        Put({ins});
         Put(binary::Binary(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(le)));
         m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(le));
-        if (m_pending.empty()) {
-            Procedure(m_pendingSw1);
-            m_output.push_back(m_pendingSw2);
-        } else {
-            Procedure(0x61);
-            m_output.push_back(LengthByte(m_pending.size()));
-        }
-        return;
-    }
-    const bool incoming = ins == InsEnvelope || incomingIns.count(ins) != 0;
-    if (incoming && p3 != 0) {
-        Procedure(ins);
+        Put(m_pending.empty() ? binary::Binary{m_pendingSw1, m_pendingSw2}
+                              : binary::Binary{0x61, LengthByte(m_pending.size())});
+    } else if (incomingIns.count(ins) != 0) {
+        if (p3 == 0) return OnData();
+        Put({ins});
         m_awaitingData = true;
-        return;
-    }
-    if (incoming) {
-        OnData();
-        return;
-    }
-    // Outgoing: P3 is Le, 00 meaning 256.
-    CApdu command(m_header[0], ins, m_header[2], m_header[3], p3 == 0 ? 256u : p3);
-    commands.push_back(command);
-    const RApdu response = m_application(command);
-    const size_t le = p3 == 0 ? 256 : p3;
-    if (response.data.empty()) {
-        Procedure(response.sw1);
-        m_output.push_back(response.sw2);
-    } else if (response.data.size() != le) {
-        Procedure(0x6C);  // ISO/IEC 7816-3, 12.2.2: wrong Le, the card names the right one
-        m_output.push_back(LengthByte(response.data.size()));
     } else {
-        Procedure(ins);
-        Put(response.data);
-        Procedure(response.sw1);
-        m_output.push_back(response.sw2);
+        // Outgoing: P3 is Le, 00 meaning 256.
+        commands.emplace_back(m_header[0], ins, m_header[2], m_header[3], static_cast<uint32_t>(le));
+        const RApdu response = m_application(commands.back());
+        if (response.data.empty()) {
+            Put({response.sw1, response.sw2});
+        } else if (response.data.size() != le) {
+            Put({0x6C, LengthByte(response.data.size())});  // ISO/IEC 7816-3, 12.2.2: wrong Le, the right one
+        } else {
+            Put(binary::Binary{ins} + response.data + binary::Binary{response.sw1, response.sw2});
+        }
     }
 }
 
@@ -149,30 +86,8 @@ void T0CardModel::OnData() {
     const uint8_t p3 = m_header[4];
     const binary::Binary data(m_input.begin(), m_input.begin() + p3);
     m_input.erase(m_input.begin(), m_input.begin() + p3);
-    if (p3 != 0) dataFields.push_back(data);
-    if (m_header[1] == InsEnvelope) {
-        if (p3 != 0) {
-            m_envelope += data;
-            Put("90 00");
-            return;
-        }
-        // The empty ENVELOPE ends the command carried in the pieces before it.
-        CApdu command;
-        try {
-            command.DecodeCanonical(m_envelope);
-        } catch (const Exception&) {
-            m_envelope.clear();
-            Put("67 00");
-            return;
-        }
-        m_envelope.clear();
-        commands.push_back(command);
-        Answer(m_application(command));
-        return;
-    }
-    CApdu command(m_header[0], m_header[1], m_header[2], m_header[3], data, 0);
-    commands.push_back(command);
-    Answer(m_application(command));
+    commands.emplace_back(m_header[0], m_header[1], m_header[2], m_header[3], data, 0);
+    Answer(m_application(commands.back()));
 }
 
 }  // namespace ZORVIK::test

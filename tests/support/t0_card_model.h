@@ -1,7 +1,5 @@
 // A card at the character level of T=0 (ISO/IEC 7816-3, clause 10) behind the
-// byte link of the engines: procedure bytes, 61xx and 6Cxx answers, ENVELOPE
-// reassembly, with faults to inject. Also the reader double that the
-// transmission-engine tests and the card models share.
+// byte link of the engines: procedure bytes and the 61xx and 6Cxx answers.
 #pragma once
 
 #include <cstdint>
@@ -21,42 +19,17 @@ namespace ZORVIK::test {
 // What runs behind a card model: a whole command APDU in, its response out.
 using CardApplication = std::function<RApdu(const CApdu&)>;
 
-// A reader double for the engines: its parameters, and counters of the resets
-// and power-offs an engine asks for; onReset lets a card model start over.
-class ModelReader : public iReader {
-public:
-    ReaderParams params;
-    int resets = 0;
-    int powerOffs = 0;
-    std::function<void()> onReset;
-
-    const ReaderParams& GetParams() const override { return params; }
-    void PowerOn(ATR& atr) override;
-    void PowerOff() override;
-    void Reset(ATR& atr) override;
-    binary::Binary GetATR() const override { return {}; }
-    void Command(const CApdu& command, RApdu& response) override;
-    bool IsPowered() const override { return true; }
-    CardExchParam& GetCardExchParam(CardExchParam& param) override { return param; }
-};
-
 class T0CardModel : public iByteLink {
 public:
     explicit T0CardModel(CardApplication application);
 
-    // INS codes whose P3 is Lc, so that data follows the ACK; ENVELOPE (C2) always is.
+    // INS codes whose P3 is Lc, so that data follows the ACK.
     std::set<uint8_t> incomingIns{0x0E, 0x20, 0x22, 0x24, 0x2A, 0x82, 0x88, 0xA4, 0xD6, 0xDA, 0xE0, 0xE2, 0xE4};
-    // Faults and variations.
-    uint32_t nullBytes = 0;                 // NULL bytes before every procedure byte
-    bool endlessGetResponse = false;        // every GET RESPONSE: 256 bytes and 61 00 again
-    bool emptyEndlessGetResponse = false;   // every GET RESPONSE: 61 00 without data
     std::optional<size_t> silentAfter;      // stop answering once this many bytes went out
     std::deque<binary::Binary> rawAnswers;  // answers the next headers with these bytes instead
 
-    // What the card received: each 5-byte header and each data field.
+    // Each 5-byte header the card received, and the commands the application ran.
     std::vector<binary::Binary> headers;
-    std::vector<binary::Binary> dataFields;
-    // The commands the application ran.
     std::vector<CApdu> commands;
 
     void SendBytes(const uint8_t* bytes, uint32_t count) override;
@@ -66,14 +39,12 @@ private:
     void OnHeader();
     void OnData();
     void Answer(const RApdu& response);
-    void Procedure(uint8_t byte);
     void Put(const binary::Binary& bytes);
 
     CardApplication m_application;
     binary::Binary m_input;
     binary::Binary m_header;
     bool m_awaitingData = false;
-    binary::Binary m_envelope;
     binary::Binary m_pending;
     uint8_t m_pendingSw1 = 0x90;
     uint8_t m_pendingSw2 = 0x00;

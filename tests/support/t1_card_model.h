@@ -10,7 +10,6 @@
 
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/capdu_rapdu.h"
-#include "sc/exchange/protocol_t1.h"
 #include "support/t0_card_model.h"
 
 namespace ZORVIK::test {
@@ -42,16 +41,11 @@ public:
     std::function<T1Fault()> faultSource;
     // Raw answers that replace the model's answers to the next blocks.
     std::deque<binary::Binary> scriptedAnswers;
-    // The card falls silent after this many blocks without a whole response or a
-    // reset, so that an engine that never gives up fails its test instead of hanging it.
-    size_t blocksWithoutProgress = 1000;
 
-    // What happened: every block received, the commands run, the RESYNCH and
-    // reset counts.
+    // Every block received, the commands run, and the RESYNCH count.
     std::vector<binary::Binary> received;
     std::vector<CApdu> commands;
     int resynchs = 0;
-    int resets = 0;
 
     // A warm reset: the protocol starts over and anything pending is lost.
     void Reset();
@@ -59,34 +53,32 @@ public:
     void SendBytes(const uint8_t* bytes, uint32_t count) override;
     bool ReceiveByte(uint8_t& byte) override;
 
-    binary::Binary Block(uint8_t pcb, const binary::Binary& inf) const;
-
 private:
-    T1Fault NextFault();
+    binary::Binary Block(uint8_t pcb, const binary::Binary& inf) const;
     void OnBlock(const binary::Binary& block);
+    void OnIBlock(uint8_t pcb, const binary::Binary& inf);
     void Emit(const binary::Binary& block);
-    // Whether the bytes after the INF that wire's LEN announces are that prefix's EDC.
-    bool EpilogueMatches(const binary::Binary& wire) const;
     void SendNextPiece();
-    void RestartProtocol();
 
     CardApplication m_application;
     uint8_t m_edcLength;
-    // The largest INF the card takes (ISO/IEC 7816-3, 11.4.2); a longer I-block is refused.
-    uint8_t m_ifsc = Protocol_T1::DefaultIfs;
     binary::Binary m_input;
     std::deque<uint8_t> m_output;
     T1Fault m_fault = T1Fault::None;
-
+    // The card falls silent after many blocks without a whole response or a
+    // reset, so that an engine that never gives up fails its test instead of hanging it.
     size_t m_blocksSinceProgress = 0;
-    uint8_t m_expectedNs = 0;  // N(S) of the engine's next new I-block
-    uint8_t m_cardNs = 0;      // N(S) of the card's next I-block
-    binary::Binary m_command;
-    binary::Binary m_response;
-    size_t m_responseOffset = 0;
-    bool m_responseChain = false;  // more response pieces to come
-    bool m_awaitingSResponse = false;
-    binary::Binary m_lastSent;
+    // What a reset or S(RESYNCH) starts over.
+    struct Protocol {
+        uint8_t ifsc = 32;       // the largest INF the card takes (ISO/IEC 7816-3, 11.4.2)
+        uint8_t expectedNs = 0;  // N(S) of the engine's next new I-block
+        uint8_t cardNs = 0;      // N(S) of the card's next I-block
+        binary::Binary command;
+        binary::Binary response;
+        size_t responseOffset = 0;
+        bool awaitingSResponse = false;
+        binary::Binary lastSent;
+    } m_protocol;
 };
 
 }  // namespace ZORVIK::test

@@ -1,20 +1,19 @@
+// APDU logs in their five formats, and the printers of the console and the log.
 #include "sc/card_service/apdu_writer.h"
-#include "support/file_text.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <tuple>
 
 #include "sc/card_service/apdu_printer.h"
 #include "sc/card_service/expected_status.h"
-#include "sc/card_service/gp_apdu_writer.h"
 #include "sc/card_service/jcshell_apdu_writer.h"
-#include "sc/card_service/ruzo_apdu_writer.h"
-#include "sc/card_service/skarna_apdu_writer.h"
+#include "sc/card_service/tlv_printer.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "service/log/recording_log.h"
 #include "support/error_text.h"
+#include "support/file_text.h"
 #include "support/test_dir.h"
 #include "support/vectors.h"
 
@@ -23,28 +22,6 @@ namespace {
 
 using binary::Binary;
 using test::ReadFile;
-
-// A fresh file in the test's temporary directory, removed afterwards.
-class LogFile {
-public:
-    explicit LogFile(const std::string& name) : m_path(test::TestDir() + "apdu_writer_" + name + "_" + TestName()) {
-        std::filesystem::remove(m_path);
-    }
-    ~LogFile() { std::filesystem::remove(m_path); }
-    const std::string& Path() const { return m_path; }
-    std::string Text() const { return ReadFile(m_path); }
-
-private:
-    static std::string TestName() {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        return name;
-    }
-
-    std::string m_path;
-};
 
 SourcePlace Place(const char* file, int32_t line) {
     SourcePlace place;
@@ -57,12 +34,6 @@ RApdu Response(const char* hex) { return RApdu(Binary(hex)); }
 
 std::shared_ptr<I_APDU_Printer> Named(const char* name) { return std::make_shared<StandardPrinter>(name); }
 
-Binary Counting(size_t count) {
-    Binary data;
-    for (size_t i = 0; i < count; ++i) data.push_back(static_cast<uint8_t>(i));
-    return data;
-}
-
 // One recorded session: power on, the four ISO/IEC 7816-3 cases and an extended
 // command, variables, a call, comments, script places, suppressed entries, a
 // reset and power off. The expected logs in tests/data/apdu_log were written by
@@ -70,188 +41,105 @@ Binary Counting(size_t count) {
 void RunSession(BaseApduWriter& writer) {
     writer.WritePowerOn();
     writer.WriteApdu(CApdu(0x80, 0xCA, 0x00, 0x00, 0, Named("GET DATA")), Response("9000"), ST_OK, SourcePlace());
-
     writer.SetComment("buf");
     writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x10), Response("000102030405060708090A0B0C0D0E0F 9000"), 0x9000,
                      SourcePlace());
-
     writer.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51 00 00 00"), 0, Named("SELECT")),
                      Response("6A82"), ST_ANY, Place("../scripts/personal.skarna", 7));
-
     writer.AddVariable("KEY", 4, 8);
     writer.SetSource("sig", "Sign", {"KEY", "MSG"});
     writer.SetComment("sig");
-    writer.WriteApdu(CApdu(0x80, 0x2A, 0x9E, 0x9A, Counting(20), 256, Named("PSO")), Response("11223344 9000"), ST_OK,
-                     SourcePlace());
-
+    writer.WriteApdu(
+        CApdu(0x80, 0x2A, 0x9E, 0x9A, Binary("000102030405060708090A0B0C0D0E0F10111213"), 256, Named("PSO")),
+        Response("11223344 9000"), ST_OK, SourcePlace());
     writer.WriteReset();
     writer.WriteApdu(CApdu(0x00, 0xD6, 0x00, 0x00, Binary("01 02 03 04"), 0, true), Response("6A82"), 0x6A82,
                      Place("test.skarna", 12));
-
     writer.SuppressNextMarker();
     writer.WriteReset();
     writer.SuppressNextMarker();
     writer.WriteApdu(CApdu(0x00, 0xCA, 0x9F, 0x7F, 0x2D), Response("AABB 9000"), ST_OK, SourcePlace());
     writer.WriteApdu(CApdu(0x80, 0xCA, 0x9F, 0x7F, 3), Response("010203 9000"), ST_OK, SourcePlace());
     writer.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 256), Response("6282"), 0x6282, SourcePlace());
-
     writer.SetComment("keep");
     writer.WritePowerOff();
 }
 
-struct FormatCase {
-    int kind;
-    const char* golden;
-};
-
-void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.golden; }
-
-class ApduLogFormat : public ::testing::TestWithParam<FormatCase> {};
-
-TEST_P(ApduLogFormat, WritesTheRecordedSession) {
-    LogFile file(GetParam().golden);
-    {
-        std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(GetParam().kind, file.Path(), 2);
-        RunSession(*writer);
-        // Every entry is on disk before the writer is gone.
-        EXPECT_EQ(file.Text(), ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
+TEST(ApduLogFormat, WritesTheRecordedSession) {
+    const std::pair<int, const char*> formats[] = {{BaseApduWriter::Skarna, "skarna"},
+                                                   {BaseApduWriter::GP, "gp"},
+                                                   {BaseApduWriter::JCShell, "jcshell"},
+                                                   {BaseApduWriter::Goznak, "goznak"},
+                                                   {BaseApduWriter::Ruzo, "ruzo"}};
+    for (const auto& [kind, name] : formats) {
+        SCOPED_TRACE(name);
+        const std::string path = test::TestDir() + name + ".log";
+        const std::string golden = ReadFile(test::DataPath(std::string("apdu_log/session.") + name));
+        {
+            std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(kind, path, 2);
+            RunSession(*writer);
+            EXPECT_EQ(ReadFile(path), golden);  // every entry is on disk before the writer is gone
+        }
+        EXPECT_EQ(ReadFile(path), golden);
     }
-    EXPECT_EQ(file.Text(), ReadFile(test::DataPath(std::string("apdu_log/session.") + GetParam().golden)));
-}
-
-INSTANTIATE_TEST_SUITE_P(AllFormats, ApduLogFormat,
-                         ::testing::Values(FormatCase{BaseApduWriter::Skarna, "skarna"},
-                                           FormatCase{BaseApduWriter::GP, "gp"},
-                                           FormatCase{BaseApduWriter::JCShell, "jcshell"},
-                                           FormatCase{BaseApduWriter::Goznak, "goznak"},
-                                           FormatCase{BaseApduWriter::Ruzo, "ruzo"}),
-                         [](const auto& info) { return std::string(info.param.golden); });
-
-TEST(ApduWriter, AppendsToAnExistingLog) {
-    LogFile file("append");
-    std::ofstream(file.Path()) << "earlier\n";
-    BaseApduWriter::Create(BaseApduWriter::GP, file.Path(), 0)
-        ->WriteApdu(CApdu(0x00, 0x84, 0x00, 0x00, 8), Response("9000"), ST_OK, SourcePlace());
-    EXPECT_EQ(file.Text(), "earlier\n00 84 00 00 08\n\n");
 }
 
 TEST(ApduWriter, RefusesAnEmptyFileNameAnUnknownKindAndAFileThatCannotBeOpened) {
-    LogFile file("kind");
+    const std::string path = test::TestDir() + "apdu.log";
     EXPECT_EQ(test::MessageOf([] { BaseApduWriter::Create(BaseApduWriter::Skarna, "", 2); }),
               "Пустое название файла для конвертированных APDU");
     for (int kind : {-1, 5}) {
-        EXPECT_EQ(test::MessageOf([&] { BaseApduWriter::Create(kind, file.Path(), 2); }),
+        EXPECT_EQ(test::MessageOf([&] { BaseApduWriter::Create(kind, path, 2); }),
                   "Режим конвертации APDU задан некорректно")
             << kind;
     }
-    const std::string path = test::TestDir() + "no_such_dir/apdu.log";
-    const std::string error = test::MessageOf([&] { BaseApduWriter::Create(BaseApduWriter::Ruzo, path, 2); });
-    EXPECT_NE(error.find("'" + path + "'"), std::string::npos) << error;
+    const std::string missing = test::TestDir() + "no_such_dir/apdu.log";
+    EXPECT_TRUE(test::Contains(test::MessageOf([&] { BaseApduWriter::Create(BaseApduWriter::Ruzo, missing, 2); }),
+                               "'" + missing + "'"));
+    std::string names;
+    for (int kind = 0; kind <= 5; ++kind) names += BaseApduWriter::DefaultFileName(kind) + ";";
+    EXPECT_EQ(names, "skarna.log;gp.log;jcshell.log;goznak.log;ruzo.log;;");
 }
 
-TEST(ApduWriter, DefaultFileNames) {
-    EXPECT_EQ(BaseApduWriter::DefaultFileName(0), "skarna.log");
-    EXPECT_EQ(BaseApduWriter::DefaultFileName(1), "gp.log");
-    EXPECT_EQ(BaseApduWriter::DefaultFileName(2), "jcshell.log");
-    EXPECT_EQ(BaseApduWriter::DefaultFileName(3), "goznak.log");
-    EXPECT_EQ(BaseApduWriter::DefaultFileName(4), "ruzo.log");
-    EXPECT_EQ(BaseApduWriter::DefaultFileName(5), "");
-}
-
-TEST(SkarnaApduWriter, ContinuesDataLinesAfterEvery16Bytes) {
-    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(16)), "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F");
-    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(20)),
-              "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F\\\n10 11 12 13");
-}
-
-// Entries that the recorded session does not reach, one format detail each.
+// Entries that the recorded session does not reach.
 TEST(ApduWriter, FormatDetails) {
-    const struct {
-        const char* name;
-        int kind;
-        uint32_t verbose;
-        void (*write)(BaseApduWriter&);
-        const char* expected;
-    } cases[] = {
-        {"skarna: a variable at the start leaves only the rest in hex", BaseApduWriter::Skarna, 0,
-         [](BaseApduWriter& w) {
-             w.AddVariable("K", 0, 8);
-             w.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(16)), Response("9000"), ST_ERR, SourcePlace());
-         },
-         "\ni 00 DA 01 02\\\n$K[8]\\\n08 09 0A 0B  0C 0D 0E 0F | ERR\n"},
-        {"skarna: a variable past the data writes no bytes twice", BaseApduWriter::Skarna, 0,
-         [](BaseApduWriter& w) {
-             w.AddVariable("TAIL", 2, 10);
-             w.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(4)), Response("9000"), ST_OK, SourcePlace());
-         },
-         "\ni 00 DA 01 02\\\n00 01\\\n$TAIL[10]\n"},
-        {"skarna: verbose level 1 writes the name only", BaseApduWriter::Skarna, 1,
-         [](BaseApduWriter& w) {
-             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK, Place("a", 3));
-         },
-         "\n; READ\no 00 B0 00 00 FF\n"},
-        {"skarna: power off keeps the pending variable, power on drops it", BaseApduWriter::Skarna, 0,
-         [](BaseApduWriter& w) {
-             w.AddVariable("V", 0, 1);
-             w.WritePowerOff();
-             w.WriteApdu(CApdu(0x00, 0x01, 0x00, 0x00, Binary("AA")), Response("9000"), ST_OK, SourcePlace());
-             w.AddVariable("V", 0, 1);
-             w.WritePowerOn();
-             w.WriteApdu(CApdu(0x00, 0x02, 0x00, 0x00, Binary("BB")), Response("9000"), ST_OK, SourcePlace());
-         },
-         "\noff\n\ni 00 01 00 00\\\n$V[1]\n\non\n\ni 00 02 00 00\\\nBB\n"},
-        {"skarna: a suppressed marker is skipped once only", BaseApduWriter::Skarna, 0,
-         [](BaseApduWriter& w) {
-             w.SuppressNextMarker();
-             w.WritePowerOff();
-             w.WritePowerOff();
-         },
-         "\noff\n"},
-        {"ruzo: power off keeps the comment, power on drops it", BaseApduWriter::Ruzo, 0,
-         [](BaseApduWriter& w) {
-             w.SetComment("r1");
-             w.WritePowerOff();
-             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
-             w.SetComment("r2");
-             w.WritePowerOn();
-             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
-         },
-         "off\n00 B0 00 00 02\nB0 $r1=  90 00\n\non\n00 B0 00 00 02\nB0 01 02  90 00\n\n"},
-        {"ruzo: a command with data and a two-byte response", BaseApduWriter::Ruzo, 0,
-         [](BaseApduWriter& w) {
-             const CApdu command(0x80, 0x10, 0x00, 0x00, Binary("55"));
-             w.WriteApdu(command, Response("ABCD 9000"), ST_OK, SourcePlace());
-             w.SetComment("name");
-             w.WriteApdu(command, Response("ABCD 9000"), ST_OK, SourcePlace());
-         },
-         "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 AB CD 90 00\n\n"
-         "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 $name= 90 00\n\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        LogFile file(std::to_string(&c - cases));
-        c.write(*BaseApduWriter::Create(c.kind, file.Path(), c.verbose));
-        EXPECT_EQ(file.Text(), c.expected);
-    }
+    const SourcePlace nowhere;
+    const std::string path = test::TestDir() + "apdu.log";
+    // Verbose level 1 writes the name only.
+    BaseApduWriter::Create(BaseApduWriter::Skarna, path, 1)
+        ->WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0xFF, Named("READ")), Response("9000"), ST_OK, Place("a", 3));
+    EXPECT_EQ(ReadFile(path), "\n; READ\no 00 B0 00 00 FF\n");
+    // The log is appended to; at verbose level 0 no comment is written.
+    BaseApduWriter::Create(BaseApduWriter::GP, path, 0)
+        ->WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A000"), 0, Named("SELECT")), Response("9000"), ST_OK,
+                    nowhere);
+    EXPECT_EQ(ReadFile(path), "\n; READ\no 00 B0 00 00 FF\n00 A4 04 00 02 A0 00\n\n");
+    // JCShell cannot express ST_ERR, and leaves no half entry.
+    std::filesystem::remove(path);
+    JCShellApduWriter jcshell(path);
+    const CApdu select(0x00, 0xA4, 0x00, 0x00, Binary("3F00"));
+    EXPECT_EQ(test::MessageOf([&] { jcshell.WriteApdu(select, Response("6A82"), ST_ERR, nowhere); }),
+              "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
+    jcshell.WriteApdu(select, Response("9000"), 0x9000, nowhere);
+    EXPECT_EQ(ReadFile(path), "# \nsend 00A40000023F00 9000\n\n");
 }
 
 TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
-    const CApdu commands[] = {
-        CApdu(0x00, 0xB0, 0x00, 0x00, 256),                       // case 2 short, Le 00
-        CApdu(0x00, 0xB0, 0x00, 0x00, 300),                       // case 2 extended
-        CApdu(0x00, 0xB0, 0x00, 0x00, 65536),                     // Le 00 00 00
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102")),            // case 3 short
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary(300, 0x5A)),         // case 3 extended
-        CApdu(0x00, 0xD6, 0x00, 0x00, Binary("0102"), 0, true),   // extended by its flag
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 256),       // case 4 short
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),     // case 4 extended
-        CApdu(0x00, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536),  // Le 00 00
-    };
+    // Every case, short and extended (also by the flag alone), with Le 00 and 00 00 00 or 00 00.
+    const CApdu commands[] = {CApdu(0, 0xB0, 0, 0, 256),
+                              CApdu(0, 0xB0, 0, 0, 300),
+                              CApdu(0, 0xB0, 0, 0, 65536),
+                              CApdu(0, 0xD6, 0, 0, Binary("0102")),
+                              CApdu(0, 0xD6, 0, 0, Binary(300, 0x5A)),
+                              CApdu(0, 0xD6, 0, 0, Binary("0102"), 0, true),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary("0102"), 256),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary("0102"), 0x300),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary(300, 0x5A), 65536)};
     for (const CApdu& command : commands) {
         SCOPED_TRACE(binary::ToHex(command.Encode(), 0));
-        LogFile file(std::to_string(&command - commands));
-        JCShellApduWriter(file.Path()).WriteApdu(command, Response("9000"), ST_ANY, SourcePlace());
-        const std::string text = file.Text();
+        const std::string path = test::TestDir() + std::to_string(&command - commands) + ".log";
+        JCShellApduWriter(path).WriteApdu(command, Response("9000"), ST_ANY, SourcePlace());
+        const std::string text = ReadFile(path);
         ASSERT_EQ(text.rfind("# \nsend ", 0), 0u) << text;
         const CApdu decoded(Binary(text.substr(8)));
         EXPECT_EQ(decoded.GetCase(), command.GetCase());
@@ -260,33 +148,83 @@ TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
     }
 }
 
-TEST(JCShellApduWriter, RefusesStErrAndWritesNothingForTheEntry) {
-    LogFile file("jcshell_err");
-    JCShellApduWriter writer(file.Path());
-    EXPECT_EQ(test::MessageOf([&] {
-                  writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00"), 0, Named("SELECT")), Response("6A82"),
-                                   ST_ERR, Place("s", 1));
-              }),
-              "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
-    writer.WriteApdu(CApdu(0x00, 0xA4, 0x00, 0x00, Binary("3F00")), Response("9000"), 0x9000, SourcePlace());
-    EXPECT_EQ(file.Text(), "# \nsend 00A40000023F00 9000\n\n");
+// ---- the printers of the console and the log
+
+const std::string Header = "CLA  INS   P1   P2     Ne\n";
+const std::string Equals = std::string(64, '=') + "\n";
+// An FCI template holding a DF name, and its dump as a tree.
+const char* const Fci = "6F 05 84 03 A0 00 01";
+const std::string FciTree = "6F:\n  84: A0 00 01 ";
+
+// Every record as "<level>/<colour> <text>".
+template <class Print>
+std::string Printed(Print print) {
+    test::RecordingLog log;
+    print(log);
+    std::string text;
+    for (const LogRecord& r : log.records)
+        text += std::to_string(r.level) + "/" + std::to_string(r.colour) + " " + r.text;
+    return text;
 }
 
-TEST(GPApduWriter, VerboseLevelZeroOrNoPrinterWritesNoComment) {
-    LogFile file("gp_quiet");
-    {
-        GPApduWriter quiet(file.Path(), 0);
-        quiet.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")), Response("9000"),
-                        ST_OK, SourcePlace());
+TEST(ApduPrinters, PrintCommands) {
+    const std::string select = Header + " 00   A4   04   00     0  (0x0)\n";
+    const StandardPrinter named("GET CHALLENGE");
+    const TLVRequestPrinter tlv("SELECT");
+    const TLVRequestPrinter tlvWithoutName;
+    const std::tuple<const I_APDU_Printer*, CApdu, std::string> cases[] = {
+        // The default printer prints no name line; data lines break after 16 bytes.
+        {&DefaultPrinter(), CApdu(0, 0xA4, 4, 0, Binary("000102030405060708090A0B0C0D0E0F10")),
+         "2/7 " + select + "Data: 17 (0x11)\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10\n"},
+        {&named, CApdu(0x00, 0x84, 0x00, 0x00, 256),
+         "3/3 GET CHALLENGE\n2/7 " + Header + " 00   84   00   00     256  (0x100)\n"},
+        {&SMPrinter(), CApdu(0x84, 0xB0, 0x00, 0x00, Binary("9701 FF 8E08 0102030405060708"), 0),
+         "2/2 ~~~~~~~ Secure Messaging ~~~~~~~\n" + Header +
+             " 84   B0   00   00     0  (0x0)\nData: 13 (0xD)\n97 01 FF 8E 08 01 02 03 04 05 06 07 08\n"},
+        // The TLV request printer dumps the data as a tree, or warns and prints hex.
+        {&tlv, CApdu(0, 0xA4, 4, 0, Binary(Fci)), "3/3 SELECT\n2/7 " + select + "Data: 7 (0x7)\n" + FciTree + "\n"},
+        {&tlvWithoutName, CApdu(0, 0xA4, 4, 0, Binary("6F")),
+         "6/14 Данные запроса имеют некорректный формат!\n2/7 " + select + "Data: 1 (0x1)\n6F\n"},
+    };
+    for (const auto& [printer, command, expected] : cases) {
+        EXPECT_EQ(Printed([&](iLog& log) { printer->PrintCommand(command, log); }), expected);
     }
-    GoznakApduWriter verbose(file.Path(), 1);
-    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000")), Response("9000"), ST_OK, SourcePlace());
-    verbose.WriteApdu(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0000001510000"), 0, Named("SELECT")), Response("9000"),
-                      ST_OK, SourcePlace());
-    EXPECT_EQ(file.Text(),
-              "00 A4 04 00 07 A0 00 00 01 51 00 00\n\n"
-              "00 A4 04 00 07 A0 00 00 01 51 00 00\n\n"
-              "# SELECT\n00 A4 04 00 07 A0 00 00 01 51 00 00\n\n");
+}
+
+TEST(ApduPrinters, PrintResponses) {
+    const std::string fciOk = std::string(Fci) + "9000";
+    const StandardPrinter standard("X");
+    const TLVRequestPrinter request("X");
+    const TLVResponsePrinter response("R");
+    const std::tuple<const I_APDU_Printer*, const char*, const char*, std::string> cases[] = {
+        {&standard, "9000", "Ok", "2/7 Status: 9000 (Ok)\n" + Equals},
+        {&DefaultPrinter(), "0102 6282", "", "2/7 Response: 2 (0x2)\n01 02\nStatus: 6282\n" + Equals},
+        {&SMPrinter(), "990290008E0411223344 9000", "Ok",
+         "2/2 Response: 10 (0xA)\n99 02 90 00 8E 04 11 22 33 44\nStatus: 9000 (Ok)\n" + std::string(32, '~') + "\n"},
+        // The TLV request printer prints responses as the standard printer does.
+        {&request, fciOk.c_str(), "Ok", "2/7 Response: 7 (0x7)\n6F 05 84 03 A0 00 01\nStatus: 9000 (Ok)\n" + Equals},
+        // The TLV response printer closes on the status line.
+        {&response, fciOk.c_str(), "Ok", "2/7 Response: 7 (0x7)\n" + FciTree + "\nStatus: 9000 (Ok)" + Equals},
+        {&response, "6F 9000", "",
+         "6/14 Данные ответа имеют некорректный формат!\n2/7 Response: 1 (0x1)\n6F\nStatus: 9000" + Equals},
+        {&response, "6A82", "Не найден", "2/7 Status: 6A82 (Не найден)" + Equals},
+    };
+    for (const auto& [printer, answer, statusText, expected] : cases) {
+        EXPECT_EQ(Printed([&](iLog& log) { printer->PrintResponse(RApdu(Binary(answer)), statusText, log); }),
+                  expected);
+    }
+}
+
+TEST(ApduPrinters, NamesStartANewLineAndClonesKeepTheirKindAndName) {
+    std::string names = "first";
+    StandardPrinter("VERIFY").Clone()->AppendName(names);
+    TLVRequestPrinter("REQ").Clone()->AppendName(names);
+    TLVResponsePrinter("RESP").Clone()->AppendName(names);
+    SMPrinter().AppendName(names);
+    EXPECT_EQ(names, "first\nVERIFY\nREQ\nRESP\n~~~~~~~ Secure Messaging ~~~~~~~");
+    EXPECT_NE(dynamic_cast<TLVRequestPrinter*>(TLVRequestPrinter().Clone().get()), nullptr);
+    EXPECT_NE(dynamic_cast<TLVResponsePrinter*>(TLVResponsePrinter().Clone().get()), nullptr);
+    EXPECT_EQ(&PrinterOf(CApdu(0x00, 0xB0, 0x00, 0x00, 1)), &DefaultPrinter());
 }
 
 }  // namespace

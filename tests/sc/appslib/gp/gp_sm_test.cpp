@@ -13,7 +13,6 @@ namespace ZORVIK {
 namespace {
 
 using binary::Binary;
-using test::LoadVectors;
 
 // Session keys of the pySim trace in tests/data/gp/scp02.vec.
 const Binary kSMac("29A69328E60494982632039DDD47A2F1");
@@ -25,23 +24,19 @@ Binary Wrap(GP_SM& sm, const CApdu& plain) {
     return wrapped.Encode();
 }
 
-// C-MAC by the rules of GlobalPlatform 2.2 E.4.4, composed from the triple-DES
-// retail MAC: the second computation the traces are not needed for.
-Binary ExpectedCMac(const Binary& header, const Binary& data, const Binary& icv) {
+// C-MAC of a command without data under a zero ICV (GlobalPlatform 2.2, E.4.4),
+// composed from the triple-DES retail MAC.
+Binary ExpectedCMac(Binary header) {
     TriDES mac(kSMac, PADDING_ISO9797_M2, 1);
-    Binary iv = icv;
-    Binary input = header;
-    input += static_cast<uint8_t>(data.size() + 8);
-    input += data;
-    return mac.CalcCCS(input, iv);
+    Binary iv(8, 0);
+    header.push_back(8);
+    return mac.CalcCCS(header, iv);
 }
-
-// --- Published traces ---------------------------------------------------
 
 TEST(GpSmTrace, WrapsEveryCommandOfThePublishedChains) {
     std::unique_ptr<GP_SM> sm;
     int commands = 0;
-    for (const auto& v : LoadVectors("gp/scp02.vec")) {
+    for (const auto& v : test::LoadVectors("gp/scp02.vec")) {
         SCOPED_TRACE(v.Where() + " " + v.Text("Section"));
         if (v.Has("SMAC")) {
             sm = std::make_unique<GP_SM>(v.Bin("SMAC"), v.Bin("SENC"), static_cast<uint8_t>(v.Number("Level")),
@@ -55,131 +50,70 @@ TEST(GpSmTrace, WrapsEveryCommandOfThePublishedChains) {
     EXPECT_EQ(commands, 11);
 }
 
-// --- Chaining -------------------------------------------------------------
-
-TEST(GpSmChain, WithoutIcvEncryptionThePreviousMacIsTheIcv) {
-    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, false);
-    const Binary mac1 = Back(Wrap(sm, CApdu("80F22002")), 8);
-    const Binary mac2 = ExpectedCMac(Binary("84F22002"), Binary(), mac1);
-    EXPECT_EQ(Wrap(sm, CApdu("80F22002")), Binary("84F2200208") + mac2);
-}
-
 TEST(GpSmChain, ARefusedCommandLeavesTheChainAsItWas) {
     GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, true);
     GP_SM reference(kSMac, kSEnc, GP_SM::LevelCMac, true);
     Wrap(sm, CApdu("80F22002"));
     Wrap(reference, CApdu("80F22002"));
-    CApdu tooLong(0x80, 0xE8, 0x00, 0x00, Binary(248, 0x11));
     CApdu wrapped;
-    EXPECT_THROW(sm.WrapCommand(tooLong, wrapped), Exception);
+    EXPECT_THROW(sm.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(248, 0x11)), wrapped), Exception);
     EXPECT_EQ(sm.GetLastCMac(), reference.GetLastCMac());
     EXPECT_EQ(Wrap(sm, CApdu("80CA006600")), Wrap(reference, CApdu("80CA006600")));
 }
 
-// --- Wrapping details -----------------------------------------------------
-
-TEST(GpSmWrap, LevelThreeEncryptsPaddedDataWithSEnc) {
-    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
-    const Binary plainData("0102030405060708");  // aligned: a whole padding block follows
-    CApdu wrapped;
-    sm.WrapCommand(CApdu(0x80, 0xE6, 0x0C, 0x00, plainData, 256), wrapped);
-    EXPECT_EQ(wrapped.cla, 0x84);
-    EXPECT_EQ(wrapped.ne, 256u);
-    ASSERT_EQ(wrapped.data.size(), 24u);
-    TriDES enc(kSEnc, 0, 0);
-    const Binary cryptogram = Slice(wrapped.data, 0, 16);
-    EXPECT_EQ(enc.Decrypt(cryptogram, CIPHER_MODE_CBC, PADDING_ISO9797_M2, Binary()), plainData);
-    // The C-MAC is over the plain data with Lc + 8 of the plain length.
-    EXPECT_EQ(Back(wrapped.data, 8), ExpectedCMac(Binary("84E60C00"), plainData, Binary(8, 0)));
-}
-
-TEST(GpSmWrap, LevelThreeLeavesCommandsWithoutDataAndExternalAuthenticateInTheClear) {
-    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, false);
-    const Binary noData = Wrap(sm, CApdu("80CA006600"));
-    EXPECT_EQ(noData.size(), 14u);
-    EXPECT_EQ(Slice(noData, 0, 5), Binary("84CA006608"));
-    GP_SM fresh(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, false);
-    const Binary ea = Wrap(fresh, CApdu("8082030008 1122334455667788"));
-    EXPECT_EQ(Slice(ea, 0, 13), Binary("8482030010 1122334455667788"));
-}
-
 TEST(GpSmWrap, SetsTheSecureMessagingBitOfTheClassByte) {
-    struct ClaCase {
-        uint8_t plain;
-        uint8_t wrapped;
-    };
-    for (const ClaCase c : {ClaCase{0x80, 0x84}, ClaCase{0x83, 0x87}, ClaCase{0x00, 0x04}, ClaCase{0x84, 0x84},
-                            ClaCase{0xC1, 0xE1}, ClaCase{0x4F, 0x6F}}) {
+    const std::pair<uint8_t, uint8_t> cases[] = {{0x80, 0x84}, {0x83, 0x87}, {0x00, 0x04},
+                                                 {0x84, 0x84}, {0xC1, 0xE1}, {0x4F, 0x6F}};
+    for (const auto& [plain, secure] : cases) {
         GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMac, true);
         CApdu wrapped;
-        sm.WrapCommand(CApdu(c.plain, 0xF2, 0x20, 0x02, 0u), wrapped);
-        EXPECT_EQ(wrapped.cla, c.wrapped) << static_cast<int>(c.plain);
+        sm.WrapCommand(CApdu(plain, 0xF2, 0x20, 0x02, 0u), wrapped);
+        EXPECT_EQ(wrapped.cla, secure) << static_cast<int>(plain);
         // The MAC covers the modified class byte.
-        Binary header{c.wrapped, 0xF2, 0x20, 0x02};
-        EXPECT_EQ(wrapped.data, ExpectedCMac(header, Binary(), Binary(8, 0)));
+        EXPECT_EQ(wrapped.data, ExpectedCMac(Binary{secure, 0xF2, 0x20, 0x02}));
     }
 }
 
-TEST(GpSmWrap, RefusesCommandsThatDoNotFitAShortApdu) {
+TEST(GpSmWrap, RefusesWhatCannotBeWrappedWithItsReason) {
     GP_SM levelOne(kSMac, kSEnc, GP_SM::LevelCMac, true);
+    GP_SM levelThree(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
     CApdu wrapped;
+    // The largest data that still fits a short command.
     EXPECT_EQ(Wrap(levelOne, CApdu(0x80, 0xE8, 0x00, 0x00, Binary(247, 0x5A))).size(), 5u + 255u);
-    EXPECT_EQ(test::MessageOf([&] { levelOne.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(248, 0x5A)), wrapped); }),
-              "Данные команды (248 байт) не помещаются в команду SCP02 на уровне 01: не более 247 байт");
-
-    GP_SM levelThree(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
     EXPECT_EQ(Wrap(levelThree, CApdu(0x80, 0xE8, 0x00, 0x00, Binary(239, 0x5A))).size(), 5u + 248u);
-    EXPECT_EQ(
-        test::MessageOf([&] { levelThree.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(240, 0x5A)), wrapped); }),
-        "Данные команды (240 байт) не помещаются в команду SCP02 на уровне 03: не более 239 байт");
-
-    EXPECT_EQ(test::MessageOf([&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 257u), wrapped); }),
-              "SCP02 защищает только короткие команды, Ne = 257");
-    EXPECT_EQ(test::MessageOf([&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 0u, true), wrapped); }),
-              "SCP02 защищает только короткие команды, Ne = 0");
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[&] { levelOne.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(248, 0x5A)), wrapped); },
+         "Данные команды (248 байт) не помещаются в команду SCP02 на уровне 01: не более 247 байт"},
+        {[&] { levelThree.WrapCommand(CApdu(0x80, 0xE8, 0x00, 0x00, Binary(240, 0x5A)), wrapped); },
+         "Данные команды (240 байт) не помещаются в команду SCP02 на уровне 03: не более 239 байт"},
+        {[&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 257u), wrapped); },
+         "SCP02 защищает только короткие команды, Ne = 257"},
+        {[&] { levelOne.WrapCommand(CApdu(0x80, 0xCA, 0x00, 0x66, 0u, true), wrapped); },
+         "SCP02 защищает только короткие команды, Ne = 0"},
+        {[] { GP_SM(Binary(8, 1), kSEnc, 1, true); }, "Сеансовый ключ S-MAC имеет длину 8 байт, ожидается 16"},
+        {[] { GP_SM(kSMac, Binary(24, 1), 1, true); }, "Сеансовый ключ S-ENC имеет длину 24 байт, ожидается 16"},
+        {[] { GP_SM(kSMac, kSEnc, 0x13, true); },
+         "Неподдерживаемый уровень безопасности SCP02 13, ожидается 01 или 03"},
+    };
+    for (const auto& [action, message] : cases) EXPECT_EQ(test::MessageOf(action), message);
 }
 
-// --- Interface -------------------------------------------------------------
-
-TEST(GpSmInterface, SizesFollowFromTheMacAndPaddingOverhead) {
+TEST(GpSmInterface, SizesFollowFromTheMacAndPaddingAndResponsesPassUnchanged) {
     GP_SM levelOne(kSMac, kSEnc, GP_SM::LevelCMac, true);
     GP_SM levelThree(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
-    struct SizeCase {
-        uint32_t size;
-        uint32_t levelOne;
-        uint32_t levelThree;
-    };
-    for (const SizeCase c :
-         {SizeCase{0, 0, 0}, SizeCase{7, 0, 0}, SizeCase{8, 0, 0}, SizeCase{15, 7, 0}, SizeCase{16, 8, 7},
-          SizeCase{24, 16, 15}, SizeCase{31, 23, 15}, SizeCase{255, 247, 239}, SizeCase{1000, 247, 239}}) {
-        EXPECT_EQ(levelOne.GetMaxCommandDataSize(c.size), c.levelOne) << c.size;
-        EXPECT_EQ(levelThree.GetMaxCommandDataSize(c.size), c.levelThree) << c.size;
+    const uint32_t cases[][3] = {{0, 0, 0},    {8, 0, 0},       {15, 7, 0},      {16, 8, 7},
+                                 {31, 23, 15}, {255, 247, 239}, {1000, 247, 239}};  // size, level 01, level 03
+    for (const auto& c : cases) {
+        EXPECT_EQ(levelOne.GetMaxCommandDataSize(c[0]), c[1]) << c[0];
+        EXPECT_EQ(levelThree.GetMaxCommandDataSize(c[0]), c[2]) << c[0];
     }
-    EXPECT_EQ(levelThree.GetResponseDataSize(0), 0u);
     EXPECT_EQ(levelThree.GetResponseDataSize(256), 256u);
-}
-
-TEST(GpSmInterface, ResponsesPassUnchangedAndTheWireStatusIsNotProtected) {
-    GP_SM sm(kSMac, kSEnc, GP_SM::LevelCMacAndCDecryption, true);
-    EXPECT_FALSE(sm.IsStatusWordProtected());
-    EXPECT_FALSE(static_cast<iSM&>(sm).IsStatusWordProtected());
-    const RApdu wire(Binary("0102036A82"));
+    EXPECT_EQ(Slice(Wrap(levelThree, CApdu("80CA006600")), 0, 5), Binary("84CA006608"));  // no data: the C-MAC only
+    EXPECT_EQ(levelThree.GetSecurityLevel(), 3);
+    EXPECT_FALSE(static_cast<iSM&>(levelThree).IsStatusWordProtected());
     RApdu plain;
-    sm.UncoverResponse(wire, plain);
+    levelThree.UncoverResponse(RApdu(Binary("0102036A82")), plain);
     EXPECT_EQ(plain.Encode(), Binary("0102036A82"));
-}
-
-TEST(GpSmInterface, RefusesBadKeysAndLevels) {
-    EXPECT_EQ(test::MessageOf([] { GP_SM(Binary(8, 1), kSEnc, 1, true); }),
-              "Сеансовый ключ S-MAC имеет длину 8 байт, ожидается 16");
-    EXPECT_EQ(test::MessageOf([] { GP_SM(kSMac, Binary(24, 1), 1, true); }),
-              "Сеансовый ключ S-ENC имеет длину 24 байт, ожидается 16");
-    for (uint8_t level : {0x00, 0x02, 0x11, 0x13}) {
-        EXPECT_THROW(GP_SM(kSMac, kSEnc, level, true), Exception) << static_cast<int>(level);
-    }
-    EXPECT_EQ(test::MessageOf([] { GP_SM(kSMac, kSEnc, 0x13, true); }),
-              "Неподдерживаемый уровень безопасности SCP02 13, ожидается 01 или 03");
-    EXPECT_EQ(GP_SM(kSMac, kSEnc, 3, false).GetSecurityLevel(), 3);
 }
 
 }  // namespace
