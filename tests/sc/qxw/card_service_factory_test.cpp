@@ -95,8 +95,8 @@ TEST(ReaderParamsOfAGroup, TransportProtocolsKeepTheWrittenOrder) {
 // item's own quotes off.
 TEST(ReaderParamsOfAGroup, QuotedTransportProtocolsAfterValidation) {
     const std::pair<const char*, std::vector<uint32_t>> rows[] = {
-        {"T0, T1", {0, 1}}, {"\"T1\"", {1}}, {"'T1', T0", {1, 0}}, {"\"'T0', 'T1'\"", {0, 1}},
-        {"", {1, 0}},       {"t0", {}},      {"T01", {}}};
+        {"T0, T1", {0, 1}},     {"\"T1\"", {1}}, {"'T1', T0", {1, 0}}, {"\"'T0', 'T1'\"", {0, 1}},
+        {"'T0', 'T1'", {0, 1}}, {"", {1, 0}},    {"t0", {}},           {"T01", {}}};
     for (const auto& [text, protocols] : rows) {
         SettingsDatabase settings;
         settings.AddSetting("transport_protocols", text, Set);
@@ -165,7 +165,7 @@ TEST_F(Factory, SerialReaderOnThePortOfVportWithTheGroupsTransportSettings) {
 TEST_F(Factory, QuotedTransportProtocolsReachTheReader) {
     test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); }, {});
     for (const auto& [key, value] :
-         {std::pair<const char*, std::string>{"reader", "#SIM"}, {"VPORT", device.PortPath()}, {"t", "\"'T0', 'T1'\""}})
+         {std::pair<const char*, std::string>{"reader", "#SIM"}, {"VPORT", device.PortPath()}, {"t", "'T0', 'T1'"}})
         Set(key, value);
     EXPECT_EQ(Create()->GetReader()->GetParams().protocols, (std::vector<uint32_t>{0, 1}));
 }
