@@ -8,6 +8,10 @@ std::vector<uint32_t> ParseTransportProtocols(const std::string& text) {
     // The settings' list parse: items trimmed, empty ones dropped, quotes taken off.
     std::vector<std::string> items;
     ParseStringList(text, items);
+    return ParseTransportProtocols(items);
+}
+
+std::vector<uint32_t> ParseTransportProtocols(const std::vector<std::string>& items) {
     if (items.empty()) {
         return ReaderParams().protocols;
     }

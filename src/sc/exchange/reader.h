@@ -32,6 +32,9 @@ struct ReaderParams {
 // Parses the transport_protocols setting: a comma-separated list of "T0" and
 // "T1", each item possibly quoted; an empty text keeps the default list.
 std::vector<uint32_t> ParseTransportProtocols(const std::string& text);
+// The same for the items of the list already read from the settings (trimmed
+// and unquoted one by one); no items keep the default list.
+std::vector<uint32_t> ParseTransportProtocols(const std::vector<std::string>& items);
 // Parses the envelope_mode setting: "smart", "force" or "null".
 uint32_t ParseEnvelopeMode(const std::string& text);
 

@@ -160,7 +160,11 @@ CardServiceSettings CardServiceFactory::ReadCardServiceSettings(const SettingsDa
 
 ReaderParams CardServiceFactory::ReadReaderParams(const SettingsDatabase& settings, const std::string& prefix) {
     ReaderParams params;
-    params.protocols = ParseTransportProtocols(settings.GetString(prefix + "transport_protocols"));
+    // Read as a list, so that each item loses its own quotes: a text read would
+    // take a pair off the whole value again and leave T0' and 'T1 of 'T0', 'T1'.
+    std::vector<std::string> protocols;
+    settings.GetList(prefix + "transport_protocols", protocols, {});
+    params.protocols = ParseTransportProtocols(protocols);
     params.transport_log = settings.GetBool(prefix + "transport_log");
     // One envelope mode for every reader group.
     params.envelope_mode = ParseEnvelopeMode(settings.GetString("envelope_mode"));

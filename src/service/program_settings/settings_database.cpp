@@ -64,8 +64,18 @@ void Unquote(const std::string& text, std::string& out) {
         const char first = text.front();
         if ((first == '\'' || first == '"') && text.back() == first) {
             // One quote character alone is both ends of the pair.
-            out = text.size() == 1 ? std::string() : text.substr(1, text.size() - 2);
-            return;
+            if (text.size() == 1) {
+                out.clear();
+                return;
+            }
+            // The two ends make one pair only when no quote of their kind stands
+            // between them: in 'T0', 'T1' each item has its own pair, and taking
+            // off the outer quotes would leave the items T0' and 'T1.
+            std::string inner = text.substr(1, text.size() - 2);
+            if (inner.find(first) == std::string::npos) {
+                out = std::move(inner);
+                return;
+            }
         }
     }
     out = text;

@@ -39,7 +39,8 @@ void Parse<uint32_t>(const std::string& text, uint32_t& out);
 template <>
 void Parse<binary::Binary>(const std::string& text, binary::Binary& out);
 
-// Removes one pair of enclosing quotes, both "'" or both '"'.
+// Removes one pair of enclosing quotes, both "'" or both '"', when no quote of
+// that kind stands between them (a list of quoted items keeps its quotes).
 void Unquote(const std::string& text, std::string& out);
 // Appends the comma-separated items of text to out, each trimmed and unquoted;
 // nothing at all between two commas gives no item, blanks give an empty one.

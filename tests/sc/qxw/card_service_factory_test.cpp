@@ -90,6 +90,25 @@ TEST(ReaderParamsOfAGroup, TransportProtocolsKeepTheWrittenOrder) {
     }
 }
 
+// As the factory reads it: validated with the card-work group, which takes one
+// pair of quotes off the whole value, then read as a list, which takes each
+// item's own quotes off.
+TEST(ReaderParamsOfAGroup, QuotedTransportProtocolsAfterValidation) {
+    const std::pair<const char*, std::vector<uint32_t>> rows[] = {
+        {"T0, T1", {0, 1}},     {"\"T1\"", {1}}, {"'T1', T0", {1, 0}}, {"\"'T0', 'T1'\"", {0, 1}},
+        {"'T0', 'T1'", {0, 1}}, {"", {1, 0}},    {"t0", {}},           {"T01", {}}};
+    for (const auto& [text, protocols] : rows) {
+        SettingsDatabase settings;
+        settings.AddSetting("transport_protocols", text, Set);
+        Validate(settings, qxw::CardWorkSettings());
+        Validate(settings, qxw::TransportSettings());
+        const std::string error = MessageOf(
+            [&] { EXPECT_EQ(CardServiceFactory::ReadReaderParams(settings, "").protocols, protocols) << text; });
+        EXPECT_EQ(error, protocols.empty() ? "Некорректный транспортный протокол контактного интерфейса" : "(no error)")
+            << text;
+    }
+}
+
 // Card services made by a factory in a directory of their own.
 class Factory : public ::testing::Test {
 protected:
@@ -139,6 +158,16 @@ TEST_F(Factory, SerialReaderOnThePortOfVportWithTheGroupsTransportSettings) {
     service->PowerOn();
     EXPECT_EQ(service->Command(CApdu(0x00, 0xA4, 0x00, 0x00, 0), ST_OK).GetSW(), 0x9000);
     EXPECT_EQ(device.Observed().commands.size(), 1u);
+}
+
+// A settings file may quote the whole list as well as its items: validation takes
+// off the outer pair, the list read then the quotes of each item.
+TEST_F(Factory, QuotedTransportProtocolsReachTheReader) {
+    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); }, {});
+    for (const auto& [key, value] :
+         {std::pair<const char*, std::string>{"reader", "#SIM"}, {"VPORT", device.PortPath()}, {"t", "'T0', 'T1'"}})
+        Set(key, value);
+    EXPECT_EQ(Create()->GetReader()->GetParams().protocols, (std::vector<uint32_t>{0, 1}));
 }
 
 // The fixture's name puts this test under the lock of the hardware model's fixed

@@ -45,8 +45,13 @@ TEST(SettingsDatabase, TypedReadsNeitherTrimNorGuess) {
     EXPECT_TRUE(With("4294967296").Get<unsigned>("k", out));
     EXPECT_EQ(out, 7u);  // the target is left as it was
     // One matching pair of outer quotes is removed.
-    const std::pair<const char*, const char*> texts[] = {
-        {"'a b'", "a b"}, {"'abc\"", "'abc\""}, {"\"", ""}, {" \"x\" ", " \"x\" "}};
+    const std::pair<const char*, const char*> texts[] = {{"'a b'", "a b"},
+                                                         {"'abc\"", "'abc\""},
+                                                         {"\"", ""},
+                                                         {" \"x\" ", " \"x\" "},
+                                                         // Quotes of separate items are no enclosing pair.
+                                                         {"'T0', 'T1'", "'T0', 'T1'"},
+                                                         {"\"T1, 'T0'\"", "T1, 'T0'"}};
     for (const auto& [text, read] : texts) EXPECT_EQ(With(text).GetString("k"), read) << text;
     EXPECT_EQ(With("A0 00 01").GetBinary("k"), binary::Binary("A00001"));
     std::vector<std::string> list = {"kept"};

@@ -104,14 +104,18 @@ bool SerialPort::ReadByteTimed(uint8_t& byte, bool consume, uint32_t timeoutMs) 
     return true;
 }
 
-bool SerialPort::Write(const binary::Binary& bytes) {
+bool SerialPort::WriteByte(uint8_t byte) { return WriteAll(&byte, 1); }
+
+bool SerialPort::Write(const binary::Binary& bytes) { return WriteAll(bytes.data(), bytes.size()); }
+
+bool SerialPort::WriteAll(const uint8_t* data, size_t size) {
     if (m_fd < 0) return false;
     // A write that the device does not take within this time fails, as the
     // write time-outs of a serial port would make it.
-    const uint32_t timeoutMs = 50 + 10 * static_cast<uint32_t>(bytes.size());
+    const uint32_t timeoutMs = 50 + 10 * static_cast<uint32_t>(size);
     size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t put = ::write(m_fd, bytes.data() + written, bytes.size() - written);
+    while (written < size) {
+        const ssize_t put = ::write(m_fd, data + written, size - written);
         if (put > 0) {
             written += static_cast<size_t>(put);
             continue;

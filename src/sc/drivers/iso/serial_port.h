@@ -37,10 +37,15 @@ public:
     bool ReadWithTimeout(uint8_t& byte, uint32_t timeoutMs);
     // As ReadWithTimeout; without consume the byte stays as look-ahead.
     bool ReadByteTimed(uint8_t& byte, bool consume, uint32_t timeoutMs);
-    // Write everything or fail.
+    // Write everything or fail: false on a closed port, an error of the device,
+    // or when the device does not take the bytes within the write time-out
+    // (50 ms plus 10 ms a byte).
+    bool WriteByte(uint8_t byte);
     bool Write(const binary::Binary& bytes);
 
 private:
+    bool WriteAll(const uint8_t* data, size_t size);
+
     int m_fd = -1;
     uint32_t m_timeoutMs = 1;
     bool m_hasLookAhead = false;

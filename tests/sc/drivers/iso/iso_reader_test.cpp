@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -123,6 +124,50 @@ TEST(SerialPort, OpensTheDeviceAtTheRateOfItsIndex) {
     ASSERT_TRUE(port.Open(device.PortPath(), 1, SerialPort::Framing7E1));
     EXPECT_EQ(OutputSpeed(device.PortPath()), B1200);
     EXPECT_FALSE(port.Open(device.PortPath(), 9, SerialPort::Framing8N1) || port.IsOpen());
+}
+
+// Bytes written one at a time reach the device as they were: card bytes (ignored
+// with the card off) and a presence poll, which the device answers.
+TEST(SerialPort, WriteByteDeliversEachByteAndFailsOnAClosedPort) {
+    Device device(test::ChallengeCard, Options{});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(device.PortPath(), 8, SerialPort::Framing8N1));
+    for (const uint8_t byte : Binary("01 0002 A5 5A 04 0000")) ASSERT_TRUE(port.WriteByte(byte));
+    Binary answer;
+    for (uint8_t byte = 0; answer.size() < 3 && port.ReadWithTimeout(byte, 2000);) answer.push_back(byte);
+    EXPECT_EQ(answer, Binary("04 0000"));
+    EXPECT_EQ(device.Observed().packets, (std::vector<Binary>{Binary("01 A5 5A"), Binary("04")}));
+    port.Close();
+    EXPECT_FALSE(port.WriteByte(0x04)) << "a closed port must refuse the byte";
+}
+
+// A device that takes nothing: its end of the pseudo-terminal is never read, so
+// once the terminal's buffer is full the next byte waits for the write time-out
+// (50 ms + 10 ms a byte) and fails instead of waiting for ever.
+TEST(SerialPort, WriteByteFailsWithinTheWriteTimeOutWhenTheDeviceTakesNothing) {
+    int master = -1;
+    int slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    SerialPort port;
+    const bool opened = port.Open(name, 8, SerialPort::Framing8N1);
+    using Clock = std::chrono::steady_clock;
+    constexpr size_t Limit = 1u << 20;
+    size_t taken = 0;
+    Clock::duration failedCall{};
+    for (bool written = opened; written && taken < Limit; taken += written ? 1 : 0) {
+        const auto start = Clock::now();
+        written = port.WriteByte(static_cast<uint8_t>(taken));
+        failedCall = Clock::now() - start;
+    }
+    port.Close();
+    ::close(master);
+    ::close(slave);
+    ASSERT_TRUE(opened);
+    EXPECT_GT(taken, 0u);
+    EXPECT_LT(taken, Limit);
+    EXPECT_GE(failedCall, std::chrono::milliseconds(50));
+    EXPECT_LT(failedCall, std::chrono::seconds(5));
 }
 
 // A device and the reader on its port, with the transport log on.
