@@ -364,6 +364,46 @@ TEST(BlockCipher, PublishedVectorsThroughEncryptDecryptEncryptBlockAndCalcCCS) {
     }
 }
 
+// The free block functions over a raw key, on the single-block vectors; triple DES
+// with two different halves on the ECB blocks of NIST CAVP.
+TEST(BlockCipher, FreeBlockFunctionsGiveThePublishedBlocks) {
+    using BlockFn = std::function<void(const Binary& key, uint8_t* block)>;
+    const BlockFn desEncrypt = [](const Binary& k, uint8_t* b) { Des_EncryptBlock(k.data(), b); };
+    const BlockFn desDecrypt = [](const Binary& k, uint8_t* b) { Des_DecryptBlock(k.data(), b); };
+    const BlockFn tdesEncrypt = [](const Binary& k, uint8_t* b) { TriDes_EncryptBlock(k.data(), b); };
+    const BlockFn tdesDecrypt = [](const Binary& k, uint8_t* b) { TriDes_DecryptBlock(k.data(), b); };
+    const BlockFn aesEncrypt = [](const Binary& k, uint8_t* b) { Aes_EncryptBlock(k.data(), uint32_t(k.size()), b); };
+    const BlockFn aesDecrypt = [](const Binary& k, uint8_t* b) { Aes_DecryptBlock(k.data(), uint32_t(k.size()), b); };
+    const struct {
+        const char* file;
+        bool doubleTheKey;  // the DES vectors hold for triple DES with K1 = K2
+        BlockFn encrypt, decrypt;
+        uint32_t block;
+    } sources[] = {
+        {"sym/des_kat.vec", false, desEncrypt, desDecrypt, 8},
+        {"sym/des_kat.vec", true, tdesEncrypt, tdesDecrypt, 8},
+        {"sym/tdes_modes.vec", false, tdesEncrypt, tdesDecrypt, 8},
+        {"sym/aes_block.vec", false, aesEncrypt, aesDecrypt, 16},
+    };
+    for (const auto& source : sources) {
+        for (const TestVector& v : test::LoadVectors(source.file)) {
+            if (v.Has("Mode") && v.Number("Mode") != CIPHER_MODE_ECB) continue;
+            SCOPED_TRACE(v.Where());
+            const Binary key = source.doubleTheKey ? v.Bin("Key") + v.Bin("Key") : v.Bin("Key");
+            const Binary plain = v.Bin("Plain"), cipherText = v.Bin("Cipher");
+            for (uint32_t at = 0; at < plain.size(); at += source.block) {
+                Binary block = Slice(plain, at, source.block);
+                source.encrypt(key, block.data());
+                EXPECT_EQ(block, Slice(cipherText, at, source.block));
+                source.decrypt(key, block.data());
+                EXPECT_EQ(block, Slice(plain, at, source.block));
+            }
+        }
+    }
+    for (const TestVector& v : test::LoadVectors("sym/aes_block.vec"))
+        EXPECT_EQ(AES(v.Bin("Key"), 0, 0).GetKeyLength(), v.Bin("Key").size());
+}
+
 // --- Every real cipher ----------------------------------------------------
 
 struct RealCipher {
@@ -592,6 +632,28 @@ TEST(BlockCipherCalcCCS, IsTheLastCbcBlockAndTheIvContinuesIt) {
     }
 }
 
+// ISO/IEC 9797-1 MAC algorithm 3 with padding method 2: E_K1(D_K2(Y)) of the
+// single-DES CBC-MAC Y under K1, which stays in the IV; with CCS mode 0 the
+// checksum is the last triple-DES CBC block.
+TEST(BlockCipherCalcCCS, RetailMacLeavesTheSingleDesChainInTheIv) {
+    const Binary data = Bytes(8), start("1234567890ABCDEF");
+    TriDES retail(K1 + K2, PADDING_ISO9797_M2, 1), full(K1 + K2, PADDING_ISO9797_M2, 0);
+    Binary iv = start, y = start;
+    const Binary mac = retail.CalcCCS(data, iv);
+    DES(K1, PADDING_ISO9797_M2, 0).CalcCCS(data, y);
+    EXPECT_EQ(iv, y);
+    Binary expected = y;
+    Des_DecryptBlock(K2.data(), expected.data());
+    Des_EncryptBlock(K1.data(), expected.data());
+    EXPECT_EQ(mac, expected);
+
+    iv = start;
+    const Binary encrypted = full.Encrypt(data, CIPHER_MODE_CBC, PADDING_ISO9797_M2, start);
+    ASSERT_EQ(encrypted.size(), 16u);
+    EXPECT_EQ(full.CalcCCS(data, iv), Back(encrypted, 8));
+    EXPECT_EQ(iv, Back(encrypted, 8));
+}
+
 // --- Refusals ------------------------------------------------------------
 
 TEST(BlockCipher, RefusesBadArgumentsWithTheirMessages) {
@@ -599,7 +661,8 @@ TEST(BlockCipher, RefusesBadArgumentsWithTheirMessages) {
     uint8_t block[16] = {};
     DES des(K1, 0, 0);
     TriDES retail(K1 + K2, 0, 1);
-    Binary emptyIv, shortIv("01020304");
+    AES aes(aesKey, 0, 0);
+    Binary emptyIv, shortIv("01020304"), eightByteIv(8, 0);
     std::vector<test::Refusal> rows = {
         {[] { AES(Binary(20, 1), 0, 0); }, "Wrong key length"},
         {[] { AES(Binary(), 0, 0); }, "Wrong key length"},
@@ -627,6 +690,8 @@ TEST(BlockCipher, RefusesBadArgumentsWithTheirMessages) {
         {[&] { retail.CalcCCS(Bytes(8), shortIv); }, "Invalid iv size"},
         {[&] { retail.SetCCSPadding(5), retail.CalcCCS(Bytes(8), emptyIv); },
          "Invalid padding kind 5, expected 0 to 3"},
+        {[&] { aes.CalcCCS(Bytes(16), shortIv); }, "Invalid iv size"},
+        {[&] { aes.CalcCCS(Bytes(16), eightByteIv); }, "Invalid iv size"},
     };
     std::vector<std::unique_ptr<BlockCipher>> ciphers;
     for (const RealCipher& c : RealCiphers) {
