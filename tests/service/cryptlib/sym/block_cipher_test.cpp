@@ -503,6 +503,8 @@ TEST(BlockCipherClone, CarriesTheChainInEveryModeAndCanTakeANewKey) {
             cipher->Decrypt(Bytes(2 * b), CIPHER_MODE_ECB, 0, Binary());
             cipher->CalcCCS(Bytes(b), macIv);
             EXPECT_THROW(cipher->EncryptFirst(Bytes(3), CIPHER_MODE_ECB, 0, Binary()), Exception);
+            // Refused by Process, after the base's own checks.
+            EXPECT_THROW(cipher->EncryptFirst(Bytes(b), CIPHER_MODE_CBC, 0, Bytes(b / 2)), Exception);
             for (uint32_t unknown : {0u, c.lastMode + 1, 7u, 99u}) cipher->Process(data, processIv, unknown, 1);
             cipher->Process(empty, processIv, CIPHER_MODE_CBC, 1);
             // Refused calls leave data and IV as they were.
