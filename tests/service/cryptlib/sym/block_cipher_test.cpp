@@ -177,6 +177,33 @@ TEST(BlockCipherBase, PaddingOneOnAlignedDataAddsAWholeBlock) {
     EXPECT_EQ(cipher.Encrypt(plain, CIPHER_MODE_ECB, 1, Binary()), first + second);
 }
 
+// What Encrypt enciphers and a chain's last piece adds, byte for byte, for each kind.
+TEST(BlockCipherBase, EncryptPadsWithTheBytesOfEachKind) {
+    const struct {
+        const char* data;
+        uint32_t kind;
+        const char* padded;
+    } cases[] = {
+        {"01 02 03 04 05 06 07 08", 0, "01 02 03 04 05 06 07 08"},
+        {"01 02 03 04 05", 1, "01 02 03 04 05 80 00 00"},
+        {"01 02 03 04 05 06 07 08", 1, "01 02 03 04 05 06 07 08 80 00 00 00 00 00 00 00"},
+        {"01 02 03 04 05", 2, "01 02 03 04 05 03 03 03"},
+        {"01 02 03 04 05 06 07 08", 2, "01 02 03 04 05 06 07 08 08 08 08 08 08 08 08 08"},
+        {"01 02 03 04 05", 3, "01 02 03 04 05 00 00 00"},
+        {"01 02 03 04 05 06 07 08", 3, "01 02 03 04 05 06 07 08"},
+    };
+    ToyCipher cipher;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.data) + " kind " + std::to_string(c.kind));
+        const Binary data(c.data), head = Bytes(8);
+        EXPECT_EQ(cipher.Decrypt(cipher.Encrypt(data, CIPHER_MODE_ECB, c.kind, Binary()), CIPHER_MODE_ECB, 0, Binary()),
+                  Binary(c.padded));
+        Binary chained = cipher.EncryptFirst(head, CIPHER_MODE_ECB, c.kind, Binary());
+        chained += cipher.EncryptNext(data, true);
+        EXPECT_EQ(cipher.Decrypt(chained, CIPHER_MODE_ECB, 0, Binary()), head + Binary(c.padded));
+    }
+}
+
 // Nothing reaches Process when an argument is refused, and a refused First leaves
 // the running chain as it was.
 TEST(BlockCipherBase, RefusesBeforeProcessLeavingTheChain) {
