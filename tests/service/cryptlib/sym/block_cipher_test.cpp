@@ -536,10 +536,14 @@ TEST(BlockCipherClone, CarriesTheChainInEveryModeAndCanTakeANewKey) {
             cipher->Process(empty, processIv, CIPHER_MODE_CBC, 1);
             // Refused calls leave data and IV as they were.
             Binary shortIv("01020304");
+            Binary partial = Bytes(b + 4);
             if (c.checksEnc) {
                 EXPECT_THROW(cipher->Process(data, processIv, CIPHER_MODE_CBC, 2), Exception);
                 EXPECT_THROW(cipher->Process(data, shortIv, CIPHER_MODE_CBC, 1), Exception);
+                EXPECT_THROW(cipher->Process(partial, processIv, CIPHER_MODE_ECB, 1), Exception);
+                EXPECT_THROW(cipher->Process(partial, processIv, CIPHER_MODE_CBC, 0), Exception);
             }
+            EXPECT_EQ(partial, Bytes(b + 4));
             EXPECT_EQ(shortIv, Binary("01020304"));
             EXPECT_EQ(data + processIv + empty, Bytes(2 * b) + Bytes(b, 0x77));
             EXPECT_EQ(cipher->EncryptNext(tail, true), Slice(whole, 1024, 1024)) << mode;
