@@ -73,6 +73,16 @@ TEST_F(EcTest, FormatsWidthsAndCopiesOfRawKeys) {
     EXPECT_EQ(small.ExportPrivateKey(0), Binary(31, 0x00) + Binary{0x01});
     EXPECT_EQ(small.ExportPrivateKey(1), Binary{0x01} + Binary(31, 0x00));
     EXPECT_TRUE(m_a.HasPrivateKey());
+    EXPECT_TRUE(m_a.HasPublicKey());
+    const EC_Keys publicOnly(m_curve, m_public, 0);
+    EXPECT_FALSE(publicOnly.HasPrivateKey());
+    EXPECT_EQ(publicOnly.GetPrivateKeySize(), 32u);
+    EXPECT_EQ(publicOnly.GetPublicKeySize(), 64u);
+    const EC_Keys large(LoadCurve("tc26-512-a"));
+    EXPECT_EQ(large.GetPrivateKeySize(), 64u);
+    EXPECT_EQ(large.GetPublicKeySize(), 128u);
+    EXPECT_EQ(large.ExportPublicKey(0).size(), 128u);
+    EXPECT_EQ(large.ExportPrivateKey(1).size(), 64u);
     EC_Keys copy(m_a);
     EXPECT_EQ(copy.ExportPrivateKey(0) + copy.ExportPublicKey(0), m_a.ExportPrivateKey(0) + m_a.ExportPublicKey(0));
     copy = m_keys;
@@ -95,6 +105,7 @@ TEST_F(EcTest, DerRoundTripKeepsTheKeysAndTheExplicitCurve) {
 
     const EC_Param p256 = LoadCurve("p256");
     EXPECT_TRUE(Contains(EC_Keys(p256).ExportPublicKey(2), p256.seed));
+    EXPECT_TRUE(Contains(EC_Keys(p256).ExportPublicKey(2), p256.p));
     EC_Param withoutSeed = p256;
     withoutSeed.seed.clear();
     EXPECT_FALSE(Contains(EC_Keys(withoutSeed).ExportPublicKey(2), p256.seed));
@@ -110,6 +121,7 @@ TEST(VkoRfc7836, PublishedKeysAndAgreedPoint) {
     EXPECT_EQ(ReverseEachHalf(ECDH::GenSharedSecret(a, base)), v.Bin("PublicA"));
     EXPECT_EQ(ReverseEachHalf(ECDH::GenSharedSecret(b, base)), v.Bin("PublicB"));
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(a, b, v.Bin("Ukm"), true), v.Bin("Point"));
+    EXPECT_EQ(ECDH::PerformKeyAgreementVKO(b, a, v.Bin("Ukm"), true), v.Bin("Point"));
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(b, EC_Keys(curve, v.Bin("PublicA"), 1), v.Bin("Ukm"), true), v.Bin("Point"));
     // KEK = GOST R 34.11-2012 (256) of the point, hashed as the byte string.
     EXPECT_EQ(R3411_12(true, true).Calc(v.Bin("Point")), v.Bin("Kek256"));
@@ -124,6 +136,7 @@ TEST_F(EcTest, BothSidesAgreeAndTheUkmMultipliesTheSecret) {
     EXPECT_NE(shared, ECDH::GenSharedSecret(m_a, PublicOf(m_a)));
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, PublicOf(m_b), ukm, false),
               ECDH::PerformKeyAgreementVKO(m_b, PublicOf(m_a), ukm, false));
+    EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, m_b, ukm, true), ECDH::PerformKeyAgreementVKO(m_b, m_a, ukm, true));
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, m_b, Binary(), false), shared);
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, m_b, Binary{0x01}, false), shared);
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(m_a, m_b, Binary{0x01} + Binary(7, 0), true),  // little-endian 1
@@ -155,9 +168,14 @@ TEST_F(EcTest, SignsAndVerifiesTheGost3410ExampleInEveryFormat) {
         EXPECT_EQ(std::unique_ptr<AsymCipher>(signer.Clone())->CalcDS(hash), signature) << format;
         const ECGOST3410 verifier(publicKey, format);
         EXPECT_TRUE(verifier.VerifyDS(hash, signature)) << format;
-        Binary changed = signature;
-        changed.back() ^= 0x01;
-        EXPECT_FALSE(verifier.VerifyDS(hash, changed)) << format;
+        for (size_t at : {signature.size() - 64, signature.size() - 33, signature.size() - 32, signature.size() - 1}) {
+            Binary changed = signature;
+            changed[at] ^= 0x01;
+            EXPECT_FALSE(verifier.VerifyDS(hash, changed)) << format << " byte " << at;
+        }
+        Binary changedHash = hash;
+        changedHash[5] ^= 0x80;
+        EXPECT_FALSE(verifier.VerifyDS(changedHash, signature)) << format;
         EXPECT_FALSE(verifier.VerifyDS(Reversed(hash), signature)) << format;
     }
 }
@@ -171,10 +189,12 @@ TEST(EcdsaRfc6979, SignsWithThePublishedNonceAndVerifies) {
         SCOPED_TRACE(v.Where());
         ASSERT_EQ(SHA256().Calc(v.Bin("Message")), v.Bin("Hash"));
         const Binary rs = v.Bin("R") + v.Bin("S");
-        for (int format : {0, 1, 3, 4}) {
+        for (int format = 0; format < 5; ++format) {
             ECDSA cipher(EC_Keys(LoadCurve("p256"), d, u, 0), format);
             cipher.SetNonceSource(Fixed(v.Bin("K")));
-            EXPECT_EQ(cipher.CalcDS(v.Bin("Hash")), format == 1 ? Der(v.Bin("R"), v.Bin("S")) : rs) << format;
+            const Binary signature = format == 1 ? Der(v.Bin("R"), v.Bin("S")) : rs;
+            EXPECT_EQ(cipher.CalcDS(v.Bin("Hash")), signature) << format;
+            EXPECT_TRUE(ECDSA(EC_Keys(LoadCurve("p256"), u, 0), format).VerifyDS(v.Bin("Hash"), signature)) << format;
         }
         const ECDSA verifier(EC_Keys(LoadCurve("p256"), u, 0), 0);
         EXPECT_TRUE(verifier.VerifyDS(v.Bin("Hash"), rs));
@@ -196,25 +216,46 @@ TEST(EcRoundTrip, SignatureVerifiesAndHasTheFormatSize) {
     const struct {
         const char* curve;
         std::unique_ptr<EC_Cipher> (*make)(const EC_Keys&, int);
-        int format;
-        uint32_t length, signatureSize;
-    } cases[] = {{"tc26-512-a", Make<ECGOST3410>, 3, 64, 128},
-                 {"gost-test-256", Make<ECGOST3410>, 1, 32, 70},
-                 {"secp256k1", Make<ECDSA>, 0, 32, 64}};
+        std::vector<int> formats;
+        uint32_t length;
+    } cases[] = {{"tc26-512-a", Make<ECGOST3410>, {0, 3, 4}, 64},
+                 {"gost-test-256", Make<ECGOST3410>, {0, 1, 2, 3, 4}, 32},
+                 {"p256", Make<ECDSA>, {0, 1, 2, 3, 4}, 32},
+                 {"secp256k1", Make<ECDSA>, {0, 1}, 32}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.curve);
-        const auto cipher = c.make(EC_Keys(LoadCurve(c.curve)), c.format);
-        EXPECT_EQ(cipher->GetSignatureSize(), 2 * c.length);
-        EXPECT_EQ(cipher->GetPublicKeySize(), 2 * c.length);
-        EXPECT_EQ(cipher->GetPrivateKeySize(), c.length);
-        for (const Binary& hash : {Binary(c.length, 0xC3), Binary{0x42}}) {
-            Binary signature = cipher->CalcDS(hash);
-            EXPECT_EQ(signature.size(), c.signatureSize);
-            EXPECT_TRUE(cipher->VerifyDS(hash, signature));
-            signature[signature.size() - 3] ^= 0x10;
-            EXPECT_FALSE(cipher->VerifyDS(hash, signature));
+        const EC_Keys keys(LoadCurve(c.curve));
+        for (int format : c.formats) {
+            SCOPED_TRACE(std::string(c.curve) + " format " + std::to_string(format));
+            const auto cipher = c.make(keys, format);
+            EXPECT_EQ(cipher->GetSignatureSize(), 2 * c.length);
+            EXPECT_EQ(cipher->GetPublicKeySize(), 2 * c.length);
+            EXPECT_EQ(cipher->GetPrivateKeySize(), c.length);
+            for (const Binary& hash : {Binary(c.length, 0xC3), Binary(20, 0x11), Binary{0x42}}) {
+                Binary signature = cipher->CalcDS(hash);
+                EXPECT_EQ(signature.size(), format == 1 ? 2 * c.length + 6 : 2 * c.length);
+                EXPECT_TRUE(cipher->VerifyDS(hash, signature));
+                signature[signature.size() - 3] ^= 0x10;
+                EXPECT_FALSE(cipher->VerifyDS(hash, signature));
+            }
         }
     }
+}
+
+Binary SwapHalves(const Binary& data) {
+    const uint32_t half = uint32_t(data.size() / 2);
+    return Slice(data, half, half) + Slice(data, 0, half);
+}
+
+// Format 4 is format 2 over the reversed hash with the halves swapped; format 3
+// the same with each half reversed.
+TEST_F(EcTest, ReversedFormatsRelateToPlainOnes) {
+    const Binary hash = binary::RandomBinary(32);
+    const Binary format4 = ECGOST3410(m_a, 4).CalcDS(hash);
+    EXPECT_TRUE(ECGOST3410(m_a, 4).VerifyDS(hash, format4));
+    EXPECT_TRUE(ECGOST3410(m_a, 2).VerifyDS(Reversed(hash), SwapHalves(format4)));
+    const Binary format3 = ECGOST3410(m_a, 3).CalcDS(hash);
+    EXPECT_TRUE(ECGOST3410(m_a, 2).VerifyDS(Reversed(hash), ReverseEachHalf(format3)));
+    EXPECT_FALSE(ECGOST3410(m_a, 2).VerifyDS(hash, ReverseEachHalf(format3)));
 }
 
 // A hash longer than the order is cut to its first bytes; a shorter one is a number.
@@ -293,11 +334,17 @@ TEST_F(EcTest, RefusesBadKeysAndArgumentsWithTheirMessages) {
         {[&] { EC_Keys(m_curve, Binary(), 0); }, "Empty public key"},
         {[&] { EC_Keys(m_curve, Slice(m_public, 0, 63), 0); }, "Public key has 63 bytes, expected 64 (X || Y)"},
         {[&] { EC_Keys(m_curve, m_private, m_public, 3); }, "Unsupported format"},
+        {[&] { EC_Keys(m_curve, m_public, -1); }, "Unsupported format"},
+        {[&] { m_keys.ExportPublicKey(3); }, "Unsupported format"},
+        {[&] { m_keys.ExportPrivateKey(3); }, "Unsupported format"},
         {[&] { publicOnly.ExportPrivateKey(0); }, "EC key holds no private key"},
+        {[&] { publicOnly.ExportPrivateKey(2); }, "EC key holds no private key"},
         {[&] { privateOnly.ExportPublicKey(0); }, "EC key holds no public key"},
         // A private value wider than the order is not cut on export.
         {[&] { wide.ExportPrivateKey(0); }, "Private key value is longer than 32 bytes"},
         {[&] { EC_Keys(m_curve, garbage, Binary(), 2); }, "Invalid private key format"},
+        {[&] { EC_Keys(m_curve, garbage, 2); }, "Invalid public key format"},
+        {[&] { EC_Keys(m_curve, Slice(publicOnly.ExportPublicKey(2), 0, 40), 2); }, "Invalid public key format"},
         {[&] { EC_Keys(m_curve, rsa.ExportPublicKey(2), 2); }, "Invalid public key format"},
         {[&] { EC_Keys(m_curve, rsa.ExportPrivateKey(2), Binary(), 2); }, "Failed to load private key"},
         {[&] { EC_Keys{evenPrime}; }, "Group construction failed"},
@@ -316,6 +363,9 @@ TEST_F(EcTest, RefusesBadKeysAndArgumentsWithTheirMessages) {
         {[&] { base.CryptPublic(Binary{0x01}); }, "Cannot be implemented", 8},
         {[&] { base.GetBlockSize(); }, "Cannot be implemented", 8},
         {[&] { ECDH::GenSharedSecret(m_a, privateOnly); }, "Failed to get public key"},
+        {[&] { ECDH::PerformKeyAgreementVKO(m_a, privateOnly, Binary(), true); }, "Failed to get public key"},
+        {[&] { ECDH::GenSharedSecret(publicOnly, m_b); }, "Failed to get private key"},
+        {[&] { ECDH::PerformKeyAgreementVKO(publicOnly, m_b, Binary{0x01}, false); }, "Failed to get private key"},
         {[&] { ECDH::GenSharedSecret(orderAsPrivate, m_b); }, "Failed to get result point coords"},
         // d * UKM = 0 mod n when UKM is n.
         {[&] { ECDH::PerformKeyAgreementVKO(m_a, m_b, m_curve.order, false); }, "Failed to get result point coords"},
@@ -354,11 +404,19 @@ TEST_F(RsaTest, KeysFromTheirPartsExportAtFixedWidth) {
 
     const RSA_Keys keys = Crt();
     EXPECT_EQ(keys.ExportPublicKey(0), Bin("N"));
+    EXPECT_EQ(keys.GetN(), Bin("N"));
+    EXPECT_EQ(keys.GetPublicKeySize(), 128u);
     EXPECT_EQ(keys.GetPrivateKeySize(), 128u);
+    EXPECT_EQ(keys.GetD().size(), 128u);
+    EXPECT_TRUE(keys.HasPrivateKey());
+    const Binary components[] = {keys.GetP(), keys.GetQ(), keys.GetDmp1(), keys.GetDmq1(), keys.GetIqmp()};
+    const char* names[] = {"P", "Q", "DP", "DQ", "QINV"};
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(components[i], Bin(names[i])) << names[i];
     EXPECT_EQ(keys.ExportPrivateKey(0), Bin("P") + Bin("Q") + Bin("DP") + Bin("DQ") + Bin("QINV"));
     // DER carries the components of its kind only.
     const Binary publicDer = keys.ExportPublicKey(2), privateDer = keys.ExportPrivateKey(2);
     EXPECT_EQ(publicDer[0], 0x30);
+    EXPECT_EQ(privateDer[0], 0x30);
     EXPECT_TRUE(Contains(publicDer, Bin("N")));
     EXPECT_FALSE(Contains(publicDer, Bin("P")));
     EXPECT_TRUE(Contains(privateDer, Bin("P")));
@@ -376,10 +434,12 @@ TEST_F(RsaTest, KeysFromTheirPartsExportAtFixedWidth) {
     const Binary e{0x01, 0x00, 0x01};
     EXPECT_EQ(RSA_Keys(Binary(64, 0xC1), e, Binary{0x05}).GetN().size(), 64u);
     EXPECT_TRUE(RSA_Keys(Binary(256, 0xC1), e).HasPublicKey());
+    EXPECT_EQ(RSA_Keys(Binary(256, 0xC1), e).GetN().size(), 256u);
     EXPECT_EQ(RSA_Keys(Binary(128, 0xC1), e, Binary{0x01, 0x02}).ExportPrivateKey(0), Binary(126, 0) + Binary("0102"));
     const RSA_Keys plain(64, e, false), crt(64, e, true);
     EXPECT_EQ(plain.GetN().size(), 64u);
     EXPECT_EQ(plain.ExportPrivateKey(0), plain.GetD());
+    EXPECT_TRUE(crt.HasPrivateKey());
     EXPECT_EQ(crt.ExportPrivateKey(0).size(), 160u);
     EXPECT_EQ(Slice(crt.ExportPrivateKey(0), 0, 32), crt.GetP());
     EXPECT_EQ(Slice(crt.ExportPrivateKey(0), 128, 32), crt.GetIqmp());
@@ -423,6 +483,51 @@ TEST(RsaSigVer, MatchesTheNistVerdicts) {
     }
 }
 
+// The raw operations (padding 3) on the published signatures: the public one gives
+// the EMSA-PKCS1-v1_5 encoding of the SHA-1 hash (RFC 8017, 9.2), the private one
+// turns that encoding back into the signature. A clone keeps both paddings.
+TEST_F(RsaTest, RawOperationsGiveThePublishedEncoding) {
+    const Binary sha1DigestInfo("3021300906052B0E03021A05000414");
+    for (const auto& v : LoadVectors("asym/rsa_pkcs1v15_sign.vec")) {
+        if (v.Text("Section") != "Signatures") continue;
+        SCOPED_TRACE(v.Where());
+        const Binary encoded =
+            Binary{0x00, 0x01} + Binary(128 - 3 - 35, 0xFF) + Binary{0x00} + sha1DigestInfo + v.Bin("Hash");
+        EXPECT_EQ(RSA(Public(), Pkcs1, NoPadding).CryptPublic(v.Bin("Signature")), encoded);
+        for (const RSA_Keys& keys : {Crt(), Plain()})
+            EXPECT_EQ(RSA(keys, Pkcs1, NoPadding).CryptPrivate(encoded), v.Bin("Signature"));
+        const std::unique_ptr<AsymCipher> clone = RSA(Crt(), Pkcs1, NoPadding).Clone();
+        EXPECT_EQ(clone->CryptPrivate(encoded), v.Bin("Signature"));
+        EXPECT_EQ(clone->CalcDS(v.Bin("Hash")), v.Bin("Signature"));
+    }
+}
+
+// PKCS #1 v2.1, Example 1 of the encryption vectors: the private operation opens the
+// published v1.5 and OAEP cryptograms with CRT and plain keys; the raw operations
+// map the v1.5 encoding EM = 00 02 PS 00 M, PS the example's seed, onto the cryptogram
+// and back.
+TEST(RsaPkcs1Encryption, PublishedCryptogramsOpen) {
+    const auto key = test::VectorInSection("asym/rsa_pkcs1_crypt.vec", "Key");
+    const RSA_Keys crt(key.Bin("P"), key.Bin("Q"), key.Bin("DP"), key.Bin("DQ"), key.Bin("QINV"));
+    const RSA_Keys plain(key.Bin("N"), key.Bin("E"), key.Bin("D")), publicKey(key.Bin("N"), key.Bin("E"));
+    ASSERT_EQ(crt.GetN(), key.Bin("N"));
+    size_t count = 0;
+    for (const auto& v : LoadVectors("asym/rsa_pkcs1_crypt.vec")) {
+        if (v.Text("Section") == "Key") continue;
+        SCOPED_TRACE(v.Where());
+        ++count;
+        const bool oaep = v.Text("Section") == "Oaep";
+        for (const RSA_Keys& keys : {crt, plain})
+            EXPECT_EQ(RSA(keys, Pkcs1, oaep ? Oaep : Pkcs1).CryptPrivate(v.Bin("Encryption")), v.Bin("Message"));
+        if (oaep) continue;
+        const Binary encoded = Binary{0x00, 0x02} + v.Bin("Seed") + Binary{0x00} + v.Bin("Message");
+        ASSERT_EQ(encoded.size(), 128u);
+        EXPECT_EQ(RSA(publicKey, Pkcs1, NoPadding).CryptPublic(encoded), v.Bin("Encryption"));
+        EXPECT_EQ(RSA(crt, Pkcs1, NoPadding).CryptPrivate(v.Bin("Encryption")), encoded);
+    }
+    EXPECT_EQ(count, 4u);
+}
+
 // The digest is chosen by the hash length: a SHA-1 DigestInfo never matches a
 // SHA-256 signature. Raw RSA takes a block below the modulus, PKCS #1 v1.5 at most
 // k - 11 bytes and OAEP k - 42; the private operation undoes the public one.
@@ -461,6 +566,23 @@ TEST_F(RsaTest, RefusesBadKeysAndArgumentsWithTheirMessages) {
         // dP = 2 has no inverse modulo p - 1 = 60.
         {[&] { RSA_Keys(p, q, Binary{0x02}, Binary{0x31}, Binary{0x26}); },
          "Public exponent doesn't match p and q components"},
+        // dP = 37 gives e = 13, which divides (p - 1)(q - 1) = 3120.
+        {[&] { RSA_Keys(p, q, Binary{0x25}, Binary{0x31}, Binary{0x26}); },
+         "Public exponent doesn't match p and q components"},
+        {[&] { RSA_Keys(Binary(257, 0xC1), e, d); }, "Invalid modulus size"},
+        {[&] { RSA_Keys(Binary(63, 0xC1), e); }, "Invalid modulus size"},
+        {[&] { RSA_Keys(n, Binary()); }, "Invalid public exponent"},
+        {[&] { publicOnly.ExportPrivateKey(0); }, "d is null"},
+        {[&] { publicOnly.ExportPrivateKey(2); }, "d is null"},
+        {[&] { publicOnly.GetD(); }, "d is null"},
+        {[&] { crt.ExportPrivateKey(1); }, "Unsupported format"},
+        {[&] { crt.ExportPrivateKey(3); }, "Unsupported format"},
+        {[&] { crt.ExportPublicKey(3); }, "Unsupported format"},
+        {[&] { RSA_Keys(63, e, false); }, "Invalid key length"},
+        {[&] {
+             RSA_Keys(64, Binary{0x01, 0x00, 0x00}, false);
+         },
+         "Open exponent must be odd"},
         {[&] { RSA_Keys(Binary(63, 0xC1), e, d); }, "Invalid modulus size"},
         {[&] { RSA_Keys(Binary(257, 0xC1), e); }, "Invalid modulus size"},
         {[&] { RSA_Keys(n, e, Binary()); }, "Invalid private exponent"},
@@ -482,6 +604,8 @@ TEST_F(RsaTest, RefusesBadKeysAndArgumentsWithTheirMessages) {
         {[&] { cipher.CalcDS(Binary(48, 0x01)); }, "Invalid hash length"},
         {[&] { verifier.CalcDS(Binary(48, 0x01)); }, "Unsupported operation. Keys object doesn't contain private key"},
         {[&] { verifier.VerifyDS(Binary(20, 0x01), Binary(127, 0x01)); }, "Invalid signature length"},
+        {[&] { verifier.VerifyDS(Binary(48, 0x01), Binary(128, 0x01)); }, "Invalid hash length"},
+        {[&] { verifier.CryptPublic(Binary(129, 0x00)); }, "Data is too long"},
         {[&] { verifier.CryptPublic(Binary(127, 0x5C)); }, "Data must be aligned"},
         {[&] { verifier.CryptPublic(Binary()); }, "Invalid data length"},
         {[&] { verifier.CryptPublic(Binary(128, 0xFF)); }, "data too large for modulus"},  // OpenSSL's reason

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "service/cryptlib/crypto_test_util.h"
 #include "service/cryptlib/sym/gost28147.h"
+#include "service/cryptlib/sym/gost28147_core.h"
 #include "service/cryptlib/sym/gost3412m.h"
 #include "service/cryptlib/sym/gost3413.h"
 #include "service/cryptlib/sym/gost_sbox.h"
@@ -17,6 +19,12 @@ namespace {
 
 using binary::Binary;
 using test::Reversed;
+
+Binary Xor(const Binary& a, const Binary& b) {
+    Binary out(a.size());
+    for (size_t i = 0; i < a.size(); ++i) out[i] = a[i] ^ b[i];
+    return out;
+}
 
 const Binary Key32("8182838485868788 898a8b8c8d8e8f80 d1d2d3d4d5d6d7d8 d9dadbdcdddedfd0");
 
@@ -33,7 +41,58 @@ TEST(GostSBox, BuiltInSetsMatchThePublishedParameterSets) {
         EXPECT_EQ(Gost2Cryptocom(Uncompress(compressed)), rows);
         EXPECT_EQ(Compress(Uncompress(compressed)), compressed);
         EXPECT_EQ(Cryptocom2Gost(rows), compressed);
+        // The core block is the row layout with K8 first.
+        const Binary block = SBoxPack(rows);
+        for (uint32_t j = 0; j < 8; ++j) EXPECT_EQ(Slice(block, 16 * j, 16), Slice(rows, 16 * (7 - j), 16)) << j;
+        // Loading into a core and reading back returns the same S-box.
+        gost28147::Core core;
+        gost28147::LoadSBox(core, block.data());
+        EXPECT_EQ(SBoxUnpack(core), rows);
+        gost28147::Core standard;
+        LoadStandardSBox(standard, Uncompress(compressed));
+        EXPECT_EQ(ReadStandardSBox(standard), compressed);
     }
+}
+
+TEST(GostSBox, ConversionsAreInversesAndPackNibblePairs) {
+    std::mt19937 engine(13);
+    for (int round = 0; round < 20; ++round) {
+        Binary expanded(128), compressed(64);
+        for (auto& b : expanded) b = uint8_t(engine() & 0x0F);
+        for (auto& b : compressed) b = uint8_t(engine());
+        EXPECT_EQ(Uncompress(Compress(expanded)), expanded);
+        EXPECT_EQ(Cryptocom2Gost(Gost2Cryptocom(compressed)), compressed);
+        EXPECT_EQ(Gost2Cryptocom(compressed), Gost2Cryptocom(Uncompress(compressed)));
+    }
+    Binary expanded(128);
+    for (size_t i = 0; i < 128; ++i) expanded[i] = uint8_t(i & 0x0F);
+    EXPECT_EQ(Slice(Compress(expanded), 0, 8), Binary("01 23 45 67 89 AB CD EF"));
+    EXPECT_EQ(Slice(Uncompress(Binary(64, 0x5C)), 0, 4), Binary("05 0C 05 0C"));
+}
+
+// Every ECB vector through the free block functions and the object's, which agree.
+TEST(GOST28147, EcbVectorsThroughTheFreeFunctions) {
+    size_t count = 0;
+    for (const auto& v : test::LoadVectors("gost/gost28147.vec")) {
+        if (v.Text("Section") != "ECB") continue;
+        SCOPED_TRACE(v.Where());
+        ++count;
+        const Binary key = v.Bin("Key"), sbox = GetSBoxByID(uint32_t(v.Number("SBox")));
+        const Binary plain = v.Bin("Plain"), cipherText = v.Bin("Cipher");
+        GOST28147 cipher(key, uint32_t(v.Number("SBox")), 0, 0, 4);
+        EXPECT_EQ(cipher.GetSBox(), sbox);
+        EXPECT_EQ(cipher.GetKey(), key);
+        for (uint32_t at = 0; at < plain.size(); at += 8) {
+            Binary block = Slice(plain, at, 8), viaObject = block;
+            GOST28147_EncryptBlock(key.data(), sbox.data(), block.data());
+            EXPECT_EQ(block, Slice(cipherText, at, 8));
+            cipher.EncryptBlock(viaObject.data());
+            EXPECT_EQ(viaObject, block);
+            GOST28147_DecryptBlock(key.data(), sbox.data(), block.data());
+            EXPECT_EQ(block, Slice(plain, at, 8));
+        }
+    }
+    EXPECT_EQ(count, 13u);
 }
 
 TEST(GOST28147, PublishedMacAndBlockThroughTheFreeFunctions) {
@@ -41,7 +100,8 @@ TEST(GOST28147, PublishedMacAndBlockThroughTheFreeFunctions) {
     const Binary key = v.Bin("Key"), sbox = GetSBoxByID(uint32_t(v.Number("SBox"))), data = v.Bin("Data");
     GOST28147 cipher(key, uint32_t(v.Number("SBox")), 0, 0, 4);
     Binary iv;
-    cipher.CalcCCS(data, iv);
+    EXPECT_EQ(cipher.CalcCCS(data, iv), v.Bin("Mac"));
+    EXPECT_EQ(iv.size(), 8u);
     EXPECT_EQ(Slice(iv, 0, 4), v.Bin("Mac"));
     EXPECT_EQ(cipher.GetImit(data, Binary(8)), iv);
     uint8_t imit[4], zeroIv[8] = {};
@@ -62,6 +122,24 @@ TEST(GOST28147, PublishedMacAndBlockThroughTheFreeFunctions) {
     EXPECT_EQ(padded.CalcCCS(Binary("0102030405"), iv), padded.GetImit(Binary("0102030405800000"), Binary(8)));
     EXPECT_EQ(padded.GetCCSSize(), 4u);
     EXPECT_TRUE(GOST28147(Key32, 2u, 0, 0, 0).CalcCCS(Binary(8), iv).empty());
+    EXPECT_EQ(iv.size(), 8u);
+    // One block is one MAC step: no zero block is added to it.
+    const Binary single = test::PseudoRandomMessage(8, 33);
+    Binary one, two;
+    EXPECT_NE(cipher.CalcCCS(single, one), cipher.CalcCCS(single + Binary(8), two));
+}
+
+// Counter mode leaves in the IV the register whose encipherment the next piece uses.
+TEST(GOST28147, CounterModeLeavesTheNextRegisterInTheIv) {
+    GOST28147 cipher(Key32, 2u, 0, 0, 4);
+    const Binary data = test::PseudoRandomMessage(24, 34), start("0102030405060708");
+    const Binary whole = cipher.Encrypt(data, 3, 0, start);
+    Binary iv = start, first = Slice(data, 0, 16);
+    cipher.Process(first, iv, 3, 1);
+    EXPECT_EQ(first, Slice(whole, 0, 16));
+    Binary gamma = iv;
+    cipher.EncryptBlock(gamma.data());
+    EXPECT_EQ(Xor(Slice(data, 16, 8), gamma), Slice(whole, 16, 8));
 }
 
 // Meshing starts after each whole 1024 bytes, in every mode and in the MAC, and
@@ -76,9 +154,11 @@ TEST(GOST28147, MeshingStartsAfter1024BytesAndRestoresTheKey) {
         EXPECT_EQ(cipher.Encrypt(exact, mode, 0, iv), plain.Encrypt(exact, mode, 0, iv));
         EXPECT_EQ(cipher.GetKey(), Key32);
         const Binary meshed = cipher.Encrypt(longer, mode, 0, iv), unmeshed = plain.Encrypt(longer, mode, 0, iv);
+        EXPECT_EQ(cipher.GetKey(), Key32);
         EXPECT_EQ(Slice(meshed, 0, 1024), Slice(unmeshed, 0, 1024));
         EXPECT_NE(meshed, unmeshed);
         EXPECT_EQ(cipher.Decrypt(meshed, mode, 0, iv), longer);
+        EXPECT_EQ(cipher.GetKey(), Key32);
         EXPECT_EQ(cipher.Clone(Binary())->Encrypt(longer, mode, 0, iv), meshed);
     }
     // With meshing, Decrypt removes only the padding of method 1; others stay.
@@ -90,6 +170,8 @@ TEST(GOST28147, MeshingStartsAfter1024BytesAndRestoresTheKey) {
 TEST(GOST28147, SBoxByIdOrTableAndReplacedKeepingTheKey) {
     GOST28147 byId(Key32, 7u, 0, 0, 4), byTable(Key32, Uncompress(GetSBoxByID(7)), 0, 0, 4);
     EXPECT_EQ(byTable.GetSBox(), GetSBoxByID(7));
+    EXPECT_EQ(byId.GetSBox(), GetSBoxByID(7));
+    EXPECT_EQ(byId.GetKey(), Key32);
     const Binary data = test::PseudoRandomMessage(16, 39);
     EXPECT_EQ(byId.Encrypt(data, 1, 0, Binary()), byTable.Encrypt(data, 1, 0, Binary()));
     byTable.SetSBox(GetSBoxByID(2));
@@ -100,7 +182,7 @@ TEST(GOST28147, SBoxByIdOrTableAndReplacedKeepingTheKey) {
 TEST(GOST28147, RefusesBadArgumentsWithTheirMessages) {
     const Binary sbox = GetSBoxByID(2), data("0102030405060708"), iv("0102030405060708"), shortIv("01020304");
     GOST28147 cipher(Key32, 2u, 0, 0, 4);
-    Binary ivCopy = iv;
+    Binary ivCopy = iv, shortIvCopy = shortIv;
     uint8_t imit[8];
     const uint8_t* key = Key32.data();
     // One value a byte: a high nibble cannot be packed and must not be dropped.
@@ -120,6 +202,14 @@ TEST(GOST28147, RefusesBadArgumentsWithTheirMessages) {
         {[&] { GOST28147(Binary(), sbox, 0, 0, 4); }, "Invalid key len"},
         {[&] { GOST28147(Key32, Binary(), 0, 0, 4); }, "Invalid sbox len"},
         {[&] { GOST28147(Key32, sbox, 0, 0, 9); }, "Invalid ccs size"},
+        {[&] { GOST28147(Binary(31), sbox, 0, 0, 4); }, "Invalid key length"},
+        {[&] { GOST28147(Key32, Binary(100), 0, 0, 4); }, "Wrong sbox size"},
+        {[&] { GOST28147(Binary(), 2u, 0, 0, 4); }, "Invalid key len"},
+        {[&] { GOST28147(Key32, 2u, 0, 0, 9); }, "Invalid ccs size"},
+        {[&] { GOST28147(Binary(31), 2u, 0, 0, 4); }, "Invalid key length"},
+        {[&] { GOST28147(Key32, 11u, 0, 0, 4); }, "R3411: unknown sbox", 0},
+        {[&] { Gost2Cryptocom(Binary()); }, "Wrong sbox size"},
+        {[&] { cipher.Process(ivCopy, shortIvCopy, 3, 1); }, "Invalid iv"},
         {[&] { cipher.SetKey(Binary(31)); }, "Invalid key length"},
         {[&] { cipher.LoadKey(Binary(31)); }, "Invalid key length"},
         {[&] { cipher.CalcCCS(Binary(), ivCopy); }, "Empty data is invalid"},
@@ -137,7 +227,12 @@ TEST(GOST28147, RefusesBadArgumentsWithTheirMessages) {
         {[&] { GOST28147_CalcCCS(key, sbox.data(), nullptr, data.data(), 8, imit, 4); }, "Invalid iv pointer"},
         {[&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, imit, 9); }, "Invalid imit length"},
         {[&] { GOST28147_DecryptBlock(key, sbox.data(), nullptr); }, "Invalid data pointer"},
+        {[&] { GOST28147_EncryptBlock(nullptr, sbox.data(), imit); }, "Invalid key pointer"},
+        {[&] { GOST28147_EncryptBlock(key, nullptr, imit); }, "Invalid sbox pointer"},
     });
+    EXPECT_EQ(ivCopy, iv);
+    EXPECT_EQ(shortIvCopy, shortIv);
+    EXPECT_NO_THROW(GOST28147(Key32, sbox, 0, 0, 8));
 }
 
 std::vector<std::string> g_labels;
@@ -178,6 +273,99 @@ TEST(Gost3413Block, TraceOfEveryRound) {
     EXPECT_EQ(Encrypt_89(block, nullptr, key.data(), nullptr, nullptr), -1);
     EXPECT_EQ(g_labels, (std::vector<std::string>{"Encrypt_89: internal error!", "Decrypt_89: internal error!"}));
     EXPECT_EQ(g_counts, (std::vector<size_t>{99, 99}));
+}
+
+// The published block both ways, untraced; then untraced, traced and the
+// round-by-round reference agree on random keys and blocks.
+TEST(Gost3413Block, PublishedBlockAndEveryPathAgree) {
+    const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Block");
+    const Binary key = v.Bin("Key"), plain = v.Bin("Plain");
+    Binary out(8);
+    ASSERT_EQ(Encrypt_89(plain.data(), out.data(), key.data(), nullptr, nullptr), 0);
+    EXPECT_EQ(out, v.Bin("Cipher"));
+    ASSERT_EQ(Decrypt_89(out.data(), out.data(), key.data(), nullptr, nullptr), 0);
+    EXPECT_EQ(out, plain);
+    std::mt19937 engine(21);
+    for (int round = 0; round < 200; ++round) {
+        Binary randomKey(32), block(8), fast(8), traced(8);
+        for (auto& b : randomKey) b = uint8_t(engine());
+        for (auto& b : block) b = uint8_t(engine());
+        ASSERT_EQ(Encrypt_89(block.data(), fast.data(), randomKey.data(), nullptr, nullptr), 0);
+        ASSERT_EQ(Encrypt_89(block.data(), traced.data(), randomKey.data(), nullptr, Record), 0);
+        ASSERT_EQ(fast, traced);
+        ASSERT_EQ(CryptBlock(block.data(), traced.data(), randomKey.data(), G3413_EncryptKeyOrder, nullptr), 0);
+        ASSERT_EQ(fast, traced);
+        ASSERT_EQ(Decrypt_89(block.data(), fast.data(), randomKey.data(), nullptr, nullptr), 0);
+        ASSERT_EQ(Decrypt_89(block.data(), traced.data(), randomKey.data(), nullptr, Record), 0);
+        ASSERT_EQ(fast, traced);
+        ASSERT_EQ(CryptBlock(block.data(), traced.data(), randomKey.data(), G3413_DecryptKeyOrder, nullptr), 0);
+        ASSERT_EQ(fast, traced);
+    }
+    g_labels.clear(), g_counts.clear();
+}
+
+// Each mode function on the example of Appendix A, in both directions; CBC and CFB
+// leave their register for GetState, and each CBC call starts again from the IV of
+// initialisation. A release clears the pointers.
+TEST(Gost3413Modes, AppendixAThroughTheModeFunctions) {
+    const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
+    const Binary key = v.Bin("Key"), plain = v.Bin("Plain");
+    const size_t length = plain.size();
+    Binary out(length);
+    G3413_EcbContext ecb;
+    ASSERT_EQ(G3413_InitEcb(key.data(), &ecb, nullptr, nullptr), 0);
+    ASSERT_EQ(G3413_EncryptEcb(&ecb, plain.data(), out.data(), length), 0);
+    EXPECT_EQ(out, v.Bin("Ecb"));
+    ASSERT_EQ(G3413_DecryptEcb(&ecb, out.data(), out.data(), length), 0);
+    EXPECT_EQ(out, plain);
+    G3413_FreeEcb(&ecb);
+    EXPECT_EQ(ecb.key, nullptr);
+
+    const Binary cbcIv = v.Bin("CbcIv");
+    G3413_CbcContext cbc;
+    ASSERT_EQ(G3413_InitCbc(key.data(), &cbc, cbcIv.data(), cbcIv.size(), nullptr, nullptr), 0);
+    ASSERT_EQ(G3413_EncryptCbc(&cbc, plain.data(), out.data(), length), 0);
+    EXPECT_EQ(out, v.Bin("Cbc"));
+    Binary state(24);
+    ASSERT_EQ(G3413_GetState(&cbc, 2, state.data()), 0);
+    EXPECT_EQ(state, Back(v.Bin("Cbc"), 24));
+    ASSERT_EQ(G3413_EncryptCbc(&cbc, plain.data(), out.data(), length), 0);
+    EXPECT_EQ(out, v.Bin("Cbc"));
+    ASSERT_EQ(G3413_DecryptCbc(&cbc, out.data(), out.data(), length), 0);
+    EXPECT_EQ(out, plain);
+    ASSERT_EQ(G3413_GetState(&cbc, 2, state.data()), 0);
+    EXPECT_EQ(state, Back(v.Bin("Cbc"), 24));
+    G3413_FreeCbc(&cbc);
+    EXPECT_EQ(cbc.iv, nullptr);
+
+    const Binary cfbIv = v.Bin("CfbIv");
+    G3413_CfbOfbContext feedback;
+    for (bool encipher : {true, false}) {
+        ASSERT_EQ(G3413_InitCfb(key.data(), &feedback, 8, cfbIv.data(), cfbIv.size(), nullptr, nullptr), 0);
+        const Binary in = encipher ? plain : v.Bin("Cfb");
+        ASSERT_EQ((encipher ? G3413_EncryptCfb : G3413_DecryptCfb)(&feedback, in.data(), out.data(), length), 0);
+        EXPECT_EQ(out, encipher ? v.Bin("Cfb") : plain);
+        Binary register16(16);
+        ASSERT_EQ(G3413_GetState(&feedback, 4, register16.data()), 0);
+        EXPECT_EQ(register16, Back(v.Bin("Cfb"), 16));
+        G3413_FreeCfbOfb(&feedback);
+        EXPECT_EQ(feedback.iv, nullptr);
+    }
+    const Binary ofbIv = v.Bin("OfbIv");
+    ASSERT_EQ(G3413_InitOfb(key.data(), &feedback, 8, ofbIv.data(), ofbIv.size(), nullptr, nullptr), 0);
+    ASSERT_EQ(G3413_CryptOfb(&feedback, plain.data(), out.data(), length), 0);
+    EXPECT_EQ(out, v.Bin("Ofb"));
+    Binary register16(16);
+    ASSERT_EQ(G3413_GetState(&feedback, 3, register16.data()), 0);
+    EXPECT_EQ(register16, Back(Xor(v.Bin("Ofb"), plain), 16));
+    G3413_FreeCfbOfb(&feedback);
+
+    G3413_CtrContext ctr;
+    ASSERT_EQ(G3413_InitCtr(key.data(), v.Bin("CtrIv").data(), 8, &ctr, nullptr, nullptr), 0);
+    ASSERT_EQ(G3413_CryptCtr(&ctr, plain.data(), out.data(), length), 0);
+    EXPECT_EQ(out, v.Bin("Ctr"));
+    EXPECT_EQ(Binary(ctr.counter, ctr.counter + 8), v.Bin("CtrIv") + Binary("00000004"));
+    G3413_FreeCtr(&ctr);
 }
 
 // With a one-block register the untraced modes run on words; a print function
@@ -246,6 +434,36 @@ TEST(Gost3413Modes, RegistersContinueUntilAPartialSegment) {
     EXPECT_EQ(ctr.key, nullptr);
 }
 
+// One whole block is closed with K1, a short one is padded with 80 00 .. and
+// closed with K2.
+TEST(Gost3413Mac, OneWholeBlockUsesK1AndAShortOneK2) {
+    const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
+    const Binary key = v.Bin("Key"), plain = v.Bin("Plain");
+    for (size_t length : {8u, 7u, 1u}) {
+        SCOPED_TRACE(length);
+        G3413_MacContext ctx;
+        Binary mac(8), expected(8);
+        ASSERT_EQ(G3413_InitMac(key.data(), 8, &ctx, nullptr, nullptr), 0);
+        ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data(), length), 0);
+        ASSERT_EQ(G3413_FinishMac(&ctx, mac.data()), 0);
+        G3413_FreeMac(&ctx);
+        Binary last = Slice(plain, 0, uint32_t(length));
+        if (length < 8) last += Binary{0x80} + Binary(7 - length, 0x00);
+        const Binary closed = Xor(last, v.Bin(length == 8 ? "MacK1" : "MacK2"));
+        ASSERT_EQ(Encrypt_89(closed.data(), expected.data(), key.data(), nullptr, nullptr), 0);
+        EXPECT_EQ(mac, expected);
+    }
+    // The subkeys come from R = E(0) by one-bit shifts, the top bit dropped.
+    Binary r(8), zero(8);
+    ASSERT_EQ(Encrypt_89(zero.data(), r.data(), key.data(), nullptr, nullptr), 0);
+    EXPECT_EQ(r, v.Bin("MacR"));
+    Binary shifted(8);
+    G3413_ShiftLeft(Binary("80 01 ff 00 00 00 00 81").data(), shifted.data(), 8);
+    EXPECT_EQ(shifted, Binary("00 03 fe 00 00 00 01 02"));
+    G3413_PadMac(Binary("11 22 33").data(), 3, shifted.data(), 8);
+    EXPECT_EQ(shifted, Binary("11 22 33 80 00 00 00 00"));
+}
+
 // The published subkeys, and the published MAC over updates that split blocks.
 TEST(Gost3413Mac, PublishedSubkeysAndMacOverSplitUpdates) {
     const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
@@ -277,16 +495,26 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
     ASSERT_EQ(G3413_InitMac(key.data(), 4, &mac, nullptr, nullptr), 0);
     const std::function<int()> refused[] = {
         [&] { return G3413_EncryptEcb(&ecb, in, out, 12); },
+        [&] { return G3413_EncryptEcb(&ecb, in, out, 0); },
         [&] { return G3413_EncryptEcb(nullptr, in, out, 8); },
+        [&] { return G3413_DecryptEcb(&ecb, in, nullptr, 8); },
+        [&] { return G3413_InitEcb(nullptr, &ecb, nullptr, nullptr); },
         [&] { return G3413_InitCbc(key.data(), &cbc, iv.data(), 12, nullptr, nullptr); },
+        [&] { return G3413_InitCbc(key.data(), &cbc, nullptr, 8, nullptr, nullptr); },
+        [&] { return G3413_InitCbc(key.data(), nullptr, iv.data(), 8, nullptr, nullptr); },
         [&] { return G3413_InitOfb(key.data(), &feedback, 0, iv.data(), 8, nullptr, nullptr); },
+        [&] { return G3413_InitOfb(key.data(), &feedback, 9, iv.data(), 8, nullptr, nullptr); },
+        [&] { return G3413_InitCfb(key.data(), &feedback, 9, iv.data(), 8, nullptr, nullptr); },
         [&] { return G3413_InitOfb(key.data(), &feedback, 8, iv.data(), 0, nullptr, nullptr); },
         [&] { return G3413_InitCfb(key.data(), &feedback, 8, iv.data(), 12, nullptr, nullptr); },
         [&] { return G3413_InitCtr(key.data(), iv.data(), 9, &ctr, nullptr, nullptr); },
         [&] { return G3413_CryptCtr(&spent, in, out, 8); },
         [&] { return G3413_InitMac(key.data(), 0, &mac, nullptr, nullptr); },
+        [&] { return G3413_InitMac(key.data(), 9, &mac, nullptr, nullptr); },
+        [&] { return G3413_InitMac(nullptr, 4, &mac, nullptr, nullptr); },
         [&] { return G3413_UpdateMac(&mac, in, 0); },
         [&] { return G3413_UpdateMac(&mac, nullptr, 4); },
+        [&] { return G3413_FinishMac(&mac, nullptr); },
         [&] { return G3413_FinishMac(nullptr, nullptr); },
     };
     for (size_t row = 0; row < std::size(refused); ++row) EXPECT_EQ(refused[row](), -1) << "row " << row;
@@ -315,9 +543,38 @@ TEST(GOST3412M, ReversedByteOrderEquivalences) {
     GOST3412M standard(key, 8, 0, 0);
     for (size_t at = 0; at < key.size(); at += 4) std::reverse(key.begin() + at, key.begin() + at + 4);
     GOST3412M reversed(key, 8, 0, 1);
-    EXPECT_EQ(reversed.Encrypt(ReverseBlocks(plain), 1, 0, Binary()), ReverseBlocks(v.Bin("Ecb")));
-    EXPECT_EQ(reversed.Encrypt(ReverseBlocks(plain), 2, 0, ReverseBlocks(v.Bin("CbcIv"))), ReverseBlocks(v.Bin("Cbc")));
-    EXPECT_EQ(reversed.Encrypt(ReverseBlocks(plain), 5, 0, Reversed(v.Bin("CtrIv"))), ReverseBlocks(v.Bin("Ctr")));
+    EXPECT_EQ(reversed.GetKey(), key);
+    EXPECT_EQ(reversed.Clone(Binary())->GetKey(), key);
+    // Every mode in both directions, through Encrypt and Decrypt, Process (with the
+    // register it leaves, blocks turned round) and a chain; the CTR IV turned round whole.
+    const struct {
+        uint32_t mode;
+        const char* iv;
+        const char* cipherText;
+    } modes[] = {
+        {1, nullptr, "Ecb"}, {2, "CbcIv", "Cbc"}, {3, "OfbIv", "Ofb"}, {4, "CfbIv", "Cfb"}, {5, "CtrIv", "Ctr"}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.cipherText);
+        const Binary iv = m.iv == nullptr ? Binary(8)
+                          : m.mode == 5   ? Reversed(v.Bin(m.iv))
+                                          : ReverseBlocks(v.Bin(m.iv));
+        const Binary in = ReverseBlocks(plain), out = ReverseBlocks(v.Bin(m.cipherText));
+        EXPECT_EQ(reversed.Encrypt(in, m.mode, 0, iv), out);
+        EXPECT_EQ(reversed.Decrypt(out, m.mode, 0, iv), in);
+        Binary data = in, running = iv;
+        reversed.Process(data, running, m.mode, 1);
+        EXPECT_EQ(data, out);
+        Binary ivAfter = iv;
+        if (m.mode == 2 || m.mode == 4) ivAfter = ReverseBlocks(Back(v.Bin(m.cipherText), uint32_t(iv.size())));
+        if (m.mode == 3) ivAfter = ReverseBlocks(Back(Xor(v.Bin("Ofb"), plain), 16));
+        EXPECT_EQ(running, ivAfter);
+        Binary chained = reversed.EncryptFirst(Slice(in, 0, 16), m.mode, 0, iv);
+        chained += reversed.EncryptNext(Slice(in, 16, 16), true);
+        EXPECT_EQ(chained, out);
+        Binary back = reversed.DecryptFirst(Slice(out, 0, 8), m.mode, 0, iv);
+        back += reversed.DecryptNext(Slice(out, 8, 24), true);
+        EXPECT_EQ(back, in);
+    }
     Binary unused;
     EXPECT_EQ(reversed.CalcCCS(ReverseBlocks(plain), unused), Reversed(standard.CalcCCS(plain, unused)));
     const Binary data = test::PseudoRandomMessage(13, 61);
@@ -350,11 +607,46 @@ TEST(GOST3412M, CtrChainContinuesOneCounterStream) {
     EXPECT_EQ(ctrIv, iv);
 }
 
+// A First refused for any reason in mid-chain leaves the running chain, its mode
+// context included, as it was, in every mode.
+TEST(GOST3412M, RefusedFirstLeavesTheRunningChain) {
+    const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
+    const Binary plain = v.Bin("Plain");
+    GOST3412M cipher(v.Bin("Key"), 8, 0, 0);
+    const struct {
+        uint32_t mode;
+        const char* iv;
+        const char* cipherText;
+    } modes[] = {
+        {1, nullptr, "Ecb"}, {2, "CbcIv", "Cbc"}, {3, "OfbIv", "Ofb"}, {4, "CfbIv", "Cfb"}, {5, "CtrIv", "Ctr"}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.cipherText);
+        const Binary iv = m.iv ? v.Bin(m.iv) : Binary();
+        // A chain left unfinished is replaced as a whole by the next First.
+        cipher.EncryptFirst(Slice(plain, 0, 8), m.mode, 0, iv);
+        cipher.EncryptNext(Slice(plain, 8, 8), false);
+        Binary chained = cipher.EncryptFirst(Slice(plain, 0, 8), m.mode, 0, iv);
+        EXPECT_THROW(cipher.EncryptFirst(Binary(8), 5, 0, Binary("010203")), Exception);
+        EXPECT_THROW(cipher.DecryptFirst(Binary(8), 2, 0, Binary(12)), Exception);
+        EXPECT_THROW(cipher.EncryptFirst(Binary(12), 1, 0, Binary()), Exception);
+        EXPECT_THROW(cipher.EncryptFirst(Binary(), 1, 0, Binary()), Exception);
+        EXPECT_THROW(cipher.DecryptFirst(Binary(8), 1, 4, Binary()), Exception);
+        chained += cipher.EncryptNext(Slice(plain, 8, 8), false);
+        EXPECT_THROW(GOST3412M(v.Bin("Key"), 8, 0, 1).EncryptFirst(Binary(8), 4, 0, Binary(12)), Exception);
+        chained += cipher.EncryptNext(Slice(plain, 16, 16), true);
+        EXPECT_EQ(chained, v.Bin(m.cipherText));
+    }
+}
+
 TEST(GOST3412M, MacLengthAndRefusals) {
     const Binary key(32, 0x33), data(16);
     Binary unused;
     EXPECT_EQ(GOST3412M(key, 3, 0, 0).CalcCCS(Binary("01"), unused).size(), 3u);
+    EXPECT_EQ(GOST3412M(key, 3, 0, 0).GetCCSSize(), 8u);
     EXPECT_TRUE(unused.empty());
+    // A shorter MAC is the head of the full one.
+    const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
+    EXPECT_EQ(Slice(GOST3412M(v.Bin("Key"), 8, 0, 0).CalcCCS(v.Bin("Plain"), unused), 0, 4), v.Bin("Mac"));
     GOST3412M cipher(key, 8, 0, 0), reversed(key, 8, 0, 1), ended(key, 8, 0, 0);
     ended.EncryptFirst(data, 5, 0, Binary("01020304"));
     ended.EncryptNext(data, true);
