@@ -49,8 +49,9 @@ public:
     void Write(const char* text, int32_t colour, bool newline);
 };
 
-// Formats the text (SafePrintf rules), appends LF and writes it at level with
-// the level's colour. log must not be null.
+// Formats the text (SafePrintf rules), escapes its control bytes
+// (EscapeControlBytes), appends LF and writes it at level with the level's
+// colour. log must not be null.
 void LogPrintf(iLog* log, int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void LogPrintfColour(iLog* log, int32_t level, int32_t colour, const char* format, ...)
     __attribute__((format(printf, 4, 5)));

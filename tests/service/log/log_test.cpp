@@ -53,6 +53,15 @@ TEST(LogPrintf, RecordsTakeTheLevelsColourOrTheGivenOneAndLevelThreeWithAColour)
     EXPECT_THROW(LogPrintfColour(nullptr, 3, 7, "x"), Exception);
 }
 
+// Texts of cards and peers reach the log through the arguments; the
+// terminal must not take their control bytes as commands.
+TEST(LogPrintf, ControlBytesOfTheTextAreEscapedButLineFeedAndTab) {
+    RecordingLog sink;
+    LogPrintf(&sink, 7, "[%s]", "\x1B]0;t\x07\tместо\r\x7F\n");
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].text, "[\\x1B]0;t\\x07\tместо\\x0D\\x7F\n]\n");
+}
+
 TEST(ImportanceFilter, PassesLevelsAtOrAboveTheThresholdAndTheStricterOfTheChainDecides) {
     auto sink = std::make_shared<RecordingLog>();
     ImportanceFilter filter(5, sink);
