@@ -90,11 +90,14 @@ struct tConsLogData {
 };
 
 // Shows each record on standard output in its colour, then passes it on. When
-// standard output is closed the sink is silent and passes nothing on.
+// standard output is closed, or its reader goes away (EPIPE), the sink is
+// silent and passes nothing on.
 class ConsLog : public LogFilter {
 public:
     explicit ConsLog(std::shared_ptr<iLog> next);
     void WriteRec(const LogRecord& record) override;
+    // False when the sink is silent for want of a console.
+    bool HasConsole() const;
 
     // After a record of at least pauseLevel, wait up to pauseSeconds for a key
     // (0 seconds: no pause).
