@@ -109,7 +109,20 @@ private:
     int32_t m_pauseSeconds = 0;
 };
 
-// Opens a file; the deleter closes it. Throws "Log file '<name>' can't be created".
+// A log file opened for writing, or the reason why it was not.
+struct LogFileOpening {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream{nullptr, &std::fclose};
+    int error = 0;       // errno of a failed open; 0 when opened or refused for its kind
+    std::string reason;  // the system's text, or the kind of a file that takes no log
+};
+// Opens a file to write a log to (fopen modes: "a" appends, "w" truncates,
+// "wx" creates a new file only) without ever waiting on it. A FIFO, a
+// directory, a socket or a block device is refused (filesystem::NotRegularReason
+// gives the reason); a character device such as /dev/null or a terminal is taken.
+LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode);
+
+// Opens a file; the deleter closes it. Throws "Log file '<name>' can't be
+// created", followed by the reason when the file is of a kind that takes no log.
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode);
 
 // Writes each record's text to a file and passes the record on.

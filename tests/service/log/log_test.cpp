@@ -253,5 +253,23 @@ TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
     EXPECT_TRUE(sink->records.empty());
 }
 
+// A FIFO would hold the open until some process reads it, and lose the log
+// when that reader goes; a character device takes the log as it comes.
+TEST_F(FileLogTest, AFifoOrADirectoryIsRefusedWithItsReasonAndNeverWaitedOn) {
+    const std::string fifo = m_dir + "fifo.log";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // With a reader there, an open would not even wait: the kind itself is refused.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::string refused = "Log file '" + fifo + "' can't be created: Is a named pipe (FIFO), not a regular file";
+    EXPECT_EQ(MessageOf([&] { FileLog(fifo, nullptr); }), refused);
+    EXPECT_EQ(MessageOf([&] { FileLog(fifo, "%p%n.%e", 3, nullptr, FixedTime); }), refused);
+    close(reader);
+    fs::create_directory(m_dir + "dir.log");
+    EXPECT_EQ(MessageOf([&] { FileLog(m_dir + "dir.log", nullptr); }),
+              "Log file '" + m_dir + "dir.log' can't be created: Is a directory");
+    EXPECT_NO_THROW(FileLog("/dev/null", nullptr).Write("discarded", 7, true));
+}
+
 }  // namespace
 }  // namespace ZORVIK
