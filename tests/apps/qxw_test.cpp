@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <map>
 
 #include "service/common/binary.h"
@@ -41,10 +42,13 @@ struct QxwRunOptions {
     // When the tests run as root, the program runs as the user nobody, so that
     // file permissions apply to it.
     bool unprivileged = false;
+    // Standard output is a pipe whose reader has already gone, as in qxw | head.
+    bool closedOutput = false;
+    std::chrono::milliseconds limit = std::chrono::seconds(30);  // then the program is killed
 };
 
 struct QxwRun {
-    int exitCode = -1;  // -1: killed after 30 s or by a signal
+    int exitCode = -1;  // -1: killed after its time limit or by a signal
     std::string out;
     std::string err;
 };
@@ -76,9 +80,15 @@ QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory
     std::fputs(options.input.c_str(), files[0]);
     std::rewind(files[0]);
     const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+    int output[2] = {-1, -1};
+    if (options.closedOutput && ::pipe(output) == 0) ::close(output[0]);
     const pid_t pid = ::fork();
     if (pid == 0) {
         for (int fd = 0; fd < 3; ++fd) ::dup2(::fileno(files[fd]), fd);
+        if (options.closedOutput) ::dup2(output[1], 1);
+        // As from a shell: a write to a pipe without a reader ends the program
+        // unless the program itself says otherwise.
+        ::signal(SIGPIPE, SIG_DFL);
         if (::chdir(directory.c_str()) != 0) ::_exit(126);
         if (options.fileSizeLimit != 0 &&
             (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
@@ -90,9 +100,10 @@ QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory
         ::execve(pointers[0], pointers.data(), pointers.data() + argCount + 1);
         ::_exit(127);
     }
+    if (output[1] >= 0) ::close(output[1]);
     QxwRun run;
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + options.limit;
     while (::waitpid(pid, &status, WNOHANG) != pid) {
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
@@ -175,6 +186,8 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     };
     const std::string noJcd = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
     std::filesystem::permissions(m_dir, std::filesystem::perms::all);  // writable for nobody
+    constexpr std::chrono::seconds Prompt(1);                          // for what must not wait at all
+    std::future<void> reader;                                          // of a FIFO: opens it and closes it at once
     const struct {
         const char* name;
         std::function<void()> prepare;
@@ -271,6 +284,30 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
          {},
          true,
          "Значение настройки \"log_level = 5\\x00x\" не удовлетворяет заданным для нее условиям: 1..8\n"},
+        {"FIFO as qxw.log",
+         [this] { ::mkfifo((m_dir + "qxw.log").c_str(), 0600); },
+         {},
+         true,
+         "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO), not a regular file\n",
+         {.limit = Prompt}},
+        {"FIFO as qxw.log, its reader gone at once",
+         [this, &reader] {
+             ::mkfifo((m_dir + "qxw.log").c_str(), 0600);
+             reader = std::async(std::launch::async, [fifo = m_dir + "qxw.log"] {
+                 const int fd = ::open(fifo.c_str(), O_RDONLY);
+                 if (fd >= 0) ::close(fd);
+             });
+         },
+         {},
+         true,
+         "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO), not a regular file\n",
+         {.limit = Prompt}},
+        {"FIFO as the APDU log",
+         [this] { ::mkfifo((m_dir + "skarna.log").c_str(), 0600); },
+         {"-f=0", "-af=skarna"},
+         false,
+         "Не удалось открыть файл для конвертированных APDU 'skarna.log': Is a named pipe (FIFO), not a regular file\n",
+         {.limit = Prompt}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -279,6 +316,12 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
         const QxwRun run = RunQxw(c.args, m_dir, c.options, {{"PCSCLITE_CSOCK_NAME", m_dir + "no.comm"}});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(Contains(c.onStandardError ? run.err : run.out, c.message)) << run.out << run.err;
+        // A reader still waiting in its open for a writer is let go.
+        while (reader.valid() && reader.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+            const int writer = ::open((m_dir + "qxw.log").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) ::close(writer);
+        }
+        reader = {};
         if (!c.image.empty()) {
             EXPECT_EQ(File("img.bin"), c.image);
         }
@@ -323,6 +366,47 @@ TEST_F(Qxw, ReaderMenuChoosesTheNetworkReader) {
     std::vector<uint8_t> types;  // power on and off, nothing while the menu was open
     for (const auto& request : server.Requests()) types.push_back(request.type);
     EXPECT_EQ(types, (std::vector<uint8_t>{0, 2}));
+}
+
+// A reader of the output that has gone (qxw | head) silences the console log
+// only: the run ends as it would have, with its image and its file log whole,
+// and an error that ends it goes to standard error instead.
+TEST_F(Qxw, OutputWithoutItsReaderLosesNothing) {
+    const QxwRun plain = RunQxw({"-ES=plain.bin", "-ln=plain"}, m_dir);
+    ASSERT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+    const QxwRun run = RunQxw({"-ES=piped.bin", "-ln=piped"}, m_dir, {.closedOutput = true});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(File("piped.bin").size(), EepromImageSize);
+    // The same records after the first lines, which hold the time and the seed.
+    const auto fromReaderTable = [](const std::string& log) {
+        return log.substr(std::min(log.find("+-"), log.size()));
+    };
+    EXPECT_EQ(fromReaderTable(File("piped.log")), fromReaderTable(File("plain.log")));
+    EXPECT_TRUE(Contains(File("piped.log"), "Power off\n"));
+    const QxwRun failing = RunQxw({"-reader=#JCD_OSM"}, m_dir, {.closedOutput = true});
+    EXPECT_EQ(failing.exitCode, 1);
+    const std::string noJcd = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
+    EXPECT_TRUE(Contains(failing.err, noJcd)) << failing.err;
+    EXPECT_TRUE(Contains(File("qxw.log"), noJcd));
+}
+
+// Text from the card is shown with its control bytes escaped: a GET LAST ERROR
+// place text that sets the window title and clears the screen acts on nothing.
+TEST_F(Qxw, CardTextIsShownWithItsControlBytesEscaped) {
+    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary& apdu) {
+        const std::string place = "\x1B]0;owned\x07\x1B[2J";
+        if (apdu == Binary("80 FE 00 00 00")) return Binary("9000 0102 0111") + Binary(place.begin(), place.end());
+        return Binary("6A82");  // GET CARD INFO
+    }));
+    const QxwRun run = RunQxw(
+        {"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port()), "-os=#autodetect", "-z=1"},
+        m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string shown = "Assert 0102.\nМесто возникновения на карте:\n\\x1B]0;owned\\x07\\x1B[2J (273)";
+    EXPECT_TRUE(Contains(run.out, shown)) << run.out;
+    EXPECT_TRUE(Contains(File("qxw.log"), shown));
+    EXPECT_EQ(run.out.find('\x1B'), std::string::npos);  // without colours (NO_COLOR) no ESC at all
 }
 
 using QxwOverPcsc = test::PcscdTest;

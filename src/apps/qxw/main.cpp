@@ -3,6 +3,7 @@
 // with its logs and card services (the built-in simulated card unless a reader
 // is named), powers the card on and finishes again.
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -48,10 +49,12 @@ void ReportError(const std::string& text) {
     if (ZORVIK::g_frameworkLog) {
         try {
             ZORVIK::__do_write(ErrorLevel, "%s", text.c_str());
-            // Level 8 or a console log switched off keeps the record off the
-            // screen: an error that ends the program must reach the user anyway.
+            // Level 8, a console log switched off or a console without a reader
+            // keeps the record off the screen: an error that ends the program
+            // must reach the user anyway.
+            const auto* console = dynamic_cast<const ZORVIK::ConsLog*>(ZORVIK::GetFramework().GetLog().get());
             onScreen =
-                ZORVIK::GetFramework().GetLog() != nullptr && ZORVIK::g_frameworkLog->GetImportance() <= ErrorLevel;
+                console != nullptr && console->HasConsole() && ZORVIK::g_frameworkLog->GetImportance() <= ErrorLevel;
         } catch (...) {
             // The log itself failed: standard error is the last place left.
         }
@@ -80,6 +83,10 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of the output that goes away (qxw | head) must not end the run
+    // before the EEPROM image and the logs are written: writes to it fail with
+    // EPIPE instead, and the console log falls silent.
+    std::signal(SIGPIPE, SIG_IGN);
     std::setlocale(LC_ALL, "");
     try {
         return Run(argc, argv);

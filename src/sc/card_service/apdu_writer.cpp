@@ -10,26 +10,28 @@
 #include "sc/card_service/skarna_apdu_writer.h"
 #include "sc/exchange/apdu_printer_iface.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "service/log/log.h"
 
 namespace ZORVIK {
 
 namespace {
 
-std::FILE* OpenLog(const std::string& fileName) {
+// A FIFO or a directory as the log is refused with its reason rather than
+// waited on (OpenLogFile).
+std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenLog(const std::string& fileName) {
     ZORVIK_CHECK("ZORVIK::BaseApduWriter::BaseApduWriter", !fileName.empty(),
                  "Пустое название файла для конвертированных APDU");
-    std::FILE* file = std::fopen(fileName.c_str(), "a");
-    if (file == nullptr) {
-        throw Exception("Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + std::strerror(errno),
+    LogFileOpening opening = OpenLogFile(fileName, "a");
+    if (!opening.stream) {
+        throw Exception("Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + opening.reason,
                         ZORVIK_PLACE("ZORVIK::BaseApduWriter::BaseApduWriter"));
     }
-    return file;
+    return std::move(opening.stream);
 }
 
 }  // namespace
 
-BaseApduWriter::BaseApduWriter(const std::string& fileName)
-    : m_fileName(fileName), m_file(OpenLog(fileName), &std::fclose) {}
+BaseApduWriter::BaseApduWriter(const std::string& fileName) : m_fileName(fileName), m_file(OpenLog(fileName)) {}
 
 BaseApduWriter::~BaseApduWriter() = default;
 

@@ -38,8 +38,8 @@ public:
     // goznak and ruzo to them.
     enum Kind : int { Skarna = 0, GP = 1, JCShell = 2, Goznak = 3, Ruzo = 4 };
 
-    // Opens the file for appending; refuses an empty name or a file that cannot
-    // be opened.
+    // Opens the file for appending; refuses an empty name, a file that cannot
+    // be opened, and a FIFO, a directory or a block device (never waits on one).
     explicit BaseApduWriter(const std::string& fileName);
     BaseApduWriter(const BaseApduWriter&) = delete;
     BaseApduWriter& operator=(const BaseApduWriter&) = delete;

@@ -4,20 +4,10 @@
 
 namespace ZORVIK {
 
-namespace {
-
-// A message often quotes input: a zero byte in it would end the text wherever
-// it is printed as a C string, losing the rest of the message.
-std::string EscapeZeroBytes(std::string text) {
-    for (size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at + 4))
-        text.replace(at, 1, "\\x00");
-    return text;
-}
-
-}  // namespace
-
+// A message often quotes input (a settings line, a card's answer): its control
+// bytes are shown escaped.
 Exception::Exception(std::string message, const SourcePlace& place)
-    : m_message(EscapeZeroBytes(std::move(message))), m_place(place) {}
+    : m_message(EscapeControlBytes(std::move(message))), m_place(place) {}
 
 Exception::Exception(const Exception& other)
     : std::exception(other),
@@ -70,7 +60,7 @@ std::unique_ptr<Exception> Exception::Clone() const { return std::make_unique<Ex
 
 void Exception::SetMessage(const std::string& text) {
     if (&text != &m_message) {
-        m_message = EscapeZeroBytes(text);
+        m_message = EscapeControlBytes(text);
     }
 }
 

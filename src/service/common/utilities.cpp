@@ -35,6 +35,34 @@ std::string Trim(const std::string& text) {
 
 namespace {
 
+bool IsControlByte(char c) {
+    const auto byte = static_cast<uint8_t>(c);
+    return (byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F;
+}
+
+}  // namespace
+
+std::string EscapeControlBytes(std::string text) {
+    size_t at = 0;
+    while (at < text.size() && !IsControlByte(text[at])) ++at;
+    if (at == text.size()) return text;
+    std::string escaped(text, 0, at);
+    escaped.reserve(text.size() + 16);
+    for (; at < text.size(); ++at) {
+        const auto byte = static_cast<uint8_t>(text[at]);
+        if (IsControlByte(text[at])) {
+            escaped += "\\x";
+            escaped += binary::HexDigits[byte >> 4];
+            escaped += binary::HexDigits[byte & 0x0F];
+        } else {
+            escaped += text[at];
+        }
+    }
+    return escaped;
+}
+
+namespace {
+
 // Length of the well-formed UTF-8 sequence at text[i], 0 when malformed.
 size_t Utf8SequenceLength(const std::string& text, size_t i, uint32_t& codePoint) {
     const uint8_t lead = static_cast<uint8_t>(text[i]);

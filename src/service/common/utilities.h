@@ -19,6 +19,11 @@ void Split(const std::string& text, std::vector<std::string>& items, char separa
 // Without leading and trailing blanks, tabs, line feeds and carriage returns.
 std::string Trim(const std::string& text);
 
+// Each control byte (below 0x20 but line feed and tab, and 0x7F) as \xHH, so
+// that a zero byte cannot end the text where it is printed as a C string and
+// bytes from a card or a peer cannot act on the terminal that shows them.
+std::string EscapeControlBytes(std::string text);
+
 // Case change of ASCII letters and of the Russian Cyrillic letters (А-Я, Ё,
 // а-я, ё) in UTF-8 text; every other byte, malformed UTF-8 included, passes as is.
 std::string ToLower(const std::string& text);

@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "service/log/log.h"
 #include "service/log/terminal.h"
 
@@ -13,6 +15,8 @@ ConsLog::ConsLog(std::shared_ptr<iLog> next) : LogFilter(std::move(next)) {
     }
 }
 
+bool ConsLog::HasConsole() const { return m_data != nullptr; }
+
 void ConsLog::SetPause(int32_t pauseLevel, int32_t pauseSeconds) {
     m_pauseLevel = pauseLevel;
     m_pauseSeconds = pauseSeconds;
@@ -21,10 +25,17 @@ void ConsLog::SetPause(int32_t pauseLevel, int32_t pauseSeconds) {
 void ConsLog::WriteRec(const LogRecord& record) {
     if (!m_data || m_data->stream == nullptr) return;
     // One write per record, so that the colour and its reset never split.
-    if (m_data->colour) {
-        terminal::WriteAll(m_data->stream, terminal::SgrForAttribute(record.colour) + record.text + terminal::SgrReset);
-    } else {
-        terminal::WriteAll(m_data->stream, record.text);
+    const bool written = m_data->colour ? terminal::WriteAll(m_data->stream, terminal::SgrForAttribute(record.colour) +
+                                                                                 record.text + terminal::SgrReset)
+                                        : terminal::WriteAll(m_data->stream, record.text);
+    if (!written) {
+        // A reader of standard output that has gone (qxw | head) leaves no
+        // console: from now on the sink is silent, as without one.
+        if (errno == EPIPE) {
+            m_data.reset();
+            return;
+        }
+        std::clearerr(m_data->stream);
     }
     PassOn(record);
     if (m_pauseSeconds != 0 && record.level >= m_pauseLevel && terminal::IsInteractive()) {

@@ -85,8 +85,26 @@ bool CanBeRead(const std::string& name) {
     return true;
 }
 
-[[noreturn]] void ThrowCantCreate(const std::string& name) {
-    throw Exception("Log file '" + name + "' can't be created", ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
+[[noreturn]] void ThrowCantCreate(const std::string& name, const std::string& refusal = {}) {
+    throw Exception("Log file '" + name + "' can't be created" + (refusal.empty() ? "" : ": " + refusal),
+                    ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
+}
+
+// Why no log is written to a file of this mode, or nullptr. Opening a FIFO for
+// writing waits for a reader, and one whose reader goes away breaks the log;
+// a character device (/dev/null, a terminal) takes the text as it comes.
+const char* NotALogFileReason(mode_t mode) { return S_ISCHR(mode) ? nullptr : filesystem::NotRegularReason(mode); }
+
+int OpenFlags(const std::string& mode) {
+    const bool update = mode.find('+') != std::string::npos;
+    int flags = update ? O_RDWR : O_WRONLY;
+    switch (mode.empty() ? 'r' : mode[0]) {
+        case 'a': flags |= O_CREAT | O_APPEND; break;
+        case 'w': flags |= O_CREAT | O_TRUNC; break;
+        default: flags = update ? O_RDWR : O_RDONLY; break;
+    }
+    if (mode.find('x') != std::string::npos) flags |= O_EXCL;
+    return flags;
 }
 
 // The first free numbered name, created exclusively: a name taken by another
@@ -96,12 +114,12 @@ std::shared_ptr<std::FILE> CreateNumbered(const NamePattern& pattern, uint32_t w
     for (uint32_t counter = pattern.counter == CounterKind::FromOne ? 1 : 0; counter < CounterLimit; ++counter) {
         const std::string name = Candidate(pattern, counter, width);
         if (CanBeRead(name)) continue;
-        std::FILE* file = std::fopen(name.c_str(), "wx");
-        if (file != nullptr) {
+        LogFileOpening opening = OpenLogFile(name, "wx");
+        if (opening.stream) {
             chosen = name;
-            return std::shared_ptr<std::FILE>(file, std::fclose);
+            return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
         }
-        if (errno != EEXIST) ThrowCantCreate(name);
+        if (opening.error != EEXIST) ThrowCantCreate(name, opening.error == 0 ? opening.reason : "");
     }
     throw Exception("Log file can't be created", ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
 }
@@ -115,10 +133,52 @@ std::tm LocalTimeNow() {
 
 }  // namespace
 
+LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode) {
+    LogFileOpening opening;
+    const auto fail = [&opening](int error) {
+        opening.error = error;
+        opening.reason = std::strerror(error);
+        return std::move(opening);
+    };
+    const auto refuse = [&opening](const char* reason) {
+        opening.reason = reason;
+        return std::move(opening);
+    };
+    const int flags = OpenFlags(mode);
+    // The kind is checked before the open, as for settings files and EEPROM
+    // images: opening a FIFO or a device can have effects of its own. A new
+    // file only (O_EXCL) never opens what is there.
+    struct stat info {};
+    if ((flags & O_EXCL) == 0 && ::stat(fileName.c_str(), &info) == 0) {
+        if (const char* reason = NotALogFileReason(info.st_mode)) return refuse(reason);
+    }
+    // O_NONBLOCK and a second look: the name may have been replaced meanwhile.
+    const int fd = ::open(fileName.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(errno);
+    int error = 0;
+    const char* refusal = nullptr;
+    const int fdFlags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || fdFlags < 0) {
+        error = errno;
+    } else if ((refusal = NotALogFileReason(info.st_mode)) == nullptr) {
+        // A terminal or another device then blocks on writes as usual.
+        if (::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0) {
+            error = errno;
+        } else if (std::FILE* stream = ::fdopen(fd, mode.c_str())) {
+            opening.stream.reset(stream);
+            return opening;
+        } else {
+            error = errno;
+        }
+    }
+    ::close(fd);
+    return refusal != nullptr ? refuse(refusal) : fail(error);
+}
+
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode) {
-    std::FILE* file = std::fopen(fileName.c_str(), mode.c_str());
-    if (file == nullptr) ThrowCantCreate(fileName);
-    return std::shared_ptr<std::FILE>(file, std::fclose);
+    LogFileOpening opening = OpenLogFile(fileName, mode);
+    if (!opening.stream) ThrowCantCreate(fileName, opening.error == 0 ? opening.reason : "");
+    return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
 }
 
 FileLog::FileLog(const std::string& path, const std::string& format, uint32_t counterWidth, std::shared_ptr<iLog> next)

@@ -6,6 +6,7 @@
 
 #include "service/common/exception.h"
 #include "service/common/printf.h"
+#include "service/common/utilities.h"
 
 namespace ZORVIK {
 
@@ -24,7 +25,9 @@ std::string WithLineEnd(std::string text, bool newline) {
 
 void VLogPrintf(iLog* log, int32_t level, int32_t colour, const char* format, va_list args) {
     ZORVIK_CHECK("ZORVIK::LogPrintf", log != nullptr, "Log is not given");
-    log->WriteRec(LogRecord(std::string(), level, colour, VSafePrintf(format, args), true));
+    // The arguments carry texts of cards, devices and peers; their control bytes
+    // must not reach the terminal. The formats themselves hold none but LF and tab.
+    log->WriteRec(LogRecord(std::string(), level, colour, EscapeControlBytes(VSafePrintf(format, args)), true));
 }
 
 }  // namespace

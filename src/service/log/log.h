@@ -49,8 +49,9 @@ public:
     void Write(const char* text, int32_t colour, bool newline);
 };
 
-// Formats the text (SafePrintf rules), appends LF and writes it at level with
-// the level's colour. log must not be null.
+// Formats the text (SafePrintf rules), escapes its control bytes
+// (EscapeControlBytes), appends LF and writes it at level with the level's
+// colour. log must not be null.
 void LogPrintf(iLog* log, int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void LogPrintfColour(iLog* log, int32_t level, int32_t colour, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
@@ -89,11 +90,14 @@ struct tConsLogData {
 };
 
 // Shows each record on standard output in its colour, then passes it on. When
-// standard output is closed the sink is silent and passes nothing on.
+// standard output is closed, or its reader goes away (EPIPE), the sink is
+// silent and passes nothing on.
 class ConsLog : public LogFilter {
 public:
     explicit ConsLog(std::shared_ptr<iLog> next);
     void WriteRec(const LogRecord& record) override;
+    // False when the sink is silent for want of a console.
+    bool HasConsole() const;
 
     // After a record of at least pauseLevel, wait up to pauseSeconds for a key
     // (0 seconds: no pause).
@@ -105,7 +109,20 @@ private:
     int32_t m_pauseSeconds = 0;
 };
 
-// Opens a file; the deleter closes it. Throws "Log file '<name>' can't be created".
+// A log file opened for writing, or the reason why it was not.
+struct LogFileOpening {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream{nullptr, &std::fclose};
+    int error = 0;       // errno of a failed open; 0 when opened or refused for its kind
+    std::string reason;  // the system's text, or the kind of a file that takes no log
+};
+// Opens a file to write a log to (fopen modes: "a" appends, "w" truncates,
+// "wx" creates a new file only) without ever waiting on it. A FIFO, a
+// directory, a socket or a block device is refused (filesystem::NotRegularReason
+// gives the reason); a character device such as /dev/null or a terminal is taken.
+LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode);
+
+// Opens a file; the deleter closes it. Throws "Log file '<name>' can't be
+// created", followed by the reason when the file is of a kind that takes no log.
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode);
 
 // Writes each record's text to a file and passes the record on.

@@ -106,7 +106,10 @@ uint32_t GetTL(const uint8_t* position, uint32_t size, uint32_t& tag, uint32_t& 
     return tagLength + fieldSize;
 }
 
-void AppendTag(binary::Binary& target, uint32_t tag) { target += binary::NumToBinary(tag, 0); }
+void AppendTag(binary::Binary& target, uint32_t tag) {
+    // Byte by byte: a tree is encoded one tag at a time, and each must not cost an allocation.
+    for (uint32_t i = TagSize(tag); i > 0; --i) target.push_back(static_cast<uint8_t>(tag >> (8 * (i - 1))));
+}
 
 void AppendLength(binary::Binary& target, uint32_t length) {
     const uint32_t fieldSize = LengthFieldSize(length);

@@ -26,14 +26,101 @@ public:
 
 // ---- TLV_Base
 
-TLV_Base::~TLV_Base() {
-    // Unlink the siblings one by one: letting each destructor release the
-    // next would recurse once per sibling of a long chain.
-    TLVPtr next = std::move(m_next);
-    while (next && next.use_count() == 1) {
-        TLVPtr after = std::move(next->m_next);
-        next = std::move(after);
+TLV_Base::~TLV_Base() { Release(std::move(m_next)); }
+
+void TLV_Base::Release(TLVPtr link) {
+    if (!link || link.use_count() != 1) return;
+    // A node that nothing else holds gives up its links before it goes, so
+    // that no destructor frees a whole chain or subtree by itself.
+    std::vector<TLVPtr> pending;
+    pending.push_back(std::move(link));
+    while (!pending.empty()) {
+        TLVPtr node = std::move(pending.back());
+        pending.pop_back();
+        if (node.use_count() != 1) continue;
+        if (node->m_next) pending.push_back(std::move(node->m_next));
+        if (node->IsConstructed()) {
+            TLVPtr& child = static_cast<ConstructedTLV&>(*node).m_child;
+            if (child) pending.push_back(std::move(child));
+        }
     }
+}
+
+template <class Enter, class Visit, class Leave>
+void TLV_Base::Walk(const TLV_Base& node, Enter&& enter, Visit&& visit, Leave&& leave) {
+    if (!node.IsConstructed()) {
+        visit(static_cast<const PrimitiveTLV&>(node));
+        return;
+    }
+    // The constructed nodes entered and not yet left, each with its next child.
+    std::vector<std::pair<const ConstructedTLV*, const TLV_Base*>> open;
+    const auto& root = static_cast<const ConstructedTLV&>(node);
+    enter(root);
+    open.emplace_back(&root, root.m_child.get());
+    while (!open.empty()) {
+        const ConstructedTLV* parent = open.back().first;
+        const TLV_Base* child = open.back().second;
+        if (child == nullptr) {
+            open.pop_back();
+            leave(*parent);
+            continue;
+        }
+        open.back().second = child->m_next.get();
+        if (child->IsConstructed()) {
+            const auto& constructed = static_cast<const ConstructedTLV&>(*child);
+            enter(constructed);
+            open.emplace_back(&constructed, constructed.m_child.get());
+        } else {
+            visit(static_cast<const PrimitiveTLV&>(*child));
+        }
+    }
+}
+
+std::vector<uint32_t> TLV_Base::ValueLengths(const TLV_Base& node) {
+    std::vector<uint32_t> lengths;
+    std::vector<size_t> open;  // indexes in lengths of the nodes entered and not yet left
+    const auto addToParent = [&](uint32_t tag, uint32_t valueLength) {
+        if (!open.empty()) lengths[open.back()] += TagSize(tag) + LengthFieldSize(valueLength) + valueLength;
+    };
+    Walk(
+        node,
+        [&](const ConstructedTLV&) {
+            open.push_back(lengths.size());
+            lengths.push_back(0);
+        },
+        [&](const PrimitiveTLV& primitive) { addToParent(primitive.GetTag(), primitive.GetValueLength()); },
+        [&](const ConstructedTLV& constructed) {
+            const uint32_t length = lengths[open.back()];
+            open.pop_back();
+            addToParent(constructed.GetTag(), length);
+        });
+    return lengths;
+}
+
+void TLV_Base::AppendEncoding(binary::Binary& target, bool withHeader) const {
+    if (!IsConstructed()) {
+        const binary::Binary& value = static_cast<const PrimitiveTLV*>(this)->Value();
+        if (withHeader) {
+            AppendTLV(target, m_tag, value);
+        } else {
+            target += value;
+        }
+        return;
+    }
+    const std::vector<uint32_t> lengths = ValueLengths(*this);
+    target.reserve(target.size() + (withHeader ? TagSize(m_tag) + LengthFieldSize(lengths[0]) : 0) + lengths[0]);
+    size_t index = 0;  // the constructed nodes come in the order ValueLengths met them
+    Walk(
+        *this,
+        [&](const ConstructedTLV& constructed) {
+            if (index != 0 || withHeader) {
+                AppendTag(target, constructed.GetTag());
+                AppendLength(target, lengths[index]);
+            }
+            ++index;
+        },
+        [&](const PrimitiveTLV& primitive) { AppendTLV(target, primitive.GetTag(), primitive.Value()); },
+        [](const ConstructedTLV&) {});
 }
 
 TLVPtr TLV_Base::MakeConstructed(uint32_t tag) { return Adopted(std::make_shared<ConstructedTLV>(tag)); }
@@ -117,16 +204,21 @@ TLV_Base* TLV_Base::LastNode() {
 binary::Binary TLV_Base::GetTagBytes() const { return binary::NumToBinary(m_tag, 0); }
 
 binary::Binary TLV_Base::Encode() const {
-    const binary::Binary value = GetValue();
     binary::Binary encoding;
-    encoding.reserve(TagSize(m_tag) + LengthFieldSize(static_cast<uint32_t>(value.size())) + value.size());
-    AppendTLV(encoding, m_tag, value);
+    AppendEncoding(encoding, true);
     return encoding;
 }
 
 binary::Binary TLV_Base::EncodeChain() const {
+    // Room for the whole chain first: growing it node by node would copy it once per node.
+    size_t size = 0;
+    for (const TLV_Base* node = this; node != nullptr; node = node->m_next.get()) {
+        const uint32_t valueLength = node->GetValueLength();
+        size += TagSize(node->m_tag) + LengthFieldSize(valueLength) + valueLength;
+    }
     binary::Binary encoding;
-    for (const TLV_Base* node = this; node != nullptr; node = node->m_next.get()) encoding += node->Encode();
+    encoding.reserve(size);
+    for (const TLV_Base* node = this; node != nullptr; node = node->m_next.get()) node->AppendEncoding(encoding, true);
     return encoding;
 }
 
@@ -153,11 +245,20 @@ void TLV_Base::LinkAtEnd(TLVPtr& head, const TLVPtr& chain) {
 }
 
 TLVPtr TLV_Base::CloneChain() const {
-    TLVPtr first = CloneNode();
-    TLV_Base* tail = first.get();
-    for (const TLV_Base* node = m_next.get(); node != nullptr; node = node->m_next.get()) {
-        tail->m_next = node->CloneNode();
-        tail = tail->m_next.get();
+    TLVPtr first;
+    // Chains still to be copied, each with the link that takes its copy.
+    std::vector<std::pair<const TLV_Base*, TLVPtr*>> pending{{this, &first}};
+    while (!pending.empty()) {
+        auto [node, link] = pending.back();
+        pending.pop_back();
+        for (; node != nullptr; node = node->m_next.get()) {
+            *link = node->CloneNode();
+            if (node->IsConstructed()) {
+                const TLVPtr& children = static_cast<const ConstructedTLV&>(*node).m_child;
+                if (children) pending.emplace_back(children.get(), &static_cast<ConstructedTLV&>(**link).m_child);
+            }
+            link = &(*link)->m_next;
+        }
     }
     return first;
 }
@@ -214,13 +315,11 @@ ConstructedTLV::ConstructedTLV(const binary::Binary& bytes, uint32_t& offset) : 
     Construct(bytes, offset);
 }
 
+ConstructedTLV::~ConstructedTLV() { Release(std::move(m_child)); }
+
 TLVPtr ConstructedTLV::Clone() const { return CloneChain(); }
 
-TLVPtr ConstructedTLV::CloneNode() const {
-    auto copy = std::make_shared<ConstructedTLV>(TLVNodeKey(), GetTag());
-    copy->m_child = m_child ? m_child->Clone() : EmptyTLV;
-    return Adopted(std::move(copy));
-}
+TLVPtr ConstructedTLV::CloneNode() const { return Adopted(std::make_shared<ConstructedTLV>(TLVNodeKey(), GetTag())); }
 
 void ConstructedTLV::SetValue(const binary::Binary& value) {
     AssignValue(value.data(), static_cast<uint32_t>(value.size()));
@@ -247,16 +346,13 @@ void ConstructedTLV::AttachChild(const TLVPtr& child) {
     LinkAtEnd(m_child, child);
 }
 
-uint32_t ConstructedTLV::GetValueLength() const {
-    uint32_t length = 0;
-    for (const TLV_Base* node = m_child.get(); node != nullptr; node = node->GetNext().get()) {
-        const uint32_t valueLength = node->GetValueLength();
-        length += TagSize(node->GetTag()) + LengthFieldSize(valueLength) + valueLength;
-    }
-    return length;
-}
+uint32_t ConstructedTLV::GetValueLength() const { return ValueLengths(*this).front(); }
 
-binary::Binary ConstructedTLV::GetValue() const { return m_child ? m_child->EncodeChain() : binary::Binary(); }
+binary::Binary ConstructedTLV::GetValue() const {
+    binary::Binary value;
+    AppendEncoding(value, false);
+    return value;
+}
 
 void ConstructedTLV::SetSon(const TLVPtr& child) { m_child = child; }
 

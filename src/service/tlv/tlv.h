@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "service/common/binary.h"
 #include "service/tlv/ber.h"
@@ -13,6 +14,8 @@
 namespace ZORVIK {
 
 class TLV_Base;
+class PrimitiveTLV;
+class ConstructedTLV;
 using TLVPtr = std::shared_ptr<TLV_Base>;
 
 // The empty node pointer: the child of a primitive node and of a constructed
@@ -77,7 +80,7 @@ protected:
     TLV_Base(const TLV_Base&) = delete;
     TLV_Base& operator=(const TLV_Base&) = delete;
 
-    // A copy of this node alone (its value or children, not its siblings).
+    // A copy of this node alone: its tag and value, no children, no siblings.
     virtual TLVPtr CloneNode() const = 0;
     // SetValue on raw bytes, so that parsing never copies a value twice.
     virtual void AssignValue(const uint8_t* value, uint32_t length) = 0;
@@ -88,7 +91,18 @@ protected:
     void ConstructAt(const uint8_t* data, uint32_t size, uint32_t& offset);
 
     TLVPtr Self() const { return m_self.lock(); }
+    // Copying, measuring, encoding and releasing walk the children with a stack
+    // of their own: a tree built by a program (AttachChild) may nest far deeper
+    // than a parsed one, and the call stack would not hold one call per level.
     TLVPtr CloneChain() const;
+    // The value lengths of the constructed nodes of the tree under node (node
+    // included), in document order, each computed once from the leaves up.
+    static std::vector<uint32_t> ValueLengths(const TLV_Base& node);
+    // Appends the encoding of this node (without its siblings); without the
+    // header, only its value.
+    void AppendEncoding(binary::Binary& target, bool withHeader) const;
+    // Lets go of link; the nodes that only it holds are freed one by one.
+    static void Release(TLVPtr link);
     TLV_Base* LastNode();
     // Sets the node's reference to itself; every node is made through this.
     static TLVPtr Adopted(TLVPtr node) {
@@ -99,6 +113,11 @@ protected:
     static void LinkAtEnd(TLVPtr& head, const TLVPtr& chain);
 
 private:
+    // Visits the tree under node in document order: enter and leave around the
+    // children of each constructed node (node included), visit for each primitive one.
+    template <class Enter, class Visit, class Leave>
+    static void Walk(const TLV_Base& node, Enter&& enter, Visit&& visit, Leave&& leave);
+
     uint32_t m_tag;
     std::weak_ptr<TLV_Base> m_self;
     TLVPtr m_next;
@@ -133,11 +152,14 @@ private:
 };
 
 class ConstructedTLV : public TLV_Base {
+    friend class TLV_Base;  // walks the children
+
 public:
     explicit ConstructedTLV(uint32_t tag);
     // Any tag, as a parsed or copied node carries it.
     ConstructedTLV(TLVNodeKey, uint32_t tag) : TLV_Base(tag) {}
     ConstructedTLV(const binary::Binary& bytes, uint32_t& offset);
+    ~ConstructedTLV() override;
 
     TLVPtr Clone() const override;
     void SetValue(const binary::Binary& value) override;

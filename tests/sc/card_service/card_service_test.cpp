@@ -164,6 +164,9 @@ TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) 
         {"01 9000", WrongSize},
         {"01020304 9000", WrongSize},
         {nullptr, Failure + "ScriptedReader: no answer queued for CLA 80 INS FE"},
+        // A place text that would set the window title and clear the screen is shown escaped.
+        {"0102 0111 1B5D303B7407 1B5B324A 9000",
+         Failure + "Assert 0102.\nМесто возникновения на карте:\n\\x1B]0;t\\x07\\x1B[2J (273)"},
     };
     for (const auto& [answer, error] : cases) {
         SCOPED_TRACE(answer != nullptr ? answer : "reader error");

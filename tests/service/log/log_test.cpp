@@ -53,6 +53,15 @@ TEST(LogPrintf, RecordsTakeTheLevelsColourOrTheGivenOneAndLevelThreeWithAColour)
     EXPECT_THROW(LogPrintfColour(nullptr, 3, 7, "x"), Exception);
 }
 
+// Texts of cards and peers reach the log through the arguments; the
+// terminal must not take their control bytes as commands.
+TEST(LogPrintf, ControlBytesOfTheTextAreEscapedButLineFeedAndTab) {
+    RecordingLog sink;
+    LogPrintf(&sink, 7, "[%s]", "\x1B]0;t\x07\tместо\r\x7F\n");
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].text, "[\\x1B]0;t\\x07\tместо\\x0D\\x7F\n]\n");
+}
+
 TEST(ImportanceFilter, PassesLevelsAtOrAboveTheThresholdAndTheStricterOfTheChainDecides) {
     auto sink = std::make_shared<RecordingLog>();
     ImportanceFilter filter(5, sink);
@@ -242,6 +251,24 @@ TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
     EXPECT_EQ(MessageOf([&] { log.WriteRec(LogRecord(3, "data", true)); }),
               "Can't write data to '/dev/full': No space left on device");
     EXPECT_TRUE(sink->records.empty());
+}
+
+// A FIFO would hold the open until some process reads it, and lose the log
+// when that reader goes; a character device takes the log as it comes.
+TEST_F(FileLogTest, AFifoOrADirectoryIsRefusedWithItsReasonAndNeverWaitedOn) {
+    const std::string fifo = m_dir + "fifo.log";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // With a reader there, an open would not even wait: the kind itself is refused.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::string refused = "Log file '" + fifo + "' can't be created: Is a named pipe (FIFO), not a regular file";
+    EXPECT_EQ(MessageOf([&] { FileLog(fifo, nullptr); }), refused);
+    EXPECT_EQ(MessageOf([&] { FileLog(fifo, "%p%n.%e", 3, nullptr, FixedTime); }), refused);
+    close(reader);
+    fs::create_directory(m_dir + "dir.log");
+    EXPECT_EQ(MessageOf([&] { FileLog(m_dir + "dir.log", nullptr); }),
+              "Log file '" + m_dir + "dir.log' can't be created: Is a directory");
+    EXPECT_NO_THROW(FileLog("/dev/null", nullptr).Write("discarded", 7, true));
 }
 
 }  // namespace

@@ -152,6 +152,28 @@ TEST(TLVClone, DeepCopyOfTheChainFromTheNodeComparedByItsOwnEncoding) {
     EXPECT_TRUE(copy != chain && chain != TLVPtr() && TLVPtr() == EmptyTLV);
 }
 
+// Parsing stops at 64 levels, but a program may link children as deep as it
+// likes: encoding, measuring, copying and freeing such a tree must neither
+// recurse once per level nor re-encode the levels below each one.
+TEST(TLVBuild, DeepTreeOfAttachedChildrenIsEncodedMeasuredClonedAndFreed) {
+    constexpr uint32_t Levels = 300000;
+    TLVPtr root = TLV_Base::MakeConstructed(0x6F);
+    TLV_Base* parent = root.get();
+    for (uint32_t level = 2; level < Levels; ++level) {
+        const TLVPtr child = TLV_Base::MakeConstructed(0x6F);
+        parent->AttachChild(child);
+        parent = child.get();
+    }
+    parent->AttachChild(TLV_Base::MakePrimitive(0x04));
+    const Binary expected = Nested(Levels);
+    ASSERT_EQ(Binary(expected.begin(), expected.begin() + 2), Binary("6F 83"));
+    EXPECT_EQ(root->Encode(), expected);
+    EXPECT_EQ(root->GetValueLength(), expected.size() - 5);  // after 6F 83 and three length bytes
+    const TLVPtr copy = root->Clone();
+    root.reset();  // the original goes first: the copy shares none of its nodes
+    EXPECT_EQ(copy->Encode(), expected);
+}
+
 TEST(TLVDump, IndentedTreesEmptyNodesChainsAndSixteenBytesALine) {
     std::string text = "head|";
     DumpTLV(nullptr, text, 3);  // nothing to add, and the text is never cleared
