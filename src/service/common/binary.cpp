@@ -89,7 +89,8 @@ Binary& Binary::operator+=(const Binary& other) {
         const Binary copy(other);
         return *this += copy;
     }
-    reserve(size() + other.size());
+    // insert grows the storage geometrically; reserving the exact size here made
+    // a run of appends copy the whole string each time.
     insert(end(), other.begin(), other.end());
     return *this;
 }
