@@ -227,7 +227,10 @@ TEST(ApduWriter, FailedWriteNamesTheFileAndTheReason) {
 
 TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
     // Every case, short and extended (also by the flag alone), with Le 00 and 00 00 00 or 00 00.
-    const CApdu commands[] = {CApdu(0, 0xB0, 0, 0, 256),
+    const CApdu commands[] = {CApdu(0, 0xB0, 0, 0, 16),
+                              CApdu(0, 0xB0, 0, 0, 16, true),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary("0102"), 16, true),
+                              CApdu(0, 0xB0, 0, 0, 256),
                               CApdu(0, 0xB0, 0, 0, 300),
                               CApdu(0, 0xB0, 0, 0, 65536),
                               CApdu(0, 0xD6, 0, 0, Binary("0102")),
