@@ -287,6 +287,7 @@ TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
         // Start and Finish power on and off only when asked.
         {nullptr, -1, false, &C::Start, {}, nullptr, ""},
         {&S::power_on, -1, false, &C::Start, {"on"}, "Power on\n", ""},
+        {nullptr, -1, true, &C::Finish, {}, nullptr, ""},
         {&S::power_off, -1, true, &C::Finish, {"off"}, "Power off\n\n", ""},
         // WAFER on a power cycle of its own: the command goes to the APDU log, the power cycle does not.
         {&S::randomize_ram, skarna, false, &C::PowerOn, {"on", "cmd", "off", "on"}, "WAFER (mode = 2)\n", wafer},
@@ -354,6 +355,10 @@ TEST_F(CardServiceTest, ExchangesArePrintedWithTheScriptPlaceAndTimed) {
     untimed.Command(Select(), ST_ANY);
     EXPECT_TRUE(
         std::none_of(log->records.begin(), log->records.end(), [](const LogRecord& r) { return r.level == 1; }));
+    // The status text is that of the command's class: GSM 11.11 for A0.
+    reader->Queue(0xA0, 0xA4, "9404");
+    untimed.Command(CApdu(0xA0, 0xA4, 0x00, 0x00, Binary("3F00")), ST_ANY);
+    EXPECT_TRUE(Logged("Status: 9404 (File ID or pattern not found)\n" + std::string(64, '=') + "\n"));
     // Nothing is printed when the chain lets nothing of level 3 through.
     log->records.clear();
     CardService quiet(settings, reader, std::make_shared<ImportanceFilter>(4, log), nullptr);
@@ -368,6 +373,11 @@ TEST_F(CardServiceTest, ExchangeGoesToTheApduLogWithThePlace) {
     reader->Queue(0x00, 0xA4, "9000");
     service.SetPlace(Place("a.skarna", 2)).Command(Select(), 0x9000);
     EXPECT_EQ(test::ReadFile(apduLogPath), "# SELECT, file: a.skarna, line: 2\nsend 00A4040005A000000151 9000\n\n");
+    // A status mismatch is logged too, before it is raised.
+    reader->Queue(0x00, 0xA4, "6A82");
+    EXPECT_EQ(ErrorOf([&] { service.SetPlace(Place("a.skarna", 3)).Command(Select(), 0x9000); }),
+              Mismatch + "9000, карта вернула: 6A82");
+    EXPECT_TRUE(test::Contains(test::ReadFile(apduLogPath), "line: 3\nsend 00A4040005A000000151 9000\n\n"));
     CardService& unpowered = Make(BaseApduWriter::Skarna, false);
     EXPECT_EQ(ErrorOf([&] { unpowered.Command(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00")), ST_ANY); }),
               "No Card in Reader or Card is Powered Off");
