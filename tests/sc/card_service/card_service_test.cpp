@@ -115,7 +115,10 @@ TEST_F(CardServiceTest, StatusIsMatchedAndAMismatchNamesTheFirstExpectedStatus) 
         EXPECT_EQ(response, error.empty() ? &service.GetLastResponse() : nullptr);
         EXPECT_EQ(reader->sent.size(), expected.empty() ? 0u : 1u);  // no GET LAST ERROR without its setting
         EXPECT_EQ(service.GetLastResponse().Encode(), expected.empty() ? Binary("0000") : Binary(answer));
-    }
+    }  // The expected status as the mismatch names it.
+    EXPECT_EQ(ExpectedStatusText(ST_OK) + ExpectedStatusText(ST_ERR) + ExpectedStatusText(ST_ANY) +
+                  ExpectedStatusText(0x0A80) + ExpectedStatusText(0),
+              "OKERRANY0A800000");
 }
 
 TEST_F(CardServiceTest, ErrorsThatAreNotAStatusMismatchKeepTheirOwnText) {

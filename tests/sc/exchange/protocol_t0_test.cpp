@@ -62,6 +62,8 @@ TEST_F(T0Algorithm, GetResponseAndResend) {
         {Read(256), {"61 02"}, "00B0000000", "6102", &P::auto_t0},
         {Read(256), {"9F 01", "AA 9000"}, "00B0000000 00C0000001", "AA 9000", &P::sw1_9f_as_61},
         {Read(256), {"9F 01"}, "00B0000000", "9F01", nullptr},
+        // 9Fxx answering GET RESPONSE ends the chain and, when switched on, asks for the resend.
+        {Read(256), {"9F 02", "AABB 9F01", "CC 9000"}, "00B0000000 00C0000002 00B0000001", "CC 9000", &P::sw1_9f_as_61},
         // 61 00 asks for 256 bytes; 6Cxx with Ne 256 takes the card's Le whole.
         {Read(256), {"61 00", full.c_str()}, "00B0000000 00C0000000", full.c_str(), nullptr},
         {Read(256), {"6C 02", "AABB 9000"}, "00B0000000 00B0000002", "AABB 9000", nullptr},
