@@ -43,15 +43,14 @@ bool HasCyrillic(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return c == '\xD0' || c == '\xD1'; });
 }
 
-// Every row of the status-word table, read under its own status word. The texts
-// the design gives are compared whole; the others must name a word of their
-// ISO/IEC 7816-4 meaning. Every row is in the language and form the design asks
-// for, and no two rows share a text, so that a text stored under another status
-// word fails.
+// Every row of the status-word table, read under its own status word: the texts
+// fixed for the toolkit compared whole, the others by words of their ISO/IEC
+// 7816-4 meaning; every row in its language and form, and no two rows with one
+// text, so that a text stored under another status word fails.
 TEST(DescribeStatusWord, EveryRowOfTheTableUnderItsOwnStatusWord) {
     struct Row {
         uint16_t statusWord;
-        const char* text;                // the whole text, when the design gives it
+        const char* text;                // the whole text, where it is fixed
         std::vector<const char*> words;  // else words of its meaning
     };
     const Row rows[] = {
