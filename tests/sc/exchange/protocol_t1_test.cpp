@@ -197,6 +197,7 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         {Challenge(300), "00:7 90 40:7 90 00:7 90", {}, nullptr, F::None, {}, -1, 3},
         // A lost, then a damaged answer is asked for again.
         {Challenge(8), "00:5 00:5 00:5", {F::Lose, F::CorruptEdc}},
+        {Challenge(8), "00:5 00:5 00:5", {F::Garble, F::ShortLen}},
         // A broken block of a chained response is asked for with the same R-block.
         {Challenge(300), "00:7 90 90", {F::None, F::WrongLen}},
         // An R-block with an error during a chained command resends the piece.
