@@ -9,6 +9,7 @@
 #include "sc/card_service/apdu_printer.h"
 #include "sc/card_service/expected_status.h"
 #include "sc/card_service/jcshell_apdu_writer.h"
+#include "sc/card_service/skarna_apdu_writer.h"
 #include "sc/card_service/tlv_printer.h"
 #include "sc/exchange/capdu_rapdu.h"
 #include "service/log/recording_log.h"
@@ -124,9 +125,112 @@ TEST(ApduWriter, FormatDetails) {
     EXPECT_EQ(ReadFile(path), "# \nsend 00A40000023F00 9000\n\n");
 }
 
+Binary Counting(size_t count) {
+    Binary data;
+    for (size_t i = 0; i < count; ++i) data.push_back(static_cast<uint8_t>(i));
+    return data;
+}
+
+// Entries of one format detail each, that the recorded session does not reach.
+TEST(ApduWriter, EntriesOfOneFormatDetailEach) {
+    using W = BaseApduWriter;
+    const std::tuple<int, void (*)(W&), const char*> cases[] = {
+        // Skarna: a variable at the start leaves only the rest in hex.
+        {W::Skarna,
+         [](W& w) {
+             w.AddVariable("K", 0, 8);
+             w.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(16)), Response("9000"), ST_ERR, SourcePlace());
+         },
+         "\ni 00 DA 01 02\\\n$K[8]\\\n08 09 0A 0B  0C 0D 0E 0F | ERR\n"},
+        // Skarna: a variable reaching past the data writes no byte twice.
+        {W::Skarna,
+         [](W& w) {
+             w.AddVariable("TAIL", 2, 10);
+             w.WriteApdu(CApdu(0x00, 0xDA, 0x01, 0x02, Counting(4)), Response("9000"), ST_OK, SourcePlace());
+         },
+         "\ni 00 DA 01 02\\\n00 01\\\n$TAIL[10]\n"},
+        // Skarna: power off keeps the pending variable, power on drops it.
+        {W::Skarna,
+         [](W& w) {
+             w.AddVariable("V", 0, 1);
+             w.WritePowerOff();
+             w.WriteApdu(CApdu(0x00, 0x01, 0x00, 0x00, Binary("AA")), Response("9000"), ST_OK, SourcePlace());
+             w.AddVariable("V", 0, 1);
+             w.WritePowerOn();
+             w.WriteApdu(CApdu(0x00, 0x02, 0x00, 0x00, Binary("BB")), Response("9000"), ST_OK, SourcePlace());
+         },
+         "\noff\n\ni 00 01 00 00\\\n$V[1]\n\non\n\ni 00 02 00 00\\\nBB\n"},
+        // Skarna: a suppressed marker is left out once only.
+        {W::Skarna,
+         [](W& w) {
+             w.SuppressNextMarker();
+             w.WritePowerOff();
+             w.WritePowerOff();
+         },
+         "\noff\n"},
+        // Ruzo: power off keeps the comment, power on drops it.
+        {W::Ruzo,
+         [](W& w) {
+             w.SetComment("r1");
+             w.WritePowerOff();
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
+             w.SetComment("r2");
+             w.WritePowerOn();
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 2), Response("0102 9000"), ST_OK, SourcePlace());
+         },
+         "off\n00 B0 00 00 02\nB0 $r1=  90 00\n\non\n00 B0 00 00 02\nB0 01 02  90 00\n\n"},
+        // Ruzo: a command with data, its response behind GET RESPONSE, or the variable named by the comment.
+        {W::Ruzo,
+         [](W& w) {
+             const CApdu command(0x80, 0x10, 0x00, 0x00, Binary("55"));
+             w.WriteApdu(command, Response("ABCD 9000"), ST_OK, SourcePlace());
+             w.SetComment("name");
+             w.WriteApdu(command, Response("ABCD 9000"), ST_OK, SourcePlace());
+         },
+         "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 AB CD 90 00\n\n"
+         "80 10 00 00 01\n10\n55\n61 02\n00 C0 00 00 02\nC0 $name= 90 00\n\n"},
+        // JCShell: extended lengths in the ISO/IEC 7816-4 encoding.
+        {W::JCShell,
+         [](W& w) {
+             w.WriteApdu(CApdu(0x00, 0xB0, 0x00, 0x00, 0x1234), Response("9000"), ST_ANY, SourcePlace());
+             w.WriteApdu(CApdu(0x00, 0x2A, 0x80, 0x86, Binary("0102"), 0x300), Response("9000"), ST_ANY, SourcePlace());
+         },
+         "# \nsend 00B00000001234\n\n# \nsend 002A808600000201020300\n\n"},
+    };
+    for (const auto& [kind, write, expected] : cases) {
+        SCOPED_TRACE(expected);
+        const std::string path = test::TestDir() + std::to_string(&kind - &std::get<0>(cases[0])) + ".log";
+        write(*BaseApduWriter::Create(kind, path, 0));
+        EXPECT_EQ(ReadFile(path), expected);
+    }
+    // The script hex layout: two blanks after every 4th byte, a continued line after every 16th.
+    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(16)), "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F");
+    EXPECT_EQ(SkarnaApduWriter::ScriptHex(Counting(20)),
+              "00 01 02 03  04 05 06 07  08 09 0A 0B  0C 0D 0E 0F\\\n10 11 12 13");
+}
+
+// A write that fails names the file and the system's reason, once per entry; the
+// next entry tries the file afresh.
+TEST(ApduWriter, FailedWriteNamesTheFileAndTheReason) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(BaseApduWriter::GP, "/dev/full", 0);
+    const std::string expected =
+        "Не удалось записать в файл для конвертированных APDU '/dev/full': No space left on device";
+    for (int entry = 0; entry < 2; ++entry) {
+        EXPECT_EQ(test::MessageOf([&] {
+                      writer->WriteApdu(CApdu(0x00, 0x84, 0x00, 0x00, 8), Response("9000"), ST_OK, SourcePlace());
+                  }),
+                  expected)
+            << entry;
+    }
+}
+
 TEST(JCShellApduWriter, EverySendLineDecodesBackToTheCommandSent) {
     // Every case, short and extended (also by the flag alone), with Le 00 and 00 00 00 or 00 00.
-    const CApdu commands[] = {CApdu(0, 0xB0, 0, 0, 256),
+    const CApdu commands[] = {CApdu(0, 0xB0, 0, 0, 16),
+                              CApdu(0, 0xB0, 0, 0, 16, true),
+                              CApdu(0, 0x2A, 0x80, 0x86, Binary("0102"), 16, true),
+                              CApdu(0, 0xB0, 0, 0, 256),
                               CApdu(0, 0xB0, 0, 0, 300),
                               CApdu(0, 0xB0, 0, 0, 65536),
                               CApdu(0, 0xD6, 0, 0, Binary("0102")),
@@ -225,6 +329,21 @@ TEST(ApduPrinters, NamesStartANewLineAndClonesKeepTheirKindAndName) {
     EXPECT_NE(dynamic_cast<TLVRequestPrinter*>(TLVRequestPrinter().Clone().get()), nullptr);
     EXPECT_NE(dynamic_cast<TLVResponsePrinter*>(TLVResponsePrinter().Clone().get()), nullptr);
     EXPECT_EQ(&PrinterOf(CApdu(0x00, 0xB0, 0x00, 0x00, 1)), &DefaultPrinter());
+    std::string named;
+    PrinterOf(CApdu(0x00, 0xB0, 0x00, 0x00, 1, Named("READ"))).AppendName(named);
+    EXPECT_EQ(named, "READ");  // no line break in front of an empty text
+}
+
+// The exchange as one text, for the card exception: the name (when there is one),
+// the command and the response without a closing line; the text is replaced.
+TEST(ApduPrinters, FormatExchange) {
+    std::string out = "left over";
+    StandardPrinter().FormatExchange(CApdu(0x80, 0xCA, 0x00, 0x00), Response("AB 6A88"), out);
+    EXPECT_EQ(out, Header + " 80   CA   00   00     0  (0x0)\nResponse: 1 (0x1)\nAB\nStatus: 6A88");
+    StandardPrinter("SELECT").FormatExchange(CApdu(0x00, 0xA4, 0x04, 0x00, Binary("A0"), 0), Response("9000"), out);
+    EXPECT_EQ(out, "SELECT\n" + Header + " 00   A4   04   00     0  (0x0)\nData: 1 (0x1)\nA0\nStatus: 9000");
+    TLVResponsePrinter("GET DATA").FormatExchange(CApdu(0x80, 0xCA, 0x00, 0x00), Response("9000"), out);
+    EXPECT_EQ(out, "GET DATA\n" + Header + " 80   CA   00   00     0  (0x0)\nStatus: 9000");
 }
 
 }  // namespace

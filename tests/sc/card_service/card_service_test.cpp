@@ -82,12 +82,22 @@ private:
 TEST_F(CardServiceTest, StatusIsMatchedAndAMismatchNamesTheFirstExpectedStatus) {
     const std::tuple<std::vector<uint16_t>, const char*, std::string> cases[] = {
         {{ST_OK}, "0102 61FF", ""},
+        {{ST_OK}, "9000", ""},
+        {{ST_OK}, "6110", ""},
         {{ST_OK}, "6282", Mismatch + "OK, карта вернула: 6282"},
+        {{ST_OK}, "6A82", Mismatch + "OK, карта вернула: 6A82"},
         {{0x6A82, ST_OK}, "9000", ""},
+        {{0x6A82, ST_OK}, "6A82", ""},
         {{0x6A82, ST_OK}, "6A80", Mismatch + "6A82, карта вернула: 6A80"},
         {{ST_ERR}, "6282", ""},
+        {{ST_ERR}, "6A82", ""},
         {{ST_ERR}, "6120", Mismatch + "ERR, карта вернула: 6120"},
+        {{ST_ERR}, "6100", Mismatch + "ERR, карта вернула: 6100"},
+        {{ST_ERR}, "9000", Mismatch + "ERR, карта вернула: 9000"},
         {{ST_ANY}, "0000", ""},
+        {{ST_ANY}, "6F00", ""},
+        {{0x6283}, "6283", ""},
+        {{0x6283}, "9000", Mismatch + "6283, карта вернула: 9000"},
         {{0x6A82}, "6A83", Mismatch + "6A82, карта вернула: 6A83"},
         {{}, "9000", "Не задан ожидаемый статус."},  // nothing is sent
     };
@@ -105,7 +115,10 @@ TEST_F(CardServiceTest, StatusIsMatchedAndAMismatchNamesTheFirstExpectedStatus) 
         EXPECT_EQ(response, error.empty() ? &service.GetLastResponse() : nullptr);
         EXPECT_EQ(reader->sent.size(), expected.empty() ? 0u : 1u);  // no GET LAST ERROR without its setting
         EXPECT_EQ(service.GetLastResponse().Encode(), expected.empty() ? Binary("0000") : Binary(answer));
-    }
+    }  // The expected status as the mismatch names it.
+    EXPECT_EQ(ExpectedStatusText(ST_OK) + ExpectedStatusText(ST_ERR) + ExpectedStatusText(ST_ANY) +
+                  ExpectedStatusText(0x0A80) + ExpectedStatusText(0),
+              "OKERRANY0A800000");
 }
 
 TEST_F(CardServiceTest, ErrorsThatAreNotAStatusMismatchKeepTheirOwnText) {
@@ -119,6 +132,8 @@ TEST_F(CardServiceTest, ErrorsThatAreNotAStatusMismatchKeepTheirOwnText) {
     // The APDU log takes one expected status per command.
     reader->Queue(0x00, 0xA4, "9000");
     EXPECT_EQ(ErrorOf([&] { service->Command(Select(), {ST_OK, 0x6A82}); }), "Список статусов не поддерживается.");
+    EXPECT_EQ(reader->sent.size(), 1u);  // refused after the exchange
+    EXPECT_EQ(service->GetLastResponse().GetSW(), 0x9000);
     // The card refuses to randomise its RAM.
     settings.randomize_ram = true;
     const std::pair<const char*, const char*> wafer[] = {
@@ -161,7 +176,9 @@ TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) 
         {"0102 0111 66732E63 9000", Failure + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)"},
         // A card that does not know GET LAST ERROR keeps the mismatch and its exception.
         {"6D00", Failure + "GET LAST ERROR не отработал"},
+        {"9000", WrongSize},
         {"01 9000", WrongSize},
+        {"010203 9000", WrongSize},
         {"01020304 9000", WrongSize},
         {nullptr, Failure + "ScriptedReader: no answer queued for CLA 80 INS FE"},
         // A place text that would set the window title and clear the screen is shown escaped.
@@ -186,6 +203,25 @@ TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) 
     EXPECT_EQ(reader->sent.size(), 1u);
 }
 
+// A card that does not know GET LAST ERROR: the mismatch keeps its own exception,
+// with the expected and actual status and the last command.
+TEST_F(GetLastErrorTest, MismatchKeepsItsExceptionWhenGetLastErrorFails) {
+    CardService& service = Make();
+    reader->Queue(0x00, 0xA4, "6A82");
+    reader->Queue(0x80, 0xFE, "6D00");
+    try {
+        service.Command(Select(), ST_OK);
+        ADD_FAILURE() << "no error";
+    } catch (const CardException& e) {
+        EXPECT_EQ(e.ErrorCode(), 256);
+        EXPECT_STREQ(e.what(), "Неправильный статус. Ожидался: OK, карта вернула: 6A82.\nGET LAST ERROR не отработал");
+        EXPECT_EQ(e.Command().Encode(), Select().Encode());
+        EXPECT_EQ(e.Response().GetSW(), 0x6A82);
+    }
+    EXPECT_EQ(service.GetLastResponse().GetSW(), 0x6A82);
+    EXPECT_EQ(service.GetLastCommand().Encode(), Select().Encode());
+}
+
 TEST_F(CardServiceTest, CardExceptionFullMessageEndsWithTheLastExchange) {
     CardService& service = Make();
     reader->Queue(0x00, 0xA4, "6A82");
@@ -200,8 +236,40 @@ TEST_F(CardServiceTest, CardExceptionFullMessageEndsWithTheLastExchange) {
             "Ошибка (CardException). Неправильный статус. Ожидался: OK, карта вернула: 6A82\n"
             "Последняя команда:\nSELECT\nCLA  INS   P1   P2     Ne\n 00   A4   04   00     0  (0x0)\n"
             "Data: 5 (0x5)\nA0 00 00 01 51\nStatus: 6A82\n\n";
+        EXPECT_EQ(e.FullMessage(), expected);
         EXPECT_EQ(e.Clone()->FullMessage(), expected);
+        EXPECT_EQ(e.Clone()->ErrorCode(), 256);
     }
+    // Without a printer the exchange starts with the header.
+    const CardException bare("text", SourcePlace(), CApdu(0x80, 0xCA, 0x00, 0x00), RApdu(Binary("6D00")));
+    EXPECT_EQ(bare.FullMessage(),
+              "Ошибка (CardException). text\nПоследняя команда:\n"
+              "CLA  INS   P1   P2     Ne\n 80   CA   00   00     0  (0x0)\nStatus: 6D00\n\n");
+}
+
+// force_extended_apdu sends every command, plain or wrapped, in the extended
+// length form; the caller's command stays as it was.
+TEST_F(CardServiceTest, ForceExtendedSendsEveryCommandExtended) {
+    settings.force_extended_apdu = true;
+    CardService& service = Make();
+    reader->Queue(0x00, 0xA4, "9000");
+    reader->Queue(0x0C, 0xA4, "9000");
+    const CApdu command = Select();
+    service.Command(command, ST_OK);
+    EXPECT_FALSE(command.extended);
+    EXPECT_TRUE(service.GetLastCommand().extended);
+    TestSM sm;
+    service.Command(command, sm, ST_OK);
+    ASSERT_EQ(reader->sent.size(), 2u);
+    EXPECT_EQ(reader->sent[0].Encode(), Binary("00 A4 04 00 00 00 05 A0 00 00 01 51"));
+    EXPECT_EQ(reader->sent[1].Encode(), Binary("0C A4 04 00 00 00 05 FA 5A 5A 5B 0B"));
+    // Without the setting the command goes in its natural form.
+    settings.force_extended_apdu = false;
+    CardService& natural = Make();
+    reader->Queue(0x00, 0xA4, "9000");
+    natural.Command(command, ST_OK);
+    EXPECT_FALSE(natural.GetLastCommand().extended);
+    EXPECT_EQ(reader->sent.at(0).Encode(), Binary("00 A4 04 00 05 A0 00 00 01 51"));
 }
 
 TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
@@ -225,6 +293,7 @@ TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
         // Start and Finish power on and off only when asked.
         {nullptr, -1, false, &C::Start, {}, nullptr, ""},
         {&S::power_on, -1, false, &C::Start, {"on"}, "Power on\n", ""},
+        {nullptr, -1, true, &C::Finish, {}, nullptr, ""},
         {&S::power_off, -1, true, &C::Finish, {"off"}, "Power off\n\n", ""},
         // WAFER on a power cycle of its own: the command goes to the APDU log, the power cycle does not.
         {&S::randomize_ram, skarna, false, &C::PowerOn, {"on", "cmd", "off", "on"}, "WAFER (mode = 2)\n", wafer},
@@ -242,9 +311,30 @@ TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
         EXPECT_EQ(reader->events, c.events);
         EXPECT_TRUE(c.logged == nullptr || Logged(c.logged));
         EXPECT_EQ(test::ReadFile(apduLogPath), c.apduLog);
+        // The reader's name only when asked; the answer to reset at level 2, that of the
+        // WAFER power cycle at level 3.
+        int atrLevels[4] = {};
+        for (const LogRecord& r : log->records) {
+            EXPECT_TRUE(c.setting == &S::output_reader_name || r.text.rfind("[Reader:", 0) != 0) << r.text;
+            if (r.text.rfind("ATR: ", 0) == 0 && r.level >= 0 && r.level < 4) ++atrLevels[r.level];
+        }
+        if (c.action == &C::PowerOn) {
+            EXPECT_EQ(atrLevels[2], 1);
+            EXPECT_EQ(atrLevels[3], c.setting == &S::randomize_ram ? 1 : 0);
+        }
     }
     EXPECT_EQ(log->records.at(0).colour, 2);
+    EXPECT_EQ(log->records.at(0).level, 3);
     EXPECT_EQ(log->records.at(1).text, "Power on\n");
+    EXPECT_EQ(service->GetReaderName(), "ACS ACR38U 00");
+    // A reset of a card that is not powered passes the reader's error.
+    Make(-1, false);
+    try {
+        service->Reset();
+        ADD_FAILURE() << "no error";
+    } catch (const CardDrvException& e) {
+        EXPECT_EQ(e.ErrorCode(), CardDrvError::NoCard);
+    }
 }
 
 TEST_F(CardServiceTest, ExchangesArePrintedWithTheScriptPlaceAndTimed) {
@@ -264,11 +354,75 @@ TEST_F(CardServiceTest, ExchangesArePrintedWithTheScriptPlaceAndTimed) {
             r.level == 1 && r.text.rfind("Время обработки APDU: 0 ms (", 0) == 0 && test::Contains(r.text, " ticks)\n");
     }
     EXPECT_EQ(timed, 3);
+    // Without time_profiling no exchange is timed.
+    settings.time_profiling = false;
+    CardService& untimed = Make();
+    for (int i = 0; i < 2; ++i) reader->Queue(0x00, 0xA4, "9000");
+    untimed.Command(Select(), ST_ANY);
+    EXPECT_TRUE(
+        std::none_of(log->records.begin(), log->records.end(), [](const LogRecord& r) { return r.level == 1; }));
+    // The status text is that of the command's class: GSM 11.11 for A0.
+    reader->Queue(0xA0, 0xA4, "9404");
+    untimed.Command(CApdu(0xA0, 0xA4, 0x00, 0x00, Binary("3F00")), ST_ANY);
+    EXPECT_TRUE(Logged("Status: 9404 (File ID or pattern not found)\n" + std::string(64, '=') + "\n"));
     // Nothing is printed when the chain lets nothing of level 3 through.
     log->records.clear();
     CardService quiet(settings, reader, std::make_shared<ImportanceFilter>(4, log), nullptr);
     quiet.Command(Select(), ST_ANY);
     EXPECT_TRUE(log->records.empty());
+}
+
+// The exchange reaches the APDU log with the script place; an exchange the reader
+// fails reaches neither the log nor a status check, and the reader's error passes.
+TEST_F(CardServiceTest, ExchangeGoesToTheApduLogWithThePlace) {
+    CardService& service = Make(BaseApduWriter::JCShell);
+    reader->Queue(0x00, 0xA4, "9000");
+    service.SetPlace(Place("a.skarna", 2)).Command(Select(), 0x9000);
+    EXPECT_EQ(test::ReadFile(apduLogPath), "# SELECT, file: a.skarna, line: 2\nsend 00A4040005A000000151 9000\n\n");
+    // A status mismatch is logged too, before it is raised.
+    reader->Queue(0x00, 0xA4, "6A82");
+    EXPECT_EQ(ErrorOf([&] { service.SetPlace(Place("a.skarna", 3)).Command(Select(), 0x9000); }),
+              Mismatch + "9000, карта вернула: 6A82");
+    EXPECT_TRUE(test::Contains(test::ReadFile(apduLogPath), "line: 3\nsend 00A4040005A000000151 9000\n\n"));
+    CardService& unpowered = Make(BaseApduWriter::Skarna, false);
+    EXPECT_EQ(ErrorOf([&] { unpowered.Command(CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00")), ST_ANY); }),
+              "No Card in Reader or Card is Powered Off");
+    EXPECT_EQ(test::ReadFile(apduLogPath), "");
+}
+
+// The secure road prints the plain command, then the wrapped one with the
+// secure-messaging printer, the wire response and the plain response; the APDU
+// log gets the exchange as it went over the wire; the caller keeps the plain command.
+TEST_F(CardServiceTest, SecureRoadSendsThePrintedWrappedCommandAndReturnsThePlainResponse) {
+    CardService& service = Make(BaseApduWriter::Ruzo);
+    TestSM sm;
+    reader->Queue(0x0C, 0xA4, "4B78 9000");
+    EXPECT_EQ(service.Command(Select(), sm, ST_OK).Encode(), Binary("11 22 90 00"));
+    ASSERT_EQ(reader->sent.size(), 1u);
+    EXPECT_EQ(reader->sent[0].Encode(), Binary("0C A4 04 00 05 FA 5A 5A 5B 0B"));
+    EXPECT_EQ(service.GetLastCommand().Encode(), Select().Encode());
+    std::string printed;
+    for (const LogRecord& r : log->records) printed += std::to_string(r.colour) + " " + r.text;
+    const std::string select =
+        "CLA  INS   P1   P2     Ne\n 00   A4   04   00     0  (0x0)\nData: 5 (0x5)\nA0 00 00 01 51\n";
+    EXPECT_EQ(printed, "3 SELECT\n7 " + select +
+                           "2 ~~~~~~~ Secure Messaging ~~~~~~~\nCLA  INS   P1   P2     Ne\n"
+                           " 0C   A4   04   00     0  (0x0)\nData: 5 (0x5)\nFA 5A 5A 5B 0B\n"
+                           "2 Response: 2 (0x2)\n4B 78\nStatus: 9000 (Ok)\n" +
+                           std::string(32, '~') +
+                           "\n"
+                           "7 Response: 2 (0x2)\n11 22\nStatus: 9000 (Ok)\n" +
+                           std::string(64, '=') + "\n");
+    EXPECT_EQ(test::ReadFile(apduLogPath),
+              "0C A4 04 00 05\nA4\nFA 5A 5A 5B 0B\n61 02\n00 C0 00 00 02\nC0 4B 78 90 00\n\n");
+    // NULL_SM takes the plain road: the command unwrapped, no secure-messaging lines.
+    CardService& plain = Make();
+    NULL_SM none;
+    reader->Queue(0x00, 0xA4, "9000");
+    plain.Command(Select(), none, ST_OK);
+    ASSERT_EQ(reader->sent.size(), 1u);
+    EXPECT_EQ(reader->sent[0].Encode(), Select().Encode());
+    for (const LogRecord& r : log->records) EXPECT_FALSE(test::Contains(r.text, "Secure Messaging")) << r.text;
 }
 
 TEST_F(CardServiceTest, SecureRoadChecksTheWireStatusOrUncoversAProtectedOne) {
@@ -292,6 +446,27 @@ TEST_F(CardServiceTest, SecureRoadChecksTheWireStatusOrUncoversAProtectedOne) {
         EXPECT_EQ(service.GetLastResponse().Encode(), Binary(response));
         EXPECT_EQ(sm.uncoverCount, uncovered);
     }
+}
+
+// GET CARD INFO: 32 bytes, the version text in bytes 16 to 31 padded with zero bytes.
+TEST_F(CardServiceTest, OsVersionIsReadWithGetCardInfo) {
+    CardService& service = Make();
+    reader->Queue(0x80, 0x06, "00112233445566778899AABBCCDDEEFF 4D4F5256415F322E353053 0000000000 9000");
+    OsInfo info;
+    info.OsVersionAutoDetect(service);
+    EXPECT_EQ(info.GetText(), "morva_2.50s");
+    EXPECT_EQ(info.GetMajor(), 2);
+    EXPECT_EQ(info.GetMinor(), 50);
+    ASSERT_EQ(reader->sent.size(), 1u);
+    EXPECT_EQ(reader->sent[0].Encode(), Binary("80 06 03 00 20"));
+    EXPECT_TRUE(Logged("GET CARD INFO (OS Version)\n"));
+    // The card's refusal and an answer too short for the version pass as errors.
+    reader->Queue(0x80, 0x06, "6D00");
+    reader->Queue(0x80, 0x06, "00112233445566778899AABBCCDDEEFF 4D4F 9000");
+    OsInfo failed;
+    EXPECT_EQ(ErrorOf([&] { failed.OsVersionAutoDetect(service); }), Mismatch + "OK, карта вернула: 6D00");
+    EXPECT_EQ(ErrorOf([&] { failed.OsVersionAutoDetect(service); }), "Выход за границы массива");
+    EXPECT_FALSE(failed.IsVersionSet());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "service/common/exception.h"
 #include "service/log/recording_log.h"
+#include "support/file_text.h"
 #include "support/vectors.h"
 
 namespace ZORVIK {
@@ -85,6 +86,27 @@ TEST(AtrPublished, RealCardsDecodeAsTheStandardSays) {
     }
 }
 
+// Every published answer has a TD2, after which a missing TCK is tolerated.
+TEST(AtrPublished, EveryTruncationIsRefusedOrMissesOnlyTheTck) {
+    for (const auto& v : test::LoadVectors("atr/published.vec")) {
+        SCOPED_TRACE(v.Where() + " " + v.Text("Card"));
+        const Binary full = v.Bin("ATR");
+        for (size_t length = 1; length < full.size(); ++length) {
+            SCOPED_TRACE(length);
+            AtrDetail detail;
+            const Binary prefix = Slice(full, 0, static_cast<uint32_t>(length));
+            if (v.Text("TCK") == "ok" && length == full.size() - 1) {
+                // A required TCK that the data does not hold is tolerated.
+                ATR::ParseAtr(prefix.data(), static_cast<uint32_t>(prefix.size()), detail);
+                EXPECT_FALSE(detail.tckOk);
+            } else {
+                EXPECT_THAT([&] { ATR::ParseAtr(prefix.data(), static_cast<uint32_t>(prefix.size()), detail); },
+                            ThrowsMessage<Exception>(StrEq("Invalid ATR")));
+            }
+        }
+    }
+}
+
 TEST(AtrTA1, DecodesTheTablesOfTheStandard) {
     for (const auto& v : test::LoadVectors("atr/ta1.vec")) {
         SCOPED_TRACE(v.Where() + " TA1 " + v.Text("TA1"));
@@ -111,6 +133,56 @@ TEST(AtrParse, RefusesMalformedAnswers) {
     EXPECT_THAT([&] { ATR::ParseAtr(nullptr, 2, detail); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));
 }
 
+// The interface characters of every level, and what TA1, TA2 and TA3 mean for the records.
+TEST(AtrParse, LevelsAndTheRecordsTheyMake) {
+    ATR t1Crc;
+    t1Crc.SetAtr(Binary("3B 80 81 51 FE 01 AF"), true);  // TD1 T=1, TD2 T=1 with TA3 FE and TC3 01
+    const AtrDetail& levels = t1Crc.GetDetail();
+    EXPECT_EQ(levels.TD, (std::vector<uint16_t>{0x180, 0x181, 0x151, 0x000}));
+    EXPECT_EQ(levels.TA, (std::vector<uint16_t>{0x000, 0x000, 0x000, 0x1FE}));
+    EXPECT_EQ(levels.TB, (std::vector<uint16_t>{0x000, 0x000, 0x000, 0x000}));
+    EXPECT_EQ(levels.TC, (std::vector<uint16_t>{0x000, 0x000, 0x000, 0x101}));
+    EXPECT_EQ(levels.tck, 0xAF);
+    // TA3 20 is the IFSC of T=1: the T=1 record keeps TA1 13, and GetTA gives it.
+    ATR ta3;
+    ta3.SetAtr(Binary("3B 90 13 80 31 20 45 57"), true);
+    ASSERT_EQ(ta3.GetDetail().protocols.size(), 3u);
+    EXPECT_EQ(ta3.GetDetail().protocols[2].T, 1);
+    EXPECT_EQ(ta3.GetDetail().protocols[2].ta1, 0x13);
+    EXPECT_EQ(ta3.GetTA(1), 0x13);
+    EXPECT_EQ(ta3.GetTA(0), 0x13);
+    // TA2 with bit 5: the implicit parameters, PPS1 11, for the offered protocol only.
+    ATR implicit;
+    implicit.SetAtr(Binary("3B 90 96 11 11 06"), true);
+    EXPECT_EQ(implicit.GetDetail().protocols[0].ta1, 0x96);
+    EXPECT_EQ(implicit.GetDetail().protocols[1].ta1, 0x11);
+    EXPECT_EQ(implicit.GetDetail().protocols[1].modeChange, AtrProtocolRecord::CanChangeMode);
+    EXPECT_EQ(implicit.GetTA(1), 0x11);
+    // A card in specific mode takes no PPS, strict or not.
+    Binary pps;
+    EXPECT_THAT([&] { implicit.MakePPS(1, pps, false); }, ThrowsMessage<Exception>(StrEq("PPS disabled")));
+    EXPECT_THAT([&] { implicit.GetTA(15); }, ThrowsMessage<Exception>(StrEq("Protocol not supported")));
+}
+
+// New bytes are parsed at the next question; the same bytes are not parsed again.
+TEST(AtrParse, NewBytesAreEvaluatedAtTheNextQuestion) {
+    ATR atr;
+    atr.SetAtr(Binary("3B 02 14 50"), false);
+    EXPECT_EQ(atr.GetPreferredProtocol(), 0u);
+    EXPECT_EQ(atr.GetDetail().historical, Binary("14 50"));
+    atr.SetAtr(Binary("3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D"), false);
+    EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
+    EXPECT_EQ(atr.GetIFSC(), 254);
+    atr.SetAtr(Binary("3C 00"), false);
+    EXPECT_THAT([&] { atr.GetIFSC(); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));
+    EXPECT_EQ(atr.GetRaw(), Binary("3C 00"));
+    ATR copy;
+    copy = atr;
+    copy.SetAtr(Binary("3B 98 13 40 0A A5 03 01 01 01 AD 13 11"), false);
+    EXPECT_EQ(copy.GetDetail().protocols[0].Di, 4);
+    EXPECT_THAT([&] { atr.GetIFSC(); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));  // the copy is its own
+}
+
 TEST(AtrPps, TheOtherProtocolOnlyWhenNotStrict) {
     ATR t0Only;
     t0Only.SetAtr(Binary("3B 10 96"));
@@ -118,6 +190,7 @@ TEST(AtrPps, TheOtherProtocolOnlyWhenNotStrict) {
     t1Only.SetAtr(Binary("3B 90 11 11 01 91"));
     EXPECT_EQ(t1Only.GetTA(1), 0x11);
     EXPECT_THAT([&] { t1Only.GetTA(0); }, ThrowsMessage<Exception>(StrEq("Protocol not supported")));
+    EXPECT_THAT([&] { t1Only.GetTA(15); }, ThrowsMessage<Exception>(StrEq("Protocol not supported")));
     t1Only.SetAtr(Binary("3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D"));
     Binary pps;
     EXPECT_EQ(t0Only.MakePPS(1, pps, false), 0u);
@@ -137,6 +210,8 @@ TEST(AtrReport, GuardTimeFromTA1WhenT15IsPresent) {
               std::string::npos)
         << report;
     EXPECT_NE(report.find("\nY: A, B and C\n"), std::string::npos);
+    // T=1 offered first, T=0 second: T=1 is preferred.
+    EXPECT_TRUE(test::Contains(ReportOf(Binary("3B 80 81 00 01")), "\nPreferred protocol T=1\n"));
     // T=1 offered without its characters: the defaults of ISO/IEC 7816-3, 11.4.
     EXPECT_NE(
         ReportOf(Binary("3B 80 81 00 01")).find("\nT=1 specific : \n  IFSC = 32\n  CWI = 13\n  BWI = 4\n  LRC used\n"),

@@ -40,6 +40,8 @@ TEST(CApdu, EncodesAndDecodesEveryCase) {
         {CApdu(0, 0xD6, 0, 0, ten, 20, true), CApdu::Case4Extended, true,
          Binary("00D6000000000A") + ten + Binary("0014")},
         {CApdu(0x00, 0xB0, 0x00, 0x00, 5, true), CApdu::Case2Extended, true, Binary("00 B0 00 00 00 00 05")},
+        {CApdu(0x00, 0xB0, 0x00, 0x00, 256, true), CApdu::Case2Extended, true, Binary("00 B0 00 00 00 01 00")},
+        {CApdu(0, 0xD6, 0, 0, Binary("AB"), 0, true), CApdu::Case3Extended, true, Binary("00 D6 00 00 00 00 01 AB")},
         {CApdu(0x00, 0x44, 0x00, 0x00, 0, true), CApdu::Case1, true, Binary("00 44 00 00")},
         // Forced case 4 without data or Ne is the bare header.
         {CApdu(0x80, 0xCA, 0x9F, 0x7F, 0, false, true), CApdu::Case4Short, false, Binary("80 CA 9F 7F")},
@@ -54,13 +56,31 @@ TEST(CApdu, EncodesAndDecodesEveryCase) {
         CApdu decoded(0x80, 0x01, 0x02, 0x03, 0x10, true);  // decoding clears the extended flag
         decoded.DecodeCanonical(encoding);
         EXPECT_EQ(decoded.GetCase(), apduCase);
+        EXPECT_EQ((Binary{decoded.cla, decoded.ins, decoded.p1, decoded.p2}), Slice(encoding, 0, 4));
         EXPECT_EQ(decoded.data, command.data);
         EXPECT_EQ(decoded.ne, command.ne);
+        EXPECT_FALSE(decoded.forceCase4);
+        EXPECT_EQ(decoded.printer, nullptr);
+        EXPECT_EQ(decoded.Encode(), encoding);
         EXPECT_EQ(CApdu(binary::ToHex(encoding).c_str()).Encode(), encoding);  // the hex-text constructor
     }
     Binary out("FF FF");  // replaced, not appended to
     CApdu(0x00, 0xB0, 0x00, 0x00, 16).Encode(out, true);
     EXPECT_EQ(out, Binary("00 B0 00 00 00 00 10"));
+    CApdu(0x00, 0xB0, 0x00, 0x00, 16).Encode(out, false);
+    EXPECT_EQ(out, Binary("00 B0 00 00 10"));
+    // The pieces of the encoding, one by one.
+    const CApdu select(0x00, 0xA4, 0x04, 0x00, Binary("A0 00 00 01 51"), 256);
+    Binary pieces;
+    select.AppendHeader(pieces);
+    select.AppendLc(pieces);
+    pieces += select.data;
+    select.AppendLe(pieces);
+    EXPECT_EQ(pieces, Binary("00 A4 04 00 05 A0 00 00 01 51 00"));
+    pieces.clear();
+    select.AppendLc(pieces, true);
+    select.AppendLe(pieces, true);
+    EXPECT_EQ(pieces, Binary("00 00 05 01 00"));
 }
 
 TEST(CApdu, RefusesMalformedCommandsAndResponsesAndSizesBeyondTheLimits) {
@@ -80,18 +100,61 @@ TEST(CApdu, RefusesMalformedCommandsAndResponsesAndSizesBeyondTheLimits) {
     for (const auto& [hex, message] : cases) {
         EXPECT_THAT([&] { CApdu command{Binary(hex)}; }, ThrowsMessage<Exception>(StrEq(message))) << hex;
     }
-    EXPECT_THAT(
-        [] { RApdu response{Binary("90")}; },
-        ThrowsMessage<Exception>(StrEq("Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса")));
+    for (const char* hex : {"", "90"}) {
+        EXPECT_THAT([&] { RApdu response{Binary(hex)}; },
+                    ThrowsMessage<Exception>(
+                        StrEq("Некорректная длина структуры RApdu. Отсутствуют обязательные поля статуса")))
+            << hex;
+    }
 
     CApdu largest(0x00, 0xD6, 0x00, 0x00, Binary(65535, 0x11), 65536);
     EXPECT_EQ(Slice(largest.Encode(), 4, 3), Binary("00 FF FF"));
+    EXPECT_EQ(Back(largest.Encode(), 2), Binary("00 00"));  // Ne 65536
     const auto tooLarge = ThrowsMessage<Exception>(StrEq("Некорректные размеры данных в CApdu"));
     largest.data.push_back(0x11);
     EXPECT_THAT([&] { largest.Encode(); }, tooLarge);
     largest.data.pop_back();
     largest.ne = 65537;
     EXPECT_THAT([&] { largest.SelfCheck(); }, tooLarge);
+}
+
+// Copy, assignment and swap carry every field; the printer is cloned, not shared.
+TEST(CApdu, CopiesAssignmentsAndSwapsCarryEveryField) {
+    CApdu full(0x80, 0xCA, 0x9F, 0x7F, Binary("01 02"), 300, std::make_shared<StandardPrinter>("GET DATA"), true);
+    full.forceCase4 = true;
+    auto fields = [](const CApdu& c) {
+        std::string name;
+        if (c.printer) c.printer->AppendName(name);
+        return binary::ToHex(Binary{c.cla, c.ins, c.p1, c.p2} + c.data, 0) + " " + std::to_string(c.ne) +
+               (c.extended ? " extended" : "") + (c.forceCase4 ? " case4" : "") + " " + name;
+    };
+    const std::string expected = "80CA9F7F0102 300 extended case4 GET DATA";
+    EXPECT_EQ(fields(CApdu(full)), expected);
+    CApdu assigned(0x00, 0xB0, 0x00, 0x00, 16);
+    assigned = full;
+    EXPECT_EQ(fields(assigned), expected);
+    CApdu other(0x00, 0xB0, 0x01, 0x02, Binary("03"), 4);
+    other.swap(assigned);
+    EXPECT_EQ(fields(other), expected);
+    EXPECT_EQ(fields(assigned), "00B0010203 4 ");
+    EXPECT_EQ(fields(full), expected);  // the source is left as it was
+}
+
+// A response is its data and the two status bytes; Clear empties all three.
+TEST(RApdu, DecodesEncodesAndClearsEveryField) {
+    RApdu response(Binary("01 02 03 6A 82"));
+    EXPECT_EQ(response.data, Binary("01 02 03"));
+    EXPECT_EQ(response.sw1, 0x6A);
+    EXPECT_EQ(response.sw2, 0x82);
+    EXPECT_EQ(response.GetSW(), 0x6A82);
+    EXPECT_EQ(response.Encode(), Binary("01 02 03 6A 82"));
+    response.Clear();
+    EXPECT_TRUE(response.data.empty());
+    EXPECT_EQ(response.sw1, 0);
+    EXPECT_EQ(response.sw2, 0);
+    response = RApdu(Binary("AB 61 10"));
+    response.DecodeCanonical(Binary("90 00"));  // replaces the data, not appends to it
+    EXPECT_EQ(response.Encode(), Binary("90 00"));
 }
 
 std::string NameOf(const CApdu& command) {

@@ -37,7 +37,51 @@ TEST(T1Blocks, EpilogueIsTheLrcOrTheCrcASentLeastSignificantByteFirst) {
     const Binary block = engine.BuildBlock(Protocol_T1::R_Ok, 0, {});
     const uint16_t crc = Protocol_T1::CalcCrcA(block.data(), 3);
     EXPECT_EQ(block, (Binary{0x00, 0x80, 0x00, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)}));
+    EXPECT_TRUE(engine.CheckBlock(block).has_value());
+    EXPECT_FALSE(engine.CheckBlock(Binary{0x00, 0x80, 0x00, block[4], block[3]}).has_value());  // bytes swapped
     EXPECT_THROW(engine.SetEdcLength(3), Exception);
+    EXPECT_EQ(engine.GetEdcLength(), 2);
+}
+
+// ISO/IEC 7816-3, 11.3.2: the PCB of every kind, built and recognised, and its trace name.
+TEST(T1Blocks, EachKindHasItsPcbAndName) {
+    using P = Protocol_T1;
+    const std::tuple<P::BlockKind, uint8_t, uint8_t, const char*> cases[] = {
+        {P::I_Last, 0, 0x00, "I_BLOCK__NO_CHAIN (0)"},
+        {P::I_Last, 1, 0x40, "I_BLOCK__NO_CHAIN (1)"},
+        {P::I_Chained, 0, 0x20, "I_BLOCK__CHAIN (0)"},
+        {P::I_Chained, 1, 0x60, "I_BLOCK__CHAIN (1)"},
+        {P::R_Ok, 0, 0x80, "R_BLOCK__OK (0)"},
+        {P::R_Ok, 1, 0x90, "R_BLOCK__OK (1)"},
+        {P::R_ParityError, 0, 0x81, "R_BLOCK__PARITY_ERR (0)"},
+        {P::R_ParityError, 1, 0x91, "R_BLOCK__PARITY_ERR (1)"},
+        {P::R_OtherError, 0, 0x82, "R_BLOCK__OTHER_ERR (0)"},
+        {P::R_OtherError, 1, 0x92, "R_BLOCK__OTHER_ERR (1)"},
+        {P::S_ResynchRequest, 1, 0xC0, "S_BLOCK__RESYNCH_REQUEST"},
+        {P::S_ResynchResponse, 0, 0xE0, "S_BLOCK__RESYNCH_RESPONSE"},
+        {P::S_IfsRequest, 0, 0xC1, "S_BLOCK__IFS_REQUEST"},
+        {P::S_IfsResponse, 0, 0xE1, "S_BLOCK__IFS_RESPONSE"},
+        {P::S_AbortRequest, 0, 0xC2, "S_BLOCK__ABORT_REQUEST"},
+        {P::S_AbortResponse, 0, 0xE2, "S_BLOCK__ABORT_RESPONSE"},
+        {P::S_WtxRequest, 0, 0xC3, "S_BLOCK__WTX_REQUEST"},
+        {P::S_WtxResponse, 0, 0xE3, "S_BLOCK__WTX_RESPONSE"},
+    };
+    BlockEngine engine;
+    for (const auto& [kind, sequence, pcb, name] : cases) {
+        SCOPED_TRACE(name);
+        const bool carriesValue = pcb == 0xC1 || pcb == 0xE1 || pcb == 0xC3 || pcb == 0xE3;
+        const Binary inf = carriesValue ? Binary("20") : Binary();
+        const Binary block = engine.BuildBlock(kind, sequence, inf);
+        EXPECT_EQ(block[1], pcb);
+        EXPECT_EQ(P::BlockName(pcb), name);
+        const auto checked = engine.CheckBlock(block);
+        ASSERT_TRUE(checked.has_value());
+        EXPECT_EQ(checked->kind, kind);
+        EXPECT_EQ(checked->inf, inf);
+        if (pcb < 0xC0) {
+            EXPECT_EQ(checked->sequence, sequence);
+        }
+    }
 }
 
 TEST(T1Blocks, MalformedBlocksAreInvalidAndUnknownKindsNamedSo) {
@@ -53,7 +97,13 @@ TEST(T1Blocks, MalformedBlocksAreInvalidAndUnknownKindsNamedSo) {
                             "00 C3 00 C3", "00 C4 00 C4", "00 A0 00 A0"}) {
         EXPECT_FALSE(engine.CheckBlock(Binary(hex)).has_value()) << hex;
     }
-    EXPECT_TRUE(engine.CheckBlock(Binary("00 E1 01 FE 1E")).has_value());
+    // ISO/IEC 7816-3, 11.4.2: IFS 01 to FE, whether the card requests or confirms it.
+    for (const char* hex : {"00 C1 01 FF 3F", "00 E1 01 00 E0"}) {
+        EXPECT_FALSE(engine.CheckBlock(Binary(hex)).has_value()) << hex;
+    }
+    for (const char* hex : {"00 E1 01 FE 1E", "00 E1 01 01 E1", "00 C1 01 01 C1", "00 C1 01 FE 3E", "00 C3 01 00 C2"}) {
+        EXPECT_TRUE(engine.CheckBlock(Binary(hex)).has_value()) << hex;
+    }
 }
 
 // SELECT echoes its data, GET CHALLENGE returns Ne bytes; both with 90 00.
@@ -122,6 +172,10 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
     const char* const ifsZero = "IFS 0 не позволяет передать команду по протоколу T=1";
     const char* const threeResynchs = "Команда не прошла по протоколу T=1 после трёх ресинхронизаций";
     const std::vector<T1Fault> threeParityErrors(3, F::RejectParity);
+    std::vector<T1Fault> resynchEachRun;  // three parity errors, then the S(RESYNCH) exchange and the I-block
+    for (int run = 0; run < 4; ++run)
+        resynchEachRun.insert(resynchEachRun.end(),
+                              {F::RejectParity, F::RejectParity, F::RejectParity, F::None, F::None});
     const char* const firstPieceFourTimesThreeTimes =
         "20:32 20:32 20:32 C0 20:32 20:32 20:32 C0 20:32 20:32 20:32 C0 20:32 20:32 20:32";
     const struct {
@@ -143,6 +197,7 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         {Challenge(300), "00:7 90 40:7 90 00:7 90", {}, nullptr, F::None, {}, -1, 3},
         // A lost, then a damaged answer is asked for again.
         {Challenge(8), "00:5 00:5 00:5", {F::Lose, F::CorruptEdc}},
+        {Challenge(8), "00:5 00:5 00:5", {F::Garble, F::ShortLen}},
         // A broken block of a chained response is asked for with the same R-block.
         {Challenge(300), "00:7 90 90", {F::None, F::WrongLen}},
         // An R-block with an error during a chained command resends the piece.
@@ -178,8 +233,23 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         // the first piece three times between resynchronisations.
         {Challenge(8), "00:5 00:5 00:5 C0 C0 C0", {}, threeResynchs, F::RejectOther},
         {CommandOfLength(100), firstPieceFourTimesThreeTimes, {}, threeResynchs, F::MuteUnlessResynch},
+        // The bound counts the resynchronisations of one command: each of four commands may have one.
+        {Challenge(8),
+         "00:5 00:5 00:5 C0 00:5 40:5 40:5 40:5 C0 00:5 40:5 40:5 40:5 C0 00:5 40:5 40:5 40:5 C0 00:5",
+         resynchEachRun,
+         nullptr,
+         F::None,
+         {},
+         -1,
+         4},
         // The card does not confirm the reserved IFSC 00, and the engine keeps it without looping.
         {Challenge(8), "C1:1 C1:1", {}, ifsZero, F::None, {}, 0},
+        // An R-block with an error answering R(no error) asks for that R-block again.
+        {Challenge(300), "00:7 90 90", {F::None, F::RejectOther}},
+        // The card's S(IFS request) with the reserved 00 or FF is an invalid block, not answered
+        // (ISO/IEC 7816-3, 11.4.2).
+        {Challenge(8), "00:5 00:5 00:5 C0 C0 C0", {}, unexpected, F::None, {"00 C1 01 FF 3F"}},
+        {Challenge(8), "00:5 00:5 00:5 C0 C0 C0", {}, unexpected, F::None, {"00 C1 01 00 C0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -202,7 +272,67 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         EXPECT_EQ(bench.reader.Count("off"), c.powerOff ? 1u : 0u);
         // The card never runs a command put together from a broken chain.
         for (const CApdu& run : bench.card.commands) EXPECT_EQ(run.Encode(), c.command.Encode());
+        EXPECT_TRUE(bench.log.records.empty());  // no traces without transport_log
+        if (c.failure && !c.powerOff) {
+            // Card and engine start over together after the reset: the link works again.
+            bench.card.faults.clear();
+            bench.card.faultSource = nullptr;
+            bench.card.scriptedAnswers.clear();
+            bench.engine.Command(Challenge(300), bench.response);
+            EXPECT_EQ(bench.response.Encode(), Application(Challenge(300)).Encode());
+        }
     }
+}
+
+// ISO/IEC 7816-3, 11.6.2.3 rules 3 and 4: the card's S(WTX request) and S(IFS
+// request) are answered with the value asked for, which the engine then uses.
+TEST(T1Exchange, CardsRequestsAreAnsweredWithTheirValue) {
+    T1Bench bench;
+    bench.card.responsePiece = 254;
+    bench.card.faults = {T1Fault::RequestWtx};
+    bench.engine.Command(Challenge(8), bench.response);
+    EXPECT_EQ(bench.card.received.at(1), Binary("00 E3 01 02 E0"));
+    EXPECT_EQ(bench.engine.GetWtx(), 2);
+    EXPECT_EQ(bench.response.Encode(), Application(Challenge(8)).Encode());
+    bench.card.received.clear();
+    bench.card.faults = {T1Fault::RequestIfs};
+    bench.engine.Command(Challenge(8), bench.response);
+    EXPECT_EQ(bench.card.received.at(1), Binary("00 E1 01 80 60"));
+    EXPECT_EQ(bench.engine.GetIfs(), 0x80);
+    bench.card.received.clear();
+    bench.engine.Command(CommandOfLength(200), bench.response);
+    EXPECT_EQ(bench.Blocks(), "20:128 40:72");
+    EXPECT_EQ(bench.response.Encode(), Application(CommandOfLength(200)).Encode());
+}
+
+// S(IFS request) and S(WTX request) of the engine: the card's confirmed value is
+// taken; without a valid S-response, after two sends, the value asked for is kept.
+TEST(T1Exchange, NegotiationsTakeTheCardsValueOrKeepTheRequestedOne) {
+    T1Bench bench;
+    EXPECT_TRUE(bench.engine.NegotiateIfs(0xFE));
+    EXPECT_EQ(bench.engine.GetIfs(), 0xFE);
+    EXPECT_EQ(bench.card.received.back(), Binary("00 C1 01 FE 3E"));
+    EXPECT_TRUE(bench.engine.NegotiateWtx(0x05));
+    EXPECT_EQ(bench.engine.GetWtx(), 0x05);
+    EXPECT_EQ(bench.card.received.back(), Binary("00 C3 01 05 C7"));
+    bench.card.scriptedAnswers = {Binary("00 E1 01 40 A0")};
+    EXPECT_TRUE(bench.engine.NegotiateIfs(0x80));
+    EXPECT_EQ(bench.engine.GetIfs(), 0x40);
+    bench.card.received.clear();
+    bench.card.scriptedAnswers = {Binary("00 E1 01 00 E0"), Binary("00 E1 01 FF 1F")};  // IFS 00 and FF are invalid
+    EXPECT_FALSE(bench.engine.NegotiateIfs(0x80));
+    EXPECT_EQ(bench.card.received.size(), 2u);
+    EXPECT_EQ(bench.engine.GetIfs(), 0x80);
+    bench.card.scriptedAnswers = {Binary("00 E1 01 03 E3"), Binary()};  // an IFS response to a WTX request
+    EXPECT_FALSE(bench.engine.NegotiateWtx(0x03));
+    EXPECT_EQ(bench.engine.GetWtx(), 0x03);
+    // ResetLink brings IFS, WTX and N(S) back to their defaults.
+    bench.engine.Command(Challenge(8), bench.response);
+    EXPECT_EQ(bench.engine.GetNs(), 1);
+    bench.engine.ResetLink();
+    EXPECT_EQ(bench.engine.GetIfs(), Protocol_T1::DefaultIfs);
+    EXPECT_EQ(bench.engine.GetWtx(), 0);
+    EXPECT_EQ(bench.engine.GetNs(), 0);
 }
 
 TEST(T1Exchange, CommandThatCannotBeEncodedLeavesTheCardAlone) {
@@ -227,6 +357,20 @@ TEST(T1Exchange, TracesShowBothDirections) {
               bench.log.records[1].text);
     EXPECT_EQ(3, bench.log.records[0].level);
     EXPECT_EQ(Binary("00 00 05 00 84 00 00 08 89"), bench.engine.GetLastSentBlock());
+    // With CRC both epilogue bytes are shown, and a long command travels end to end.
+    T1Bench crc(Application, 2);
+    crc.reader.params.transport_log = true;
+    crc.card.responsePiece = 254;
+    EXPECT_TRUE(crc.engine.NegotiateIfs(0x20));
+    ASSERT_EQ(crc.log.records.size(), 2u);
+    EXPECT_EQ(crc.log.records[0].text, ">>> [S_BLOCK__IFS_REQUEST]\n NAD:00 PCB:C1 LEN:01\n INF:\n 20\n CRC:" +
+                                           binary::ToHex(Back(crc.engine.GetLastSentBlock(), 2), 1) + "\n ~~~~~~\n");
+    EXPECT_EQ(crc.log.records[1].text.rfind("<<< [S_BLOCK__IFS_RESPONSE]\n NAD:00 PCB:E1 LEN:01\n INF:\n 20\n CRC:", 0),
+              0u);
+    crc.reader.params.transport_log = false;
+    crc.engine.Command(CommandOfLength(300), crc.response);
+    EXPECT_EQ(crc.response.Encode(), Application(CommandOfLength(300)).Encode());
+    EXPECT_EQ(crc.Blocks(), "C1:1 20:32 60:32 20:32 60:32 20:32 60:32 20:32 60:32 20:32 40:12 90");
 }
 
 // ---- soaks: thousands of commands against a card that injects random faults,
