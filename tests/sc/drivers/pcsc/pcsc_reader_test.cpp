@@ -500,6 +500,11 @@ TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringFiltersByCardAndReportsFail
     names.clear();
     EXPECT_EQ(getPCSCReaderList(names, true, m_pcsc), SCARD_S_SUCCESS);
     EXPECT_EQ(names, Names{kReader});
+    // An empty name ends the list, whatever the length says follows it.
+    names.clear();
+    m_pcsc.readerList = std::string(kReader) + '\0' + '\0' + "After The End 02" + '\0' + '\0';
+    EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_S_SUCCESS);
+    EXPECT_EQ(names, Names{kReader});
 
     names.clear();
     m_pcsc.listSizeResult = SCARD_E_NO_READERS_AVAILABLE;
