@@ -99,6 +99,7 @@ TEST_F(QvlModel, ResetReadsTheAtrAgainOverTheOpenLink) {
     RApdu response;
     reader.Command(CApdu(0x00, 0x84, 0x00, 0x00, 1), response);
     EXPECT_EQ(response.Encode(), Binary("00 9000"));
+    reader.PowerOff();  // the model's connection ends before the model goes
     EXPECT_EQ(server.Observed().cardInput, (std::vector<Binary>{Binary(), Binary("0084000001")}));
 }
 
@@ -110,6 +111,7 @@ TEST_F(QvlModel, AtrWithAWrongFirstCharacterIsRefused) {
     EXPECT_EQ(DriverErrorOf([&] { reader.PowerOn(atr); }),
               (DriverError{CardDrvError::General, "Ошибка в формате ATR"}));
     EXPECT_FALSE(reader.IsPowered());
+    QvlLink::Close();  // the model's connection ends before the model goes
 }
 
 // One model message after another (16-byte little-endian header) until one
