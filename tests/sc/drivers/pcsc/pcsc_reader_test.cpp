@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "sc/card_service/apdu_writer.h"
 #include "sc/card_service/card_service.h"
@@ -584,7 +585,15 @@ TEST_F(PcscEndToEnd, ReaderListPowerResetCommandsAndACardTakenOut) {
     EXPECT_EQ(again.GetRaw(), Binary(VpcdCardModel::AtrBoth));
     const std::vector<Binary> frames = Card().Frames();
     EXPECT_EQ(std::count(frames.begin(), frames.end(), Binary("02")), 1);  // vpcd's reset
+    const size_t beforeOff = Card().Frames().size();
     reader->PowerOff();
+    // SCARD_UNPOWER_CARD reaches vpcd as its power-off, which needs no answer: it may come a moment later.
+    const auto poweredDown = [&] {
+        const std::vector<Binary> all = Card().Frames();
+        return std::count(all.begin() + static_cast<std::ptrdiff_t>(beforeOff), all.end(), Binary("00")) == 1;
+    };
+    for (int wait = 0; wait < 100 && !poweredDown(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(poweredDown());
     EXPECT_TRUE(reader->IsPowered());  // the card still lies in the reader
     EXPECT_EQ(DriverErrorOf([&] { Send(*reader, CApdu(0x00, 0xB0, 0x00, 0x00, 16)); }), noCard);
 
