@@ -376,6 +376,7 @@ TEST_F(PcscReaderTest, CardExchangeParametersAndTheFullAttributeRecord) {
 // ISO/IEC 7816-3, 12.2.1: a case-1 TPDU is the header alone; P3 holds at most 255 data bytes.
 TEST_F(PcscReaderTest, T0TpduShapesAndTheLimitOf255DataBytes) {
     auto reader = Connected({0});
+    EXPECT_EQ(m_pcsc.Calls("Connect"), Names{"Connect 1"});  // T=0 alone is asked for
     CardExchParam param;
     EXPECT_EQ(reader->GetCardExchParam(param).protocol, ProtocolT0);
     Send(*reader, CApdu(0x00, 0x70, 0x00, 0x00));
@@ -568,7 +569,9 @@ TEST_F(PcscEndToEnd, ReaderListPowerResetCommandsAndACardTakenOut) {
     const DriverError noCard{CardDrvError::NoCard, "No Card in Reader or Card is Powered Off"};
     EXPECT_EQ(DriverErrorOf([&] { reader->Reset(atr); }), noCard);  // not connected yet
     EXPECT_TRUE(reader->IsPowered());                               // a card lies in the reader before any power-on
+    EXPECT_EQ(reader->GetCardHandle(), 0);
     reader->PowerOn(atr);
+    EXPECT_EQ(reader->GetATR(), Binary(VpcdCardModel::AtrBoth));
     EXPECT_EQ(atr.GetRaw(), Binary(VpcdCardModel::AtrBoth));  // from SCardStatus: vpcd keeps no ATR attribute
     // A second power-on keeps the connection and gives no ATR.
     const SCARDHANDLE handle = reader->GetCardHandle();
