@@ -25,6 +25,7 @@
 #include "support/derim_server.h"
 #include "support/file_text.h"
 #include "support/pcsc_fixture.h"
+#include "support/serial_reader_emulator.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
@@ -140,6 +141,90 @@ TEST_F(Qxw, HelpListsEveryDeclaredSetting) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, test::ReadFile(std::string(ZORVIK_TEST_DATA_DIR) + "/qxw/help.txt"));
     EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(Exists("qxw.log"));
+}
+
+TEST_F(Qxw, PowerSettingsAreHonouredAndLevelEightIsSilent) {
+    QxwRun run = RunQxw({"-p=0", "-o=0"}, m_dir);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "| Reader : #OSM |")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Power on") || Contains(run.out, "Power off")) << run.out;
+    run = RunQxw({"-o=0"}, m_dir);
+    EXPECT_TRUE(Contains(run.out, "Power on\n") && !Contains(run.out, "Power off")) << run.out;
+    std::filesystem::remove(m_dir + "qxw.log");
+    run = RunQxw({"-l=8"}, m_dir);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(Exists("qxw.log"));
+}
+
+// No logs exist yet, so these errors go to standard error.
+TEST_F(Qxw, SettingsErrorsEndWithCodeOne) {
+    QxwRun run = RunQxw({"-l=9"}, m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(
+        Contains(run.err, "Значение настройки \"log_level = 9\" не удовлетворяет заданным для нее условиям: 1..8"))
+        << run.err;
+    WriteFile("qxw.ini", "log_level = 5\nthis line has no operator\n");
+    run = RunQxw({}, m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "Файл: \"qxw.ini\" Строка: 2;")) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(Exists("qxw.log"));
+}
+
+// An error after the logs exist goes through them; one that no console log
+// shows (level 8, the console switched off) goes to standard error as well.
+TEST_F(Qxw, ErrorsReachTheUserWhereverTheLogsGo) {
+    const std::string message = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
+    const QxwRun run = RunQxw({"-reader=#JCD_OSM"}, m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.out, message)) << run.out;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(Contains(File("qxw.log"), message));
+    std::filesystem::remove(m_dir + "qxw.log");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-l=8", "-reader=#JCD_OSM"},
+                                                 std::vector<std::string>{"-c=0", "-f=0", "-reader=#JCD_OSM"},
+                                                 std::vector<std::string>{"-c=0", "-reader=#JCD_OSM"}}) {
+        const QxwRun quiet = RunQxw(args, m_dir);
+        EXPECT_EQ(quiet.exitCode, 1);
+        EXPECT_EQ(quiet.err, message) << args[0];
+        EXPECT_EQ(quiet.out, "") << args[0];
+    }
+    EXPECT_TRUE(Contains(File("qxw.log"), message));  // the last run kept its file log
+}
+
+TEST_F(Qxw, ScriptsAreRefusedBeforeAnyLogExists) {
+    for (const std::string arg : {"test.skarna", "-script=test.skarna"}) {
+        const QxwRun run = RunQxw({arg}, m_dir);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(Contains(run.err, "Запуск скриптов (\"test.skarna\") выполняет скриптовая консоль")) << run.err;
+        EXPECT_FALSE(Exists("qxw.log"));
+    }
+}
+
+// A fresh card is saved as it is, erased, and loads again; an image of the
+// wrong size is refused with its name.
+TEST_F(Qxw, ErasedImageSavedAndLoadedAndAWrongSizeRefused) {
+    QxwRun run = RunQxw({"-ES=erased.bin"}, m_dir);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(File("erased.bin"), std::string(EepromImageSize, '\xFF'));
+    EXPECT_EQ(RunQxw({"-EL=erased.bin"}, m_dir).exitCode, 0);
+    WriteFile("short.bin", std::string(100, '\0'));
+    run = RunQxw({"-EL=short.bin"}, m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.out, "EEPROM image 'short.bin' has 100 bytes, expected 73728\n")) << run.out;
+}
+
+TEST_F(Qxw, SerialReaderOnThePortOfVport) {
+    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); },
+                                      {.atr = Binary("3B 02 14 50")});
+    const QxwRun run = RunQxw({"-reader=#SIM", "-VPORT=" + device.PortPath()}, m_dir);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "| Reader : #SIM |")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "ATR: 3B 02 14 50\n")) << run.out;
+    EXPECT_EQ(device.Observed().packets.at(0), Binary("03 00"));  // the power-on
 }
 
 // The simulated card unless a reader is named, its EEPROM image loaded with -EL
@@ -164,6 +249,8 @@ TEST_F(Qxw, SimulatedCardByDefaultWithItsImageAndTheLogsOfTheSession) {
 // The settings file overrides the environment, the command line both; a log
 // format numbers the log files.
 TEST_F(Qxw, SettingsSourcesApplyInOrderEnvironmentFileCommandLine) {
+    EXPECT_EQ(RunQxw({}, m_dir, {}, {{"QXW_CONFIG", "-af=skarna -an=env_apdu.log"}}).exitCode, 0);
+    EXPECT_TRUE(Contains(File("env_apdu.log"), "\non\n")) << File("env_apdu.log");
     const std::map<std::string, std::string> environment = {{"QXW_CONFIG", "-log_name=from_env -p=0"}};
     EXPECT_EQ(RunQxw({}, m_dir, {}, environment).exitCode, 0);
     EXPECT_FALSE(Contains(File("from_env.log"), "Power on"));
@@ -418,15 +505,37 @@ TEST_F(QxwOverPcsc, ReaderChosenByNameOrByPcscRequest) {
     const std::string dir = test::TestDir();
     const std::map<std::string, std::string> environment = {{"PCSCLITE_CSOCK_NAME", Pcscd().SocketPath()}};
     for (const std::string reader : {test::PrivatePcscd::Reader0, "#PCSC"}) {
+        const size_t frames = Card().Frames().size();
         const QxwRun run = RunQxw({"-reader=" + reader, "-af=skarna"}, dir, {}, environment);
         ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
         EXPECT_TRUE(Contains(run.out, std::string("| Reader : ") + test::PrivatePcscd::Reader0 + " |")) << run.out;
         EXPECT_TRUE(Contains(run.out, "ATR: 3B 80 01 81\n")) << run.out;
+        EXPECT_TRUE(Contains(run.out, "Power off\n")) << run.out;
+        EXPECT_GT(Card().Frames().size(), frames);  // the card was spoken to
     }
     EXPECT_TRUE(std::filesystem::exists(dir + "skarna.log"));
     const QxwRun empty = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader1}, dir, {}, environment);
     EXPECT_EQ(empty.exitCode, 1);
-    EXPECT_TRUE(Contains(empty.out, "Card not inserted")) << empty.out;
+    EXPECT_TRUE(Contains(empty.out, "Ошибка (CardReaderDriverError). Card not inserted\n")) << empty.out;
+    // The reader goes before the PC/SC interface it calls, on the error path too:
+    // nothing on standard error ("pure virtual method called", or a sanitizer's report).
+    EXPECT_EQ(empty.err, "");
+    // A name PC/SC does not know is reported with PC/SC's own text.
+    const QxwRun unknown = RunQxw({"-reader=Virtual PCD 00 07"}, dir, {}, environment);
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_TRUE(Contains(unknown.out,
+                         "Ошибка (CardReaderDriverError). PCSC Driver error (func: SCardGetStatusChange:, code: "
+                         "80100009, , msg: Unknown reader specified.)\n"))
+        << unknown.out;
+    EXPECT_FALSE(Contains(unknown.out, "Card not inserted"));
+    EXPECT_EQ(unknown.err, "");
+    // Leaving from the reader menu while the first group holds a PC/SC reader:
+    // the second group finds no free reader with a card and the user quits.
+    const QxwRun quit = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader0, "-reader2=#PCSC", "-f=0"}, dir,
+                               {.input = "q"}, environment);
+    EXPECT_EQ(quit.exitCode, 0) << quit.out << quit.err;
+    EXPECT_TRUE(Contains(quit.out, "Вставьте карту и нажмите Enter. q - выход\n")) << quit.out;
+    EXPECT_EQ(quit.err, "");
     // The group's transport protocols reach the connection: the card offers T=1 alone.
     const QxwRun t0 = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader0, "-t=T0"}, dir, {}, environment);
     EXPECT_EQ(t0.exitCode, 1);

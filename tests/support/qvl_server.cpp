@@ -60,6 +60,7 @@ void QvlServer::Serve(int fd) {
     std::unique_ptr<T0CardModel> card;
     Binary beforeReset;
     uint64_t modelTime = 1000;
+    size_t messages = 0;
     auto sendCharacter = [&](uint8_t character) {
         if (m_options.chatter) {
             LoopbackServer::SendAll(
@@ -84,6 +85,7 @@ void QvlServer::Serve(int fd) {
             LoopbackServer::SendAll(fd, ModelMessage(QvlLink::ServerBusy, modelTime, {}));
             return;
         }
+        if (m_options.closeAfter != 0 && ++messages >= m_options.closeAfter) return;
         if (Le16(header, 2) != QvlLink::HostMessage) continue;
 
         if (command == QvlLink::ResetCommand) {

@@ -22,6 +22,7 @@ public:
         bool busy = false;       // answer the first message with "server busy"
         bool chatter = false;    // an ISO clock message and a foreign message before every character
         bool answerWtx = false;  // answer an S(WTX request) that arrives before the first reset
+        size_t closeAfter = 0;   // close the connection once this many host messages came (0: never)
     };
 
     // What the model has seen: the host's messages, whole; the characters whose

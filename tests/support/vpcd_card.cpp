@@ -21,6 +21,7 @@ const char* const VpcdCardModel::AtrT1 = "3B 80 01 81";
 const char* const VpcdCardModel::AtrBoth = "3B 80 80 01 01";
 const char* const VpcdCardModel::Aid = "F0 5A 4F 52 56 49 4B 01";
 const char* const VpcdCardModel::Fci = "6F 0F 84 08 F0 5A 4F 52 56 49 4B 01 A5 03 88 01 01";
+const char* const VpcdCardModel::DataObject = "01 02 03 04 05 06 07 08";
 
 Binary VpcdCardModel::Process(const Binary& frame) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -28,12 +29,19 @@ Binary VpcdCardModel::Process(const Binary& frame) {
     if (frame.size() != 1) return Execute(frame);
     if (frame[0] == 4) return m_atr;
     m_pending.clear();
+    m_envelope.clear();
     return {};
 }
 
 std::vector<Binary> VpcdCardModel::Frames() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_frames;
+}
+
+Binary VpcdCardModel::Pend(const Binary& data) {
+    m_pending = data;
+    // ISO/IEC 7816-4, 5.3.4: 61xx, xx bytes still available (00: 256 or more).
+    return Binary{0x61, static_cast<uint8_t>(data.size() >= 256 ? 0 : data.size())};
 }
 
 Binary VpcdCardModel::Execute(const Binary& bytes) {
@@ -43,10 +51,28 @@ Binary VpcdCardModel::Execute(const Binary& bytes) {
     } catch (const Exception&) {
         return Binary("67 00");
     }
+    if (command.ins == 0xC0) {  // GET RESPONSE: at most Ne (256 without Le) of what waits
+        if (m_pending.empty()) return Binary("69 85");
+        const size_t take = std::min<size_t>(command.ne == 0 ? 256 : command.ne, m_pending.size());
+        Binary part = binary::Slice(m_pending, 0, static_cast<uint32_t>(take));
+        m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(take));
+        if (m_pending.empty()) return part + Binary("90 00");
+        return part + Binary{0x61, static_cast<uint8_t>(m_pending.size() >= 256 ? 0 : m_pending.size())};
+    }
+    m_pending.clear();
+    if (command.ins == 0xC2) {  // ENVELOPE: pieces of a command, then an empty one that runs it
+        if (!command.data.empty()) {
+            m_envelope += command.data;
+            return Binary("90 00");
+        }
+        Binary answer = Execute(m_envelope);
+        m_envelope.clear();
+        if (answer.size() <= 2) return answer;
+        answer.resize(answer.size() - 2);
+        return Pend(answer);
+    }
     Binary data;
-    if (command.ins == 0xC0 && !m_pending.empty()) {  // GET RESPONSE
-        data = m_pending;
-    } else if (command.ins == 0xA4 && command.p1 == 0x04) {  // SELECT by DF name
+    if (command.ins == 0xA4 && command.p1 == 0x04) {  // SELECT by DF name
         if (command.data != Binary(Aid)) return Binary("6A 82");
         data = Binary(Fci);
     } else if (command.ins == 0xB0) {  // READ BINARY, offset in P1 (bits 7..1) and P2
@@ -54,14 +80,17 @@ Binary VpcdCardModel::Execute(const Binary& bytes) {
         if (offset >= FileSize) return Binary("6B 00");
         for (uint32_t i = offset; i < std::min(offset + command.ne, FileSize); ++i)
             data.push_back(static_cast<uint8_t>(i));
+    } else if (command.ins == 0xCA) {  // GET DATA
+        if (command.p1 != 0x01 || command.p2 != 0x01) return Binary("6A 88");
+        data = Binary(DataObject);
+        // ISO/IEC 7816-3, 10.3.3: a wrong Le is answered with 6Cxx, xx the exact length.
+        if (command.ne != data.size()) return Binary{0x6C, static_cast<uint8_t>(data.size())};
+    } else if (command.ins == 0xEE) {  // echo of the command data
+        data = command.data;
     } else {
         return Binary("6D 00");
     }
-    m_pending.clear();
-    if (command.ne == 0 && !m_t1 && !data.empty()) {
-        m_pending = data;
-        return Binary{0x61, static_cast<uint8_t>(data.size() >= 256 ? 0 : data.size())};
-    }
+    if (command.ne == 0 && !m_t1 && !data.empty()) return Pend(data);
     data.resize(std::min<size_t>(data.size(), command.ne));
     return data + Binary("90 00");
 }

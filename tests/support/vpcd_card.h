@@ -14,10 +14,13 @@
 namespace ZORVIK::test {
 
 // SELECT of one application answers its FCI, READ BINARY reads a file whose
-// byte i holds i mod 256, anything else is 6D00. The card cannot tell over which
+// byte i holds i mod 256, GET DATA of tag 0101 gives 8 bytes (6C08 for any
+// other Le), INS EE echoes its data, ENVELOPE (ISO/IEC 7816-4, 7.6.2) gathers a
+// command in pieces, anything else is 6D00. The card cannot tell over which
 // protocol pcscd talks to it: over T=0 (the default) a command without Le whose
 // answer has data gets 61xx and leaves the data for GET RESPONSE (ISO/IEC 7816-4,
-// 5.3.4); over T=1 it gets 9000 without data.
+// 5.3.4), which hands it out 256 bytes at most at a time; over T=1 it gets 9000
+// without data.
 class VpcdCardModel {
 public:
     // ATRs offering T=0 only, T=1 only, and T=0 then T=1 (ISO/IEC 7816-3, 8.2).
@@ -27,6 +30,7 @@ public:
     static const char* const Aid;      // F0 5A 4F 52 56 49 4B 01
     static const char* const Fci;      // 6F 0F, 84 08 <AID>, A5 03 (88 01 01: short EF identifier 1)
     static constexpr uint32_t FileSize = 0x1000;
+    static const char* const DataObject;  // 01 02 03 04 05 06 07 08
 
     explicit VpcdCardModel(binary::Binary atr) : m_atr(std::move(atr)) {}
     void SetT1(bool t1) { m_t1 = t1; }
@@ -39,10 +43,13 @@ public:
 
 private:
     binary::Binary Execute(const binary::Binary& command);
+    // Response data that waits for GET RESPONSE: 61xx announces it.
+    binary::Binary Pend(const binary::Binary& data);
 
     const binary::Binary m_atr;
     std::atomic<bool> m_t1{false};
     binary::Binary m_pending;
+    binary::Binary m_envelope;
     mutable std::mutex m_mutex;
     std::vector<binary::Binary> m_frames;
 };

@@ -1,6 +1,7 @@
 // Reader selection: explicit names, PC/SC numbers, the in-use refusal and the
 // automatic and interactive choice among the candidates, over a stand-in for
 // the machine; and the menu key read from a pseudo-terminal as the console.
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -17,6 +18,8 @@
 #include "service/log/recording_log.h"
 #include "service/program_settings/settings_database.h"
 #include "support/error_text.h"
+#include "support/loopback_server.h"
+#include "support/serial_reader_emulator.h"
 
 namespace ZORVIK {
 namespace {
@@ -74,14 +77,16 @@ protected:
 // one candidate is taken silently ("#PCSC" never looks at the virtual readers),
 // none or several are errors when the menu cannot talk.
 TEST_F(ReaderSelection, WithoutAMenuNamesNumbersAndTheOneCandidate) {
-    EXPECT_EQ(Choose("#A"), "#A");
+    for (const char* name : {"#A", "#OSM", "SCTL VSCR 0"}) EXPECT_EQ(Choose(name), name);
+    EXPECT_EQ(m_listings, 0u);  // a name is taken without looking at the machine
     m_all = {"Reader A 0", "Reader B 1"};
     m_withCard = {{"Virtual PCD 00 00"}};
     m_simulatedCard = m_derimServer = true;
+    EXPECT_EQ(Choose("#0"), "Reader A 0");
     EXPECT_EQ(Choose("#1x"), "Reader B 1");  // only the digit after the hash sign counts
     EXPECT_EQ(MessageOf([&] { Choose("#3"); }), "Считка с указанным номером 3 не подключена");
     EXPECT_EQ(Choose("#PCSC"), "Virtual PCD 00 00");
-    EXPECT_TRUE(m_probed.empty());
+    EXPECT_TRUE(m_probed.empty() && m_allowed.empty());
     m_withCard = {{"Reader A 0", "Reader B 1"}};
     EXPECT_EQ(MessageOf([&] { Factory(false).GetReaderName("reader", "#PCSC", m_settings); }),
               "Подключено более одной считки");  // without a console log
@@ -93,11 +98,66 @@ TEST_F(ReaderSelection, WithoutAMenuNamesNumbersAndTheOneCandidate) {
     m_settings.AddSetting("derimdirect_port", "70000", Set);
     EXPECT_EQ(MessageOf([&] { Choose("#?"); }),
               "Значение настройки \"derimdirect_port\" = 70000 не является номером TCP-порта (1..65535)");
+    m_all.resize(9, "Reader");  // nine readers are still listed
+    m_withCard = {{}};
+    EXPECT_EQ(Choose("#8"), "Reader");
     m_all.resize(10, "Reader");  // more than nine readers
     m_withCard = {m_all};
     for (const char* setting : {"#0", "#PCSC"})
         EXPECT_EQ(MessageOf([&] { Choose(setting); }), "Количество считок > 9 пока не поддержано");
     EXPECT_TRUE(m_console->records.empty());
+    // The flag that lets the menu talk is mandatory.
+    m_withCard = {{}};
+    SettingsDatabase empty;
+    EXPECT_EQ(MessageOf([&] { Factory().GetReaderName("reader", "#?", empty); }),
+              "Не задана обязательная настройка \"disable_user_input\"");
+}
+
+// A single virtual candidate is taken silently; the probes look where the plain
+// (unprefixed) settings point, by default the port CNCB0 and the local port 50000.
+TEST_F(ReaderSelection, QuestionMarkProbesTheVirtualReadersWhereThePlainSettingsPoint) {
+    m_simulatedCard = true;
+    EXPECT_EQ(Choose("#?"), "#OSM");
+    EXPECT_TRUE(m_console->records.empty() && m_allowed.empty());
+    EXPECT_EQ(m_probed, (Names{"CNCB0", "127.0.0.1:50000"}));
+    m_settings.AddSetting("VPORT", "/dev/ttyS7", Set);
+    m_settings.AddSetting("derimdirect_hostname", "::1", Set);
+    m_settings.AddSetting("derimdirect_port", "4711", Set);
+    m_settings.AddSetting("reader2.vport", "/dev/ttyS9", Set);
+    m_simulatedCard = false;
+    m_serialReader = true;
+    m_probed.clear();
+    EXPECT_EQ(Choose("#?", "reader2"), "#SIM");
+    EXPECT_EQ(m_probed, (Names{"/dev/ttyS7", "::1:4711"}));
+}
+
+TEST_F(ReaderSelection, MenuOfVirtualReadersOnly) {
+    m_simulatedCard = m_serialReader = m_derimServer = true;
+    m_keys = "v";
+    EXPECT_EQ(Choose("#?", "reader2"), "#DERIMDIRECT");
+    EXPECT_EQ(m_allowed, Names{"rRqQmsv"});
+    Names texts;
+    for (const LogRecord& record : m_console->records) texts.push_back(record.text);
+    EXPECT_EQ(texts, (Names{"\nИнтерактивный выбор \"reader2\" из списка доступных:\n\n",
+                            "------------- Виртуальные ридеры ----------\n", "m - OSM\n", "s - Simulator\n",
+                            "v - Derim Direct\n",
+                            "\nВыберите ридер, нажав соответствующую клавишу. r - обновить список, q - выход\n",
+                            "Выбран reader2 = #DERIMDIRECT\n"}));
+    m_console->records.clear();
+    m_keys = "m";
+    EXPECT_EQ(Choose("#?"), "#OSM");
+    m_keys = "s";
+    EXPECT_EQ(Choose("#?"), "#SIM");
+}
+
+// q or Q ends the program at once with exit code 0, from the menu and from the request for a card.
+TEST_F(ReaderSelection, QuitFromTheMenuEndsTheProgramWithCodeZero) {
+    m_withCard = {{"Reader A 0", "Reader B 1"}};
+    m_keys = "Q";
+    EXPECT_EXIT(Choose("#PCSC"), ::testing::ExitedWithCode(0), "");
+    m_withCard = {{}};
+    m_keys = "q";
+    EXPECT_EXIT(Choose("#?"), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ReaderSelection, MenuOffersPcscDigitsAndVirtualLettersRefreshesOnRAndWaitsForACard) {
@@ -145,12 +205,32 @@ TEST_F(ReaderSelection, ReaderInUseIsRefusedAndLeftOutOfTheChoice) {
     m_simulatedCard = m_derimServer = true;
     CardServiceFactory& factory = Factory();
     std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
+    EXPECT_FALSE(factory.IsReaderFree("#OSM"));
     EXPECT_TRUE(factory.IsReaderFree("#osm"));
     EXPECT_EQ(MessageOf([&] { factory.CreateCardService(m_settings, "reader2", m_console); }),
               "Попытка выбрать reader2 = #OSM, который уже используется");
     EXPECT_EQ(factory.GetReaderName("reader2", "#?", m_settings), "#DERIMDIRECT");  // the one left, unasked
     first.reset();
+    EXPECT_TRUE(factory.IsReaderFree("#OSM"));
     EXPECT_NE(factory.CreateCardService(m_settings, "reader2", m_console), nullptr);
+}
+
+// The selection with the machine's own probes: a serial reader device on a
+// pseudo-terminal, and no direct-network server.
+TEST_F(ReaderSelection, SystemProbesFindTheSerialReader) {
+    test::SerialReaderEmulator device([](const CApdu&) { return RApdu(binary::Binary("9000")); }, {});
+    for (const char* key : {"reader", "reader2"}) m_settings.AddSetting(key, "#OSM", Set);
+    m_settings.AddSetting("power_on", "0", Set);
+    m_settings.AddSetting("VPORT", device.PortPath(), Set);
+    m_settings.AddSetting("derimdirect_port", std::to_string(test::UnusedLoopbackPort()), Set);
+    // The machine's probes, but no PC/SC service: the pcsc-lite client binds to
+    // its daemon at the first call, which belongs to the PC/SC tests.
+    ReaderDiscovery discovery = ReaderDiscovery::System();
+    discovery.listPcscReaders = [](bool) { return Names(); };
+    CardServiceFactory factory(m_console, discovery);
+    const std::shared_ptr<CardService> first = factory.CreateCardService(m_settings, "reader", m_console);
+    // With "#OSM" in use the serial reader is the one candidate.
+    EXPECT_EQ(factory.GetReaderName("reader2", "#?", m_settings), "#SIM");
 }
 
 // Standard input is the slave side of a fresh pseudo-terminal while it lives.
@@ -189,6 +269,22 @@ TEST_F(PseudoTerminalInput, KeyIsReadRawAndCarriageReturnCountsAsLineFeed) {
     termios after{};
     ::tcgetattr(m_slave, &after);
     EXPECT_EQ(after.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
+    EXPECT_EQ(after.c_lflag, m_mode.c_lflag);
+    EXPECT_EQ(after.c_cc[VMIN], m_mode.c_cc[VMIN]);
+    // Keys typed ahead are read in order, each skipped until an allowed one comes.
+    ASSERT_EQ(::write(m_master, "xM2mRq", 6), 6);
+    EXPECT_EQ(CardServiceFactory::ReadMenuKey("rRqQ01m"), 'm');
+    EXPECT_EQ(CardServiceFactory::ReadMenuKey("rRqQ01m"), 'R');
+    EXPECT_EQ(CardServiceFactory::ReadMenuKey("qQ"), 'q');
+}
+
+TEST_F(PseudoTerminalInput, ClosedInputIsAnErrorInsteadOfAnEndlessWait) {
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(devNull, 0);
+    ::dup2(devNull, STDIN_FILENO);
+    ::close(devNull);
+    EXPECT_EQ(MessageOf([] { CardServiceFactory::ReadMenuKey("qQ"); }),
+              "Консольный ввод закрыт: ожидаемая клавиша не может быть прочитана");
 }
 
 }  // namespace

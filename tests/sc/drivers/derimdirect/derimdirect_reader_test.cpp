@@ -14,15 +14,39 @@ using binary::Binary;
 using test::DerimServer;
 using test::MessageOf;
 
+// A request is type, big-endian length and data; a command reply "SW1 SW2 data"
+// becomes "data SW1 SW2", a body shorter than three bytes stays as it is.
+TEST(DerimPackage, SerializesTypeLengthAndDataAndDecodesReplies) {
+    EXPECT_EQ((DerimPackage{3, Binary("00A4040000")}).Serialize(), Binary("03 00000005 00A4040000"));
+    EXPECT_EQ((DerimPackage{2, Binary()}).Serialize(), Binary("0200000000"));
+    EXPECT_EQ((DerimPackage{0, Binary(0x0123, 0x11)}).Serialize(), Binary("00 00000123") + Binary(0x0123, 0x11));
+    const std::pair<const char*, const char*> replies[] = {
+        {"03 00000004 9000ABCD", "ABCD9000"}, {"03 00000003 6A8201", "016A82"}, {"03 00000002 6A82", "6A82"},
+        {"00 00000002 3B00", "3B00"},         {"01 00000003 3F0000", "3F0000"}, {"01 00000000", ""},
+        {"02 00000003 010203", ""},  // a power-off reply carries nothing, whatever its length says
+    };
+    for (const auto& [reply, data] : replies)
+        EXPECT_EQ(DerimPackage::ParseReply(Binary(reply)).data, Binary(data)) << reply;
+    EXPECT_EQ(DerimPackage::ParseReply(Binary("01 00000000")).type, 1u);
+    EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("07 00000000")); }), "Тип команды не поддерживается");
+    EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("04 00000000")); }), "Тип команды не поддерживается");
+    EXPECT_EQ(MessageOf([] { DerimPackage::ParseReply(Binary("03 0000")); }), "Некорректный размер пакета!");
+}
+
 // The server sends a command's status word first; the response ends with it.
 TEST(DerimReader, PowerCommandResetPowerOff) {
     DerimServer server(DerimServer::Card(Binary("3B 02 14 50"), [](const Binary& apdu) {
         return apdu == Binary("00B0000002") ? Binary("9000 CAFE") : Binary("6A82");
     }));
     DerimDirect_Reader reader("127.0.0.1", server.Port());
+    EXPECT_FALSE(reader.IsPowered());
+    EXPECT_TRUE(reader.GetATR().empty());
     ATR atr;
     reader.PowerOn(atr);
-    reader.PowerOn(atr);  // a second power-on sends nothing
+    EXPECT_EQ(atr.GetRaw(), Binary("3B021450"));
+    ATR again;
+    reader.PowerOn(again);  // a second power-on sends nothing and gives the stored ATR
+    EXPECT_EQ(again.GetRaw(), Binary("3B021450"));
     EXPECT_EQ(reader.GetATR(), Binary("3B021450"));
     RApdu response;
     reader.Command(CApdu(0x00, 0xB0, 0x00, 0x00, 2), response);
@@ -41,6 +65,23 @@ TEST(DerimReader, PowerCommandResetPowerOff) {
     for (const DerimServer::Request& request : server.Requests()) wire.push_back(Binary{request.type} + request.data);
     EXPECT_EQ(wire, (std::vector<Binary>{Binary("00"), Binary("03 00B0000002"), Binary("03 00A40000023F00"),
                                          Binary("01"), Binary("02"), Binary("00")}));
+}
+
+// The reset's reply is the card's new ATR.
+TEST(DerimReader, ResetTakesTheAtrOfItsReply) {
+    DerimServer server([](const DerimServer::Request& request) {
+        if (request.type == 0) return DerimServer::Reply(0, Binary("3B 00"));
+        if (request.type == 1) return DerimServer::Reply(1, Binary("3F 02 14 50"));
+        return DerimServer::Reply(static_cast<uint8_t>(request.type), Binary("9000"));
+    });
+    DerimDirect_Reader reader("127.0.0.1", server.Port());
+    ATR atr;
+    reader.PowerOn(atr);
+    EXPECT_EQ(atr.GetRaw(), Binary("3B 00"));
+    reader.Reset(atr);
+    EXPECT_EQ(atr.GetRaw(), Binary("3F 02 14 50"));
+    EXPECT_EQ(reader.GetATR(), Binary("3F 02 14 50"));
+    EXPECT_TRUE(reader.IsPowered());
 }
 
 // A reply of an unknown type, or a command reply too short for a status word:
@@ -84,6 +125,17 @@ TEST(DerimReader, HugeDeclaredLengthAndTruncatedReplyAreRefused) {
         EXPECT_EQ(MessageOf([&] { reader.PowerOn(atr); }), "Некорректный размер пакета!");
         EXPECT_FALSE(reader.IsPowered());
     }
+}
+
+TEST(DerimReader, RefusedConnectionAndProbe) {
+    const uint16_t port = test::UnusedLoopbackPort();
+    EXPECT_FALSE(DerimDirect_Reader::Probe("127.0.0.1", port));
+    DerimDirect_Reader reader("127.0.0.1", port);
+    ATR atr;
+    EXPECT_THROW(reader.PowerOn(atr), NetworkException);
+    EXPECT_FALSE(reader.IsPowered());
+    DerimServer server(DerimServer::Card(Binary("3B 00"), [](const Binary&) { return Binary("9000"); }));
+    EXPECT_TRUE(DerimDirect_Reader::Probe("127.0.0.1", server.Port()));
 }
 
 }  // namespace
