@@ -154,7 +154,10 @@ inline Block LPSX(const LpsTable& T, const uint64_t* a, const uint64_t* b) {
 
 // Half of two LPSX on the same key K: output lanes 0-3 (High, from bytes 4-7 of
 // each input lane) or 4-7 (from bytes 0-3) of x = LPSX(K xor a) and y =
-// LPSX(K xor b).
+// LPSX(K xor b). Here every byte is shifted down to the low end: the second
+// byte of a register, read directly, is slow to come on recent cores, and
+// with sixteen lookups in flight the extra shifts cost less (about 3% faster
+// over 1 MiB than taking the bytes in pairs as LPSX does).
 template <bool High>
 inline void HalfLPSX2(const LpsTable& T, const uint64_t* k, const uint64_t* a, const uint64_t* b, uint64_t* x,
                       uint64_t* y) {
@@ -169,14 +172,18 @@ inline void HalfLPSX2(const LpsTable& T, const uint64_t* k, const uint64_t* a, c
         const uint64_t* t = T.t[j];
         x3 ^= t[v & 0xFF];
         y3 ^= t[w & 0xFF];
-        x2 ^= t[(v >> 8) & 0xFF];
-        y2 ^= t[(w >> 8) & 0xFF];
-        v = Opaque(v >> 16);
-        w = Opaque(w >> 16);
+        v = Opaque(v >> 8);
+        w = Opaque(w >> 8);
+        x2 ^= t[v & 0xFF];
+        y2 ^= t[w & 0xFF];
+        v = Opaque(v >> 8);
+        w = Opaque(w >> 8);
         x1 ^= t[v & 0xFF];
         y1 ^= t[w & 0xFF];
-        x0 ^= t[(v >> 8) & 0xFF];
-        y0 ^= t[(w >> 8) & 0xFF];
+        v = Opaque(v >> 8);
+        w = Opaque(w >> 8);
+        x0 ^= t[v & 0xFF];
+        y0 ^= t[w & 0xFF];
     }
     const int first = High ? 0 : 4;
     x[first] = x0, x[first + 1] = x1, x[first + 2] = x2, x[first + 3] = x3;
