@@ -43,28 +43,32 @@ void WipeKey(Core& core);
 //
 // SerialRound is for one block alone (CBC and CFB encipherment, the MAC),
 // where every round waits on the one before: its work is ordered for the
-// shortest path from x to the result.
+// shortest path from x to the result (about 10 cycles on recent cores: the
+// add, one instruction to the index, the load, two levels of XOR).
 // - Bytes 1 and 2 are shifted down and zero-extended from the low byte of the
 //   shifted copy. Reading the second byte of a register directly (movzx from
 //   ah and the like) takes three cycles or more on recent cores; a shift and a
-//   zero extension into another register take one or two. The shifted copies
-//   stay live to the end of the round, so that no zero extension overwrites
-//   its own source (one into another register costs nothing on those cores).
-// - b joins the lookup of byte 0, which is ready first, then byte 3 (one
-//   shift); bytes 1 and 2 are XORed together and join last.
+//   zero extension into another register take one. The copies stay live to
+//   the end of the round, so that no zero extension overwrites its own source
+//   (one into another register costs nothing on those cores).
+// - Byte 3 comes to the low end by a byte swap rather than a third shift: the
+//   three shifts would wait on each other for the two shift units.
+// - b joins the lookup of byte 0, which is ready first, then byte 3; bytes 1
+//   and 2 are XORed together and join last.
 // The empty asm statements keep the compiler from undoing that order or
-// folding the shifts back into byte reads; the 64-bit index spares a zero
-// extension on the way to the loads.
+// folding the shifts and the swap back into byte reads; the 64-bit index
+// spares a zero extension on the way to the loads.
 inline uint32_t SerialRound(const Core& c, uint32_t b, uint32_t x) {
     uint64_t index = x;
     uint64_t down8 = index >> 8, down16 = index >> 16;
-    asm("" : "+r"(index), "+r"(down8), "+r"(down16));
+    uint32_t swapped = __builtin_bswap32(x);
+    asm("" : "+r"(index), "+r"(down8), "+r"(down16), "+r"(swapped));
     uint32_t early = b ^ c.table[0][index & 0xFF];
     asm("" : "+r"(early));
-    early ^= c.table[3][index >> 24];
+    early ^= c.table[3][swapped & 0xFF];
     uint32_t late = c.table[1][down8 & 0xFF] ^ c.table[2][down16 & 0xFF];
     asm("" : "+r"(early), "+r"(late));
-    asm("" : : "r"(index), "r"(down8), "r"(down16));
+    asm("" : : "r"(index), "r"(down8), "r"(down16), "r"(swapped));
     return early ^ late;
 }
 
