@@ -127,6 +127,7 @@ inline uint64_t Opaque(uint64_t v) {
     return v;
 }
 
+// The same for a 32-bit value.
 inline uint32_t Opaque32(uint32_t v) {
     asm("" : "+r"(v));
     return v;
