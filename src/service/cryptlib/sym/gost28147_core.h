@@ -47,12 +47,14 @@ void WipeKey(Core& core);
 // add, one instruction to the index, the load, two levels of XOR).
 // - Bytes 1 and 2 are shifted down and zero-extended from the low byte of the
 //   shifted copy. Reading the second byte of a register directly (movzx from
-//   ah and the like) takes three cycles or more on recent cores; a shift and a
-//   zero extension into another register take one. The copies stay live to
-//   the end of the round, so that no zero extension overwrites its own source
-//   (one into another register costs nothing on those cores).
+//   ah and the like) takes three cycles or more on recent cores; a shift takes
+//   one, and a zero extension none when the processor can rename it away.
 // - Byte 3 comes to the low end by a byte swap rather than a third shift: the
 //   three shifts would wait on each other for the two shift units.
+// - The shifted copies and the four indexes stay live to the end of the
+//   round, so that each zero extension writes a register of its own: one that
+//   overwrites its source, or a register another index had in the same round,
+//   is not renamed away as often (measured: about 8% slower over a chain).
 // - b joins the lookup of byte 0, which is ready first, then byte 3; bytes 1
 //   and 2 are XORed together and join last.
 // The empty asm statements keep the compiler from undoing that order or
@@ -63,12 +65,14 @@ inline uint32_t SerialRound(const Core& c, uint32_t b, uint32_t x) {
     uint64_t down8 = index >> 8, down16 = index >> 16;
     uint32_t swapped = __builtin_bswap32(x);
     asm("" : "+r"(index), "+r"(down8), "+r"(down16), "+r"(swapped));
-    uint32_t early = b ^ c.table[0][index & 0xFF];
+    const uint64_t i0 = index & 0xFF, i1 = down8 & 0xFF, i2 = down16 & 0xFF, i3 = swapped & 0xFF;
+    uint32_t early = b ^ c.table[0][i0];
     asm("" : "+r"(early));
-    early ^= c.table[3][swapped & 0xFF];
-    uint32_t late = c.table[1][down8 & 0xFF] ^ c.table[2][down16 & 0xFF];
+    early ^= c.table[3][i3];
+    uint32_t late = c.table[1][i1] ^ c.table[2][i2];
     asm("" : "+r"(early), "+r"(late));
     asm("" : : "r"(index), "r"(down8), "r"(down16), "r"(swapped));
+    asm("" : : "r"(i0), "r"(i1), "r"(i2), "r"(i3));
     return early ^ late;
 }
 
