@@ -127,6 +127,12 @@ inline uint64_t Opaque(uint64_t v) {
     return v;
 }
 
+// The same for a 32-bit value.
+inline uint32_t Opaque32(uint32_t v) {
+    asm("" : "+r"(v));
+    return v;
+}
+
 inline Block LPSX(const LpsTable& T, const uint64_t* a, const uint64_t* b) {
     // Eight accumulators, one per output lane, kept in registers; byte i of lane j
     // (0 = most significant) feeds output lane i. The bytes are taken two at a
@@ -154,29 +160,34 @@ inline Block LPSX(const LpsTable& T, const uint64_t* a, const uint64_t* b) {
 
 // Half of two LPSX on the same key K: output lanes 0-3 (High, from bytes 4-7 of
 // each input lane) or 4-7 (from bytes 0-3) of x = LPSX(K xor a) and y =
-// LPSX(K xor b).
+// LPSX(K xor b). Here every byte is shifted down to the low end: the second
+// byte of a register, read directly, is slow to come on recent cores, and
+// with sixteen lookups in flight the extra shifts cost less (about 3% faster
+// over 1 MiB than taking the bytes in pairs as LPSX does).
 template <bool High>
 inline void HalfLPSX2(const LpsTable& T, const uint64_t* k, const uint64_t* a, const uint64_t* b, uint64_t* x,
                       uint64_t* y) {
     uint64_t x0 = 0, x1 = 0, x2 = 0, x3 = 0, y0 = 0, y1 = 0, y2 = 0, y3 = 0;
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
-        uint64_t v = k[j] ^ a[j], w = k[j] ^ b[j];
-        if (High) {
-            v = Opaque(v >> 32);
-            w = Opaque(w >> 32);
-        }
+        // The half as a 32-bit value: its top byte needs no mask once shifted down.
+        const uint64_t fullV = k[j] ^ a[j], fullW = k[j] ^ b[j];
+        uint32_t v = uint32_t(High ? fullV >> 32 : fullV), w = uint32_t(High ? fullW >> 32 : fullW);
         const uint64_t* t = T.t[j];
         x3 ^= t[v & 0xFF];
         y3 ^= t[w & 0xFF];
-        x2 ^= t[(v >> 8) & 0xFF];
-        y2 ^= t[(w >> 8) & 0xFF];
-        v = Opaque(v >> 16);
-        w = Opaque(w >> 16);
+        v = Opaque32(v >> 8);
+        w = Opaque32(w >> 8);
+        x2 ^= t[v & 0xFF];
+        y2 ^= t[w & 0xFF];
+        v = Opaque32(v >> 8);
+        w = Opaque32(w >> 8);
         x1 ^= t[v & 0xFF];
         y1 ^= t[w & 0xFF];
-        x0 ^= t[(v >> 8) & 0xFF];
-        y0 ^= t[(w >> 8) & 0xFF];
+        v = Opaque32(v >> 8);
+        w = Opaque32(w >> 8);
+        x0 ^= t[v];
+        y0 ^= t[w];
     }
     const int first = High ? 0 : 4;
     x[first] = x0, x[first + 1] = x1, x[first + 2] = x2, x[first + 3] = x3;

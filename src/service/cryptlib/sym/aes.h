@@ -34,11 +34,17 @@ public:
     binary::Binary GetKey() const override { return m_key; }
     std::string GetName() const override { return "AES"; }
     void Process(binary::Binary& data, binary::Binary& iv, uint32_t mode, uint32_t enc) override;
+    // The base's whole-message encryption without a separate padded copy.
+    binary::Binary Encrypt(const binary::Binary& data, uint32_t mode, uint32_t padding,
+                           const binary::Binary& iv) override;
 
 private:
     struct EvpContextFree {
         void operator()(evp_cipher_ctx_st* ctx) const;
     };
+
+    // The object's context initialised for one call of mode (ECB to CFB).
+    evp_cipher_ctx_st* StartEvp(const char* function, uint32_t mode, uint32_t enc, const uint8_t* iv);
 
     binary::Binary m_key;
     // One EVP context for the object's life, initialised afresh (key schedule
