@@ -536,6 +536,16 @@ Binary ReverseBlocks(Binary data) {
 
 // Byte order 1 takes the key's 4-byte words, the blocks, IV blocks and the MAC
 // each turned round; a partial last block is turned round on its own.
+// The five modes of the 64-bit cipher with the names of their IV and cipher
+// text in gost/gost3413_magma.vec.
+struct MagmaMode {
+    uint32_t mode;
+    const char* iv;
+    const char* cipherText;
+};
+constexpr MagmaMode MagmaModes[] = {
+    {1, nullptr, "Ecb"}, {2, "CbcIv", "Cbc"}, {3, "OfbIv", "Ofb"}, {4, "CfbIv", "Cfb"}, {5, "CtrIv", "Ctr"}};
+
 TEST(GOST3412M, ReversedByteOrderEquivalences) {
     const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
     Binary key = v.Bin("Key");
@@ -547,13 +557,7 @@ TEST(GOST3412M, ReversedByteOrderEquivalences) {
     EXPECT_EQ(reversed.Clone(Binary())->GetKey(), key);
     // Every mode in both directions, through Encrypt and Decrypt, Process (with the
     // register it leaves, blocks turned round) and a chain; the CTR IV turned round whole.
-    const struct {
-        uint32_t mode;
-        const char* iv;
-        const char* cipherText;
-    } modes[] = {
-        {1, nullptr, "Ecb"}, {2, "CbcIv", "Cbc"}, {3, "OfbIv", "Ofb"}, {4, "CfbIv", "Cfb"}, {5, "CtrIv", "Ctr"}};
-    for (const auto& m : modes) {
+    for (const auto& m : MagmaModes) {
         SCOPED_TRACE(m.cipherText);
         const Binary iv = m.iv == nullptr ? Binary(8)
                           : m.mode == 5   ? Reversed(v.Bin(m.iv))
@@ -613,13 +617,7 @@ TEST(GOST3412M, RefusedFirstLeavesTheRunningChain) {
     const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
     const Binary plain = v.Bin("Plain");
     GOST3412M cipher(v.Bin("Key"), 8, 0, 0);
-    const struct {
-        uint32_t mode;
-        const char* iv;
-        const char* cipherText;
-    } modes[] = {
-        {1, nullptr, "Ecb"}, {2, "CbcIv", "Cbc"}, {3, "OfbIv", "Ofb"}, {4, "CfbIv", "Cfb"}, {5, "CtrIv", "Ctr"}};
-    for (const auto& m : modes) {
+    for (const auto& m : MagmaModes) {
         SCOPED_TRACE(m.cipherText);
         const Binary iv = m.iv ? v.Bin(m.iv) : Binary();
         // A chain left unfinished is replaced as a whole by the next First.
