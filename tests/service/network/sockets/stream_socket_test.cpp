@@ -25,11 +25,62 @@ auto OpenDescriptorCount() { return std::ranges::distance(std::filesystem::direc
 
 TEST(SocketAddress, ResolvesLoopbackAndRefusesUnknownHosts) {
     EXPECT_EQ(SocketAddress("localhost", 1).GetIpAddress(), "127.0.0.1");
+    EXPECT_EQ(SocketAddress("127.0.0.1", 1).GetIpAddress(), "127.0.0.1");
+    try {
+        SocketAddress("no-such-host.invalid", 1).GetIpAddress();
+        ADD_FAILURE() << "resolved";
+    } catch (const NetworkException& e) {
+        EXPECT_EQ(e.ErrorCode(), 0);
+        EXPECT_EQ(e.FullMessage().rfind("Ошибка (Network). Ошибка (code: ", 0), 0u) << e.FullMessage();
+    }
     // The resolver's code as a positive number: EAI_NONAME (-2), or EAI_AGAIN (-3) where no name server can be asked.
     const std::string text = MessageOf([] { SocketAddress("no-such-host.invalid", 1).GetIpAddress(); });
     EXPECT_TRUE(text == "Ошибка (code: 2): Name or service not known" ||
                 text == "Ошибка (code: 3): Temporary failure in name resolution")
         << text;
+}
+
+TEST(StreamSocket, UseCountFollowsLivingObjects) {
+    const int32_t base = NetworkUseCount();
+    auto address = std::make_unique<SocketAddress>("127.0.0.1", 1);
+    auto copy = std::make_unique<SocketAddress>(*address);
+    auto first = std::make_unique<StreamSocket>();
+    auto second = std::make_unique<StreamSocket>(true);
+    EXPECT_EQ(NetworkUseCount(), base + 4);
+    first.reset();
+    address.reset();
+    EXPECT_EQ(NetworkUseCount(), base + 2);
+    copy.reset();
+    second.reset();
+    EXPECT_EQ(NetworkUseCount(), base);
+}
+
+TEST(StreamSocket, EveryFailedConnectClosesItsSocketAtOnce) {
+    const SocketAddress refusing("127.0.0.1", test::UnusedLoopbackPort());
+    const test::SilentLoopbackListener silent;
+    const SocketAddress unanswered("127.0.0.1", silent.Port());
+    const SocketAddress unknown("no-such-host.invalid", 1);
+    StreamSocket socket;
+    const auto descriptors = OpenDescriptorCount();
+    // Each failure is looked at before anything else could close what it left open.
+    EXPECT_FALSE(socket.Connect(unanswered, 50));
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_THROW(socket.Connect(refusing, 1000), NetworkException);
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_THROW(socket.Connect(refusing), NetworkException);
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_THROW(socket.Connect(unknown, 50), NetworkException);
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_FALSE(StreamSocket::Probe(unknown));
+    // A closed socket reads nothing, sends nothing and has nothing waiting.
+    EXPECT_EQ(socket.GetAvailableData(), 0u);
+    EXPECT_TRUE(socket.Read(5).empty());
+    EXPECT_NO_THROW(socket.Send(Binary("01")));
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
 TEST(StreamSocket, FailedConnectionsEndInTimeAndLeaveNothingOpen) {
