@@ -208,6 +208,15 @@ TEST(Text, CaseOfAsciiAndCyrillicInUtf8AndOldCodePages) {
     // Windows-1251 at the ends of its halves and tables (the code page's published mapping).
     EXPECT_EQ(Cp1251ToWide("\x7F\x80\xBF\xC0\xDF\xE0\xFF"), L"\x7F\x0402\x0457АЯая");
     EXPECT_EQ(SafePrintf("%s", ""), "");
+}
+
+TEST(Text, EveryByteOfTheWindows1251UpperHalf) {
+    // The code page's published mapping (0x98, unassigned there, passes as U+0098, as Windows converts it).
+    std::string upperHalf;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) upperHalf += static_cast<char>(byte);
+    EXPECT_EQ(Cp1251ToWide(upperHalf),
+              L"ЂЃ‚ѓ„…†‡€‰Љ‹ЊЌЋЏђ‘’“”•–—\x0098™љ›њќћџ\x00A0ЎўЈ¤Ґ¦§Ё©Є«¬\x00AD®Ї°±Ііґµ¶·ё№є»јЅѕї"
+              L"АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмнопрстуфхцчшщъыьэюя");
     EXPECT_EQ(Cp1251ToWide("\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8\xB9\x88") + Utf8ToWide("Ёж\xC0"), L"Привет Ёё№€Ёж\xFFFD");
     EXPECT_EQ(SafePrintf("%02X-%s", 10, std::string(5000, 'x').c_str()), "0A-" + std::string(5000, 'x'));
     const char* nullFormat = nullptr;

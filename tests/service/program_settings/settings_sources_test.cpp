@@ -77,6 +77,11 @@ TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
     SettingsDatabase db;
     AddFileSettings(Write("p.ini", "g = {\nk = v\n}\nk = w"), db, "Outer.", true);
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"outer.g.k", "v"}, {"outer.k", "w"}}));
+    // What came before an error stays; the rest of the file is not read.
+    SettingsDatabase stopped;
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(Write("e.ini", "a = 1\nbad\nc = 3\n"), stopped, "", true); }),
+              "Файл: \"" + m_dir + "e.ini\" Строка: 2;\n" + kOperatorError);
+    EXPECT_EQ(stopped.GetGroup(""), (Pairs{{"a", "1"}}));
 }
 
 TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
