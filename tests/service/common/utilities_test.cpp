@@ -284,9 +284,12 @@ TEST(Numbers, TextOfNumbersAtTheEndsOfWidthsAndRadixesAndSaturatedReads) {
     uint8_t bits = 0xFF;
     for (int bit : {0, 9, -1}) ClearBit(bits, bit);
     EXPECT_EQ(bits, 0xFF);
+    ClearBit(bits, 8);
     ClearBit(bits, 1);
+    EXPECT_EQ(bits, 0x7E);
     SetBit(bits, 8);
-    EXPECT_EQ(bits, 0xFE);
+    SetBit(bits, 1);
+    EXPECT_EQ(bits, 0xFF);
 }
 
 TEST(Paths, FormatUnifyMakeAbsoluteAndFind) {

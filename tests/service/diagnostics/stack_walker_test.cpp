@@ -51,6 +51,10 @@ TEST(StackWalker, ReportsAKnownFunctionWithItsSourceFile) {
     // The first walk reports the symbol search path and the modules, the test program among them.
     EXPECT_EQ(firstWalk.rfind("SymInit: Symbol-SearchPath: '/opt/symbols;.;", 0), 0u) << firstWalk;
     EXPECT_NE(firstWalk.find("symOptions: 528, UserName: '"), std::string::npos);
+    // Then the system's version, without the service pack, suite and product of a Windows system.
+    const size_t version = firstWalk.find("\nOS-Version: ");
+    ASSERT_NE(version, std::string::npos) << firstWalk;
+    EXPECT_NE(firstWalk.find(" () 0x0-0x0\n", version), std::string::npos) << firstWalk;
     EXPECT_NE(firstWalk.find(":service_tests ("), std::string::npos) << firstWalk;
     EXPECT_NE(firstWalk.find(" (result: 0), SymType: '-unknown-', PDB: ''\n"), std::string::npos);
     // The end of the stack is no frame (libbacktrace marks it with an all-ones address).
@@ -79,6 +83,9 @@ TEST(StackWalker, ReportsAKnownFunctionWithItsSourceFile) {
         EXPECT_EQ(frame.moduleName, "service_tests");
         EXPECT_GT(frame.lineNumber, 0u);
         EXPECT_NE(frame.offset, 0u);
+        // The return address lies inside the function, a little after its start.
+        EXPECT_GT(frame.offsetFromSymbol, 0u);
+        EXPECT_LT(frame.offsetFromSymbol, 0x1000u);
         // The default text: "file (line): name".
         const std::string line =
             frame.lineFileName + " (" + std::to_string(frame.lineNumber) + "): " + frame.undFullName + "\n";

@@ -71,6 +71,8 @@ TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
         // After an include the includer's group and prefix are as before it.
         {"o = {\n@include inc.ini as x\nafter = 2\n}\nlast = 3\n", {{"last", "3"}, {"o.after", "2"}, {"o.x.g.k", "1"}}},
         {"@include inc.ini\n@include inc.ini\n", {{"g.k", "1"}}},
+        // An operator at the very end of the line gives the empty value.
+        {"a +=\nb ?=\nc !=\nd =", {{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}}},
     };
     for (const auto& [text, stored] : cases) EXPECT_EQ(Read(text), stored) << text;
     // The prefix the file is read with goes in front of its groups.
