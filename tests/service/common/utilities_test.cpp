@@ -268,6 +268,8 @@ TEST(Numbers, TextOfNumbersAtTheEndsOfWidthsAndRadixesAndSaturatedReads) {
     for (const auto& [text, expected] : texts) EXPECT_EQ(text, expected);
     const std::pair<const char*, int> reads[] = {
         {"+7", 7},
+        {"1000", 1000},
+        {"09x", 9},
         {"\t\n\v\f\r 12", 12},
         {"- 5", 0},
         {"2147483647", INT32_MAX},

@@ -153,6 +153,12 @@ TEST(TLVEncode, LengthFieldAtEachBoundaryTagBytesAndWholeObjects) {
     const TLVPtr parent = NewTLV(0x6F, longChild);
     EXPECT_EQ(parent->GetValueLength(), 2u + 2u + 0x80u);
     EXPECT_EQ(parent->Encode(), Binary("6F 81 84") + longChild);
+    // Children whose tags need one, two, three and four bytes, each at the smallest tag of its size.
+    const TLVPtr sized = TLV_Base::MakeConstructed(0x6F);
+    for (uint32_t tag : {0x9Fu, 0x100u, 0x9FFFu, 0x10000u, 0x9FFFFFu, 0x1000000u})
+        sized->AttachChild(TLV_Base::MakePrimitive(tag));
+    EXPECT_EQ(sized->GetValueLength(), 21u);
+    EXPECT_EQ(sized->GetValue(), Binary("9F 00 01 00 00 9F FF 00 01 00 00 00 9F FF FF 00 01 00 00 00 00"));
 }
 
 // levels - 1 constructed tags around one empty primitive, built back to front.

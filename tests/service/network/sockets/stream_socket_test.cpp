@@ -1,6 +1,7 @@
 #include "service/network/sockets/stream_socket.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -138,16 +139,18 @@ TEST(StreamSocket, ReadsExactlyAcrossSplitDeliveriesSendsAllBytesAndFailsWithout
 }
 
 // A socket in event mode, connected to a server that sends first after 20 ms and then waits waitMs for one
-// byte before it closes. It listens to its own socket and records the events in order, a read event with
-// what onRead returns.
+// byte before it closes (with a reset when asked). It listens to its own socket and records the events in
+// order, a read event with what onRead returns.
 class EventSocket : public iSocketListener {
 public:
     using ReadAction = std::function<std::string(StreamSocket&)>;
-    EventSocket(const char* first, int waitMs, ReadAction onRead = {})
+    EventSocket(const char* first, int waitMs, ReadAction onRead = {}, bool reset = false)
         : m_onRead(std::move(onRead)), m_server([=](int fd) {
               std::this_thread::sleep_for(20ms);
               LoopbackServer::SendAll(fd, Binary(first));
               LoopbackServer::ReadUpTo(fd, 1, waitMs);
+              const linger abort{1, 0};  // closing sends a reset instead of the orderly end
+              if (reset) ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
           }) {
         socket.AddListener(std::shared_ptr<iSocketListener>(this, [](iSocketListener*) {}));
         socket.Connect(SocketAddress("127.0.0.1", m_server.Port()));
@@ -185,6 +188,15 @@ std::string ReadAll(StreamSocket& socket) { return " " + binary::ToHex(socket.Re
 TEST(StreamSocketEvents, ReportsConnectReadAndPeerCloseTwice) {
     EventSocket events("A1B2", 50, ReadAll);
     EXPECT_EQ(events.WaitFor(5), (std::vector<std::string>{"connect", "write", "read A1 B2", "close", "close"}));
+}
+
+TEST(StreamSocketEvents, AResetConnectionIsReportedAsAnErrorWithItsTextThenAClose) {
+    EventSocket events("A1", 100, ReadAll, true);
+    EXPECT_EQ(events.WaitFor(5),
+              (std::vector<std::string>{"connect", "write", "read A1",
+                                        "error Ошибка (code: 68): Connection reset by peer", "close"}));  // ECONNRESET
+    for (int i = 0; i < 100 && events.socket.IsOpen(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(events.socket.IsOpen());
 }
 
 TEST(StreamSocketEvents, UnreadDataIsReportedAgainAfterAQuietPeriod) {
