@@ -263,6 +263,8 @@ TEST(Numbers, TextOfNumbersAtTheEndsOfWidthsAndRadixesAndSaturatedReads) {
         {IntToStr(INT64_MAX, 10), "9223372036854775807"},
         {IntToStr(-1, 16), "ffffffffffffffff"},  // a minus sign only in radix 10
         {IntToStr(-5, 1), ""},
+        {IntToStr(35, 36), "z"},
+        {IntToStr(-2, 2), "1111111111111111111111111111111111111111111111111111111111111110"},
         {IntToStr(5, 37), ""},
     };
     for (const auto& [text, expected] : texts) EXPECT_EQ(text, expected);

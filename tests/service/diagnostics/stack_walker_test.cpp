@@ -96,6 +96,26 @@ TEST(StackWalker, ReportsAKnownFunctionWithItsSourceFile) {
     ADD_FAILURE() << "no frame of KnownFunctionForTheWalk in\n" << firstWalk;
 }
 
+// Calls itself depth times, each call returning to the same place, and walks at the bottom.
+__attribute__((noinline)) bool Recurse(RecordingWalker& walker, int depth) {
+    const bool walked = depth == 0 ? walker.WalkStack() : Recurse(walker, depth - 1);
+    asm volatile("" ::: "memory");  // keeps the call from becoming a tail call or a loop
+    return walked;
+}
+
+TEST(StackWalker, MoreThanAThousandFramesReturningToOnePlaceEndTheWalkAsEndless) {
+    RecordingWalker deep;
+    ASSERT_TRUE(Recurse(deep, 1500));
+    EXPECT_EQ(deep.errors, std::vector<std::string>{"StackWalk64-Endless-Callstack!"});
+    EXPECT_NE(deep.frames.back().first, StackWalker::lastEntry);  // an endless walk has no last entry
+    EXPECT_LT(deep.frames.size(), 1100u);
+    RecordingWalker shallow;
+    ASSERT_TRUE(Recurse(shallow, 900));
+    EXPECT_TRUE(shallow.errors.empty());
+    EXPECT_EQ(shallow.frames.back().first, StackWalker::lastEntry);
+    EXPECT_GT(shallow.frames.size(), 900u);
+}
+
 TEST(StackWalker, SearchPathOnlyWithASymbolPathAndInItsOrder) {
     RecordingWalker plain;
     ASSERT_TRUE(plain.WalkStack());

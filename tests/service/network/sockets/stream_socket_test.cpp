@@ -199,6 +199,15 @@ TEST(StreamSocketEvents, AResetConnectionIsReportedAsAnErrorWithItsTextThenAClos
     EXPECT_FALSE(events.socket.IsOpen());
 }
 
+TEST(StreamSocketEvents, AListenersOwnFailureEndsTheThreadAsAnUnknownError) {
+    EventSocket events("55", 1000, [](StreamSocket&) -> std::string {
+        throw Exception("listener failed", SourcePlace());  // only network errors carry their text
+    });
+    EXPECT_EQ(events.WaitFor(4), (std::vector<std::string>{"connect", "write", "error Unknown error!", "close"}));
+    for (int i = 0; i < 100 && events.socket.IsOpen(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(events.socket.IsOpen());
+}
+
 TEST(StreamSocketEvents, UnreadDataIsReportedAgainAfterAQuietPeriod) {
     EventSocket events("01", 2000);
     const auto reported = events.WaitFor(4);
