@@ -66,7 +66,8 @@ TEST(Exception, ACopyDestroyedOrAssignedLeavesTheOriginalsInnerIntact) {
         assigned = *original;
         EXPECT_EQ(assigned.FullMessage(), full);
         EXPECT_NE(assigned.Inner(), original->Inner());
-        assigned = assigned;  // assigning itself keeps everything
+        const Exception& itself = assigned;
+        assigned = itself;  // assigning itself keeps everything
         EXPECT_EQ(assigned.FullMessage(), full);
         EXPECT_EQ(original->Clone()->FullMessage(), full);
     }
@@ -133,8 +134,7 @@ TEST(Check, TrueDoesNothingFalseThrowsTheMessageWithTheCheckPlace) {
 }
 
 // The line of the place that a failing check of the checker throws with.
-template <class CheckerType>
-int32_t ThrownLine(const CheckerType& checker) {
+int32_t ThrownLine(const Checker& checker) {
     try {
         checker.Check(false, "m");
     } catch (const Exception& e) {
