@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <future>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "service/common/exception.h"
 #include "service/log/recording_log.h"
@@ -62,6 +64,67 @@ TEST(LogPrintf, ControlBytesOfTheTextAreEscapedButLineFeedAndTab) {
     EXPECT_EQ(sink.records[0].text, "[\\x1B]0;t\\x07\tместо\\x0D\\x7F\n]\n");
 }
 
+TEST(LogRecord, ConstructorsWriteAndTheForwardingFilter) {
+    const LogRecord full("reader", 4, 0x0E, "abc", true);
+    EXPECT_EQ(std::tie(full.source, full.level, full.colour, full.text), std::make_tuple("reader", 4, 0x0E, "abc\n"));
+    const LogRecord byLevel(6, "warn", false);
+    EXPECT_EQ(std::tie(byLevel.source, byLevel.colour, byLevel.text), std::make_tuple("", 0x0E, "warn"));
+    EXPECT_EQ(LogRecord(9, "x", false).colour, 0x07);
+    const LogRecord byColour(LogColour{0x0A}, "green", true);
+    EXPECT_EQ(std::tie(byColour.source, byColour.level, byColour.text), std::make_tuple("", 3, "green\n"));
+    RecordingLog sink;
+    sink.Write("end", 0x07, true);
+    sink.Write(nullptr, 0x0B, false);  // a null text reads as empty
+    LogPrintf(&sink, 2, "%s", "");
+    ASSERT_EQ(sink.records.size(), 3u);
+    EXPECT_EQ(sink.records[0].text, "end\n");
+    EXPECT_EQ(std::tie(sink.records[1].text, sink.records[1].level, sink.records[1].colour),
+              std::make_tuple("", 3, 0x0B));
+    EXPECT_EQ(std::tie(sink.records[2].source, sink.records[2].text, sink.records[2].colour),
+              std::make_tuple("", "\n", 0x03));
+    // The plain filter forwards every level and answers 1.
+    auto next = std::make_shared<RecordingLog>();
+    LogFilter filter(next);
+    for (int32_t level : {0, 1, 8}) filter.WriteRec(LogRecord(level, "x", false));
+    EXPECT_EQ(next->records.size(), 3u);
+    EXPECT_EQ(filter.GetImportance(), 1);
+    EXPECT_EQ(filter.GetNext(), next);
+    EXPECT_EQ(LogFilter(nullptr).GetNext(), nullptr);
+}
+
+TEST(ImportanceFilter, ThresholdsAtTheBoundaryLevels) {
+    const std::pair<int32_t, std::vector<int32_t>> cases[] = {
+        {-1, {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        {0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        {1, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        {5, {5, 6, 7, 8, 9}},
+        {7, {7, 8, 9}},
+        {8, {8, 9}},
+        {9, {9}},
+        {10, {}},
+    };
+    for (const auto& [threshold, passed] : cases) {
+        auto sink = std::make_shared<RecordingLog>();
+        ImportanceFilter filter(threshold, sink);
+        for (int32_t level = -1; level <= 9; ++level) filter.WriteRec(LogRecord(level, "x", false));
+        std::vector<int32_t> levels;
+        for (const LogRecord& record : sink->records) levels.push_back(record.level);
+        EXPECT_EQ(levels, passed) << threshold;
+        // The importance is the threshold, but never below the 1 of the sink.
+        EXPECT_EQ(filter.GetImportance(), std::max(threshold, 1)) << threshold;
+    }
+    auto sink = std::make_shared<RecordingLog>();
+    ImportanceFilter filter(8, sink);
+    filter.SetLevel(5);
+    EXPECT_EQ(filter.GetImportance(), 5);
+    filter.WriteRec(LogRecord(5, "x", false));
+    filter.WriteRec(LogRecord(4, "x", false));
+    EXPECT_EQ(sink->records.size(), 1u);
+    EXPECT_EQ(ImportanceFilter(-3, nullptr).GetImportance(), 1);
+    EXPECT_EQ(ImportanceFilter(4, nullptr).GetImportance(), 4);
+    EXPECT_EQ(ImportanceFilter(6, std::make_shared<ImportanceFilter>(2, sink)).GetImportance(), 6);
+}
+
 TEST(ImportanceFilter, PassesLevelsAtOrAboveTheThresholdAndTheStricterOfTheChainDecides) {
     auto sink = std::make_shared<RecordingLog>();
     ImportanceFilter filter(5, sink);
@@ -88,6 +151,69 @@ std::string Drain(int fd) {
         text.append(buffer, static_cast<size_t>(count));
     }
     return text;
+}
+
+// Puts a descriptor in place of standard input or output for the life of the object.
+class Redirect {
+public:
+    Redirect(int stream, int target) : m_stream(stream), m_saved((std::fflush(stdout), dup(stream))) {
+        dup2(target, stream);
+    }
+    ~Redirect() {
+        std::fflush(stdout);
+        dup2(m_saved, m_stream);
+        close(m_saved);
+    }
+    Redirect(const Redirect&) = delete;
+    Redirect& operator=(const Redirect&) = delete;
+
+private:
+    int m_stream;
+    int m_saved;
+};
+
+TEST(ConsLog, OnAPipeTextGoesWithoutEscapesAndThePauseDoesNotWaitAndAClosedOutputSilencesTheChain) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    auto sink = std::make_shared<RecordingLog>();
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Redirect input(STDIN_FILENO, pipeFds[0]);
+        Redirect output(STDOUT_FILENO, pipeFds[1]);
+        ConsLog log(sink);
+        log.SetPause(6, 1000);
+        log.WriteRec(LogRecord(7, "ошибка", true));
+        log.WriteRec(LogRecord(1, "debug", true));
+        log.Write("plain", 0x07, false);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    close(pipeFds[1]);
+    EXPECT_EQ(Drain(pipeFds[0]), "ошибка\ndebug\nplain");
+    close(pipeFds[0]);
+    EXPECT_EQ(sink->records.size(), 3u);
+    sink->records.clear();
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    close(STDOUT_FILENO);
+    {
+        ConsLog log(sink);
+        log.WriteRec(LogRecord(7, "lost", true));
+    }
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_TRUE(sink->records.empty());
+}
+
+TEST(ConsLog, WindowsAttributesBecomeAnsiSgr) {
+    // Windows: 0x01 blue, 0x02 green, 0x04 red, 0x08 intensity; ANSI: 30 + (red 1, green 2, blue 4), bright 90 +.
+    const std::pair<int32_t, const char*> cases[] = {
+        {0x00, "\x1b[0;30m"},     {0x01, "\x1b[0;34m"},     {0x02, "\x1b[0;32m"},    {0x03, "\x1b[0;36m"},
+        {0x04, "\x1b[0;31m"},     {0x05, "\x1b[0;35m"},     {0x06, "\x1b[0;33m"},    {0x07, "\x1b[0;37m"},
+        {0x08, "\x1b[0;90m"},     {0x0B, "\x1b[0;96m"},     {0x0C, "\x1b[0;91m"},    {0x0E, "\x1b[0;93m"},
+        {0x0F, "\x1b[0;97m"},     {0x1F, "\x1b[0;97;44m"},  {0x40, "\x1b[0;30;41m"}, {0x80, "\x1b[0;30;100m"},
+        {0xC0, "\x1b[0;30;101m"}, {0xF0, "\x1b[0;30;107m"}, {0x10F, "\x1b[0;97m"},
+    };
+    for (const auto& [attribute, sgr] : cases) EXPECT_EQ(terminal::SgrForAttribute(attribute), sgr) << attribute;
 }
 
 TEST(ConsLog, OnATerminalRecordsAreColouredAndThePauseWaitsForOneKeyThenRestoresTheTerminal) {
@@ -122,8 +248,8 @@ TEST(ConsLog, OnATerminalRecordsAreColouredAndThePauseWaitsForOneKeyThenRestores
     {
         ConsLog log(nullptr);
         log.SetPause(6, 30);
-        log.WriteRec(LogRecord(1, "below the pause level", true));
-        log.WriteRec(LogRecord(7, "stop", true));
+        log.WriteRec(LogRecord(5, "below the pause level", true));
+        log.WriteRec(LogRecord(6, "stop", true));
         // Only a non-empty NO_COLOR turns the colours off.
         setenv("NO_COLOR", "", 1);
         EXPECT_TRUE(terminal::WantsColour(stdout));
@@ -138,10 +264,10 @@ TEST(ConsLog, OnATerminalRecordsAreColouredAndThePauseWaitsForOneKeyThenRestores
     typist.join();
     // The key ended the wait long before the 30 s limit, and it was consumed.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    // ANSI SGR 96 bright cyan (0x0B), 91 bright red (0x0C); 0 resets. Windows attributes order their colour
+    // ANSI SGR 97 bright white (0x0F), 93 bright yellow (0x0E); 0 resets. Windows attributes order their colour
     // bits blue 1, green 2, red 4 (intensity 8, the high nibble the background); ANSI red 1, green 2, blue 4.
     EXPECT_EQ(Drain(master),
-              "\x1b[0;96mbelow the pause level\n\x1b[0m\x1b[0;91mstop\n\x1b[0mPress any key for continue\n");
+              "\x1b[0;97mbelow the pause level\n\x1b[0m\x1b[0;93mstop\n\x1b[0mPress any key for continue\n");
     EXPECT_EQ(terminal::SgrForAttribute(0x1F), "\x1b[0;97;44m");
     EXPECT_EQ(terminal::SgrForAttribute(0xC2), "\x1b[0;32;101m");
     char left = 0;
@@ -225,6 +351,52 @@ TEST_F(FileLogTest, NumberedNameNeverReusesFollowsOrWaitsOnAnExistingName) {
     }
     EXPECT_EQ(build.get(), m_dir + "x003.log");
     EXPECT_FALSE(fs::exists(m_dir + "elsewhere.log"));
+}
+
+TEST_F(FileLogTest, CounterSearchTakesTheFirstFreeNumberAndDatesAndTimesTheirOwnDigits) {
+    for (const char* taken : {"x001.log", "x002.log", "x004.log", "y.log", "y01.log"}) std::ofstream(m_dir + taken);
+    EXPECT_EQ(Numbered("x.log"), m_dir + "x003.log");
+    EXPECT_EQ(Numbered("x.log"), m_dir + "x005.log");
+    EXPECT_EQ(Numbered("y.log", "%p%n%z.%e", 2), m_dir + "y02.log");
+    EXPECT_EQ(Numbered("z.log", "%p%n%c.%e", 5), m_dir + "z00001.log");
+    // 2 January 2000, 03:04:05: each field in its place, the year from 2000.
+    const std::tm early{5, 4, 3, 2, 0, 100, 0, 0, 0, 0, nullptr};
+    EXPECT_EQ(FileLog(m_dir + "t.log", "%p%d-%t", 3, nullptr, early).GetFileName(), m_dir + "000102-030405");
+    // Without a counter code an existing file is truncated, as with a plain name.
+    std::ofstream(m_dir + "x.log") << "old";
+    EXPECT_EQ(Numbered("x.log", "%p%n.%e"), m_dir + "x.log");
+    EXPECT_EQ(ReadFile(m_dir + "x.log"), "");
+}
+
+TEST_F(FileLogTest, NumberedNameNeverReusesAFileItCannotRead) {
+    // A file that exists but cannot be probed by reading is still not truncated:
+    // the exclusive creation moves on to the next number.
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    const std::string locked = m_dir + "x001.log";
+    std::ofstream(locked) << "other process";
+    fs::permissions(locked, fs::perms::none);
+    EXPECT_EQ(Numbered("x.log"), m_dir + "x002.log");
+    fs::permissions(locked, fs::perms::owner_read);
+    EXPECT_EQ(ReadFile(locked), "other process");
+}
+
+TEST_F(FileLogTest, RecordsAfterTheFirstAreWrittenAndPassedOnAndOpenFileGivesAClosingHandle) {
+    auto sink = std::make_shared<RecordingLog>();
+    const std::string name = m_dir + "raw.log";
+    {
+        FileLog log(name, sink);
+        log.WriteRec(LogRecord(1, "a", false));
+        log.WriteRec(LogRecord(8, "b", true));
+        EXPECT_EQ(log.GetFileName(), name);
+    }
+    EXPECT_EQ(ReadFile(name), "ab\n");
+    EXPECT_EQ(sink->records.size(), 2u);
+    {
+        std::shared_ptr<std::FILE> file = OpenFile(m_dir + "open.txt", "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("abc", file.get());
+    }
+    EXPECT_EQ(ReadFile(m_dir + "open.txt"), "abc");
 }
 
 TEST_F(FileLogTest, AllNumbersTakenIsAnError) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
+#include <tuple>
 
 #include "support/error_text.h"
 
@@ -25,6 +27,57 @@ TEST(SettingsDatabase, OperationsStoreUnderLowerCasedKeys) {
               "Попытка перекрыть уже заданную настройку \"ReaDer\" с помощью оператора !=");
     EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1, \"2\" "}, {"b", "1"}, {"reader", "#OSM"}, {"питание", "Вкл"}}));
     EXPECT_EQ(db.GetString("Питание"), "Вкл");
+}
+
+TEST(SettingsDatabase, EachOperationOnAnAbsentAndAPresentKey) {
+    using Step = std::tuple<const char*, const char*, SettingOperation>;
+    const std::pair<std::vector<Step>, Pairs> cases[] = {
+        {{{"a", "1", Append}, {"a", "2", Append}}, {{"a", "1,2"}}},
+        {{{"a", "1", Append}, {"a", "x", Set}}, {{"a", "x"}}},
+        {{{"a", "1", Set}, {"a", "2", SetIfAbsent}}, {{"a", "1"}}},
+        {{{"a", "1", SetNew}}, {{"a", "1"}}},
+        {{{"a", "1", Set}, {"a", "3", static_cast<SettingOperation>(-1)}, {"b", "3", static_cast<SettingOperation>(4)}},
+         {{"a", "1"}}},
+    };
+    for (const auto& [steps, stored] : cases) {
+        SettingsDatabase db;
+        for (const auto& [key, value, operation] : steps) db.AddSetting(key, value, operation);
+        EXPECT_EQ(db.GetGroup(""), stored) << std::get<0>(steps.back()) << std::get<2>(steps.back());
+    }
+}
+
+TEST(SettingsDatabase, RemoveReportsWhetherTheKeyExisted) {
+    SettingsDatabase db;
+    db.AddSetting("a", "1", Set);
+    EXPECT_FALSE(db.Remove("b"));
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"a", "1"}}));
+    EXPECT_TRUE(db.Remove("A"));
+    EXPECT_FALSE(db.Has("a"));
+    EXPECT_FALSE(db.HasGroup(""));
+    EXPECT_FALSE(db.Remove("a"));
+}
+
+TEST(SettingsDatabase, GroupIsTheRunOfKeysSharingThePrefixInUnsignedByteOrder) {
+    SettingsDatabase db;
+    for (const char* key : {"reader2", "reader.name", "readeq", "reader", "reades", "a", "reader2.power_on"})
+        db.AddSetting(key, key, Set);
+    EXPECT_EQ(db.GetGroup("READER"), (Pairs{{"reader", "reader"},
+                                            {"reader.name", "reader.name"},
+                                            {"reader2", "reader2"},
+                                            {"reader2.power_on", "reader2.power_on"}}));
+    EXPECT_EQ(db.GetGroup("reader2."), (Pairs{{"reader2.power_on", "reader2.power_on"}}));
+    EXPECT_TRUE(db.HasGroup("reader2."));
+    EXPECT_TRUE(db.HasGroup("Reades"));
+    EXPECT_FALSE(db.HasGroup("reader3"));
+    EXPECT_FALSE(db.HasGroup("reader.name.x"));
+    EXPECT_FALSE(db.HasGroup("readef"));
+    EXPECT_EQ(db.GetGroup("").size(), 7u);
+    SettingsDatabase bytes;
+    bytes.AddSetting("k\xff", "high", Set);  // 0xFF sorts after every ASCII byte
+    bytes.AddSetting("k~", "tilde", Set);
+    bytes.AddSetting("l", "next", Set);
+    EXPECT_EQ(bytes.GetGroup("k"), (Pairs{{"k~", "tilde"}, {"k\xff", "high"}}));
+    EXPECT_EQ(bytes.GetGroup("k\xff"), (Pairs{{"k\xff", "high"}}));
 }
 
 // The database holding one key "k" with the given value.
@@ -61,6 +114,79 @@ TEST(SettingsDatabase, TypedReadsNeitherTrimNorGuess) {
     EXPECT_EQ(list, std::vector<std::string>{"T0"});
 }
 
+TEST(SettingsDatabase, BoolReadsWithAndWithoutDefaults) {
+    const std::pair<const char*, bool> words[] = {{"", true},    {"on", true},   {"YES", true},
+                                                  {"1", true},   {"True", true}, {"OFF", false},
+                                                  {"no", false}, {"0", false},   {"fAlSe", false}};
+    for (const auto& [text, value] : words) {
+        EXPECT_EQ(With(text).GetBool("k"), value) << text;
+        EXPECT_EQ(With(text).GetBoolOr("k", !value), value) << text;
+        EXPECT_EQ(With(text).GetMandatory<bool>("K"), value) << text;
+    }
+    EXPECT_FALSE(With("1").GetBool("absent"));
+    EXPECT_TRUE(With("1").GetBoolOr("absent", true));
+    bool out = true;
+    EXPECT_FALSE(With("off").Get<bool>("absent", out));
+    EXPECT_TRUE(out);  // untouched
+    EXPECT_TRUE(With("off").Get<bool>("k", out, true));
+    EXPECT_FALSE(out);
+    // Bool reads neither trim nor unquote.
+    for (const std::string text : {" yes", "'on'", "on ", "y", "2"})
+        EXPECT_EQ(MessageOf([&] { With(text).GetBool("k"); }), "'" + text + "' doesn't look like a bool value.");
+}
+
+TEST(SettingsDatabase, NumberReadsStopAtTheFirstNonDigitAndLeaveTheTargetWithoutANumber) {
+    const std::pair<const char*, int32_t> numbers[] = {
+        {"x", 0}, {"-5", -5}, {"+5", 5}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"2147483648", 0}};
+    for (const auto& [text, number] : numbers) EXPECT_EQ(With(text).GetInt("k"), number) << text;
+    EXPECT_EQ(With("1").GetInt("absent"), 0);
+    int32_t signedOut = 7;
+    EXPECT_TRUE(With("abc").Get<int32_t>("k", signedOut));
+    EXPECT_EQ(signedOut, 7);
+    uint32_t out = 7;
+    for (const char* text : {"abc", "-"}) {
+        EXPECT_TRUE(With(text).Get<unsigned>("k", out)) << text;
+        EXPECT_EQ(out, 7u) << text;
+    }
+    EXPECT_FALSE(With("1").Get<unsigned>("absent", out));
+    EXPECT_EQ(out, 7u);
+    EXPECT_TRUE(With("4294967295").Get<unsigned>("k", out));
+    EXPECT_EQ(out, 4294967295u);
+    EXPECT_TRUE(With("4096x").Get<unsigned>("k", out));
+    EXPECT_EQ(out, 4096u);
+    EXPECT_EQ(With("abc").GetOr<unsigned>("k", 9), 0u);
+    EXPECT_EQ(With("12").GetOr<unsigned>("k", 9), 12u);
+    EXPECT_EQ(With("1").GetOr<unsigned>("absent", 9), 9u);
+}
+
+TEST(SettingsDatabase, TextByteStringAndListReads) {
+    const std::pair<const char*, const char*> texts[] = {{"\"abc\"", "abc"}, {"\"'x'\"", "'x'"}, {"'", ""},
+                                                         {"\"a", "\"a"},     {"a\"", "a\""},     {"''", ""}};
+    for (const auto& [text, read] : texts) EXPECT_EQ(With(text).GetString("k"), read) << text;
+    SettingsDatabase db;
+    db.AddSetting("double", "\"abc\"", Set);
+    db.AddSetting("single", "'a b'", Set);
+    EXPECT_EQ(db.GetString("absent"), "");
+    EXPECT_EQ(db.GetMandatory("DOUBLE"), "abc");
+    EXPECT_EQ(db.GetOr<std::string>("absent", "dflt"), "dflt");
+    EXPECT_EQ(db.GetOr<std::string>("single", "dflt"), "a b");
+    std::string out = "old";
+    EXPECT_FALSE(db.Get<std::string>("absent", out));
+    EXPECT_EQ(out, "old");
+    EXPECT_FALSE(db.GetStringOr("absent", out, "dflt"));
+    EXPECT_EQ(out, "dflt");
+    EXPECT_TRUE(db.GetStringOr("double", out, "dflt"));
+    EXPECT_EQ(out, "abc");
+    EXPECT_EQ(With("A0 00 00 01 51 00 00 00").GetBinary("k"), binary::Binary("A0000001 51000000"));
+    EXPECT_TRUE(With("1").GetBinary("absent").empty());
+    std::vector<std::string> list;
+    EXPECT_TRUE(With("T1, T0").GetList("k", list, {"T0"}));
+    EXPECT_TRUE(With("\"d\",\t'e' ,").Get<std::vector<std::string>>("k", list));
+    EXPECT_EQ(list, (std::vector<std::string>{"T1", "T0", "d", "e"}));
+    EXPECT_FALSE(With("x").Get<std::vector<std::string>>("absent", list));
+    EXPECT_EQ(list.size(), 4u);
+}
+
 TEST(SettingsDatabase, ReadErrorsNameTheTextOrTheType) {
     const std::string empty = "Попытка интерпретировать пустую строку как тип ";
     const std::pair<std::function<void()>, std::string> cases[] = {
@@ -69,6 +195,15 @@ TEST(SettingsDatabase, ReadErrorsNameTheTextOrTheType) {
         {[] { With("").GetOr<unsigned>("k", 9); }, empty + "unsigned int"},
         {[] { With("").GetBinary("k"); }, empty + "ZORVIK::binary::Binary"},
         {[] { With("1").GetMandatory<bool>("Absent"); }, "Не задана обязательная настройка \"absent\""},
+        {[] { With("1").GetMandatory("Reader"); }, "Не задана обязательная настройка \"reader\""},
+        {[] { With("3F0").GetBinary("k"); }, "Нечётное количество значащих символов в hex-строке"},
+        {[] { With("3F 0x").GetBinary("k"); }, "Недопустимый символ в hex-строке"},
+        {[] {
+             uint32_t out = 0;
+             With("").Get<unsigned>("k", out);
+         },
+         empty + "unsigned int"},
+        {[] { With(std::string("o\0n", 3)).GetBool("k"); }, "'o\\x00n' doesn't look like a bool value."},
     };
     for (const auto& [read, message] : cases) EXPECT_EQ(MessageOf(read), message);
 }

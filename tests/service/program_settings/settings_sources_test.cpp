@@ -64,8 +64,26 @@ TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
         // An include keeps the includer's groups and prefix; words after the prefix are ignored,
         // and the same file included twice side by side is no cycle.
         {"o = {\n@include inc.ini as x\n}\n@include inc.ini as y and more\n", {{"o.x.g.k", "1"}, {"y.g.k", "1"}}},
+        {"Reader2 = {\npower_on = 1\n}\n", {{"reader2.power_on", "1"}}},
+        {"list = a,,b\nempty =\n", {{"empty", ""}, {"list", "a,,b"}}},
+        {"a = x\\\n\\\nz\n", {{"a", "xz"}}},
+        {"a = 1\r\ng = {\r\nb = x\\\r\ny\r\n}\r\n", {{"a", "1"}, {"g.b", "xy"}}},
+        // After an include the includer's group and prefix are as before it.
+        {"o = {\n@include inc.ini as x\nafter = 2\n}\nlast = 3\n", {{"last", "3"}, {"o.after", "2"}, {"o.x.g.k", "1"}}},
+        {"@include inc.ini\n@include inc.ini\n", {{"g.k", "1"}}},
+        // An operator at the very end of the line gives the empty value.
+        {"a +=\nb ?=\nc !=\nd =", {{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}}},
     };
     for (const auto& [text, stored] : cases) EXPECT_EQ(Read(text), stored) << text;
+    // The prefix the file is read with goes in front of its groups.
+    SettingsDatabase db;
+    AddFileSettings(Write("p.ini", "g = {\nk = v\n}\nk = w"), db, "Outer.", true);
+    EXPECT_EQ(db.GetGroup(""), (Pairs{{"outer.g.k", "v"}, {"outer.k", "w"}}));
+    // What came before an error stays; the rest of the file is not read.
+    SettingsDatabase stopped;
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(Write("e.ini", "a = 1\nbad\nc = 3\n"), stopped, "", true); }),
+              "Файл: \"" + m_dir + "e.ini\" Строка: 2;\n" + kOperatorError);
+    EXPECT_EQ(stopped.GetGroup(""), (Pairs{{"a", "1"}}));
 }
 
 TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
@@ -80,6 +98,18 @@ TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
         {"@include\n", kIncludeError},
         {"@Include a.ini\n", kIncludeError},
         {"@include a.ini for x\n", kIncludeError},
+        {"a += 1\na += 2\na ?= 3\na != 4\n", "Попытка перекрыть уже заданную настройку \"a\" с помощью оператора !="},
+        {"a = 1\nkey_only\n", kOperatorError},
+        {"a ?\n", kOperatorError},
+        {"a !", kOperatorError},
+        {"a +", kOperatorError},
+        {"  = 1\n", "Пустое значение ключа настройки"},
+        {"g = { x\n", "Строка с началом группы дожна быть в формате \"<key> = {\" "},
+        {"@inc lude.ini\n", kIncludeError},
+        {"@include a.ini as\n", kIncludeError},
+        // A message that quotes input with a zero byte shows it escaped.
+        {std::string("k\0y = 1\nk\0y != 2\n", 17),
+         "Попытка перекрыть уже заданную настройку \"k\\x00y\" с помощью оператора !="},
     };
     for (const auto& [text, message] : cases) {
         const size_t line = static_cast<size_t>(std::count(text.begin(), text.end() - 1, '\n') + 1);
@@ -93,7 +123,8 @@ TEST_F(SettingsFileTest, FileThatCannotBeReadIsRefusedWithTheReason) {
     const std::string loop = m_dir + "loop.ini";
     std::filesystem::create_symlink(loop, loop);
     const std::pair<std::string, const char*> cases[] = {{m_dir, "Is a directory"},
-                                                         {loop, "Too many levels of symbolic links"}};
+                                                         {loop, "Too many levels of symbolic links"},
+                                                         {"/dev/null", "Is a device, not a regular file"}};
     SettingsDatabase db;
     for (const auto& [name, reason] : cases) {
         EXPECT_EQ(MessageOf([&] { AddFileSettings(name, db, "", false); }),
@@ -101,6 +132,37 @@ TEST_F(SettingsFileTest, FileThatCannotBeReadIsRefusedWithTheReason) {
     }
     AddFileSettings(m_dir + "absent.ini", db, "", false);  // only an absent file may be missing
     EXPECT_FALSE(db.HasGroup(""));
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(m_dir + "absent.ini", db, "", true); }),
+              "Файл настроек \"" + m_dir + "absent.ini\" не найден");
+    // A file that opens but fails while it is read: /proc/self/mem at address 0.
+    if (!std::filesystem::exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem";
+    EXPECT_EQ(MessageOf([&] { AddFileSettings("/proc/self/mem", db, "", false); }),
+              "Файл настроек \"/proc/self/mem\" не удаётся прочитать: Input/output error");
+}
+
+TEST_F(SettingsFileTest, IncludesNestSixtyFourLevelsDeepAndNoDeeper) {
+    // d0.ini includes d1.ini, which includes d2.ini, and so on; the last one sets a key.
+    auto chain = [&](int last) {
+        for (int level = 0; level < last; ++level)
+            Write("d" + std::to_string(level) + ".ini", "@include d" + std::to_string(level + 1) + ".ini\n");
+        Write("d" + std::to_string(last) + ".ini", "deepest = " + std::to_string(last) + "\n");
+    };
+    chain(64);
+    SettingsDatabase db;
+    AddFileSettings(m_dir + "d0.ini", db, "", true);
+    EXPECT_EQ(db.GetString("deepest"), "64");
+    chain(65);
+    std::string expected;
+    for (int level = 0; level < 65; ++level)
+        expected += "Файл: \"" + m_dir + "d" + std::to_string(level) + ".ini\" Строка: 1;\n";
+    expected += "Файл настроек \"" + m_dir + "d65.ini\" не прочитан: вложенность @include больше 64";
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(m_dir + "d0.ini", db, "", true); }), expected);
+}
+
+TEST_F(SettingsFileTest, IncludeOfALinkToTheIncludingFileIsACycle) {
+    std::filesystem::create_symlink(m_dir + "t.ini", m_dir + "link.ini");
+    EXPECT_EQ(ReadError("a = 1\n@include link.ini\n"), "Файл: \"@\" Строка: 2;\nФайл настроек \"" + m_dir +
+                                                           "link.ini\" включает сам себя (циклический @include)");
 }
 
 TEST_F(SettingsFileTest, LogicalLineMustFitTheLineBuffer) {
@@ -110,6 +172,13 @@ TEST_F(SettingsFileTest, LogicalLineMustFitTheLineBuffer) {
     EXPECT_EQ(ReadError(fits + "v\n"), "Файл: \"@\" Строка: 1;\n" + kTooLong);
     EXPECT_EQ(ReadError("a = " + std::string(10000, 'v') + "\\\n" + std::string(10000, 'w') + "\n"),
               "Файл: \"@\" Строка: 2;\n" + kTooLong);
+    // A file without line ends is refused the same way.
+    EXPECT_EQ(ReadError("a = " + std::string(100000, 'v')), "Файл: \"@\" Строка: 1;\n" + kTooLong);
+    // A continued line must leave room for one more character: 19,998 then one more fits, 19,999 does not.
+    const std::string continued = "a = " + std::string(19994, 'v') + "\\\n";
+    EXPECT_EQ(Read(continued + "w\n").at(0).second, std::string(19994, 'v') + "w");
+    EXPECT_EQ(ReadError("a = " + std::string(19995, 'v') + "\\\n\n"), "Файл: \"@\" Строка: 1;\n" + kTooLong);
+    EXPECT_EQ(ReadError(continued + "ww\n"), "Файл: \"@\" Строка: 2;\n" + kTooLong);
 }
 
 TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst) {
@@ -118,6 +187,9 @@ TEST_F(SettingsFileTest, ErrorInAnIncludedFileCarriesBothPrefixesOutermostFirst)
               "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "sub/inner.ini\" Строка: 3;\n" + kOperatorError);
     EXPECT_EQ(ReadError("@include absent.ini\n"),
               "Файл: \"@\" Строка: 1;\nФайл настроек \"" + m_dir + "absent.ini\" не найден");
+    Write("long.ini", "a = 1\nb = " + std::string(20000, 'v') + "\n");
+    EXPECT_EQ(ReadError("@include long.ini\n"),
+              "Файл: \"@\" Строка: 1;\nФайл: \"" + m_dir + "long.ini\" Строка: 2;\n" + kTooLong);
     Write("open.ini", "g = {\n");
     EXPECT_EQ(ReadError("\n@include open.ini\n"),
               "Файл: \"@\" Строка: 2;\nФайл: \"" + m_dir + "open.ini\" Не все открытые группы настроек были закрыты");
@@ -176,6 +248,15 @@ TEST(CommandLineSettings, SwitchesAndWordsOfTheEnvironmentThenOfTheCommandLineAr
     const char* plus[] = {"qxw", "-a+b", "-c=4"};
     EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(3, plus, db, false); }), kOperatorError);
     EXPECT_FALSE(db.Has("c"));
+    const char* noKey[] = {"qxw", "-=5"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(2, noKey, db, false); }), "Пустое значение ключа настройки");
+    const char* setNew[] = {"qxw", "-a=1", "-A!=2", "-d=3"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(4, setNew, db, false); }),
+              "Попытка перекрыть уже заданную настройку \"A\" с помощью оператора !=");
+    EXPECT_EQ(db.GetString("a"), "1");
+    EXPECT_FALSE(db.Has("d"));
+    const char* include[] = {"qxw", "-@include"};
+    EXPECT_EQ(MessageOf([&] { AddCommandLineSettings(2, include, db, false); }), kIncludeError);
 }
 
 TEST(CommandLineSettings, FilesNamedOnTheLineAndIncludedNamesAreTakenFromTheCurrentDirectory) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "service/common/exception.h"
 #include "support/vectors.h"
@@ -45,6 +46,72 @@ TEST(TLVParse, PublishedCases) {
     }
 }
 
+TEST(TLVParse, ClassFollowsTheFirstTagByte) {
+    const TLVPtr fci = ParseTLV(Binary("6F 05 84 03 A0 00 01"));
+    EXPECT_TRUE(fci->IsConstructed());
+    EXPECT_EQ(fci->GetTag(), 0x6Fu);
+    EXPECT_EQ(fci->GetValue(), Binary("84 03 A0 00 01"));
+    const TLVPtr name = fci->GetChild();
+    ASSERT_TRUE(name);
+    EXPECT_FALSE(name->IsConstructed());
+    EXPECT_EQ(name->GetTag(), 0x84u);
+    EXPECT_EQ(name->GetValue(), Binary("A0 00 01"));
+    EXPECT_EQ(name->GetChild(), EmptyTLV);
+    EXPECT_FALSE(name->GetNext());
+    EXPECT_FALSE(ParseTLV(Binary("6F 00"))->GetChild());
+    EXPECT_TRUE(ParseTLV(Binary("6F 00"))->GetValue().empty());
+}
+
+TEST(TLVParse, EveryLengthFormIsReadAndEncodedBackInTheShortest) {
+    const std::tuple<const char*, uint32_t, const char*> cases[] = {
+        {"7F", 0x7F, "7F"},
+        {"81 80", 0x80, "81 80"},
+        {"81 FF", 0xFF, "81 FF"},
+        {"82 01 00", 0x100, "82 01 00"},
+        {"83 01 00 00", 0x10000, "83 01 00 00"},
+        {"84 00 01 00 00", 0x10000, "83 01 00 00"},
+        {"82 00 02", 2, "02"},
+        {"81 00", 0, "00"},
+    };
+    for (const auto& [lengthField, length, shortest] : cases) {
+        const Binary value(length, 0x5A);
+        const TLVPtr node = ParseTLV(Binary("04") + Binary(lengthField) + value);
+        EXPECT_EQ(node->GetValue(), value) << lengthField;
+        EXPECT_EQ(node->GetValueLength(), length) << lengthField;
+        EXPECT_EQ(node->Encode(), Binary("04") + Binary(shortest) + value) << lengthField;
+    }
+}
+
+TEST(BerHeader, GetTAndGetTLReportTheHeaderAndAdvancePastTheTag) {
+    const Binary bytes("5F 81 02 01 AA");
+    const uint8_t* position = bytes.data();
+    uint32_t remaining = static_cast<uint32_t>(bytes.size());
+    uint32_t tag = 0;
+    uint32_t tagLength = 0;
+    GetT(position, remaining, tag, tagLength);
+    EXPECT_EQ(tag, 0x5F8102u);
+    EXPECT_EQ(tagLength, 3u);
+    EXPECT_EQ(position, bytes.data() + 3);
+    EXPECT_EQ(remaining, 2u);
+    // Nothing left at a valid position is an empty tag too.
+    remaining = 0;
+    EXPECT_EQ(TLVError([&] { GetT(position, remaining, tag, tagLength); }), "Empty tag");
+    // GetTL does not check the value length against the size.
+    const std::tuple<const char*, uint32_t, uint32_t, uint32_t> headers[] = {
+        {"9F 70 83 01 00 00", 6, 0x9F70, 0x10000},
+        {"84 00", 2, 0x84, 0},
+        {"04 81 FF", 3, 0x04, 0xFF},
+        {"5F 81 02 84 FF FF FF FF", 8, 0x5F8102, 0xFFFFFFFF},
+    };
+    for (const auto& [header, size, expectedTag, valueLength] : headers) {
+        const Binary headerBytes(header);
+        uint32_t length = 0;
+        EXPECT_EQ(GetTL(headerBytes.data(), static_cast<uint32_t>(headerBytes.size()), tag, length), size) << header;
+        EXPECT_EQ(tag, expectedTag) << header;
+        EXPECT_EQ(length, valueLength) << header;
+    }
+}
+
 TEST(TLVEncode, LengthsAreReadInEveryFormAndWrittenInTheShortest) {
     const Binary value(65536, 0x5A);
     EXPECT_EQ(ParseTLV(Binary("04 84 00 01 00 00") + value)->Encode(), Binary("04 83 01 00 00") + value);
@@ -53,6 +120,45 @@ TEST(TLVEncode, LengthsAreReadInEveryFormAndWrittenInTheShortest) {
     AppendTag(fields, 0x9F70);
     AppendTLVByte(fields, 0x88, 0x02);
     EXPECT_EQ(fields, Binary("7F 81 80 82 FF FF 84 FF FF FF FF 9F 70 88 01 02"));
+}
+
+TEST(TLVEncode, LengthFieldAtEachBoundaryTagBytesAndWholeObjects) {
+    const std::pair<uint32_t, const char*> lengths[] = {
+        {0, "00"},
+        {0x7F, "7F"},
+        {0x80, "81 80"},
+        {0xFF, "81 FF"},
+        {0x100, "82 01 00"},
+        {0xFFFF, "82 FF FF"},
+        {0x10000, "83 01 00 00"},
+        {0xFFFFFF, "83 FF FF FF"},
+        {0x1000000, "84 01 00 00 00"},
+        {0xFFFFFFFF, "84 FF FF FF FF"},
+    };
+    for (const auto& [length, field] : lengths) {
+        Binary target("AA");
+        AppendLength(target, length);
+        EXPECT_EQ(target, Binary("AA") + Binary(field)) << length;
+    }
+    Binary tags;
+    for (uint32_t tag : {0x00u, 0x84u, 0x9F70u, 0x5F8102u, 0x3F818101u}) AppendTag(tags, tag);
+    EXPECT_EQ(tags, Binary("00 84 9F 70 5F 81 02 3F 81 81 01"));
+    EXPECT_EQ(MakeTLV(0x5F8102, Binary("AA BB")), Binary("5F 81 02 02 AA BB"));
+    Binary appended("01");
+    AppendTLV(appended, 0x84, Binary());
+    EXPECT_EQ(appended, Binary("01 84 00"));
+    EXPECT_EQ(NewTLV(0x9F70, Binary("07"))->GetTagBytes(), Binary("9F 70"));
+    // A constructed node's value length counts its children's tags and length fields.
+    const Binary longChild = MakeTLV(0x9F70, Binary(0x80, 0x11));
+    const TLVPtr parent = NewTLV(0x6F, longChild);
+    EXPECT_EQ(parent->GetValueLength(), 2u + 2u + 0x80u);
+    EXPECT_EQ(parent->Encode(), Binary("6F 81 84") + longChild);
+    // Children whose tags need one, two, three and four bytes, each at the smallest tag of its size.
+    const TLVPtr sized = TLV_Base::MakeConstructed(0x6F);
+    for (uint32_t tag : {0x9Fu, 0x100u, 0x9FFFu, 0x10000u, 0x9FFFFFu, 0x1000000u})
+        sized->AttachChild(TLV_Base::MakePrimitive(tag));
+    EXPECT_EQ(sized->GetValueLength(), 21u);
+    EXPECT_EQ(sized->GetValue(), Binary("9F 00 01 00 00 9F FF 00 01 00 00 00 9F FF FF 00 01 00 00 00 00"));
 }
 
 // levels - 1 constructed tags around one empty primitive, built back to front.
@@ -85,7 +191,7 @@ TEST(TLVParse, LongSiblingChainIsReleasedWithoutDeepRecursion) {
 TEST(TLVBuild, RefusalsCarryTheirMessages) {
     const TLVPtr primitive = TLV_Base::MakePrimitive(0x84);
     const TLVPtr constructed = TLV_Base::MakeConstructed(0xBF0C);
-    uint32_t atTheEnd = 3, remaining = 5, tag = 0, tagLength = 0;
+    uint32_t atTheEnd = 3, atTheStart = 0, remaining = 5, tag = 0, tagLength = 0;
     const uint8_t* nothing = nullptr;
     const std::pair<std::function<void()>, const char*> cases[] = {
         {[] { TLV_Base::MakePrimitive(0x6F); }, "Tag must indicate a primitive encoding of the data object"},
@@ -100,6 +206,10 @@ TEST(TLVBuild, RefusalsCarryTheirMessages) {
         {[] { NewTLV(0x6F, Binary("84 05 AA")); }, "Invalid Record"},
         {[&] { TLV_Base::MakePrimitive(Binary("01 01 AA"), atTheEnd); }, "Invalid Record"},
         {[&] { GetT(nothing, remaining, tag, tagLength); }, "Empty tag"},
+        {[] { TLV_Base::MakeConstructed(0x84); }, "Tag must indicate a constructed encoding of the data object"},
+        {[] { TLV_Base::MakePrimitive(0x9F20); }, "(no error)"},
+        {[] { TLV_Base::MakePrimitive(0x3F00); }, "Tag must indicate a primitive encoding of the data object"},
+        {[&] { TLV_Base::MakePrimitive(Binary(), atTheStart); }, "Invalid Record"},
     };
     for (const auto& [action, message] : cases) EXPECT_EQ(TLVError(action), message);
     EXPECT_EQ(primitive->GetSon(), EmptyTLV);
@@ -107,6 +217,57 @@ TEST(TLVBuild, RefusalsCarryTheirMessages) {
     for (uint32_t constructedTag : {0x6Fu, 0xBF0Cu, 0x7F8102u, 0x3F818101u})
         EXPECT_TRUE(IsConstructedTag(constructedTag));
     for (uint32_t primitiveTag : {0x84u, 0x9F70u, 0x5F8102u}) EXPECT_FALSE(IsConstructedTag(primitiveTag));
+    // Only the leading byte's bit counts, at each size of tag.
+    for (uint32_t constructedTag : {0x20u, 0x2000u, 0x200000u, 0x20000000u})
+        EXPECT_TRUE(IsConstructedTag(constructedTag)) << constructedTag;
+    for (uint32_t primitiveTag : {0x0u, 0x1Fu, 0x1F20u, 0x1F8120u, 0x1F818120u})
+        EXPECT_FALSE(IsConstructedTag(primitiveTag)) << primitiveTag;
+}
+
+TEST(TLVBuild, SetValueAndSetSonReplaceTheChildrenAndInsertRecKeepsTheFollowers) {
+    const TLVPtr node = NewTLV(0xA5, Binary("50 01 41"));
+    node->SetValue(Binary("88 01 02 5F 2D 02 65 6E"));
+    EXPECT_EQ(node->Encode(), Binary("A5 08 88 01 02 5F 2D 02 65 6E"));
+    EXPECT_EQ(node->GetValue(), Binary("88 01 02 5F 2D 02 65 6E"));
+    const TLVPtr son = ParseTLV(Binary("85 00"));
+    node->SetSon(son);
+    EXPECT_EQ(node->GetSon().get(), son.get());
+    EXPECT_EQ(node->Encode(), Binary("A5 02 85 00"));
+    node->SetValue(Binary());
+    EXPECT_EQ(node->Encode(), Binary("A5 00"));
+    const TLVPtr primitive = NewTLV(0x84, Binary("01"));
+    primitive->SetValue(Binary("02 03"));
+    EXPECT_EQ(primitive->Encode(), Binary("84 02 02 03"));
+    const TLVPtr chain = ParseTLV(Binary("01 00 04 00"));
+    const TLVPtr record = ParseTLV(Binary("02 00 03 00"));
+    EXPECT_EQ(chain->InsertRec(record)->GetTag(), 0x02u);
+    EXPECT_FALSE(record->GetNext()->GetNext());  // the original record is untouched
+    EXPECT_EQ(chain->GetLast()->GetTag(), 0x04u);
+    EXPECT_EQ(chain->GetNext()->GetNext()->GetNext()->GetTag(), 0x04u);
+    EXPECT_EQ(record->GetLast().get(), record->GetNext().get());
+    const TLVPtr attached = ParseTLV(Binary("05 00"));
+    chain->GetLast()->AttachRec(attached);
+    EXPECT_EQ(chain->GetLast().get(), attached.get());
+    EXPECT_EQ(chain->EncodeChain(), Binary("01 00 02 00 03 00 04 00 05 00"));
+}
+
+TEST(TLVEquality, ComparesTheTwoNodesOwnEncodingsOrTwoEmptyPointers) {
+    const TLVPtr none;
+    const TLVPtr chain = ParseTLV(Binary("01 01 AA 02 01 BB"));
+    const std::tuple<TLVPtr, TLVPtr, bool> cases[] = {
+        {chain, ParseTLV(Binary("01 01 AA")), true},
+        {chain, ParseTLV(Binary("01 01 AB")), false},
+        {chain, ParseTLV(Binary("01 02 AA BB")), false},
+        {chain, ParseTLV(Binary("02 01 AA")), false},
+        {ParseTLV(Binary("6F 03 84 01 AA")), NewTLV(0x6F, Binary("84 01 AA")), true},
+        {none, EmptyTLV, true},
+        {chain, none, false},
+        {none, chain, false},
+    };
+    for (const auto& [a, b, equal] : cases) {
+        EXPECT_EQ(a == b, equal);
+        EXPECT_EQ(a != b, !equal);
+    }
 }
 
 TEST(TLVBuild, ValueOfAConstructedNodeIsParsedIntoChildren) {

@@ -1,6 +1,7 @@
 #include "service/network/sockets/stream_socket.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,11 +26,62 @@ auto OpenDescriptorCount() { return std::ranges::distance(std::filesystem::direc
 
 TEST(SocketAddress, ResolvesLoopbackAndRefusesUnknownHosts) {
     EXPECT_EQ(SocketAddress("localhost", 1).GetIpAddress(), "127.0.0.1");
+    EXPECT_EQ(SocketAddress("127.0.0.1", 1).GetIpAddress(), "127.0.0.1");
+    try {
+        SocketAddress("no-such-host.invalid", 1).GetIpAddress();
+        ADD_FAILURE() << "resolved";
+    } catch (const NetworkException& e) {
+        EXPECT_EQ(e.ErrorCode(), 0);
+        EXPECT_EQ(e.FullMessage().rfind("Ошибка (Network). Ошибка (code: ", 0), 0u) << e.FullMessage();
+    }
     // The resolver's code as a positive number: EAI_NONAME (-2), or EAI_AGAIN (-3) where no name server can be asked.
     const std::string text = MessageOf([] { SocketAddress("no-such-host.invalid", 1).GetIpAddress(); });
     EXPECT_TRUE(text == "Ошибка (code: 2): Name or service not known" ||
                 text == "Ошибка (code: 3): Temporary failure in name resolution")
         << text;
+}
+
+TEST(StreamSocket, UseCountFollowsLivingObjects) {
+    const int32_t base = NetworkUseCount();
+    auto address = std::make_unique<SocketAddress>("127.0.0.1", 1);
+    auto copy = std::make_unique<SocketAddress>(*address);
+    auto first = std::make_unique<StreamSocket>();
+    auto second = std::make_unique<StreamSocket>(true);
+    EXPECT_EQ(NetworkUseCount(), base + 4);
+    first.reset();
+    address.reset();
+    EXPECT_EQ(NetworkUseCount(), base + 2);
+    copy.reset();
+    second.reset();
+    EXPECT_EQ(NetworkUseCount(), base);
+}
+
+TEST(StreamSocket, EveryFailedConnectClosesItsSocketAtOnce) {
+    const SocketAddress refusing("127.0.0.1", test::UnusedLoopbackPort());
+    const test::SilentLoopbackListener silent;
+    const SocketAddress unanswered("127.0.0.1", silent.Port());
+    const SocketAddress unknown("no-such-host.invalid", 1);
+    StreamSocket socket;
+    const auto descriptors = OpenDescriptorCount();
+    // Each failure is looked at before anything else could close what it left open.
+    EXPECT_FALSE(socket.Connect(unanswered, 50));
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_THROW(socket.Connect(refusing, 1000), NetworkException);
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_THROW(socket.Connect(refusing), NetworkException);
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_THROW(socket.Connect(unknown, 50), NetworkException);
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_FALSE(StreamSocket::Probe(unknown));
+    // A closed socket reads nothing, sends nothing and has nothing waiting.
+    EXPECT_EQ(socket.GetAvailableData(), 0u);
+    EXPECT_TRUE(socket.Read(5).empty());
+    EXPECT_NO_THROW(socket.Send(Binary("01")));
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
 TEST(StreamSocket, FailedConnectionsEndInTimeAndLeaveNothingOpen) {
@@ -87,16 +139,18 @@ TEST(StreamSocket, ReadsExactlyAcrossSplitDeliveriesSendsAllBytesAndFailsWithout
 }
 
 // A socket in event mode, connected to a server that sends first after 20 ms and then waits waitMs for one
-// byte before it closes. It listens to its own socket and records the events in order, a read event with
-// what onRead returns.
+// byte before it closes (with a reset when asked). It listens to its own socket and records the events in
+// order, a read event with what onRead returns.
 class EventSocket : public iSocketListener {
 public:
     using ReadAction = std::function<std::string(StreamSocket&)>;
-    EventSocket(const char* first, int waitMs, ReadAction onRead = {})
+    EventSocket(const char* first, int waitMs, ReadAction onRead = {}, bool reset = false)
         : m_onRead(std::move(onRead)), m_server([=](int fd) {
               std::this_thread::sleep_for(20ms);
               LoopbackServer::SendAll(fd, Binary(first));
               LoopbackServer::ReadUpTo(fd, 1, waitMs);
+              const linger abort{1, 0};  // closing sends a reset instead of the orderly end
+              if (reset) ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
           }) {
         socket.AddListener(std::shared_ptr<iSocketListener>(this, [](iSocketListener*) {}));
         socket.Connect(SocketAddress("127.0.0.1", m_server.Port()));
@@ -134,6 +188,24 @@ std::string ReadAll(StreamSocket& socket) { return " " + binary::ToHex(socket.Re
 TEST(StreamSocketEvents, ReportsConnectReadAndPeerCloseTwice) {
     EventSocket events("A1B2", 50, ReadAll);
     EXPECT_EQ(events.WaitFor(5), (std::vector<std::string>{"connect", "write", "read A1 B2", "close", "close"}));
+}
+
+TEST(StreamSocketEvents, AResetConnectionIsReportedAsAnErrorWithItsTextThenAClose) {
+    EventSocket events("A1", 100, ReadAll, true);
+    EXPECT_EQ(events.WaitFor(5),
+              (std::vector<std::string>{"connect", "write", "read A1",
+                                        "error Ошибка (code: 68): Connection reset by peer", "close"}));  // ECONNRESET
+    for (int i = 0; i < 100 && events.socket.IsOpen(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(events.socket.IsOpen());
+}
+
+TEST(StreamSocketEvents, AListenersOwnFailureEndsTheThreadAsAnUnknownError) {
+    EventSocket events("55", 1000, [](StreamSocket&) -> std::string {
+        throw Exception("listener failed", SourcePlace());  // only network errors carry their text
+    });
+    EXPECT_EQ(events.WaitFor(4), (std::vector<std::string>{"connect", "write", "error Unknown error!", "close"}));
+    for (int i = 0; i < 100 && events.socket.IsOpen(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(events.socket.IsOpen());
 }
 
 TEST(StreamSocketEvents, UnreadDataIsReportedAgainAfterAQuietPeriod) {
