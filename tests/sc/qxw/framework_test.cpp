@@ -15,6 +15,7 @@
 #include "sc/exchange/reader.h"
 #include "sc/qxw/log_util.h"
 #include "service/log/recording_log.h"
+#include "service/program_settings/setting_descriptions.h"
 #include "service/program_settings/settings_database.h"
 #include "support/derim_server.h"
 #include "support/error_text.h"
@@ -59,6 +60,31 @@ protected:
     SettingsDatabase m_settings;
     std::unique_ptr<SCFramework> m_framework;
 };
+
+// The help lists the framework's two sections, then the card service's four
+// (the transport one untitled), each with its keys in declaration order.
+TEST(FrameworkHelp, DeclaresEverySectionInOrder) {
+    SettingsDescriptions descriptions;
+    SCFramework::DeclareSettings(descriptions);
+    std::vector<std::pair<std::string, std::vector<std::string>>> sections;
+    for (const auto& [title, group] : descriptions.Groups()) {
+        std::vector<std::string> keys;
+        for (const SettingDescription& description : group.Descriptions()) keys.push_back(description.names.front());
+        sections.emplace_back(title, keys);
+    }
+    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
+        {"настройки QXW", {"reader", "reader2", "random_seed_value"}},
+        {"настройки логирования", {"log_level", "console_log_on", "file_log_on", "log_dir", "log_name", "log_format"}},
+        {"настройки логирования", {"log_dir"}},
+        {"настройки работы с картой",
+         {"power_on", "power_off", "cless", "cold_reset_always", "force_extended_apdu", "transport_protocols",
+          "time_profiling", "randomize_ram", "get_last_error", "transport_log", "output_reader_name",
+          "apdu_convert_format", "apdu_file_name", "apdu_verbose_level", "disable_user_input"}},
+        {"", {"auto_t0", "get_resp_cla_00", "envelope_mode"}},
+        {"настройки ОС", {"os_version"}},
+    };
+    EXPECT_EQ(sections, expected);
+}
 
 TEST_F(Framework, TakesTheCallersSettingsAndWithoutReaderGroupsMakesNoCardServices) {
     Set("some_key", "x");
@@ -136,6 +162,15 @@ TEST_F(Framework, ThresholdFiltersTheFileLog) {
     const std::string log = Log();
     EXPECT_TRUE(Contains(log, "Current time: "));
     EXPECT_FALSE(Contains(log, "Random seed"));  // written at level 1
+    // The time is written at level 5: one step higher keeps it out.
+    m_framework.reset();
+    g_frameworkLog.reset();
+    Fresh();
+    Set("log_level", "6");
+    Set("log_name", "run6");
+    Start();
+    LogPrintf(g_frameworkLog.get(), 6, "end");
+    EXPECT_EQ(test::ReadFile(m_dir + "run6.log"), "end\n");
 }
 
 TEST_F(Framework, LevelOutsideTheRangeIsRefusedBeforeTheLogsExist) {
@@ -281,6 +316,12 @@ TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
     UpdateLastExchange();
     EXPECT_EQ(g_lastCommand.Encode(), Binary("00 CA 9F 7F"));
     EXPECT_EQ(g_lastResponse.GetSW(), 0x6D00);
+    PowerOff();
+    PowerOn();  // the console's power functions act on the first card service
+    Reset();
+    const auto* service = dynamic_cast<CardService*>(GetFramework().GetCardService(0));
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(service->GetReader()->IsPowered());
     WaitForCard(true);  // powered already: returns at once
     std::thread remover([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(120));

@@ -127,6 +127,23 @@ TEST(DerimReader, HugeDeclaredLengthAndTruncatedReplyAreRefused) {
     }
 }
 
+// Replies longer than one byte of length can say: 256 data bytes and the status
+// word are announced as 00 00 01 02, the largest reply (65,536 data bytes) as
+// 00 01 00 02; both are read whole.
+TEST(DerimReader, LongCommandRepliesAreReadWhole) {
+    for (const uint32_t size : {0x100u, 0x10000u}) {
+        const Binary data(size, 0x5A);
+        DerimServer server(DerimServer::Card(Binary("3B 00"), [&](const Binary&) { return Binary("9000") + data; }));
+        DerimDirect_Reader reader("127.0.0.1", server.Port());
+        ATR atr;
+        reader.PowerOn(atr);
+        RApdu response;
+        reader.Command(CApdu(0x00, 0xB0, 0x00, 0x00, size, true), response);
+        EXPECT_EQ(response.GetSW(), 0x9000) << size;
+        EXPECT_EQ(response.data, data) << size;
+    }
+}
+
 TEST(DerimReader, RefusedConnectionAndProbe) {
     const uint16_t port = test::UnusedLoopbackPort();
     EXPECT_FALSE(DerimDirect_Reader::Probe("127.0.0.1", port));

@@ -185,6 +185,21 @@ TEST(SerialPort, WriteByteDeliversEachByteAndFailsOnAClosedPort) {
     EXPECT_FALSE(port.WriteByte(0x04)) << "a closed port must refuse the byte";
 }
 
+// A device that has gone (the other end of the pseudo-terminal closed) makes
+// every write fail at once.
+TEST(SerialPort, WriteFailsWhenTheDeviceHasGone) {
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    SerialPort port;
+    ASSERT_TRUE(port.Open(name, 8, SerialPort::Framing8N1));
+    ::close(slave);
+    ::close(master);
+    EXPECT_FALSE(port.WriteByte(0x04));
+    EXPECT_FALSE(port.Write(Binary("04 0000")));
+    port.Close();
+}
+
 // A device that takes nothing: its end of the pseudo-terminal is never read, so
 // once the terminal's buffer is full the next byte waits for the write time-out
 // (50 ms + 10 ms a byte) and fails instead of waiting for ever.

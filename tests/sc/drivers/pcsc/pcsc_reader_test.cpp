@@ -465,6 +465,7 @@ TEST_F(PcscReaderTest, MifareEmulationIsSwitchedOnAtPowerOnAndOffAtDestruction) 
         EXPECT_EQ(PowerOnError(*reader).code, -1);
         EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareOn);
         EXPECT_EQ(m_pcsc.mifarePolls, 3);
+        EXPECT_EQ(reader->GetCardHandle(), kCard);  // the handle of the connection made after the switch
         reader->PowerOff();
     }
     // On (4) at power-on, T=1 again after the switch; off (0) at destruction, connected anew for it.
@@ -480,6 +481,17 @@ TEST_F(PcscReaderTest, MifareEmulationIsSwitchedOnAtPowerOnAndOffAtDestruction) 
         (DriverError{9, "PCSC Driver error (func: SCardControl:, code: 8010001F, , msg: Feature not supported.)"}));
     EXPECT_EQ(reader->GetCardHandle(), 0);
     EXPECT_EQ(reader->GetMifareState(), PCSC_Reader::MifareRequested);
+}
+
+// When no connection can be made at destruction the switch is not sent.
+TEST_F(PcscReaderTest, MifareEmulationIsLeftWhenTheReaderCannotBeReachedAtDestruction) {
+    {
+        auto reader = Make({1, 0}, true);
+        EXPECT_EQ(PowerOnError(*reader).code, -1);
+        reader->PowerOff();
+        m_pcsc.results["Connect"] = SCARD_E_NO_SMARTCARD;
+    }
+    EXPECT_EQ(m_pcsc.Calls("Con"), (Names{"Connect 2", "Control 4", "Connect 2", "Connect 2"}));
 }
 
 TEST_F(PcscReaderTest, WaitForTheCardAfterTheMifareSwitchIsBounded) {

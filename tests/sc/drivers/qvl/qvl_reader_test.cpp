@@ -103,6 +103,21 @@ TEST_F(QvlModel, ResetReadsTheAtrAgainOverTheOpenLink) {
     EXPECT_EQ(server.Observed().cardInput, (std::vector<Binary>{Binary(), Binary("0084000001")}));
 }
 
+// The byte level under the engines: a T=0 header for GET CHALLENGE of two bytes
+// goes out, and the card's procedure byte (INS), data and status come back.
+TEST_F(QvlModel, SendsAndReceivesCardBytes) {
+    QvlServer server(test::ChallengeCard, Options{});
+    QVL_Reader reader(ReaderParams(), 0, nullptr);
+    ATR atr;
+    reader.PowerOn(atr);
+    const Binary header("00 84 00 00 02");
+    reader.SendBytes(header.data(), static_cast<uint32_t>(header.size()));
+    uint8_t answer[5] = {};
+    EXPECT_TRUE(reader.ReceiveBytes(answer, 5));
+    EXPECT_EQ(Binary(answer, answer + 5), Binary("84 0001 9000"));
+    reader.PowerOff();
+}
+
 // An ATR whose first character is neither 3B nor 3F is the reader's error.
 TEST_F(QvlModel, AtrWithAWrongFirstCharacterIsRefused) {
     QvlServer server(test::ChallengeCard, Options{.atr = Binary("3C 00")});
@@ -140,6 +155,9 @@ TEST(QvlModelMessages, ReadingSkipsMessagesWithoutACharacterAndStopsAtWhatCannot
          message(26, 197, 5, Binary("1B00 4000000000000000")) + message(19, 0x1234, 6, Binary("AABBCC")) +
              message(17, 197, 6, Binary("1A")) + character,
          QvlLink::ModelRead::Character, "ISO_CLK: 64"},
+        {"foreign messages whose size and packet id need both bytes",
+         message(272, 0x1234, 6, Binary(256, 0xAA)) + message(19, 0x01C5, 6, Binary("1A00 AA")) + character,
+         QvlLink::ModelRead::Character, "RECV < size: 272 pid: 1234 time: 6 "},
         {"busy", message(16, 192, 9, Binary()) + character, QvlLink::ModelRead::Busy,
          "RECV < size: 16 pid: c0 time: 9 \nServer BUSY at model time 9\n"},
         {"size below the header", message(10, 197, 1, Binary("1A00 3B")), QvlLink::ModelRead::Malformed,
