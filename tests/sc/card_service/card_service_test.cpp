@@ -174,6 +174,8 @@ TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) 
         {"7777 9000", Failure + "Код исключения: 7777"},
         // Code 0102, line 0x0111 = 273, place "fs.c".
         {"0102 0111 66732E63 9000", Failure + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)"},
+        // A zero ends the place; what follows it is not shown.
+        {"0102 0111 66732E63 00 FFFF 9000", Failure + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)"},
         // A card that does not know GET LAST ERROR keeps the mismatch and its exception.
         {"6D00", Failure + "GET LAST ERROR не отработал"},
         {"9000", WrongSize},

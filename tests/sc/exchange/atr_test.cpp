@@ -158,6 +158,14 @@ TEST(AtrParse, LevelsAndTheRecordsTheyMake) {
     EXPECT_EQ(implicit.GetDetail().protocols[1].ta1, 0x11);
     EXPECT_EQ(implicit.GetDetail().protocols[1].modeChange, AtrProtocolRecord::CanChangeMode);
     EXPECT_EQ(implicit.GetTA(1), 0x11);
+    // The low nibble of TA2 names the protocol of the specific mode, whatever TD1 indicated;
+    // for T=1 the TCK is required.
+    ATR specificT1;
+    specificT1.SetAtr(Binary("3B 90 96 10 01 17"), true);
+    EXPECT_EQ(specificT1.GetDetail().protocols.at(1).T, 1);
+    EXPECT_TRUE(specificT1.GetDetail().tckRequired);
+    EXPECT_TRUE(specificT1.GetDetail().tckOk);
+    EXPECT_EQ(specificT1.GetPreferredProtocol(), 1);
     // A card in specific mode takes no PPS, strict or not.
     Binary pps;
     EXPECT_THAT([&] { implicit.MakePPS(1, pps, false); }, ThrowsMessage<Exception>(StrEq("PPS disabled")));

@@ -205,6 +205,7 @@ TEST_F(T0Link, ProcedureBytesAndTheirFailures) {
         {"B0 01", "Таймаут приема данных от карты [1]", read},
         {"60 90", "Таймаут ожидания статуса", read},
         {"", "Lc too big", CApdu(0x00, 0xD6, 0, 0, Binary(256, 0))},
+        {"D6", "6D 00", CApdu(0x00, 0xD6, 0, 0, Binary(255, 0))},  // P3 FF, the longest Lc, reaches the card
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.raw);

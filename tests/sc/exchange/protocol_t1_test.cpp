@@ -216,6 +216,9 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         {CommandOfLength(100),
          "20:32 60:32 60:32 60:32 C0 20:32 60:32 20:32 40:4",
          {F::None, F::RejectOther, F::RejectOther, F::RejectOther}},
+        // The card aborting its chained response gets S(ABORT response); its next I-block
+        // answers the R-block the abort interrupted.
+        {Challenge(2), "00:5 90 E2", {}, nullptr, F::None, {"00 20 00 20", "00 C2 00 C2", "00 40 04 C4 C4 90 00 D4"}},
         // An empty I-block is asked for again with R(other error).
         {CApdu("00A40400"), "00:4 82", {}, nullptr, F::None, {"00 00 00 00", "00 00 02 90 00 92"}},
         // No answer to three S(RESYNCH request)s resets the card, or powers it off.
