@@ -312,6 +312,9 @@ TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
         (service.*c.action)();
         EXPECT_EQ(reader->events, c.events);
         EXPECT_TRUE(c.logged == nullptr || Logged(c.logged));
+        if (c.setting == &S::randomize_ram) {
+            EXPECT_TRUE(Logged("Power off\n"));  // the end of the WAFER power cycle
+        }
         EXPECT_EQ(test::ReadFile(apduLogPath), c.apduLog);
         // The reader's name only when asked; the answer to reset at level 2, that of the
         // WAFER power cycle at level 3.

@@ -218,6 +218,11 @@ TEST_F(T0Link, ProcedureBytesAndTheirFailures) {
             EXPECT_EQ(error.ErrorCode(), 0);
         }
     }
+    // P3 00 asks for 256 bytes, also for an Ne above 256 that P3 cannot carry.
+    card.rawAnswers = {Binary("B0") + Binary(256, 0x5A) + Binary("90 00")};
+    TransmitT0Tpdu(card, Read(65536), response, T0LinkOptions{}, nullptr);
+    EXPECT_EQ(card.headers.back(), Binary("00 B0 00 00 00"));
+    EXPECT_EQ(response.Encode(), Binary(256, 0x5A) + Binary("90 00"));
 }
 
 // The engine over the byte link against the character-level card model: READ

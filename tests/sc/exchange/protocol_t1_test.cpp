@@ -40,6 +40,10 @@ TEST(T1Blocks, EpilogueIsTheLrcOrTheCrcASentLeastSignificantByteFirst) {
     EXPECT_TRUE(engine.CheckBlock(block).has_value());
     EXPECT_FALSE(engine.CheckBlock(Binary{0x00, 0x80, 0x00, block[4], block[3]}).has_value());  // bytes swapped
     EXPECT_THROW(engine.SetEdcLength(3), Exception);
+    for (uint8_t length : {0, 3}) {
+        EXPECT_EQ(test::MessageOf([&] { engine.SetEdcLength(length); }),
+                  "Длина EDC протокола T=1 должна быть 1 (LRC) или 2 (CRC)");
+    }
     EXPECT_EQ(engine.GetEdcLength(), 2);
 }
 
