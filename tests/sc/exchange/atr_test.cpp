@@ -168,6 +168,15 @@ TEST(AtrParse, LevelsAndTheRecordsTheyMake) {
     EXPECT_EQ(specificT1.GetPreferredProtocol(), 1);
     EXPECT_TRUE(specificT1.GetDetail().protocols[1].firstOffered);
     EXPECT_FALSE(specificT1.GetDetail().protocols[0].firstOffered);
+    // Without TD1 the implicit T=0 record is the one first offered.
+    ATR bare;
+    bare.SetAtr(Binary("3B 00"), true);
+    EXPECT_TRUE(bare.GetDetail().protocols.at(0).firstOffered);
+    // A card that offers T=14 alone supports neither T=0 nor T=1.
+    ATR t14;
+    t14.SetAtr(Binary("3B 80 0E 8E"), true);
+    EXPECT_EQ(SupportedText(t14), "");
+    EXPECT_EQ(t14.GetPreferredProtocol(), ProtocolRaw);
     // A card in specific mode takes no PPS, strict or not.
     Binary pps;
     EXPECT_THAT([&] { implicit.MakePPS(1, pps, false); }, ThrowsMessage<Exception>(StrEq("PPS disabled")));
@@ -241,6 +250,7 @@ TEST(AtrReport, SpuFromTheFirstTBAfterT15AndTheMinimumGuardTime) {
         {"3B 80 80 2F 40 6F", "\ncard use standard SPU\n"},
         {"3B 80 80 AF 80 2F 00 00", "\ncard use proprietary SPU\n"},  // TB4 00 after TB3 80 changes nothing
         {"3B 40 FF", "\nEGT=255\nT=0, N=255, GT = 12 etu in PPS\n"},  // no TD1: T=0
+        {"3B 80 0E 8E", "\nPreferred protocol RAW\n"},                // T=14 alone
         {"3B 40 FF", "\nProtocols:\nT=0\nFi=372\nDi=1\n(f*10)=50\nTA1=11\n---------\n"},  // the implicit record
     };
     for (const auto& [atr, line] : cases) {

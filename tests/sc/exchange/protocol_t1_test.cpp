@@ -204,6 +204,8 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         {Challenge(8), "00:5 00:5 00:5", {F::Garble, F::ShortLen}},
         // A broken block of a chained response is asked for with the same R-block.
         {Challenge(300), "00:7 90 90", {F::None, F::WrongLen}},
+        // Each block of a chained response that brings data starts the count of attempts afresh.
+        {Challenge(600), "00:7 90 90 80 80 80", {F::None, F::Lose, F::None, F::Lose, F::Lose}},
         // An R-block with an error during a chained command resends the piece.
         {CommandOfLength(40), "20:32 20:32 40:8", {F::RejectOther}},
         // A card asking for more time gets it, as often as it asks.
