@@ -192,6 +192,7 @@ TEST(AtrParse, NewBytesAreEvaluatedAtTheNextQuestion) {
     atr.SetAtr(Binary("3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D"), false);
     EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
     EXPECT_EQ(atr.GetIFSC(), 254);
+    EXPECT_EQ(SupportedText(atr), "T1");  // T=0 of the card before is not kept
     // What a card in specific mode forbade does not stay for the next card.
     atr.SetAtr(Binary("3B 90 96 11 81 96"), false);  // TA2: T=1, the card cannot change mode
     EXPECT_FALSE(atr.CanChangeMode());

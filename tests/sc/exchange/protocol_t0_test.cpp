@@ -119,7 +119,8 @@ TEST_F(T0Algorithm, EnvelopeIsChosenByTheModeAndCutIn255BytePieces) {
         {EnvelopeSmart, 10, 256, false}, {EnvelopeSmart, 0, 300, true},
         {EnvelopeSmart, 300, 0, true},   {EnvelopeNull, 10, 16, false},
         {EnvelopeNull, 300, 0, true},    {EnvelopeNull, 10, 1000, true},
-        {EnvelopeForce, 0, 0, true},     {7, 10, 16, false}};
+        {EnvelopeForce, 0, 0, true},     {7, 10, 16, false},
+        {EnvelopeSmart, 0, 256, false},  {EnvelopeSmart, 0, 257, true}};  // P3 00 carries Ne 256, not more
     engine.answers = {Binary("9000")};
     for (const auto& [mode, length, ne, envelope] : cases) {
         reader.params.envelope_mode = mode;
