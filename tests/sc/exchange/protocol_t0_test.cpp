@@ -274,6 +274,10 @@ TEST_F(T0OverLink, TracesOfEachDirectionOfTheTpdu) {
          4,  // the card sent no ACK
          {Head + "00 44 00 00 00\n", "Data field: <empty>\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
           "Status: 6D 00\n" + End}},
+        {CApdu(0x80, 0x44, 0x01, 0x02),
+         4,  // every header byte in its place
+         {Head + "80 44 01 02 00\n", "Data field: <empty>\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
+          "Status: 6D 00\n" + End}},
     };
     for (const auto& [command, records, expected] : cases) {
         log.records.clear();
