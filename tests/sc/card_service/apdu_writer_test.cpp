@@ -123,6 +123,17 @@ TEST(ApduWriter, FormatDetails) {
               "Невозможно конвертировать статус ST_ERR в язык JCShell. Замените статус.");
     jcshell.WriteApdu(select, Response("9000"), 0x9000, nowhere);
     EXPECT_EQ(ReadFile(path), "# \nsend 00A40000023F00 9000\n\n");
+    // A reset forgets the call announced for the next command.
+    std::filesystem::remove(path);
+    {
+        std::unique_ptr<BaseApduWriter> ruzo = BaseApduWriter::Create(BaseApduWriter::Ruzo, path, 2);
+        ruzo->SetSource("sig", "Sign", {"KEY"});
+        ruzo->WriteReset();
+        ruzo->WriteApdu(CApdu("80CA0000"), Response("9000"), ST_OK, nowhere);
+    }
+    const std::string afterReset = ReadFile(path);
+    EXPECT_TRUE(test::Contains(afterReset, "80 CA 00 00")) << afterReset;
+    EXPECT_FALSE(test::Contains(afterReset, "Sign")) << afterReset;
 }
 
 Binary Counting(size_t count) {

@@ -174,6 +174,8 @@ TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) 
         {"7777 9000", Failure + "Код исключения: 7777"},
         // Code 0102, line 0x0111 = 273, place "fs.c".
         {"0102 0111 66732E63 9000", Failure + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)"},
+        // A zero ends the place; what follows it is not shown.
+        {"0102 0111 66732E63 00 FFFF 9000", Failure + "Assert 0102.\nМесто возникновения на карте:\nfs.c (273)"},
         // A card that does not know GET LAST ERROR keeps the mismatch and its exception.
         {"6D00", Failure + "GET LAST ERROR не отработал"},
         {"9000", WrongSize},
@@ -310,6 +312,9 @@ TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
         (service.*c.action)();
         EXPECT_EQ(reader->events, c.events);
         EXPECT_TRUE(c.logged == nullptr || Logged(c.logged));
+        if (c.setting == &S::randomize_ram) {
+            EXPECT_TRUE(Logged("Power off\n"));  // the end of the WAFER power cycle
+        }
         EXPECT_EQ(test::ReadFile(apduLogPath), c.apduLog);
         // The reader's name only when asked; the answer to reset at level 2, that of the
         // WAFER power cycle at level 3.

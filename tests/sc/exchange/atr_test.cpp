@@ -158,6 +158,25 @@ TEST(AtrParse, LevelsAndTheRecordsTheyMake) {
     EXPECT_EQ(implicit.GetDetail().protocols[1].ta1, 0x11);
     EXPECT_EQ(implicit.GetDetail().protocols[1].modeChange, AtrProtocolRecord::CanChangeMode);
     EXPECT_EQ(implicit.GetTA(1), 0x11);
+    // The low nibble of TA2 names the protocol of the specific mode, whatever TD1 indicated;
+    // for T=1 the TCK is required.
+    ATR specificT1;
+    specificT1.SetAtr(Binary("3B 90 96 10 01 17"), true);
+    EXPECT_EQ(specificT1.GetDetail().protocols.at(1).T, 1);
+    EXPECT_TRUE(specificT1.GetDetail().tckRequired);
+    EXPECT_TRUE(specificT1.GetDetail().tckOk);
+    EXPECT_EQ(specificT1.GetPreferredProtocol(), 1);
+    EXPECT_TRUE(specificT1.GetDetail().protocols[1].firstOffered);
+    EXPECT_FALSE(specificT1.GetDetail().protocols[0].firstOffered);
+    // Without TD1 the implicit T=0 record is the one first offered.
+    ATR bare;
+    bare.SetAtr(Binary("3B 00"), true);
+    EXPECT_TRUE(bare.GetDetail().protocols.at(0).firstOffered);
+    // A card that offers T=14 alone supports neither T=0 nor T=1.
+    ATR t14;
+    t14.SetAtr(Binary("3B 80 0E 8E"), true);
+    EXPECT_EQ(SupportedText(t14), "");
+    EXPECT_EQ(t14.GetPreferredProtocol(), ProtocolRaw);
     // A card in specific mode takes no PPS, strict or not.
     Binary pps;
     EXPECT_THAT([&] { implicit.MakePPS(1, pps, false); }, ThrowsMessage<Exception>(StrEq("PPS disabled")));
@@ -173,6 +192,13 @@ TEST(AtrParse, NewBytesAreEvaluatedAtTheNextQuestion) {
     atr.SetAtr(Binary("3B FA 18 00 00 81 31 FE 45 4A 43 4F 50 34 31 56 32 32 31 9D"), false);
     EXPECT_EQ(atr.GetPreferredProtocol(), 1u);
     EXPECT_EQ(atr.GetIFSC(), 254);
+    EXPECT_EQ(SupportedText(atr), "T1");  // T=0 of the card before is not kept
+    // What a card in specific mode forbade does not stay for the next card.
+    atr.SetAtr(Binary("3B 90 96 11 81 96"), false);  // TA2: T=1, the card cannot change mode
+    EXPECT_FALSE(atr.CanChangeMode());
+    atr.SetAtr(Binary("3B 02 14 50"), false);
+    EXPECT_TRUE(atr.CanChangeMode());
+    EXPECT_TRUE(atr.IsPpsEnabled());
     atr.SetAtr(Binary("3C 00"), false);
     EXPECT_THAT([&] { atr.GetIFSC(); }, ThrowsMessage<Exception>(StrEq("Invalid ATR")));
     EXPECT_EQ(atr.GetRaw(), Binary("3C 00"));
@@ -216,6 +242,22 @@ TEST(AtrReport, GuardTimeFromTA1WhenT15IsPresent) {
     EXPECT_NE(
         ReportOf(Binary("3B 80 81 00 01")).find("\nT=1 specific : \n  IFSC = 32\n  CWI = 13\n  BWI = 4\n  LRC used\n"),
         std::string::npos);
+}
+
+// ISO/IEC 7816-3, 8.3: the first TB after T=15 tells the use of SPU; and the guard
+// time of N = 255 follows the protocol the card starts with.
+TEST(AtrReport, SpuFromTheFirstTBAfterT15AndTheMinimumGuardTime) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"3B 80 80 2F 40 6F", "\ncard use standard SPU\n"},
+        {"3B 80 80 AF 80 2F 00 00", "\ncard use proprietary SPU\n"},  // TB4 00 after TB3 80 changes nothing
+        {"3B 40 FF", "\nEGT=255\nT=0, N=255, GT = 12 etu in PPS\n"},  // no TD1: T=0
+        {"3B 80 0E 8E", "\nPreferred protocol RAW\n"},                // T=14 alone
+        {"3B 40 FF", "\nProtocols:\nT=0\nFi=372\nDi=1\n(f*10)=50\nTA1=11\n---------\n"},  // the implicit record
+    };
+    for (const auto& [atr, line] : cases) {
+        const std::string report = ReportOf(Binary(atr));
+        EXPECT_TRUE(test::Contains(report, line)) << atr << "\n" << report;
+    }
 }
 
 }  // namespace

@@ -119,7 +119,8 @@ TEST_F(T0Algorithm, EnvelopeIsChosenByTheModeAndCutIn255BytePieces) {
         {EnvelopeSmart, 10, 256, false}, {EnvelopeSmart, 0, 300, true},
         {EnvelopeSmart, 300, 0, true},   {EnvelopeNull, 10, 16, false},
         {EnvelopeNull, 300, 0, true},    {EnvelopeNull, 10, 1000, true},
-        {EnvelopeForce, 0, 0, true},     {7, 10, 16, false}};
+        {EnvelopeForce, 0, 0, true},     {7, 10, 16, false},
+        {EnvelopeSmart, 0, 256, false},  {EnvelopeSmart, 0, 257, true}};  // P3 00 carries Ne 256, not more
     engine.answers = {Binary("9000")};
     for (const auto& [mode, length, ne, envelope] : cases) {
         reader.params.envelope_mode = mode;
@@ -205,6 +206,7 @@ TEST_F(T0Link, ProcedureBytesAndTheirFailures) {
         {"B0 01", "Таймаут приема данных от карты [1]", read},
         {"60 90", "Таймаут ожидания статуса", read},
         {"", "Lc too big", CApdu(0x00, 0xD6, 0, 0, Binary(256, 0))},
+        {"D6", "6D 00", CApdu(0x00, 0xD6, 0, 0, Binary(255, 0))},  // P3 FF, the longest Lc, reaches the card
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.raw);
@@ -217,6 +219,11 @@ TEST_F(T0Link, ProcedureBytesAndTheirFailures) {
             EXPECT_EQ(error.ErrorCode(), 0);
         }
     }
+    // P3 00 asks for 256 bytes, also for an Ne above 256 that P3 cannot carry.
+    card.rawAnswers = {Binary("B0") + Binary(256, 0x5A) + Binary("90 00")};
+    TransmitT0Tpdu(card, Read(65536), response, T0LinkOptions{}, nullptr);
+    EXPECT_EQ(card.headers.back(), Binary("00 B0 00 00 00"));
+    EXPECT_EQ(response.Encode(), Binary(256, 0x5A) + Binary("90 00"));
 }
 
 // The engine over the byte link against the character-level card model: READ
@@ -266,6 +273,10 @@ TEST_F(T0OverLink, TracesOfEachDirectionOfTheTpdu) {
         {CApdu(0x00, 0x44, 0x00, 0x00),
          4,  // the card sent no ACK
          {Head + "00 44 00 00 00\n", "Data field: <empty>\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
+          "Status: 6D 00\n" + End}},
+        {CApdu(0x80, 0x44, 0x01, 0x02),
+         4,  // every header byte in its place
+         {Head + "80 44 01 02 00\n", "Data field: <empty>\n~~~~~~\n", "Response TPDU:\nData field: <empty>\n",
           "Status: 6D 00\n" + End}},
     };
     for (const auto& [command, records, expected] : cases) {

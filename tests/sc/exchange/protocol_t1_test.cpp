@@ -40,6 +40,10 @@ TEST(T1Blocks, EpilogueIsTheLrcOrTheCrcASentLeastSignificantByteFirst) {
     EXPECT_TRUE(engine.CheckBlock(block).has_value());
     EXPECT_FALSE(engine.CheckBlock(Binary{0x00, 0x80, 0x00, block[4], block[3]}).has_value());  // bytes swapped
     EXPECT_THROW(engine.SetEdcLength(3), Exception);
+    for (uint8_t length : {0, 3}) {
+        EXPECT_EQ(test::MessageOf([&] { engine.SetEdcLength(length); }),
+                  "Длина EDC протокола T=1 должна быть 1 (LRC) или 2 (CRC)");
+    }
     EXPECT_EQ(engine.GetEdcLength(), 2);
 }
 
@@ -200,6 +204,8 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         {Challenge(8), "00:5 00:5 00:5", {F::Garble, F::ShortLen}},
         // A broken block of a chained response is asked for with the same R-block.
         {Challenge(300), "00:7 90 90", {F::None, F::WrongLen}},
+        // Each block of a chained response that brings data starts the count of attempts afresh.
+        {Challenge(600), "00:7 90 90 80 80 80", {F::None, F::Lose, F::None, F::Lose, F::Lose}},
         // An R-block with an error during a chained command resends the piece.
         {CommandOfLength(40), "20:32 20:32 40:8", {F::RejectOther}},
         // A card asking for more time gets it, as often as it asks.
@@ -216,6 +222,17 @@ TEST(T1Exchange, ChainingAndRecoveryFollowIso7816) {
         {CommandOfLength(100),
          "20:32 60:32 60:32 60:32 C0 20:32 60:32 20:32 40:4",
          {F::None, F::RejectOther, F::RejectOther, F::RejectOther}},
+        // The card aborting its chained response gets S(ABORT response); its next I-block
+        // answers the R-block the abort interrupted.
+        {Challenge(2), "00:5 90 E2", {}, nullptr, F::None, {"00 20 00 20", "00 C2 00 C2", "00 40 04 C4 C4 90 00 D4"}},
+        // An R-block with an error answering our S(WTX response) leads to resynchronisation,
+        // and the command starts over.
+        {Challenge(8),
+         "00:5 E3:1 C0 00:5",
+         {},
+         nullptr,
+         F::None,
+         {"00 C3 01 01 C3", "00 82 00 82", "00 E0 00 E0", "00 00 0A C4 C4 C4 C4 C4 C4 C4 C4 90 00 9A"}},
         // An empty I-block is asked for again with R(other error).
         {CApdu("00A40400"), "00:4 82", {}, nullptr, F::None, {"00 00 00 00", "00 00 02 90 00 92"}},
         // No answer to three S(RESYNCH request)s resets the card, or powers it off.
@@ -303,6 +320,26 @@ TEST(T1Exchange, CardsRequestsAreAnsweredWithTheirValue) {
     bench.engine.Command(CommandOfLength(200), bench.response);
     EXPECT_EQ(bench.Blocks(), "20:128 40:72");
     EXPECT_EQ(bench.response.Encode(), Application(CommandOfLength(200)).Encode());
+}
+
+// A response of 65536 data bytes and the status word is the longest one; a card
+// chaining beyond it is given up instead of filling the memory.
+TEST(T1Exchange, ChainedResponseIsBoundedByTheLongestResponse) {
+    T1Bench longest;
+    longest.card.responsePiece = 254;
+    longest.engine.Command(Challenge(65536), longest.response);
+    EXPECT_EQ(longest.response.Encode(), Application(Challenge(65536)).Encode());
+
+    // Chained I-blocks of 254 bytes 55 without end; an even count of equal bytes
+    // leaves the LRC that of the prologue.
+    T1Bench endless;
+    for (int i = 0; i < 300; ++i) {
+        const bool odd = i % 2 != 0;
+        endless.card.scriptedAnswers.push_back(Binary{0x00, static_cast<uint8_t>(odd ? 0x60 : 0x20), 0xFE} +
+                                               Binary(254, 0x55) + Binary{static_cast<uint8_t>(odd ? 0x9E : 0xDE)});
+    }
+    endless.ExpectFailure(Challenge(8), "Ответ карты по протоколу T=1 длиннее 65538 байт");
+    EXPECT_EQ(endless.card.received.size(), 259u);  // the command, then an R-block for each block but the last
 }
 
 // S(IFS request) and S(WTX request) of the engine: the card's confirmed value is
