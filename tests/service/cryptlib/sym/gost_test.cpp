@@ -140,6 +140,11 @@ TEST(GOST28147, CounterModeLeavesTheNextRegisterInTheIv) {
     Binary gamma = iv;
     cipher.EncryptBlock(gamma.data());
     EXPECT_EQ(Xor(Slice(data, 16, 8), gamma), Slice(whole, 16, 8));
+    // No data, no step: the register stays where it is.
+    Binary none, kept = iv;
+    cipher.Process(none, kept, 3, 1);
+    EXPECT_EQ(kept, iv);
+    EXPECT_TRUE(none.empty());
 }
 
 // Meshing starts after each whole 1024 bytes, in every mode and in the MAC, and
@@ -510,6 +515,8 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
     ASSERT_EQ(G3413_InitCtr(key.data(), iv.data(), 0, &spent, nullptr, nullptr), 0);  // s = 0 is accepted
     ASSERT_EQ(G3413_InitMac(key.data(), 4, &mac, nullptr, nullptr), 0);
     ASSERT_EQ(G3413_InitCbc(key.data(), &cbc, iv.data(), 8, nullptr, nullptr), 0);
+    G3413_CfbOfbContext ofb;
+    ASSERT_EQ(G3413_InitOfb(key.data(), &ofb, 8, iv.data(), 8, nullptr, nullptr), 0);
     const std::function<int()> refused[] = {
         [&] { return G3413_EncryptEcb(&ecb, in, out, 12); },
         [&] { return G3413_EncryptEcb(&ecb, in, out, 0); },
@@ -525,6 +532,9 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
         [&] { return G3413_DecryptCbc(&cbc, in, out, 0); },
         [&] { return G3413_DecryptCbc(&cbc, nullptr, out, 8); },
         [&] { return G3413_DecryptCbc(nullptr, in, out, 8); },
+        [&] { return G3413_CryptOfb(&ofb, in, out, 0); },
+        [&] { return G3413_CryptOfb(&ofb, nullptr, out, 8); },
+        [&] { return G3413_CryptOfb(&ofb, in, nullptr, 8); },
         [&] { return G3413_InitOfb(key.data(), &feedback, 0, iv.data(), 8, nullptr, nullptr); },
         [&] { return G3413_InitOfb(key.data(), &feedback, 9, iv.data(), 8, nullptr, nullptr); },
         [&] { return G3413_InitCfb(key.data(), &feedback, 9, iv.data(), 8, nullptr, nullptr); },
@@ -548,6 +558,7 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
     G3413_FreeCtr(&spent);
     G3413_FreeMac(&mac);
     G3413_FreeCbc(&cbc);
+    G3413_FreeCfbOfb(&ofb);
     G3413_FreeEcb(nullptr);
 }
 
