@@ -48,6 +48,14 @@ TEST(Hash, RunningStateSurvivesCalcAndClone) {
         EXPECT_EQ(abc, c.make()->Calc(Ascii("abc")));
         EXPECT_EQ(abc.size(), c.size);
 
+        // A clone taken after whole blocks carries their chaining value as well.
+        const Binary prefix = test::PseudoRandomMessage(150, 3);
+        auto running = c.make();
+        running->Input(prefix);
+        auto later = running->Clone();
+        later->Input(Ascii("c"));
+        EXPECT_EQ(later->Result(), c.make()->Calc(prefix + Ascii("c")));
+
         hash->Reset();
         hash->Input(Ascii("ab"));
         auto copy = hash->Clone();

@@ -140,6 +140,11 @@ TEST(GOST28147, CounterModeLeavesTheNextRegisterInTheIv) {
     Binary gamma = iv;
     cipher.EncryptBlock(gamma.data());
     EXPECT_EQ(Xor(Slice(data, 16, 8), gamma), Slice(whole, 16, 8));
+    // No data, no step: the register stays where it is.
+    Binary none, kept = iv;
+    cipher.Process(none, kept, 3, 1);
+    EXPECT_EQ(kept, iv);
+    EXPECT_TRUE(none.empty());
 }
 
 // Meshing starts after each whole 1024 bytes, in every mode and in the MAC, and
@@ -226,6 +231,9 @@ TEST(GOST28147, RefusesBadArgumentsWithTheirMessages) {
         {[&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, nullptr, 4); }, "Invalid imit pointer"},
         {[&] { GOST28147_CalcCCS(key, sbox.data(), nullptr, data.data(), 8, imit, 4); }, "Invalid iv pointer"},
         {[&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), 8, imit, 9); }, "Invalid imit length"},
+        {[&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), nullptr, 8, imit, 4); }, "Invalid data pointer"},
+        {[&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), data.data(), 8, nullptr, 4); }, "Invalid imit pointer"},
+        {[&] { GOST28147_CalcCCS(key, sbox.data(), data.data(), data.data(), 8, imit, 9); }, "Invalid imit length"},
         {[&] { GOST28147_DecryptBlock(key, sbox.data(), nullptr); }, "Invalid data pointer"},
         {[&] { GOST28147_EncryptBlock(nullptr, sbox.data(), imit); }, "Invalid key pointer"},
         {[&] { GOST28147_EncryptBlock(key, nullptr, imit); }, "Invalid sbox pointer"},
@@ -464,21 +472,34 @@ TEST(Gost3413Mac, OneWholeBlockUsesK1AndAShortOneK2) {
     EXPECT_EQ(shifted, Binary("11 22 33 80 00 00 00 00"));
 }
 
-// The published subkeys, and the published MAC over updates that split blocks.
+// The published subkeys, and the published MAC over updates that split blocks;
+// with a print function the blocks go one by one through the traced block function.
 TEST(Gost3413Mac, PublishedSubkeysAndMacOverSplitUpdates) {
     const auto v = test::VectorInSection("gost/gost3413_magma.vec", "Modes");
     const Binary key = v.Bin("Key"), plain = v.Bin("Plain");
-    G3413_MacContext ctx;
-    ASSERT_EQ(G3413_InitMac(key.data(), 4, &ctx, nullptr, nullptr), 0);
-    EXPECT_EQ(Binary(ctx.K1, ctx.K1 + 8), v.Bin("MacK1"));
-    EXPECT_EQ(Binary(ctx.K2, ctx.K2 + 8), v.Bin("MacK2"));
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data(), 5), 0);
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + 5, 3), 0);
-    ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + 8, plain.size() - 8), 0);
-    Binary mac(8);
-    ASSERT_EQ(G3413_FinishMac(&ctx, mac.data()), 0);
-    EXPECT_EQ(Slice(mac, 0, 4), v.Bin("Mac"));
-    G3413_FreeMac(&ctx);
+    for (G3413_PrintFn print : {G3413_PrintFn{nullptr}, G3413_PrintFn{Record}}) {
+        G3413_MacContext ctx;
+        ASSERT_EQ(G3413_InitMac(key.data(), 4, &ctx, print, nullptr), 0);
+        EXPECT_EQ(Binary(ctx.K1, ctx.K1 + 8), v.Bin("MacK1"));
+        EXPECT_EQ(Binary(ctx.K2, ctx.K2 + 8), v.Bin("MacK2"));
+        G3413_FreeMac(&ctx);
+        // Each row: the lengths of the updates; the last takes what is left.
+        const std::vector<std::vector<size_t>> splits = {{5, 3}, {1}, {1, 7}, {8}, {7, 2, 9}, {}};
+        for (const auto& split : splits) {
+            ASSERT_EQ(G3413_InitMac(key.data(), 4, &ctx, print, nullptr), 0);
+            size_t at = 0;
+            for (size_t length : split) {
+                ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + at, length), 0);
+                at += length;
+            }
+            ASSERT_EQ(G3413_UpdateMac(&ctx, plain.data() + at, plain.size() - at), 0);
+            Binary mac(8);
+            ASSERT_EQ(G3413_FinishMac(&ctx, mac.data()), 0);
+            EXPECT_EQ(Slice(mac, 0, 4), v.Bin("Mac"))
+                << (print ? "traced" : "untraced") << ", row " << (&split - splits.data());
+            G3413_FreeMac(&ctx);
+        }
+    }
 }
 
 TEST(Gost3413, RefusalsReturnMinusOne) {
@@ -493,6 +514,9 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
     ASSERT_EQ(G3413_InitEcb(key.data(), &ecb, nullptr, nullptr), 0);
     ASSERT_EQ(G3413_InitCtr(key.data(), iv.data(), 0, &spent, nullptr, nullptr), 0);  // s = 0 is accepted
     ASSERT_EQ(G3413_InitMac(key.data(), 4, &mac, nullptr, nullptr), 0);
+    ASSERT_EQ(G3413_InitCbc(key.data(), &cbc, iv.data(), 8, nullptr, nullptr), 0);
+    G3413_CfbOfbContext ofb;
+    ASSERT_EQ(G3413_InitOfb(key.data(), &ofb, 8, iv.data(), 8, nullptr, nullptr), 0);
     const std::function<int()> refused[] = {
         [&] { return G3413_EncryptEcb(&ecb, in, out, 12); },
         [&] { return G3413_EncryptEcb(&ecb, in, out, 0); },
@@ -502,6 +526,15 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
         [&] { return G3413_InitCbc(key.data(), &cbc, iv.data(), 12, nullptr, nullptr); },
         [&] { return G3413_InitCbc(key.data(), &cbc, nullptr, 8, nullptr, nullptr); },
         [&] { return G3413_InitCbc(key.data(), nullptr, iv.data(), 8, nullptr, nullptr); },
+        [&] { return G3413_EncryptCbc(&cbc, in, out, 12); },
+        [&] { return G3413_EncryptCbc(&cbc, in, nullptr, 8); },
+        [&] { return G3413_DecryptCbc(&cbc, in, out, 12); },
+        [&] { return G3413_DecryptCbc(&cbc, in, out, 0); },
+        [&] { return G3413_DecryptCbc(&cbc, nullptr, out, 8); },
+        [&] { return G3413_DecryptCbc(nullptr, in, out, 8); },
+        [&] { return G3413_CryptOfb(&ofb, in, out, 0); },
+        [&] { return G3413_CryptOfb(&ofb, nullptr, out, 8); },
+        [&] { return G3413_CryptOfb(&ofb, in, nullptr, 8); },
         [&] { return G3413_InitOfb(key.data(), &feedback, 0, iv.data(), 8, nullptr, nullptr); },
         [&] { return G3413_InitOfb(key.data(), &feedback, 9, iv.data(), 8, nullptr, nullptr); },
         [&] { return G3413_InitCfb(key.data(), &feedback, 9, iv.data(), 8, nullptr, nullptr); },
@@ -524,6 +557,8 @@ TEST(Gost3413, RefusalsReturnMinusOne) {
     G3413_FreeEcb(&ecb);
     G3413_FreeCtr(&spent);
     G3413_FreeMac(&mac);
+    G3413_FreeCbc(&cbc);
+    G3413_FreeCfbOfb(&ofb);
     G3413_FreeEcb(nullptr);
 }
 
