@@ -39,6 +39,13 @@ public:
     Binary& operator+=(uint8_t byte);
 };
 
+// Room for size bytes in all. When the storage must grow it at least doubles,
+// so that a run of appends, each making room for what it adds, stays linear
+// (a vector's own reserve takes exactly what is asked).
+inline void ReserveAtLeast(Binary& data, size_t size) {
+    if (size > data.capacity()) data.reserve(size > 2 * data.capacity() ? size : 2 * data.capacity());
+}
+
 // The upper-case digits of every hex text the toolkit writes.
 inline constexpr char HexDigits[] = "0123456789ABCDEF";
 

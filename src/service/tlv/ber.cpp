@@ -119,7 +119,7 @@ void AppendLength(binary::Binary& target, uint32_t length) {
 }
 
 void AppendTLV(binary::Binary& target, uint32_t tag, const binary::Binary& value) {
-    target.reserve(target.size() + 4 + 5 + value.size());
+    binary::ReserveAtLeast(target, target.size() + 4 + 5 + value.size());
     AppendTag(target, tag);
     AppendLength(target, static_cast<uint32_t>(value.size()));
     target += value;

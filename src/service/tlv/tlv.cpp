@@ -108,7 +108,8 @@ void TLV_Base::AppendEncoding(binary::Binary& target, bool withHeader) const {
         return;
     }
     const std::vector<uint32_t> lengths = ValueLengths(*this);
-    target.reserve(target.size() + (withHeader ? TagSize(m_tag) + LengthFieldSize(lengths[0]) : 0) + lengths[0]);
+    binary::ReserveAtLeast(
+        target, target.size() + (withHeader ? TagSize(m_tag) + LengthFieldSize(lengths[0]) : 0) + lengths[0]);
     size_t index = 0;  // the constructed nodes come in the order ValueLengths met them
     Walk(
         *this,
@@ -210,14 +211,7 @@ binary::Binary TLV_Base::Encode() const {
 }
 
 binary::Binary TLV_Base::EncodeChain() const {
-    // Room for the whole chain first: growing it node by node would copy it once per node.
-    size_t size = 0;
-    for (const TLV_Base* node = this; node != nullptr; node = node->m_next.get()) {
-        const uint32_t valueLength = node->GetValueLength();
-        size += TagSize(node->m_tag) + LengthFieldSize(valueLength) + valueLength;
-    }
     binary::Binary encoding;
-    encoding.reserve(size);
     for (const TLV_Base* node = this; node != nullptr; node = node->m_next.get()) node->AppendEncoding(encoding, true);
     return encoding;
 }
