@@ -1,7 +1,13 @@
 // The asymmetric keys and ciphers: EC curves and keys (the published curves of
 // tests/data/asym/curves.vec), the GOST R 34.10 and ECDSA signatures over them, the
 // ECDH and VKO key agreements, and RSA keys with the RSA cipher.
+// OpenSSL's cofactor ECDH reads an EC_KEY; the API level is pinned before any
+// OpenSSL header, as in the library.
+#define OPENSSL_API_COMPAT 0x10101000L
+
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/ec.h>
 
 #include <algorithm>
 #include <optional>
@@ -149,11 +155,59 @@ TEST_F(EcTest, BothSidesAgreeAndTheUkmMultipliesTheSecret) {
     EXPECT_EQ(ECDH::PerformKeyAgreementVKO(one, m_b, twoTo56, false), ECDH::GenSharedSecret(d56, m_b));
 }
 
+// RFC 7836, 4.3 takes the point (h * d * UKM mod n) * Q, which OpenSSL's cofactor
+// Diffie-Hellman gives for the private value d * UKM mod n; VKO leaves out the
+// cofactor h, so on TC26 256 A (h = 4) the standard's point is 4 times ours.
+TEST(VkoCofactor, StandardPointIsFourTimesOursOnTc26256A) {
+    const EC_Param curve = LoadCurve("tc26-256-a");
+    const EC_Keys own(curve), peer(curve);
+    const Binary ukm = binary::RandomBinary(8);
+    const Binary ours = ECDH::PerformKeyAgreementVKO(own, peer, ukm, false);
+
+    using BignumPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+    BignumPtr t(BN_new(), BN_free), ukmNumber(BN_bin2bn(ukm.data(), int(ukm.size()), nullptr), BN_free);
+    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+    std::unique_ptr<EC_KEY, decltype(&EC_KEY_free)> standard(EC_KEY_dup(own.GetKey()), EC_KEY_free);
+    const EC_GROUP* group = EC_KEY_get0_group(own.GetKey());
+    ASSERT_TRUE(t && ukmNumber && ctx && standard);
+    ASSERT_TRUE(BN_mod_mul(t.get(), EC_KEY_get0_private_key(own.GetKey()), ukmNumber.get(), EC_GROUP_get0_order(group),
+                           ctx.get()));
+    ASSERT_TRUE(EC_KEY_set_private_key(standard.get(), t.get()));
+    EC_KEY_set_flags(standard.get(), EC_FLAG_COFACTOR_ECDH);
+    Binary standardX(32);
+    ASSERT_EQ(ECDH_compute_key(standardX.data(), standardX.size(), EC_KEY_get0_public_key(peer.GetKey()),
+                               standard.get(), nullptr),
+              32);
+
+    const Binary fourTimesOurs =
+        ECDH::GenSharedSecret(EC_Keys(curve, Binary{0x04}, Binary(), 0), EC_Keys(curve, ours, 0));
+    EXPECT_EQ(Slice(fourTimesOurs, 0, 32), standardX);
+    EXPECT_NE(Slice(ours, 0, 32), standardX);
+}
+
 EC_Cipher::NonceSource Fixed(const Binary& k) {
     return [k] { return k; };
 }
 
 Binary Der(const Binary& r, const Binary& s) { return Binary{0x30, 0x44, 0x02, 0x20} + r + Binary{0x02, 0x20} + s; }
+
+// Unsigned big-endian number without its leading zero bytes.
+Binary Trimmed(const Binary& value) {
+    const auto first = std::find_if(value.begin(), value.end(), [](uint8_t b) { return b != 0; });
+    return Binary(first, value.end());
+}
+
+// Strict DER of (r, s) as a standard signer writes it (X.690, 8.3.2): each
+// integer in its fewest bytes, with a zero byte before a first byte of 0x80 or more.
+Binary MinimalDer(const Binary& r, const Binary& s) {
+    Binary body;
+    for (const Binary& value : {r, s}) {
+        Binary content = Trimmed(value);
+        if (content.empty() || content[0] >= 0x80) content = Binary{0x00} + content;
+        body += Binary{0x02, uint8_t(content.size())} + content;
+    }
+    return Binary{0x30, uint8_t(body.size())} + body;
+}
 
 // GOST R 34.10-2012, Appendix A.1 (RFC 7091): the example in every format, signed
 // through a clone that keeps keys, format and nonce source.
@@ -199,6 +253,11 @@ TEST(EcdsaRfc6979, SignsWithThePublishedNonceAndVerifies) {
             EXPECT_EQ(cipher.CalcDS(v.Bin("Hash")), signature) << format;
             EXPECT_TRUE(ECDSA(EC_Keys(LoadCurve("p256"), u, 0), format).VerifyDS(v.Bin("Hash"), signature)) << format;
         }
+        // Format 1 also reads a standard signer's DER: for "sample" r and s both
+        // take 33 bytes, for "test" r takes 33 and s 32.
+        const Binary strictDer = MinimalDer(v.Bin("R"), v.Bin("S"));
+        ASSERT_NE(strictDer.size(), 70u);
+        EXPECT_TRUE(ECDSA(EC_Keys(LoadCurve("p256"), u, 0), 1).VerifyDS(v.Bin("Hash"), strictDer));
         const ECDSA verifier(EC_Keys(LoadCurve("p256"), u, 0), 0);
         EXPECT_TRUE(verifier.VerifyDS(v.Bin("Hash"), rs));
         Binary changed = rs;
@@ -312,12 +371,6 @@ TEST_F(EcTest, TruncatedSignaturesAreInvalid) {
     EXPECT_FALSE(der.VerifyDS(hash, overclaimed));
     EXPECT_FALSE(ECGOST3410(m_a, 3).VerifyDS(hash, Binary(63, 0x01)));
     EXPECT_FALSE(ECGOST3410(m_a, 4).VerifyDS(hash, Binary{0x01}));
-}
-
-// Unsigned big-endian number without its leading zero bytes.
-Binary Trimmed(const Binary& value) {
-    const auto first = std::find_if(value.begin(), value.end(), [](uint8_t b) { return b != 0; });
-    return Binary(first, value.end());
 }
 
 // Unsigned big-endian a + b.
