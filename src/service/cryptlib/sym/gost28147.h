@@ -51,8 +51,8 @@ public:
     // and no zero block is added, on purpose: the toolkit's cards may rely on
     // it. Common implementations (gost-mac of the GOST engine of OpenSSL, for
     // one) add an all-zero second block to a one-block message, so their MAC
-    // of such data is this MAC of the data followed by eight zero bytes. From
-    // two blocks on the values agree.
+    // of such data is this MAC of the block (zero-padded) followed by eight
+    // zero bytes. From two blocks on the values agree.
     binary::Binary CalcCCS(const binary::Binary& data, binary::Binary& iv) override;
     uint32_t GetBlockSize() const override { return 8; }
     uint32_t GetKeyLength() const override { return 32; }
