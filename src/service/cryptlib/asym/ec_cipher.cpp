@@ -121,6 +121,15 @@ bool DecodeSignature(const binary::Binary& signature, int format, BIGNUM* r, BIG
            BN_bin2bn(signature.data() + size / 2, static_cast<int>(size / 2), s) != nullptr;
 }
 
+// GOST R 34.10-2012, 6.2 step 1, and FIPS 186-4, 6.4.2 step 1: a signature
+// whose r or s is not in [1, n - 1] is invalid. Tested before any arithmetic:
+// r + n or s + n would otherwise pass as a second form of a valid signature,
+// and 0 has no inverse or gives the point at infinity.
+bool ComponentsInRange(const BIGNUM* r, const BIGNUM* s, const BIGNUM* n) {
+    const auto inRange = [n](const BIGNUM* value) { return !BN_is_zero(value) && BN_cmp(value, n) < 0; };
+    return inRange(r) && inRange(s);
+}
+
 // How many leading bytes of the hash OpenSSL's own ECDSA may take in place of
 // the frame, or 0 when it may not. Its arithmetic serves a curve it knows
 // (P-256 and the like, ANSI X9.62 / FIPS 186-4) with that curve's fast inverse
@@ -223,9 +232,8 @@ bool EC_Cipher::VerifyDS(const binary::Binary& hash, const binary::Binary& signa
     BIGNUM* z2 = frame.Get();
     if (z2 == nullptr) Fail("Failed to allocate memory from context", function);
     InitOrder(m_keys, frame.Ctx(), n, function);
+    if (!DecodeSignature(signature, m_format, r, s) || !ComponentsInRange(r, s, n)) return false;
     InitHash(hash, n, frame.Ctx(), e);
-
-    if (!DecodeSignature(signature, m_format, r, s)) return false;
     CalcFactors(n, e, r, s, frame.Ctx(), z1, z2);
     return MakeFinalCheck(m_keys, z1, z2, r, n, frame.Ctx());
 }
@@ -316,21 +324,20 @@ binary::Binary ECDSA::CalcDS(const binary::Binary& hash) const {
                            GetPrivateKeySize(), GetSignatureSize());
 }
 
-// OpenSSL's verification answers alike only for 0 < r, s < n and a sum point
-// that is not at infinity; the frame takes every other signature, so that
-// out-of-range components and failures keep their results and texts.
+// OpenSSL's verification answers alike for components in range and a sum point
+// that is not at infinity; components out of range are refused here as in the
+// frame, and a failure goes to the frame, which gives every error its text.
 bool ECDSA::VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const {
     const size_t used = signature.empty() ? 0 : BuiltInEcdsaHashBytes(Keys(), hash);
     if (used == 0) return EC_Cipher::VerifyDS(hash, signature);
     std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> components(ECDSA_SIG_new(), &ECDSA_SIG_free);
     BignumPtr r(BN_new());
     BignumPtr s(BN_new());
-    if (!components || !r || !s || !DecodeSignature(signature, Format(), r.get(), s.get())) {
-        return EC_Cipher::VerifyDS(hash, signature);
-    }
     const BIGNUM* n = EC_GROUP_get0_order(EC_KEY_get0_group(Keys().GetKey()));
-    const auto inRange = [n](const BIGNUM* value) { return !BN_is_zero(value) && BN_cmp(value, n) < 0; };
-    if (n == nullptr || !inRange(r.get()) || !inRange(s.get())) return EC_Cipher::VerifyDS(hash, signature);
+    if (!components || !r || !s || n == nullptr) return EC_Cipher::VerifyDS(hash, signature);
+    if (!DecodeSignature(signature, Format(), r.get(), s.get()) || !ComponentsInRange(r.get(), s.get(), n)) {
+        return false;
+    }
     ECDSA_SIG_set0(components.get(), r.release(), s.release());
     const int result =
         ECDSA_do_verify(hash.data(), static_cast<int>(used), components.get(), const_cast<EC_KEY*>(Keys().GetKey()));

@@ -20,6 +20,17 @@ namespace ZORVIK {
 //   3      ECGOST3410 only: hash byte-reversed, signature rev(r) || rev(s);
 //   4      ECGOST3410 only: hash byte-reversed, signature s || r;
 //   other  r || s, each right-aligned in L bytes.
+//
+// Format 1 is not strict DER (X.690, 8.3.2), on purpose: it keeps one fixed
+// layout, which stored signatures and the toolkit's cards may rely on. r and s
+// are written as exactly L bytes each: leading zero bytes stay in, and no zero
+// byte goes before a first byte of 0x80 or more. A strict DER reader (OpenSSL's
+// d2i_ECDSA_SIG and ECDSA_verify, for one) refuses such an integer as not
+// minimal or as negative: about three signatures in four on a curve whose
+// order fills its top bit (P-256, secp256k1), about one in 120 on the 256-bit
+// GOST test curve. Verification reads format 1 by the length bytes at offsets
+// 3 and 5 + len(r), so it takes a standard signer's minimal DER (with short
+// lengths) as well.
 class EC_Cipher : public AsymCipher {
 public:
     // Supplies the per-signature secret k as big-endian bytes, 0 < k < n.
@@ -30,6 +41,9 @@ public:
     EC_Cipher(const EC_Keys& keys, int format);
 
     binary::Binary CalcDS(const binary::Binary& hash) const override;
+    // False for a signature whose r or s, as read in the format, is 0 or not
+    // below n (GOST R 34.10-2012 6.2 step 1, FIPS 186-4 6.4.2 step 1), and for
+    // one shorter than its format-1 lengths claim.
     bool VerifyDS(const binary::Binary& hash, const binary::Binary& signature) const override;
     const AsymKey& GetKeys() const override { return m_keys; }
     uint32_t GetSignatureSize() const override;

@@ -46,6 +46,13 @@ public:
     binary::Binary DecryptNext(const binary::Binary& data, bool isLast) override;
     // The MAC from iv (empty: zeros; updated to the full 8-byte value); returns
     // the first CCS-size bytes.
+    //
+    // Data of one block (8 bytes, or fewer padded to 8) gets a single MAC step
+    // and no zero block is added, on purpose: the toolkit's cards may rely on
+    // it. Common implementations (gost-mac of the GOST engine of OpenSSL, for
+    // one) add an all-zero second block to a one-block message, so their MAC
+    // of such data is this MAC of the block (zero-padded) followed by eight
+    // zero bytes. From two blocks on the values agree.
     binary::Binary CalcCCS(const binary::Binary& data, binary::Binary& iv) override;
     uint32_t GetBlockSize() const override { return 8; }
     uint32_t GetKeyLength() const override { return 32; }
@@ -62,7 +69,8 @@ public:
     void SetKey(const binary::Binary& key);
     // Loads a key without the length message of SetKey (still 32 bytes).
     void LoadKey(const binary::Binary& key);
-    // The full 8-byte MAC of data from the 8-byte start value iv.
+    // The full 8-byte MAC of data from the 8-byte start value iv; one block
+    // gets one MAC step, as in CalcCCS.
     binary::Binary GetImit(const binary::Binary& data, const binary::Binary& iv);
     // One key-meshing step by the meshing mode (iv: 8 bytes).
     void MeshKey(binary::Binary& iv);
@@ -81,6 +89,7 @@ private:
 
 // MAC of data from a zero start value (or from the 8 bytes at iv); the first
 // imitLength (at most 8) bytes go to imit. key: 32 bytes, sbox: 64 bytes.
+// Data of one block (8 bytes or fewer) gets one MAC step, as CalcCCS above.
 void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* data, uint32_t dataLength, uint8_t* imit,
                        uint32_t imitLength);
 void GOST28147_CalcCCS(const uint8_t* key, const uint8_t* sbox, const uint8_t* iv, const uint8_t* data,
