@@ -109,9 +109,18 @@ TEST(GostProviderAgreement, CiphersAndMacs) {
             SCOPED_TRACE(std::string(row.name) + " " + std::to_string(length));
             const Binary data = test::PseudoRandomMessage(length, uint32_t(length));
             if (row.mode == 0) {
-                // A single block goes to gost-mac with a zero block appended.
-                if (length <= 8 && std::string(row.name) == "gost-mac") continue;
                 Binary macIv;
+                if (length <= 8 && std::string(row.name) == "gost-mac") {
+                    // One block gets one MAC step here on purpose; gost-mac
+                    // appends a zero block to it, and agrees with our MAC of
+                    // the zero-padded block followed by that zero block.
+                    Binary padded = data;
+                    padded.resize(16, 0x00);
+                    ASSERT_EQ(row.cipher->CalcCCS(padded, macIv), Provider(row.name, data, key));
+                    macIv.clear();
+                    ASSERT_NE(row.cipher->CalcCCS(data, macIv), Provider(row.name, data, key));
+                    continue;
+                }
                 ASSERT_EQ(row.cipher->CalcCCS(data, macIv), Provider(row.name, data, key));
                 ASSERT_EQ(row.cipher->GetKey(), key);  // meshing never outlives the call
                 continue;
