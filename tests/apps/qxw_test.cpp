@@ -496,6 +496,61 @@ TEST_F(Qxw, CardTextIsShownWithItsControlBytesEscaped) {
     EXPECT_EQ(run.out.find('\x1B'), std::string::npos);  // without colours (NO_COLOR) no ESC at all
 }
 
+// A quoted value loses its enclosing pair whatever stands inside it, from the
+// command line and from qxw.ini alike: -an='it's' names the APDU log it's.
+TEST_F(Qxw, QuotedValueLosesItsEnclosingQuotes) {
+    const struct {
+        std::string iniLine;  // empty: the setting is given on the command line
+        std::string argument;
+        std::string file;
+    } cases[] = {
+        {"", "-an='it's'", "it's"},
+        {"apdu_file_name = \"say \"hi\"\"\n", "", "say \"hi\""},
+        {"", "-an='a, b'", "a, b"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        WriteFile("qxw.ini", c.iniLine);
+        std::vector<std::string> args{"-af=skarna", "-f=0"};
+        if (!c.argument.empty()) args.push_back(c.argument);
+        const QxwRun run = RunQxw(args, m_dir);
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_TRUE(Contains(File(c.file), "\non\n")) << File(c.file);
+        std::filesystem::remove(m_dir + c.file);
+        // Nothing else was made, under a quoted name or any other.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir), {}), 1);  // qxw.ini
+    }
+}
+
+// A list whose items carry their own quotes reaches the list read whole: with
+// 'T0', 'T1' the reader keeps the card's first protocol T=0 and asks for no
+// PPS; with "T1","T0" it switches to T=1 by PPS (ISO/IEC 7816-3, 9.2: PPSS FF,
+// PPS0 11, PPS1 11, PCK FF, behind the card-bytes packet type 01).
+TEST_F(Qxw, ListOfQuotedItemsGivesTheTransportProtocolsInOrder) {
+    const Binary bothProtocols("3B 80 80 01 01");  // T=0 first, T=1 offered too
+    const Binary pps("01 FF 11 11 FF");
+    const struct {
+        std::string protocols;
+        test::SerialReaderEmulator::CardKind card;
+        bool switchedByPps;
+    } cases[] = {
+        {"'T0', 'T1'", test::SerialReaderEmulator::CardKind::T0, false},
+        {"\"T1\",\"T0\"", test::SerialReaderEmulator::CardKind::T1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.protocols);
+        test::SerialReaderEmulator device([](const CApdu&) { return RApdu(Binary("9000")); },
+                                          {.card = c.card, .atr = bothProtocols});
+        const QxwRun run = RunQxw({"-reader=#SIM", "-VPORT=" + device.PortPath(), "-t=" + c.protocols}, m_dir);
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::vector<Binary> packets = device.Observed().packets;
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(packets[0], Binary("03 00"));  // the power-on
+        // The PPS is answered before the power-on ends, so it is seen by now.
+        EXPECT_EQ(std::count(packets.begin(), packets.end(), pps), c.switchedByPps ? 1 : 0);
+    }
+}
+
 using QxwOverPcsc = test::PcscdTest;
 
 // By name, by "#PCSC" (the one reader with a card), and an empty reader by name;

@@ -1,5 +1,6 @@
 #include "service/program_settings/settings_database.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "service/common/exception.h"
@@ -21,6 +22,16 @@ void ParseNumber(const std::string& text, T& out, const char* typeName, const ch
     std::istringstream stream(text);
     T value{};
     if (stream >> value) out = value;
+}
+
+bool IsListOfQuotedItems(const std::string& text) {
+    if (text.find(',') == std::string::npos) return false;
+    // Split as ParseStringList splits.
+    std::vector<std::string> items;
+    Split(text, items, ',', true, false, true);
+    return items.size() >= 2 && std::all_of(items.begin(), items.end(), [](const std::string& item) {
+               return item.size() >= 2 && (item.front() == '\'' || item.front() == '"') && item.back() == item.front();
+           });
 }
 
 }  // namespace
@@ -64,18 +75,8 @@ void Unquote(const std::string& text, std::string& out) {
         const char first = text.front();
         if ((first == '\'' || first == '"') && text.back() == first) {
             // One quote character alone is both ends of the pair.
-            if (text.size() == 1) {
-                out.clear();
-                return;
-            }
-            // The two ends make one pair only when no quote of their kind stands
-            // between them: in 'T0', 'T1' each item has its own pair, and taking
-            // off the outer quotes would leave the items T0' and 'T1.
-            std::string inner = text.substr(1, text.size() - 2);
-            if (inner.find(first) == std::string::npos) {
-                out = std::move(inner);
-                return;
-            }
+            out = text.size() == 1 ? std::string() : text.substr(1, text.size() - 2);
+            return;
         }
     }
     out = text;
@@ -131,6 +132,16 @@ bool SettingsDatabase::HasGroup(const std::string& prefix) const {
     const std::string lowerPrefix = ToLower(prefix);
     const auto it = m_settings.lower_bound(lowerPrefix);
     return it != m_settings.end() && it->first.compare(0, lowerPrefix.size(), lowerPrefix) == 0;
+}
+
+void SettingsDatabase::Convert(const std::string& value, std::string& out) {
+    // A list such as 'T0', 'T1' keeps the quotes of its items for the list read:
+    // taking its two ends off as one pair would leave the items T0' and 'T1.
+    if (IsListOfQuotedItems(value)) {
+        out = value;
+    } else {
+        Unquote(value, out);
+    }
 }
 
 const std::string* SettingsDatabase::Find(const std::string& key) const {

@@ -39,8 +39,7 @@ void Parse<uint32_t>(const std::string& text, uint32_t& out);
 template <>
 void Parse<binary::Binary>(const std::string& text, binary::Binary& out);
 
-// Removes one pair of enclosing quotes, both "'" or both '"', when no quote of
-// that kind stands between them (a list of quoted items keeps its quotes).
+// Removes one pair of enclosing quotes, both "'" or both '"'.
 void Unquote(const std::string& text, std::string& out);
 // Appends the comma-separated items of text to out, each trimmed and unquoted;
 // nothing at all between two commas gives no item, blanks give an empty one.
@@ -61,7 +60,9 @@ public:
     Pairs GetGroup(const std::string& prefix) const;
     bool HasGroup(const std::string& prefix) const;
 
-    // Typed reads. Text reads unquote the value; no read trims it.
+    // Typed reads; none trims the value. Text reads unquote it, except a list of
+    // two or more items (as ParseStringList splits it) each in its own pair of
+    // quotes, such as 'T0', 'T1', which they leave whole for the list read.
     std::string GetString(const std::string& key) const;
     bool GetStringOr(const std::string& key, std::string& out, const std::string& defaultValue) const;
     int32_t GetInt(const std::string& key) const;
@@ -107,7 +108,7 @@ private:
     const std::string* Find(const std::string& key) const;
     const std::string& MandatoryValue(const std::string& key) const;
 
-    static void Convert(const std::string& value, std::string& out) { Unquote(value, out); }
+    static void Convert(const std::string& value, std::string& out);
     static void Convert(const std::string& value, std::vector<std::string>& out) { ParseStringList(value, out); }
     template <class T>
     static void Convert(const std::string& value, T& out) {

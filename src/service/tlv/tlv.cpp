@@ -364,29 +364,57 @@ bool operator==(const TLVPtr& a, const TLVPtr& b) {
 bool operator!=(const TLVPtr& a, const TLVPtr& b) { return !(a == b); }
 
 void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth) {
-    const std::string indent(2 * size_t{depth}, ' ');
-    for (const TLV_Base* node = first.get(); node != nullptr; node = node->GetNext().get()) {
-        const std::string tagText = binary::ToHex(node->GetTagBytes(), 1, 0, 0);
-        text += indent;
-        text += tagText;
+    // Each level indents by two blanks more, so the text of a tree grows with the
+    // square of its depth: a tree nested deeper than any parsed one is refused, as
+    // the parser refuses it, and the text is left as it was.
+    const size_t originalSize = text.size();
+    uint32_t level = 0;  // of the node being dumped, below the chain from first
+    const auto appendHeader = [&](const TLV_Base& node) {
+        text.append(2 * (size_t{depth} + level), ' ');
+        text += binary::ToHex(node.GetTagBytes(), 1, 0, 0);
         text += ':';
-        if (node->IsConstructed()) {
-            text += '\n';
-            DumpTLV(node->GetChild(), text, depth + 1);
-        } else {
-            text += ' ';
-            const binary::Binary& value = static_cast<const PrimitiveTLV*>(node)->Value();
-            // Continuation lines start under the first value byte.
-            const std::string continuation = "\n" + indent + std::string(tagText.size() + 2, ' ');
-            text.reserve(text.size() + value.size() * 3 + (value.size() / 16) * continuation.size());
-            for (size_t i = 0; i < value.size(); ++i) {
-                if (i != 0 && i % 16 == 0) text += continuation;
-                text += binary::HexDigits[value[i] >> 4];
-                text += binary::HexDigits[value[i] & 0x0F];
-                text += ' ';
-            }
+    };
+    const auto endNode = [&](const TLV_Base& node) {
+        if (node.m_next) text += '\n';
+    };
+    try {
+        for (const TLV_Base* node = first.get(); node != nullptr; node = node->m_next.get()) {
+            TLV_Base::Walk(
+                *node,
+                [&](const ConstructedTLV& constructed) {
+                    if (level + 1 >= MaxTLVNesting && constructed.GetChild())
+                        ThrowTLVError("TLV nesting deeper than 64 levels", "ZORVIK::DumpTLV");
+                    appendHeader(constructed);
+                    text += '\n';
+                    ++level;
+                },
+                [&](const PrimitiveTLV& primitive) {
+                    const size_t lineStart = text.size();
+                    appendHeader(primitive);
+                    // Continuation lines start under the first value byte.
+                    const size_t continuation = text.size() - lineStart + 1;
+                    text += ' ';
+                    const binary::Binary& value = primitive.Value();
+                    text.reserve(text.size() + value.size() * 3 + (value.size() / 16) * (continuation + 1));
+                    for (size_t i = 0; i < value.size(); ++i) {
+                        if (i != 0 && i % 16 == 0) {
+                            text += '\n';
+                            text.append(continuation, ' ');
+                        }
+                        text += binary::HexDigits[value[i] >> 4];
+                        text += binary::HexDigits[value[i] & 0x0F];
+                        text += ' ';
+                    }
+                    endNode(primitive);
+                },
+                [&](const ConstructedTLV& constructed) {
+                    --level;
+                    endNode(constructed);
+                });
         }
-        if (node->GetNext()) text += '\n';
+    } catch (...) {
+        text.resize(originalSize);
+        throw;
     }
 }
 

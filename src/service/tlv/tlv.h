@@ -113,6 +113,9 @@ protected:
     static void LinkAtEnd(TLVPtr& head, const TLVPtr& chain);
 
 private:
+    // Walks the tree as the other tree operations do.
+    friend void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth);
+
     // Visits the tree under node in document order: enter and leave around the
     // children of each constructed node (node included), visit for each primitive one.
     template <class Enter, class Visit, class Leave>
@@ -189,7 +192,8 @@ bool operator==(const TLVPtr& a, const TLVPtr& b);
 bool operator!=(const TLVPtr& a, const TLVPtr& b);
 
 // Appends the chain from first as indented text, 2 blanks per depth, 16 value
-// bytes per line; never clears text.
+// bytes per line; never clears text. A tree of more levels than MaxTLVNesting
+// is refused with the parser's error and adds nothing to text.
 void DumpTLV(const TLVPtr& first, std::string& text, uint32_t depth);
 
 }  // namespace ZORVIK

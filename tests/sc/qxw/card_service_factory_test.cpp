@@ -178,8 +178,18 @@ TEST(ReaderParamsOfAGroup, TransportProtocolsKeepTheWrittenOrder) {
 // item's own quotes off.
 TEST(ReaderParamsOfAGroup, QuotedTransportProtocolsAfterValidation) {
     const std::pair<const char*, std::vector<uint32_t>> rows[] = {
-        {"T0, T1", {0, 1}},     {"\"T1\"", {1}}, {"'T1', T0", {1, 0}}, {"\"'T0', 'T1'\"", {0, 1}},
-        {"'T0', 'T1'", {0, 1}}, {"", {1, 0}},    {"t0", {}},           {"T01", {}}};
+        {"T0, T1", {0, 1}},
+        {"\"T1\"", {1}},
+        {"'T1', T0", {1, 0}},
+        {"\"'T0', 'T1'\"", {0, 1}},
+        {"'T0', 'T1'", {0, 1}},
+        {"", {1, 0}},
+        {"t0", {}},
+        {"T01", {}},
+        // Each item in its own quotes of either kind; one pair around the whole list.
+        {"\"T0\",\"T1\"", {0, 1}},
+        {"\"T1\", 'T0'", {1, 0}},
+        {"'T0, T1'", {0, 1}}};
     for (const auto& [text, protocols] : rows) {
         SettingsDatabase settings;
         settings.AddSetting("transport_protocols", text, Set);

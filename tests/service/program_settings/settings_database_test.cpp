@@ -114,6 +114,40 @@ TEST(SettingsDatabase, TypedReadsNeitherTrimNorGuess) {
     EXPECT_EQ(list, std::vector<std::string>{"T0"});
 }
 
+// A text read takes one pair of enclosing quotes off, whatever stands between
+// them, unless the value is a list whose every item has its own pair: that is
+// left whole, so that the list read still sees each item's quotes.
+TEST(SettingsDatabase, TextReadsUnquoteAllButAListOfQuotedItems) {
+    using List = std::vector<std::string>;
+    const std::tuple<const char*, const char*, List> rows[] = {
+        {"'it's'", "it's", {"it's"}},
+        {"\"say \"hi\"\"", "say \"hi\"", {"say \"hi\""}},
+        {"'a, b'", "a, b", {"'a", "b'"}},  // the list read splits inside quotes
+        {"'a'b'", "a'b", {"a'b"}},
+        {"'T0', 'T1'", "'T0', 'T1'", {"T0", "T1"}},
+        {"\"T0\",\"T1\"", "\"T0\",\"T1\"", {"T0", "T1"}},
+        {"\"T0\", 'T1', \"T2\"", "\"T0\", 'T1', \"T2\"", {"T0", "T1", "T2"}},
+        {" 'T0' ,'T1',,", " 'T0' ,'T1',,", {"T0", "T1"}},
+        // Only some items quoted, or an item of blanks: one pair off the whole value.
+        {"'a', b'", "a', b", {"a", "b'"}},
+        {"'a', , 'b'", "a', , 'b", {"a", "", "b"}},
+        {"'a,'", "a,", {"'a", ""}},  // a quote alone unquotes to nothing
+        {"'a', b", "'a', b", {"a", "b"}},
+    };
+    for (const auto& [stored, text, list] : rows) {
+        SCOPED_TRACE(stored);
+        const SettingsDatabase db = With(stored);
+        EXPECT_EQ(db.GetString("k"), text);
+        std::string out;
+        EXPECT_TRUE(db.Get("k", out));
+        EXPECT_EQ(out, text);
+        EXPECT_EQ(db.GetMandatory("k"), text);
+        List items;
+        EXPECT_TRUE(db.GetList("k", items, {}));
+        EXPECT_EQ(items, list);
+    }
+}
+
 TEST(SettingsDatabase, BoolReadsWithAndWithoutDefaults) {
     const std::pair<const char*, bool> words[] = {{"", true},    {"on", true},   {"YES", true},
                                                   {"1", true},   {"True", true}, {"OFF", false},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <tuple>
 
@@ -345,6 +346,66 @@ TEST(TLVDump, IndentedTreesEmptyNodesChainsAndSixteenBytesALine) {
             text, 1);
     // Sixteen bytes a line, continued under the first value byte.
     EXPECT_EQ(text, "  84: \n  9F 70: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n         10 ");
+}
+
+// A chain of constructed 6F nodes linked by AttachChild, levels deep, with
+// innermost at the bottom; returns the root.
+TLVPtr AttachedNest(uint32_t levels, const TLVPtr& innermost) {
+    const TLVPtr root = TLV_Base::MakeConstructed(0x6F);
+    TLVPtr parent = root;
+    for (uint32_t level = 2; level < levels; ++level) {
+        const TLVPtr child = TLV_Base::MakeConstructed(0x6F);
+        parent->AttachChild(child);
+        parent = child;
+    }
+    parent->AttachChild(innermost);
+    return root;
+}
+
+// The text of each node is indented by two blanks per depth, whatever the
+// depth; below 64 levels nothing is refused, as nothing parsed is deeper.
+TEST(TLVDump, DeepestTreeAParseCanGiveIndentsEveryLevel) {
+    constexpr uint32_t Depth = 2;  // of the first node
+    Binary value;
+    for (uint8_t byte = 0; byte < 17; ++byte) value.push_back(byte);
+    const TLVPtr root = AttachedNest(MaxTLVNesting, NewTLV(0x04, value));
+    root->AttachRec(TLV_Base::MakePrimitive(0x01));
+    std::string expected;
+    for (uint32_t level = 0; level + 1 < MaxTLVNesting; ++level)
+        expected += std::string(2 * (Depth + level), ' ') + "6F:\n";
+    const std::string innermostIndent(2 * (Depth + MaxTLVNesting - 1), ' ');
+    expected += innermostIndent + "04: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n";
+    expected += innermostIndent + "    10 \n";  // under the first byte, past "04: "
+    expected += std::string(2 * Depth, ' ') + "01: ";
+    std::string text;
+    DumpTLV(root, text, Depth);
+    EXPECT_EQ(text, expected);
+    // The same tree parsed from its encoding dumps the same.
+    std::string parsed;
+    DumpTLV(ParseTLV(root->EncodeChain()), parsed, Depth);
+    EXPECT_EQ(parsed, expected);
+}
+
+// A program may link children deeper than a parser would go; their text would
+// grow with the square of the depth (10^10 blanks for 100,000 levels), so such
+// a tree is refused as the parser refuses it, at any depth, and nothing of it is
+// appended.
+TEST(TLVDump, TreeDeeperThanAParseCanGiveIsRefusedAndTheTextKept) {
+    // 64 levels whose deepest node is an empty constructed one still dump.
+    const TLVPtr emptyAtTheBottom = AttachedNest(MaxTLVNesting, TLV_Base::MakeConstructed(0x6F));
+    std::string text = "head|";
+    DumpTLV(emptyAtTheBottom, text, 0);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), MaxTLVNesting);
+    EXPECT_EQ(text.substr(text.size() - (2 * (MaxTLVNesting - 1) + 4)),
+              std::string(2 * (MaxTLVNesting - 1), ' ') + "6F:\n");
+    for (const uint32_t levels : {MaxTLVNesting + 1, 100000u}) {
+        SCOPED_TRACE(levels);
+        const TLVPtr chain = ParseTLV(Binary("01 01 AA"));
+        chain->AttachRec(AttachedNest(levels, TLV_Base::MakePrimitive(0x04)));
+        std::string kept = "head|";
+        EXPECT_EQ(TLVError([&] { DumpTLV(chain, kept, 0); }), "TLV nesting deeper than 64 levels");
+        EXPECT_EQ(kept, "head|");
+    }
 }
 
 }  // namespace
