@@ -44,7 +44,8 @@ uint32_t MillisecondTicks() {
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-// The reader table, one line per card service, framed.
+// The reader table, one line per card service, framed. PC/SC readers name
+// themselves: a name is shown with its control bytes escaped.
 std::string ReaderTable(const std::vector<std::string>& readerNames) {
     std::vector<std::string> lines;
     for (size_t i = 0; i < readerNames.size(); ++i) {
@@ -53,7 +54,7 @@ std::string ReaderTable(const std::vector<std::string>& readerNames) {
             line += ' ';
             line += static_cast<char>('1' + i);
         }
-        lines.push_back(line + " : " + readerNames[i]);
+        lines.push_back(line + " : " + EscapeControlBytes(readerNames[i]));
     }
     size_t width = 0;
     for (const std::string& line : lines) width = std::max(width, line.size());
