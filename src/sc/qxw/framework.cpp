@@ -92,6 +92,7 @@ public:
     std::shared_ptr<iLog> m_log;
     std::shared_ptr<iLog> m_consoleLog;
     std::string m_logDir;
+    ReaderDiscovery m_discovery = ReaderDiscovery::System();
 };
 
 void SCFramework::SCFrameworkImpl::Start(SettingsDatabase& settings) {
@@ -153,7 +154,7 @@ void SCFramework::SCFrameworkImpl::Seed() {
 }
 
 void SCFramework::SCFrameworkImpl::CreateCardServices() {
-    CardServiceFactory factory(m_consoleLog);
+    CardServiceFactory factory(m_consoleLog, m_discovery);
     const bool severalReaders = m_settings.HasGroup("reader2");
     for (uint32_t n = 1;; ++n) {
         const std::string group = n == 1 ? std::string("reader") : "reader" + IntToStr(n);
@@ -209,6 +210,7 @@ SCFramework::SCFrameworkImpl* SCFramework::GetImpl() const { return m_impl.get()
 SettingsDatabase& SCFramework::GetSettings() const { return m_impl->m_settings; }
 void SCFramework::FinishCardServices() { m_impl->FinishCardServices(); }
 void SCFramework::ReleaseCardServices() { m_impl->m_cardServices.clear(); }
+void SCFramework::SetReaderDiscovery(ReaderDiscovery discovery) { m_impl->m_discovery = std::move(discovery); }
 
 void SCFramework::DeclareSettings(SettingsDescriptions& descriptions) {
     descriptions.AddGroup(qxw::FrameworkTitle, qxw::FrameworkSettings());

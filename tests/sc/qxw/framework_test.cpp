@@ -367,5 +367,35 @@ TEST_F(FactoryOverPcsc, WaitForCardFollowsInsertionAndRemoval) {
     FinishFramework();
 }
 
+// A USB reader names itself: a name from the PC/SC list with ESC and the C1 CSI
+// (C2 9B) is shown escaped in the reader table and the reader-name prefix, and
+// reaches PC/SC as listed (pcsc-lite knows no such reader).
+TEST_F(FactoryOverPcsc, ReaderNameFromThePcscListIsShownEscaped) {
+    const std::string hostile =
+        "USB \x1B]0;x\x07\xC2\x9B"
+        "2J 00 00";
+    const std::string dir = test::TestDir();
+    SettingsDatabase settings = Database({{"reader", "#PCSC"},
+                                          {"output_reader_name", "1"},
+                                          {"log_dir", dir},
+                                          {"log_name", "run"},
+                                          {"console_log_on", "0"}});
+    ReaderDiscovery discovery = ReaderDiscovery::System();
+    discovery.listPcscReaders = [&](bool) { return std::vector<std::string>{hostile}; };
+    SCFramework framework;
+    framework.SetReaderDiscovery(discovery);
+    EXPECT_TRUE(Contains(test::MessageOf([&] { framework.Start(settings); }), "Unknown reader specified"));
+    g_frameworkLog.reset();
+    auto* service = dynamic_cast<CardService*>(framework.GetCardService(0));
+    ASSERT_NE(service, nullptr);
+    EXPECT_EQ(service->GetReaderName(), hostile);
+    const std::string log = test::ReadFile(dir + "run.log");
+    // The frame fits the line as shown: 41 characters and a blank on each side.
+    const std::string frame = "+" + std::string(43, '-') + "+\n";
+    EXPECT_TRUE(Contains(log, frame + "| Reader : USB \\x1B]0;x\\x07\\xC2\\x9B2J 00 00 |\n" + frame)) << log;
+    EXPECT_TRUE(Contains(log, "[Reader: USB \\x1B]0;x\\x07\\xC2\\x9B2J 00 00]Power on\n")) << log;
+    EXPECT_FALSE(Contains(log, "\x1B") || Contains(log, "\xC2\x9B"));
+}
+
 }  // namespace
 }  // namespace ZORVIK
