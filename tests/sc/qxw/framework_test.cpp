@@ -292,6 +292,24 @@ TEST(LogFunctions, LevelsColoursAndLineEnds) {
                                                                                {4, LevelColour(4), "5-a\n"}}));
 }
 
+// Scripts write what cards and files hold through these functions.
+TEST(LogFunctions, ControlBytesOfTheTextsAreEscaped) {
+    auto recorder = std::make_shared<test::RecordingLog>();
+    g_frameworkLog = recorder;
+    const std::string text =
+        "Ключ\t\x1B[2J\xC2\x9B"
+        "0m";
+    Warning(text);
+    Write(text, false);
+    Write(text.c_str(), false);
+    __do_write(4, "%s", text.c_str());
+    g_frameworkLog.reset();
+    std::vector<std::string> texts;
+    for (const LogRecord& record : recorder->records) texts.push_back(record.text);
+    const std::string shown = "Ключ\t\\x1B[2J\\xC2\\x9B0m";
+    EXPECT_EQ(texts, (std::vector<std::string>{shown + "\n", shown, shown, shown + "\n"}));
+}
+
 // The process-wide framework as the console uses it, from start to finish.
 TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
     SettingsDatabase settings = Database({{"reader", "#OSM"},
