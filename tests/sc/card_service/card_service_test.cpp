@@ -355,10 +355,18 @@ TEST_F(CardServiceTest, ReaderAndCommandNamesAreShownEscaped) {
     settings.output_reader_name = true;
     CardService& service = Make();
     reader->Queue(0x00, 0xA4, "9000");
+    reader->Queue(0x00, 0xA4, "6A82");
     service.PowerOn();
-    service.Command(
-        CApdu(0x00, 0xA4, 0x00, 0x0C, Binary("3F00"), 0, std::make_shared<StandardPrinter>("MF\xC2\x85\x1B[31m")),
-        ST_OK);
+    const CApdu named(0x00, 0xA4, 0x00, 0x0C, Binary("3F00"), 0,
+                      std::make_shared<StandardPrinter>("MF\xC2\x85\x1B[31m"));
+    service.Command(named, ST_OK);
+    try {  // and in the last exchange of a card exception
+        service.Command(named, ST_OK);
+        ADD_FAILURE() << "no error";
+    } catch (const CardException& e) {
+        EXPECT_TRUE(test::Contains(e.FullMessage(), "\nПоследняя команда:\nMF\\xC2\\x85\\x1B[31m\n"))
+            << e.FullMessage();
+    }
     EXPECT_EQ(log->records.at(0).text, "[Reader: USB \\x1B]0;x\\x07 \\xC2\\x9B2J 00 00]");
     EXPECT_TRUE(Logged("MF\\xC2\\x85\\x1B[31m\n"));
     for (const LogRecord& r : log->records) {
