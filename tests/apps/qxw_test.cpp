@@ -551,6 +551,32 @@ TEST_F(Qxw, ListOfQuotedItemsGivesTheTransportProtocolsInOrder) {
     }
 }
 
+// C1 controls in UTF-8 (CSI U+009B, OSC U+009D, ST U+009C) act on a UTF-8
+// terminal as ESC sequences do: a card's text shows them escaped on the console
+// and in the file log, and its Cyrillic as it is.
+TEST_F(Qxw, CardTextWithC1ControlsIsShownEscapedAndItsCyrillicIntact) {
+    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary& apdu) {
+        const std::string place =
+            "Сбой \xC2\x9B"
+            "2J в модуле \xC2\x9D"
+            "0;owned\xC2\x9C";
+        if (apdu == Binary("80 FE 00 00 00")) return Binary("9000 0102 0111") + Binary(place.begin(), place.end());
+        return Binary("6A82");  // GET CARD INFO
+    }));
+    const QxwRun run = RunQxw(
+        {"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port()), "-os=#autodetect", "-z=1"},
+        m_dir);
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string shown =
+        "Место возникновения на карте:\nСбой \\xC2\\x9B2J в модуле \\xC2\\x9D0;owned\\xC2\\x9C (273)";
+    const std::string log = File("qxw.log");
+    EXPECT_TRUE(Contains(run.out, shown)) << run.out;
+    EXPECT_TRUE(Contains(log, shown)) << log;
+    for (const char* c1 : {"\xC2\x9B", "\xC2\x9D", "\xC2\x9C"}) {
+        EXPECT_FALSE(Contains(run.out, c1) || Contains(log, c1)) << c1;
+    }
+}
+
 using QxwOverPcsc = test::PcscdTest;
 
 // By name, by "#PCSC" (the one reader with a card), and an empty reader by name;
@@ -595,6 +621,21 @@ TEST_F(QxwOverPcsc, ReaderChosenByNameOrByPcscRequest) {
     const QxwRun t0 = RunQxw({std::string("-reader=") + test::PrivatePcscd::Reader0, "-t=T0"}, dir, {}, environment);
     EXPECT_EQ(t0.exitCode, 1);
     EXPECT_TRUE(Contains(t0.out, "Card protocol mismatch.")) << t0.out;
+}
+
+// A reader named in qxw.ini with ESC and C1 controls: the reader table and the
+// reader-name prefix show it escaped, and PC/SC is asked for it as written.
+TEST_F(QxwOverPcsc, ReaderNameFromTheSettingsFileIsShownEscaped) {
+    const std::string dir = test::TestDir();
+    std::ofstream(dir + "qxw.ini", std::ios::binary) << "reader = USB \x1B[2J\xC2\x9B"
+                                                        "31m 00 00\n";
+    const std::map<std::string, std::string> environment = {{"PCSCLITE_CSOCK_NAME", Pcscd().SocketPath()}};
+    const QxwRun run = RunQxw({"-output_reader_name=1"}, dir, {}, environment);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.out, "| Reader : USB \\x1B[2J\\xC2\\x9B31m 00 00 |\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "[Reader: USB \\x1B[2J\\xC2\\x9B31m 00 00]Power on\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "msg: Unknown reader specified.)")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "\xC2\x9B") || Contains(run.out, "\x1B"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "sc/exchange/atr.h"
 #include "sc/exchange/reader.h"
 #include "service/common/printf.h"
+#include "service/common/utilities.h"
 #include "service/log/log.h"
 
 namespace ZORVIK {
@@ -82,8 +83,10 @@ private:
 
 void CardService::CardServiceImpl::WriteReaderName() {
     if (!m_settings.output_reader_name) return;
-    // No line break: the next message continues this console line.
-    m_log->WriteRec(LogRecord("", PowerLevel, ReaderNameColour, "[Reader: " + m_settings.readerName + "]", false));
+    // No line break: the next message continues this console line. A PC/SC
+    // reader names itself, so the name is shown with its control bytes escaped.
+    m_log->WriteRec(LogRecord("", PowerLevel, ReaderNameColour,
+                              "[Reader: " + EscapeControlBytes(m_settings.readerName) + "]", false));
 }
 
 void CardService::CardServiceImpl::LogAtr(int32_t level) {

@@ -44,7 +44,8 @@ uint32_t MillisecondTicks() {
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-// The reader table, one line per card service, framed.
+// The reader table, one line per card service, framed. PC/SC readers name
+// themselves: a name is shown with its control bytes escaped.
 std::string ReaderTable(const std::vector<std::string>& readerNames) {
     std::vector<std::string> lines;
     for (size_t i = 0; i < readerNames.size(); ++i) {
@@ -53,7 +54,7 @@ std::string ReaderTable(const std::vector<std::string>& readerNames) {
             line += ' ';
             line += static_cast<char>('1' + i);
         }
-        lines.push_back(line + " : " + readerNames[i]);
+        lines.push_back(line + " : " + EscapeControlBytes(readerNames[i]));
     }
     size_t width = 0;
     for (const std::string& line : lines) width = std::max(width, line.size());
@@ -91,6 +92,7 @@ public:
     std::shared_ptr<iLog> m_log;
     std::shared_ptr<iLog> m_consoleLog;
     std::string m_logDir;
+    ReaderDiscovery m_discovery = ReaderDiscovery::System();
 };
 
 void SCFramework::SCFrameworkImpl::Start(SettingsDatabase& settings) {
@@ -152,7 +154,7 @@ void SCFramework::SCFrameworkImpl::Seed() {
 }
 
 void SCFramework::SCFrameworkImpl::CreateCardServices() {
-    CardServiceFactory factory(m_consoleLog);
+    CardServiceFactory factory(m_consoleLog, m_discovery);
     const bool severalReaders = m_settings.HasGroup("reader2");
     for (uint32_t n = 1;; ++n) {
         const std::string group = n == 1 ? std::string("reader") : "reader" + IntToStr(n);
@@ -208,6 +210,7 @@ SCFramework::SCFrameworkImpl* SCFramework::GetImpl() const { return m_impl.get()
 SettingsDatabase& SCFramework::GetSettings() const { return m_impl->m_settings; }
 void SCFramework::FinishCardServices() { m_impl->FinishCardServices(); }
 void SCFramework::ReleaseCardServices() { m_impl->m_cardServices.clear(); }
+void SCFramework::SetReaderDiscovery(ReaderDiscovery discovery) { m_impl->m_discovery = std::move(discovery); }
 
 void SCFramework::DeclareSettings(SettingsDescriptions& descriptions) {
     descriptions.AddGroup(qxw::FrameworkTitle, qxw::FrameworkSettings());

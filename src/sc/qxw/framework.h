@@ -9,6 +9,7 @@
 
 #include "sc/card_service/os_info.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "sc/qxw/card_service_factory.h"
 #include "service/common/exception.h"
 
 namespace ZORVIK {
@@ -48,6 +49,10 @@ public:
     void FinishCardServices();
     // Releases every card service without finishing it: their destructors run now.
     void ReleaseCardServices();
+
+    // What the reader selection of Start asks of the machine (the real PC/SC
+    // service, serial port, network and console unless set).
+    void SetReaderDiscovery(ReaderDiscovery discovery);
 
     // The framework's two groups, then the card-service factory's four.
     static void DeclareSettings(SettingsDescriptions& descriptions);

@@ -4,6 +4,7 @@
 
 #include "service/common/exception.h"
 #include "service/common/printf.h"
+#include "service/common/utilities.h"
 #include "service/log/log.h"
 
 namespace ZORVIK {
@@ -18,7 +19,9 @@ constexpr int32_t WriteLevel = 3;
 void WriteToFramework(int32_t level, std::string text, bool newline) {
     if (!g_frameworkLog)
         throw Exception("Библиотека QXW не инициализирована.", ZORVIK_PLACE("ZORVIK::WriteToFramework"));
-    g_frameworkLog->WriteRec(LogRecord(std::string(), level, LevelColour(level), std::move(text), newline));
+    // Scripts write what cards and files hold through these functions.
+    g_frameworkLog->WriteRec(
+        LogRecord(std::string(), level, LevelColour(level), EscapeControlBytes(std::move(text)), newline));
 }
 
 }  // namespace

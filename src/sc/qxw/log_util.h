@@ -14,6 +14,7 @@ class iLog;
 // Empty until the framework has built its logs.
 extern std::shared_ptr<iLog> g_frameworkLog;
 
+// Each writes one record with the text's control bytes escaped (EscapeControlBytes).
 // Level 6, line end appended.
 void Warning(const std::string& text);
 // Level 3, line end as the caller says; a null text reads as empty.

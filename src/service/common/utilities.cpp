@@ -35,28 +35,43 @@ std::string Trim(const std::string& text) {
 
 namespace {
 
-bool IsControlByte(char c) {
-    const auto byte = static_cast<uint8_t>(c);
-    return (byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F;
+constexpr uint8_t C1Lead = 0xC2;  // UTF-8 lead byte of U+0080..U+00BF
+constexpr uint8_t C1LastTrail = 0x9F;
+constexpr uint8_t FirstTrail = 0x80;
+
+// Bytes of the control character at text[at]: 1 for a C0 control (but line
+// feed and tab) or DEL, 2 for a C1 control U+0080..U+009F in its UTF-8 form
+// (a UTF-8 terminal obeys U+009B like ESC [), 0 for anything else. A lone C2
+// or one before another byte is not UTF-8 (Windows-1251 text, say) and stays.
+size_t ControlLength(const std::string& text, size_t at) {
+    const auto byte = static_cast<uint8_t>(text[at]);
+    if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) return 1;
+    if (byte != C1Lead || at + 1 >= text.size()) return 0;
+    const auto next = static_cast<uint8_t>(text[at + 1]);
+    return next >= FirstTrail && next <= C1LastTrail ? 2 : 0;
+}
+
+void AppendEscaped(std::string& out, uint8_t byte) {
+    out += "\\x";
+    out += binary::HexDigits[byte >> 4];
+    out += binary::HexDigits[byte & 0x0F];
 }
 
 }  // namespace
 
 std::string EscapeControlBytes(std::string text) {
     size_t at = 0;
-    while (at < text.size() && !IsControlByte(text[at])) ++at;
+    while (at < text.size() && ControlLength(text, at) == 0) ++at;
     if (at == text.size()) return text;
     std::string escaped(text, 0, at);
     escaped.reserve(text.size() + 16);
-    for (; at < text.size(); ++at) {
-        const auto byte = static_cast<uint8_t>(text[at]);
-        if (IsControlByte(text[at])) {
-            escaped += "\\x";
-            escaped += binary::HexDigits[byte >> 4];
-            escaped += binary::HexDigits[byte & 0x0F];
-        } else {
-            escaped += text[at];
+    while (at < text.size()) {
+        const size_t length = ControlLength(text, at);
+        if (length == 0) {
+            escaped += text[at++];
+            continue;
         }
+        for (const size_t end = at + length; at < end; ++at) AppendEscaped(escaped, static_cast<uint8_t>(text[at]));
     }
     return escaped;
 }

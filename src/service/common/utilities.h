@@ -19,9 +19,12 @@ void Split(const std::string& text, std::vector<std::string>& items, char separa
 // Without leading and trailing blanks, tabs, line feeds and carriage returns.
 std::string Trim(const std::string& text);
 
-// Each control byte (below 0x20 but line feed and tab, and 0x7F) as \xHH, so
-// that a zero byte cannot end the text where it is printed as a C string and
-// bytes from a card or a peer cannot act on the terminal that shows them.
+// Each control byte (below 0x20 but line feed and tab, and 0x7F) as \xHH, and
+// each C1 control U+0080..U+009F in its UTF-8 form as its two bytes so
+// (\xC2\x9B), so that a zero byte cannot end the text where it is printed as a
+// C string and bytes from a card or a peer cannot act on the terminal that
+// shows them. Other UTF-8 (Cyrillic) and bytes that are not UTF-8 (Windows-1251
+// text, a lone C2) pass as they are. Escaped text escapes to itself.
 std::string EscapeControlBytes(std::string text);
 
 // Case change of ASCII letters and of the Russian Cyrillic letters (А-Я, Ё,

@@ -47,7 +47,9 @@ LogRecord::LogRecord(LogColour colour, std::string text, bool newline)
     : LogRecord(std::string(), PlainLevel, colour.value, std::move(text), newline) {}
 
 void iLog::Write(const char* text, int32_t colour, bool newline) {
-    WriteRec(LogRecord(LogColour{colour}, text ? text : "", newline));
+    // Callers hand texts of their own (printer names, dumps) and of others alike;
+    // as in LogPrintf, no control byte of them reaches the terminal.
+    WriteRec(LogRecord(LogColour{colour}, EscapeControlBytes(text ? text : ""), newline));
 }
 
 void LogPrintf(iLog* log, int32_t level, const char* format, ...) {

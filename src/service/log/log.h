@@ -45,7 +45,8 @@ public:
     // The next object of the chain; empty at its end.
     virtual std::shared_ptr<iLog> GetNext() = 0;
 
-    // A record of level 3 with the given colour; a null text reads as empty.
+    // A record of level 3 with the given colour, the text's control bytes
+    // escaped (EscapeControlBytes); a null text reads as empty.
     void Write(const char* text, int32_t colour, bool newline);
 };
 

@@ -186,6 +186,9 @@ TEST_F(GetLastErrorTest, ErrorCodeAssertionOrItsOwnFailureIsAddedToTheMismatch) 
         // A place text that would set the window title and clear the screen is shown escaped.
         {"0102 0111 1B5D303B7407 1B5B324A 9000",
          Failure + "Assert 0102.\nМесто возникновения на карте:\n\\x1B]0;t\\x07\\x1B[2J (273)"},
+        // So is CSI as the C1 control U+009B in UTF-8 (C2 9B), while the Cyrillic "Место " stays.
+        {"0102 0111 D09CD0B5D181D182D0BE20 C29B324A 9000",
+         Failure + "Assert 0102.\nМесто возникновения на карте:\nМесто \\xC2\\x9B2J (273)"},
     };
     for (const auto& [answer, error] : cases) {
         SCOPED_TRACE(answer != nullptr ? answer : "reader error");
@@ -340,6 +343,36 @@ TEST_F(CardServiceTest, PowerAndResetFollowTheSettings) {
     } catch (const CardDrvException& e) {
         EXPECT_EQ(e.ErrorCode(), CardDrvError::NoCard);
     }
+}
+
+// A PC/SC reader names itself and a script names its commands: both are shown
+// with their control bytes escaped, and the reader keeps its name as it is.
+TEST_F(CardServiceTest, ReaderAndCommandNamesAreShownEscaped) {
+    const std::string readerName =
+        "USB \x1B]0;x\x07 \xC2\x9B"
+        "2J 00 00";
+    settings.readerName = readerName;
+    settings.output_reader_name = true;
+    CardService& service = Make();
+    reader->Queue(0x00, 0xA4, "9000");
+    reader->Queue(0x00, 0xA4, "6A82");
+    service.PowerOn();
+    const CApdu named(0x00, 0xA4, 0x00, 0x0C, Binary("3F00"), 0,
+                      std::make_shared<StandardPrinter>("MF\xC2\x85\x1B[31m"));
+    service.Command(named, ST_OK);
+    try {  // and in the last exchange of a card exception
+        service.Command(named, ST_OK);
+        ADD_FAILURE() << "no error";
+    } catch (const CardException& e) {
+        EXPECT_TRUE(test::Contains(e.FullMessage(), "\nПоследняя команда:\nMF\\xC2\\x85\\x1B[31m\n"))
+            << e.FullMessage();
+    }
+    EXPECT_EQ(log->records.at(0).text, "[Reader: USB \\x1B]0;x\\x07 \\xC2\\x9B2J 00 00]");
+    EXPECT_TRUE(Logged("MF\\xC2\\x85\\x1B[31m\n"));
+    for (const LogRecord& r : log->records) {
+        EXPECT_FALSE(test::Contains(r.text, "\x1B") || test::Contains(r.text, "\xC2\x9B")) << r.text;
+    }
+    EXPECT_EQ(service.GetReaderName(), readerName);
 }
 
 TEST_F(CardServiceTest, ExchangesArePrintedWithTheScriptPlaceAndTimed) {

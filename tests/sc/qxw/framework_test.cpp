@@ -292,6 +292,24 @@ TEST(LogFunctions, LevelsColoursAndLineEnds) {
                                                                                {4, LevelColour(4), "5-a\n"}}));
 }
 
+// Scripts write what cards and files hold through these functions.
+TEST(LogFunctions, ControlBytesOfTheTextsAreEscaped) {
+    auto recorder = std::make_shared<test::RecordingLog>();
+    g_frameworkLog = recorder;
+    const std::string text =
+        "Ключ\t\x1B[2J\xC2\x9B"
+        "0m";
+    Warning(text);
+    Write(text, false);
+    Write(text.c_str(), false);
+    __do_write(4, "%s", text.c_str());
+    g_frameworkLog.reset();
+    std::vector<std::string> texts;
+    for (const LogRecord& record : recorder->records) texts.push_back(record.text);
+    const std::string shown = "Ключ\t\\x1B[2J\\xC2\\x9B0m";
+    EXPECT_EQ(texts, (std::vector<std::string>{shown + "\n", shown, shown, shown + "\n"}));
+}
+
 // The process-wide framework as the console uses it, from start to finish.
 TEST(ProcessFramework, ConsoleFunctionsFromStartToFinish) {
     SettingsDatabase settings = Database({{"reader", "#OSM"},
@@ -365,6 +383,36 @@ TEST_F(FactoryOverPcsc, WaitForCardFollowsInsertionAndRemoval) {
     WaitForCard(false);
     remover.join();
     FinishFramework();
+}
+
+// A USB reader names itself: a name from the PC/SC list with ESC and the C1 CSI
+// (C2 9B) is shown escaped in the reader table and the reader-name prefix, and
+// reaches PC/SC as listed (pcsc-lite knows no such reader).
+TEST_F(FactoryOverPcsc, ReaderNameFromThePcscListIsShownEscaped) {
+    const std::string hostile =
+        "USB \x1B]0;x\x07\xC2\x9B"
+        "2J 00 00";
+    const std::string dir = test::TestDir();
+    SettingsDatabase settings = Database({{"reader", "#PCSC"},
+                                          {"output_reader_name", "1"},
+                                          {"log_dir", dir},
+                                          {"log_name", "run"},
+                                          {"console_log_on", "0"}});
+    ReaderDiscovery discovery = ReaderDiscovery::System();
+    discovery.listPcscReaders = [&](bool) { return std::vector<std::string>{hostile}; };
+    SCFramework framework;
+    framework.SetReaderDiscovery(discovery);
+    EXPECT_TRUE(Contains(test::MessageOf([&] { framework.Start(settings); }), "Unknown reader specified"));
+    g_frameworkLog.reset();
+    auto* service = dynamic_cast<CardService*>(framework.GetCardService(0));
+    ASSERT_NE(service, nullptr);
+    EXPECT_EQ(service->GetReaderName(), hostile);
+    const std::string log = test::ReadFile(dir + "run.log");
+    // The frame fits the line as shown: 41 characters and a blank on each side.
+    const std::string frame = "+" + std::string(43, '-') + "+\n";
+    EXPECT_TRUE(Contains(log, frame + "| Reader : USB \\x1B]0;x\\x07\\xC2\\x9B2J 00 00 |\n" + frame)) << log;
+    EXPECT_TRUE(Contains(log, "[Reader: USB \\x1B]0;x\\x07\\xC2\\x9B2J 00 00]Power on\n")) << log;
+    EXPECT_FALSE(Contains(log, "\x1B") || Contains(log, "\xC2\x9B"));
 }
 
 }  // namespace

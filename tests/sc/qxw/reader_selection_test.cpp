@@ -197,6 +197,27 @@ TEST_F(ReaderSelection, MenuOffersPcscDigitsAndVirtualLettersRefreshesOnRAndWait
     EXPECT_EQ(records.back().colour, 14);
 }
 
+// A USB reader names itself: the menu shows the names with their control bytes
+// escaped (ESC and the C1 CSI in UTF-8), and the choice is the name as PC/SC gave it.
+TEST_F(ReaderSelection, MenuShowsReaderNamesEscapedAndChoosesThemAsListed) {
+    const std::string hostile =
+        "USB \x1B]0;x\x07\xC2\x9B"
+        "2J Считка 00 01";
+    m_withCard = {{"Reader A 0", hostile}};
+    m_keys = "1";
+    EXPECT_EQ(Choose("#PCSC"), hostile);
+    Names texts;
+    for (const LogRecord& record : m_console->records) texts.push_back(record.text);
+    const std::string shown = "USB \\x1B]0;x\\x07\\xC2\\x9B2J Считка 00 01";
+    EXPECT_EQ(texts.at(3), "1 - " + shown + "\n");
+    EXPECT_EQ(texts.back(), "Выбран reader = " + shown + "\n");
+    // Taken silently as the one candidate, or by number, it stays as listed too.
+    m_withCard = {{hostile}};
+    EXPECT_EQ(Choose("#PCSC", "reader2"), hostile);
+    m_all = {hostile};
+    EXPECT_EQ(Choose("#0", "reader3"), hostile);
+}
+
 // Two groups over the simulated card: the second cannot take it until the first
 // lets it go, and the choice leaves it out.
 TEST_F(ReaderSelection, ReaderInUseIsRefusedAndLeftOutOfTheChoice) {

@@ -223,6 +223,43 @@ TEST(Text, EveryByteOfTheWindows1251UpperHalf) {
     EXPECT_EQ(test::MessageOf([&] { SafePrintf(nullFormat); }), "Некорректный формат вывода в строку!");
 }
 
+// C0 controls but LF and tab, DEL, and the C1 controls U+0080..U+009F in their
+// UTF-8 form (C2 80..C2 9F, which a UTF-8 terminal obeys as it obeys ESC) are
+// shown as \xHH; UTF-8 letters and bytes that are not UTF-8 pass as they are.
+TEST(Text, ControlBytesAreEscapedButTextInUtf8OrWindows1251IsNot) {
+    const std::pair<std::string, std::string> cases[] = {
+        // C0, DEL, and what stays: line feed, tab, blank, tilde.
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\x1B[2J\x1F\r\x7F", "\\x1B[2J\\x1F\\x0D\\x7F"},
+        {"\n\t ~", "\n\t ~"},
+        // C1 in UTF-8: both ends and CSI, among Cyrillic.
+        {"\xC2\x80\xC2\x9F", "\\xC2\\x80\\xC2\\x9F"},
+        {"Место \xC2\x9B"
+         "2J сбой",
+         "Место \\xC2\\x9B"
+         "2J сбой"},
+        {"д\xC2\x85ом", "д\\xC2\\x85ом"},
+        // U+00A0 and U+00AB, just past C1, and letters of other lead bytes stay.
+        {"\xC2\xA0\xC2\xAB\xC3\x80 Ёё ЀяѐӿⅫ", "\xC2\xA0\xC2\xAB\xC3\x80 Ёё ЀяѐӿⅫ"},
+        // Windows-1251: "Привет", "Вход" (В is C2, then a letter), Ђ (80) and › (9B) alone.
+        {"\xCF\xF0\xE8\xE2\xE5\xF2 \xC2\xF5\xEE\xE4 \x80\x9B", "\xCF\xF0\xE8\xE2\xE5\xF2 \xC2\xF5\xEE\xE4 \x80\x9B"},
+        // A lone C2: at the end, before ASCII, before another C2 that starts a C1, before a C0.
+        {"end\xC2", "end\xC2"},
+        {"\xC2"
+         "A",
+         "\xC2"
+         "A"},
+        {"\xC2\xC2\x9B", "\xC2\\xC2\\x9B"},
+        {"\xC2\x1B\x9B", "\xC2\\x1B\x9B"},
+        // Only C2 leads a C1 control: the trail bytes 82 85 of U+2085 (₅) stay.
+        {"\xE2\x82\x85", "\xE2\x82\x85"},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(EscapeControlBytes(text), shown) << text;
+        EXPECT_EQ(EscapeControlBytes(shown), shown) << text;  // shown text escapes to itself
+    }
+}
+
 TEST(Numbers, BinaryTextAndBitConversions) {
     EXPECT_EQ(Bin_UNum16(binary::Binary("1234")), 0x1234);
     EXPECT_THROW(Bin_UNum16(binary::Binary("123456")), Exception);

@@ -72,9 +72,10 @@ public:
         states[0].dwEventState = present ? SCARD_STATE_PRESENT | SCARD_STATE_CHANGED : SCARD_STATE_EMPTY;
         return afterSwitch && !present ? SCARD_E_TIMEOUT : SCARD_S_SUCCESS;
     }
-    LONG Connect(SCARDCONTEXT, const char*, DWORD shareMode, DWORD preferred, SCARDHANDLE* card,
+    LONG Connect(SCARDCONTEXT, const char* reader, DWORD shareMode, DWORD preferred, SCARDHANDLE* card,
                  DWORD* active) override {
         EXPECT_EQ(shareMode, static_cast<DWORD>(SCARD_SHARE_SHARED));
+        connectedTo = reader;
         *card = kCard;
         *active = activeOverride != 0 ? activeOverride : preferred;
         return Call("Connect", preferred, refused.count(preferred) ? SCARD_E_PROTO_MISMATCH : SCARD_S_SUCCESS);
@@ -144,6 +145,7 @@ public:
     LONG listSizeResult = SCARD_S_SUCCESS, listResult = SCARD_S_SUCCESS;
 
     int mifarePolls = 0;
+    std::string connectedTo;  // the reader name of the last Connect
     Names calls;
     std::vector<DWORD> attributeCalls;
     std::vector<Binary> controlInputs;
@@ -535,6 +537,25 @@ TEST_F(PcscReaderTest, ReaderListParsesTheMultiStringFiltersByCardAndReportsFail
     m_pcsc.results["Establish"] = SCARD_E_NO_SERVICE;
     EXPECT_EQ(getPCSCReaderList(names, false, m_pcsc), SCARD_E_NO_SERVICE);
     EXPECT_TRUE(names.empty());
+}
+
+// A reader names itself: a name with ESC and the C1 CSI (C2 9B) is listed and
+// addressed byte for byte as the service gave it; only displays escape it.
+TEST_F(PcscReaderTest, ReaderNameWithControlBytesIsListedAndAddressedAsGiven) {
+    const std::string hostile =
+        "USB \x1B[2J\xC2\x9B"
+        "31m 00 00";
+    m_pcsc.readerList = hostile + '\0' + '\0';
+    m_pcsc.withCard = {hostile};
+    Names names;
+    EXPECT_EQ(getPCSCReaderList(names, true, m_pcsc), SCARD_S_SUCCESS);
+    EXPECT_EQ(names, Names{hostile});
+    PCSC_Reader reader(names.front(), ReaderParams(), nullptr, false, m_pcsc);
+    EXPECT_TRUE(reader.IsPowered());
+    ATR atr;
+    reader.PowerOn(atr);
+    EXPECT_EQ(m_pcsc.connectedTo, hostile);
+    EXPECT_EQ(reader.GetReaderName(), hostile);
 }
 
 // The file of the card model holds byte i at offset i (mod 256).
