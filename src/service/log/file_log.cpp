@@ -178,8 +178,8 @@ bool SameFile(const struct stat& first, const struct stat& second) {
 
 // The name still leads to the file that the descriptor has open.
 bool NameLeadsTo(const std::string& name, int fd) {
-    struct stat byName {
-    }, byDescriptor{};
+    struct stat byName {};
+    struct stat byDescriptor {};
     return ::fstat(fd, &byDescriptor) == 0 && ::stat(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
 }
 
@@ -325,8 +325,8 @@ void FileLog::CloseFile(bool removeWhenUnused) {
         // opened the file but has not locked it yet finds the name gone once it
         // has, and opens the file again.
         const int fd = ::fileno(m_file.get());
-        struct stat byDescriptor {
-        }, byName{};
+        struct stat byDescriptor {};
+        struct stat byName {};
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &byDescriptor) == 0 && S_ISREG(byDescriptor.st_mode) &&
             byDescriptor.st_size == 0 && ::lstat(m_fileName.c_str(), &byName) == 0 && SameFile(byName, byDescriptor)) {
             ::unlink(m_fileName.c_str());
