@@ -19,6 +19,9 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "service/common/binary.h"
 #include "service/common/filesystem.h"
@@ -274,7 +277,6 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
     const std::string noJcd = "Ошибка (CardReaderDriverError). Can't create OS model with JC debug facility\n";
     std::filesystem::permissions(m_dir, std::filesystem::perms::all);  // writable for nobody
     constexpr std::chrono::seconds Prompt(1);                          // for what must not wait at all
-    std::future<void> reader;                                          // of a FIFO: opens it and closes it at once
     const struct {
         const char* name;
         std::function<void()> prepare;
@@ -375,25 +377,25 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
          [this] { ::mkfifo((m_dir + "qxw.log").c_str(), 0600); },
          {},
          true,
-         "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO), not a regular file\n",
+         "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO) that has no reader\n",
          {.limit = Prompt}},
-        {"FIFO as qxw.log, its reader gone at once",
-         [this, &reader] {
-             ::mkfifo((m_dir + "qxw.log").c_str(), 0600);
-             reader = std::async(std::launch::async, [fifo = m_dir + "qxw.log"] {
-                 const int fd = ::open(fifo.c_str(), O_RDONLY);
-                 if (fd >= 0) ::close(fd);
-             });
+        {"FIFO as qxw.log, its reader gone before the run",
+         [this] {
+             const std::string fifo = m_dir + "qxw.log";
+             ::mkfifo(fifo.c_str(), 0600);
+             const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+             if (fd >= 0) ::close(fd);
          },
          {},
          true,
-         "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO), not a regular file\n",
+         "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO) that has no reader\n",
          {.limit = Prompt}},
         {"FIFO as the APDU log",
          [this] { ::mkfifo((m_dir + "skarna.log").c_str(), 0600); },
          {"-f=0", "-af=skarna"},
          false,
-         "Не удалось открыть файл для конвертированных APDU 'skarna.log': Is a named pipe (FIFO), not a regular file\n",
+         "Не удалось открыть файл для конвертированных APDU 'skarna.log': Is a named pipe (FIFO) that has no "
+         "reader\n",
          {.limit = Prompt}},
     };
     for (const auto& c : cases) {
@@ -403,12 +405,6 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
         const QxwRun run = RunQxw(c.args, m_dir, c.options, {{"PCSCLITE_CSOCK_NAME", m_dir + "no.comm"}});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(Contains(c.onStandardError ? run.err : run.out, c.message)) << run.out << run.err;
-        // A reader still waiting in its open for a writer is let go.
-        while (reader.valid() && reader.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-            const int writer = ::open((m_dir + "qxw.log").c_str(), O_WRONLY | O_NONBLOCK);
-            if (writer >= 0) ::close(writer);
-        }
-        reader = {};
         if (!c.image.empty()) {
             EXPECT_EQ(File("img.bin"), c.image);
         }
@@ -421,6 +417,130 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
             std::filesystem::remove_all(entry.path());
         }
     }
+}
+
+// Reads a FIFO from before the program opens it until every writer has closed
+// it; a writer end of the reader's own keeps the FIFO from ending before the
+// program has opened it.
+class FifoReader {
+public:
+    explicit FifoReader(const std::string& path)
+        : m_read((::mkfifo(path.c_str(), 0600), ::open(path.c_str(), O_RDONLY | O_NONBLOCK))),
+          m_keep(::open(path.c_str(), O_WRONLY | O_NONBLOCK)) {
+        ::fcntl(m_read, F_SETFL, 0);
+        m_text = std::async(std::launch::async, [fd = m_read] { return ReadToEnd(fd); });
+    }
+    ~FifoReader() {
+        if (m_keep >= 0) ::close(m_keep);
+        if (m_text.valid()) m_text.wait();
+        ::close(m_read);
+    }
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+    bool Ready() const { return m_read >= 0 && m_keep >= 0; }
+    // Everything written, once the program has ended.
+    std::string Text() {
+        ::close(m_keep);
+        m_keep = -1;
+        return m_text.get();
+    }
+    static std::string ReadToEnd(int fd) {
+        std::string text;
+        char buffer[4096];
+        for (ssize_t count; (count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR);) {
+            if (count > 0) text.append(buffer, static_cast<size_t>(count));
+        }
+        return text;
+    }
+
+private:
+    int m_read;
+    int m_keep;
+    std::future<std::string> m_text;
+};
+
+// qxw with a pipe on its descriptor fd (standard output, or a further
+// descriptor as bash hands over ">(tool)"), read while the program runs.
+// Returns the exit code (-1: killed after 30 s) and what the pipe carried.
+std::pair<int, std::string> RunQxwIntoPipe(std::vector<std::string> args, const std::string& directory, int fd) {
+    const char* given = std::getenv("ZORVIK_QXW");
+    args.insert(args.begin(), given ? given : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw");
+    std::vector<std::string> environment{"NO_COLOR=1"};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string(*entry).rfind("QXW_CONFIG=", 0) != 0) environment.push_back(*entry);
+    }
+    std::vector<char*> argv, envp;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return {-1, ""};
+    const int nothing = ::open("/dev/null", O_RDWR);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        for (int stream = 0; stream < 3; ++stream) ::dup2(nothing, stream);
+        ::dup2(pipeFds[1], fd);
+        ::signal(SIGPIPE, SIG_DFL);
+        if (::chdir(directory.c_str()) != 0) ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(nothing);
+    ::close(pipeFds[1]);
+    auto text = std::async(std::launch::async, [read = pipeFds[0]] { return FifoReader::ReadToEnd(read); });
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        ::usleep(10000);
+    }
+    std::pair<int, std::string> result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.get()};
+    ::close(pipeFds[0]);
+    return result;
+}
+
+// A FIFO or a pipe that has a reader takes a log as a file would: the file log
+// as a FIFO a viewer reads, the APDU log as such a FIFO, as -an=/dev/stdout
+// piped on, and as -an=>(tool). The reader gets every line.
+TEST_F(Qxw, LogsGoIntoPipesAndFifosThatHaveAReader) {
+    {
+        FifoReader viewer(m_dir + "viewed.log");
+        ASSERT_TRUE(viewer.Ready());
+        const QxwRun run = RunQxw({"-ln=viewed"}, m_dir);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, "Power off\n")) << run.out;
+        EXPECT_EQ(viewer.Text(), run.out);  // the console shows every record of the file log
+        EXPECT_TRUE(std::filesystem::is_fifo(m_dir + "viewed.log"));
+    }
+    {
+        FifoReader viewer(m_dir + "apdu.fifo");
+        ASSERT_TRUE(viewer.Ready());
+        const QxwRun run = RunQxw({"-f=0", "-af=skarna", "-an=apdu.fifo"}, m_dir);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_EQ(viewer.Text(), "\non\n\noff\n");  // the Skarna markers of power on and off
+    }
+    // -an=/dev/stdout | tool: the console records and the APDU log's entries
+    // in one stream; without the entries it is the run's file log.
+    auto [code, out] = RunQxwIntoPipe({"-ln=stdout", "-af=skarna", "-an=/dev/stdout"}, m_dir, STDOUT_FILENO);
+    EXPECT_EQ(code, 0) << out;
+    std::string records = out;
+    for (const std::string entry : {"\non\n", "\noff\n"}) {
+        const size_t at = records.find(entry);
+        ASSERT_NE(at, std::string::npos) << entry << out;
+        records.erase(at, entry.size());
+    }
+    EXPECT_EQ(records, File("stdout.log"));
+    EXPECT_TRUE(Contains(records, "Power off\n")) << records;
+    // -an=>(tool): bash hands the pipe over as /dev/fd/63.
+    std::tie(code, out) = RunQxwIntoPipe({"-f=0", "-af=skarna", "-an=/dev/fd/63"}, m_dir, 63);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(out, "\non\n\noff\n");
 }
 
 // With the simulated card and a network server, "#?" has two candidates: an

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "sc/card_service/gp_apdu_writer.h"
@@ -16,8 +17,8 @@ namespace ZORVIK {
 
 namespace {
 
-// A FIFO or a directory as the log is refused with its reason rather than
-// waited on (OpenLogFile).
+// A FIFO without a reader or a directory as the log is refused with its reason
+// rather than waited on (OpenLogFile).
 std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenLog(const std::string& fileName) {
     ZORVIK_CHECK("ZORVIK::BaseApduWriter::BaseApduWriter", !fileName.empty(),
                  "Пустое название файла для конвертированных APDU");
@@ -33,7 +34,10 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenLog(const std::string& fileN
 
 BaseApduWriter::BaseApduWriter(const std::string& fileName) : m_fileName(fileName), m_file(OpenLog(fileName)) {}
 
-BaseApduWriter::~BaseApduWriter() = default;
+BaseApduWriter::~BaseApduWriter() {
+    // What an entry interrupted by an error left is not lost, as a stream would flush it at its close.
+    if (!m_entry.empty()) AppendRecord(m_file.get(), m_entry);
+}
 
 void BaseApduWriter::WriteReset() { ClearPending(); }
 
@@ -60,22 +64,34 @@ void BaseApduWriter::SuppressNextMarker() { m_suppressNext = true; }
 void BaseApduWriter::Print(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const int result = std::vfprintf(m_file.get(), format, args);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    if (result < 0 && m_writeError == 0) m_writeError = errno;
+    if (length >= 0) {
+        const size_t start = m_entry.size();
+        m_entry.resize(start + static_cast<size_t>(length) + 1);
+        std::vsnprintf(m_entry.data() + start, static_cast<size_t>(length) + 1, format, again);
+        m_entry.resize(start + static_cast<size_t>(length));
+    } else if (m_writeError == 0) {
+        m_writeError = errno;
+    }
+    va_end(again);
 }
 
-void BaseApduWriter::PrintText(const std::string& text) {
-    if (std::fputs(text.c_str(), m_file.get()) == EOF && m_writeError == 0) m_writeError = errno;
-}
+// Up to the first zero byte, as the text would go through fputs.
+void BaseApduWriter::PrintText(const std::string& text) { m_entry += text.c_str(); }
 
 void BaseApduWriter::EndEntry() {
-    if (std::fflush(m_file.get()) != 0 && m_writeError == 0) m_writeError = errno;
+    if (!m_entry.empty()) {
+        const int error = AppendRecord(m_file.get(), m_entry);
+        m_entry.clear();
+        if (error != 0 && m_writeError == 0) m_writeError = error;
+    }
     if (m_writeError == 0) return;
     // Reported once per entry; the next entry tries the file afresh.
     const int error = m_writeError;
     m_writeError = 0;
-    std::clearerr(m_file.get());
     throw Exception(
         "Не удалось записать в файл для конвертированных APDU '" + m_fileName + "': " + std::strerror(error),
         ZORVIK_PLACE("ZORVIK::BaseApduWriter::EndEntry"));

@@ -39,7 +39,8 @@ public:
     enum Kind : int { Skarna = 0, GP = 1, JCShell = 2, Goznak = 3, Ruzo = 4 };
 
     // Opens the file for appending; refuses an empty name, a file that cannot
-    // be opened, and a FIFO, a directory or a block device (never waits on one).
+    // be opened, a FIFO without a reader, a directory or a block device (never
+    // waits on one).
     explicit BaseApduWriter(const std::string& fileName);
     BaseApduWriter(const BaseApduWriter&) = delete;
     BaseApduWriter& operator=(const BaseApduWriter&) = delete;
@@ -65,10 +66,12 @@ public:
     static std::string DefaultFileName(int kind);
 
 protected:
+    // Print and PrintText gather the entry; EndEntry writes it.
     void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void PrintText(const std::string& text);
-    // Each entry reaches the disk at once, so that a crash loses no logged
-    // exchange; a failed write or flush of the entry throws, naming the file and
+    // Each entry reaches the file at once and in one write, so that a crash
+    // loses no logged exchange and another process appending to the same log
+    // never splits it; a failed write of the entry throws, naming the file and
     // the system's reason.
     void EndEntry();
     void ClearPending();
@@ -83,8 +86,9 @@ protected:
 
 private:
     std::string m_fileName;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_file;
-    int m_writeError = 0;  // errno of the first failed write of the current entry
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_file;  // written only through AppendRecord
+    std::string m_entry;                                     // the entry gathered so far
+    int m_writeError = 0;  // errno of the first failed formatting of the current entry
     std::vector<ApduWriterVariable> m_variables;
     bool m_hasComment = false;
     std::string m_comment;

@@ -1,10 +1,13 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "service/common/exception.h"
 #include "service/common/filesystem.h"
@@ -90,21 +93,115 @@ bool CanBeRead(const std::string& name) {
                     ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
 }
 
-// Why no log is written to a file of this mode, or nullptr. Opening a FIFO for
-// writing waits for a reader, and one whose reader goes away breaks the log;
-// a character device (/dev/null, a terminal) takes the text as it comes.
-const char* NotALogFileReason(mode_t mode) { return S_ISCHR(mode) ? nullptr : filesystem::NotRegularReason(mode); }
+// Why no log is written to a file of this mode, or nullptr. A character device
+// (/dev/null, a terminal) takes the text as it comes, and so does a FIFO or a
+// pipe, which the open takes only when it has a reader.
+const char* NotALogFileReason(mode_t mode) {
+    return S_ISCHR(mode) || S_ISFIFO(mode) ? nullptr : filesystem::NotRegularReason(mode);
+}
+
+// A FIFO that no process reads would hold the writer (or lose the log): its
+// non-blocking open fails with ENXIO and the log is refused instead.
+constexpr const char* FifoWithoutReader = "Is a named pipe (FIFO) that has no reader";
 
 int OpenFlags(const std::string& mode) {
     const bool update = mode.find('+') != std::string::npos;
     int flags = update ? O_RDWR : O_WRONLY;
     switch (mode.empty() ? 'r' : mode[0]) {
         case 'a': flags |= O_CREAT | O_APPEND; break;
-        case 'w': flags |= O_CREAT | O_TRUNC; break;
+        // Appending after the truncation too: appends of other processes to the
+        // same file then never overwrite this log's records, nor it theirs.
+        case 'w': flags |= O_CREAT | O_TRUNC | O_APPEND; break;
         default: flags = update ? O_RDWR : O_RDONLY; break;
     }
     if (mode.find('x') != std::string::npos) flags |= O_EXCL;
     return flags;
+}
+
+bool IsFifo(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// Opens the descriptor of a log file: -1 with errno set, or with refusal set
+// when the file is of a kind that takes no log. A name that does not exist is
+// created exclusively first, so that created tells whether this open made the
+// file; a name that exists meanwhile is opened as it is.
+int OpenDescriptor(const std::string& name, int flags, bool& created, const char*& refusal) {
+    // No wait in the open (a FIFO without reader, a device), no terminal taken over.
+    constexpr int Always = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    constexpr int Attempts = 3;
+    const bool createsOrOpens = (flags & O_CREAT) != 0 && (flags & O_EXCL) == 0;
+    for (int attempt = 1;; ++attempt) {
+        if (createsOrOpens || (flags & O_EXCL) != 0) {
+            const int fd = ::open(name.c_str(), (flags & ~O_TRUNC) | O_EXCL | Always, 0666);
+            if (fd >= 0) {
+                created = true;
+                return fd;
+            }
+            if (errno != EEXIST || !createsOrOpens) return -1;
+        }
+        // The kind is checked before the open, as for settings files and EEPROM
+        // images: opening a device can have effects of its own.
+        struct stat info {};
+        if (::stat(name.c_str(), &info) == 0 && (refusal = NotALogFileReason(info.st_mode)) != nullptr) return -1;
+        // An existing file only, while the name may vanish between the two opens
+        // (and then be made exclusively again); the last attempt creates as
+        // plain fopen would, which also follows a dangling link.
+        const bool last = !createsOrOpens || attempt == Attempts;
+        const int fd = ::open(name.c_str(), (last ? flags : flags & ~O_CREAT) | Always, 0666);
+        if (fd >= 0) return fd;
+        if (errno == ENXIO && IsFifo(name)) {
+            refusal = FifoWithoutReader;
+            return -1;
+        }
+        if (errno != ENOENT || last) return -1;
+    }
+}
+
+// Every file log holds a shared lock on its file for its life: a deletable log
+// removes its file only when it gets the exclusive lock, that is when no other
+// log has the file open. The exclusive lock is held only for the moment of that
+// decision; a lock held longer by some other program is not waited out forever,
+// the log then goes on without one.
+void HoldShared(int fd) {
+    constexpr int Tries = 2000;
+    for (int i = 0; i < Tries && ::flock(fd, LOCK_SH | LOCK_NB) != 0; ++i) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool SameFile(const struct stat& first, const struct stat& second) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The name still leads to the file that the descriptor has open.
+bool NameLeadsTo(const std::string& name, int fd) {
+    struct stat byName {};
+    struct stat byDescriptor {};
+    return ::fstat(fd, &byDescriptor) == 0 && ::stat(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
+}
+
+// Opens a log file and takes its shared lock. A file removed (or replaced)
+// between the open and the lock, by a deletable log that saw it empty and
+// unused, is opened again, so that no record goes to a file without a name.
+std::shared_ptr<std::FILE> OpenLockedLog(const std::string& name, const std::string& mode, bool& created) {
+    constexpr int Attempts = 100;
+    for (int attempt = 1;; ++attempt) {
+        LogFileOpening opening = OpenLogFile(name, mode);
+        if (!opening.stream) ThrowCantCreate(name, opening.error == 0 ? opening.reason : "");
+        const int fd = ::fileno(opening.stream.get());
+        struct stat info {};
+        created = opening.created;
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+        }
+        HoldShared(fd);
+        if (attempt == Attempts || NameLeadsTo(name, fd)) {
+            return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+        }
+    }
 }
 
 // The first free numbered name, created exclusively: a name taken by another
@@ -117,6 +214,7 @@ std::shared_ptr<std::FILE> CreateNumbered(const NamePattern& pattern, uint32_t w
         LogFileOpening opening = OpenLogFile(name, "wx");
         if (opening.stream) {
             chosen = name;
+            HoldShared(::fileno(opening.stream.get()));
             return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
         }
         if (opening.error != EEXIST) ThrowCantCreate(name, opening.error == 0 ? opening.reason : "");
@@ -135,50 +233,59 @@ std::tm LocalTimeNow() {
 
 LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode) {
     LogFileOpening opening;
-    const auto fail = [&opening](int error) {
+    const char* refusal = nullptr;
+    const int fd = OpenDescriptor(fileName, OpenFlags(mode), opening.created, refusal);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        // A second look at the kind: the name may have been replaced meanwhile.
+        struct stat info {};
+        const int fdFlags = ::fcntl(fd, F_GETFL);
+        if (::fstat(fd, &info) != 0 || fdFlags < 0) {
+            error = errno;
+        } else if ((refusal = NotALogFileReason(info.st_mode)) == nullptr) {
+            // A pipe, a terminal or another device then blocks on writes as usual.
+            if (::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0) {
+                error = errno;
+            } else if (std::FILE* stream = ::fdopen(fd, mode.c_str())) {
+                opening.stream.reset(stream);
+                return opening;
+            } else {
+                error = errno;
+            }
+        }
+        ::close(fd);
+    }
+    opening.created = false;
+    if (refusal != nullptr) {
+        opening.reason = refusal;
+    } else {
         opening.error = error;
         opening.reason = std::strerror(error);
-        return std::move(opening);
-    };
-    const auto refuse = [&opening](const char* reason) {
-        opening.reason = reason;
-        return std::move(opening);
-    };
-    const int flags = OpenFlags(mode);
-    // The kind is checked before the open, as for settings files and EEPROM
-    // images: opening a FIFO or a device can have effects of its own. A new
-    // file only (O_EXCL) never opens what is there.
-    struct stat info {};
-    if ((flags & O_EXCL) == 0 && ::stat(fileName.c_str(), &info) == 0) {
-        if (const char* reason = NotALogFileReason(info.st_mode)) return refuse(reason);
     }
-    // O_NONBLOCK and a second look: the name may have been replaced meanwhile.
-    const int fd = ::open(fileName.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) return fail(errno);
-    int error = 0;
-    const char* refusal = nullptr;
-    const int fdFlags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &info) != 0 || fdFlags < 0) {
-        error = errno;
-    } else if ((refusal = NotALogFileReason(info.st_mode)) == nullptr) {
-        // A terminal or another device then blocks on writes as usual.
-        if (::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0) {
-            error = errno;
-        } else if (std::FILE* stream = ::fdopen(fd, mode.c_str())) {
-            opening.stream.reset(stream);
-            return opening;
-        } else {
-            error = errno;
-        }
-    }
-    ::close(fd);
-    return refusal != nullptr ? refuse(refusal) : fail(error);
+    return opening;
 }
 
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode) {
     LogFileOpening opening = OpenLogFile(fileName, mode);
     if (!opening.stream) ThrowCantCreate(fileName, opening.error == 0 ? opening.reason : "");
     return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+}
+
+int AppendRecord(std::FILE* file, const std::string& text) {
+    // Appends of different processes never interleave inside one write to an
+    // O_APPEND descriptor; a stream would cut a long record at its buffer size.
+    const int fd = ::fileno(file);
+    const char* data = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return errno;
+        if (written == 0) return EIO;  // no progress and no reason: never spin
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    return 0;
 }
 
 FileLog::FileLog(const std::string& path, const std::string& format, uint32_t counterWidth, std::shared_ptr<iLog> next)
@@ -190,32 +297,44 @@ FileLog::FileLog(const std::string& path, const std::string& format, uint32_t co
     const NamePattern pattern = ExpandFormat(path, format, localTime);
     if (pattern.counter == CounterKind::None) {
         m_fileName = pattern.text;
-        m_file = OpenFile(m_fileName, "w");
+        m_file = OpenLockedLog(m_fileName, "w", m_created);
     } else {
         m_file = CreateNumbered(pattern, counterWidth, m_fileName);
+        m_created = true;
     }
 }
 
 FileLog::FileLog(const std::string& fileName, std::shared_ptr<iLog> next)
-    : LogFilter(std::move(next)), m_fileName(fileName), m_file(OpenFile(fileName, "a")) {}
+    : LogFilter(std::move(next)), m_fileName(fileName) {
+    m_file = OpenLockedLog(fileName, "a", m_created);
+}
 
 void FileLog::WriteRec(const LogRecord& record) {
-    const size_t written = std::fwrite(record.text.data(), 1, record.text.size(), m_file.get());
-    if (written != record.text.size() || std::fflush(m_file.get()) != 0) {
-        const int error = errno;
-        std::clearerr(m_file.get());
+    if (const int error = AppendRecord(m_file.get(), record.text)) {
         throw Exception("Can't write data to '" + m_fileName + "': " + std::strerror(error),
                         ZORVIK_PLACE("ZORVIK::FileLog::WriteRec"));
     }
     PassOn(record);
 }
 
-DeletableFileLog::~DeletableFileLog() {
-    CloseFile();
-    struct stat info {};
-    if (stat(GetFileName().c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
-        std::remove(GetFileName().c_str());
+void FileLog::CloseFile(bool removeWhenUnused) {
+    if (removeWhenUnused && m_created && m_file) {
+        // Decided on the descriptor, not on the name: the exclusive lock fails
+        // while another log holds the file open, the size shows any record of
+        // any run, and the name must still lead to this very file. A log that
+        // opened the file but has not locked it yet finds the name gone once it
+        // has, and opens the file again.
+        const int fd = ::fileno(m_file.get());
+        struct stat byDescriptor {};
+        struct stat byName {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &byDescriptor) == 0 && S_ISREG(byDescriptor.st_mode) &&
+            byDescriptor.st_size == 0 && ::lstat(m_fileName.c_str(), &byName) == 0 && SameFile(byName, byDescriptor)) {
+            ::unlink(m_fileName.c_str());
+        }
     }
+    m_file.reset();
 }
+
+DeletableFileLog::~DeletableFileLog() { CloseFile(true); }
 
 }  // namespace ZORVIK

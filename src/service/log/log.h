@@ -113,18 +113,28 @@ private:
 // A log file opened for writing, or the reason why it was not.
 struct LogFileOpening {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream{nullptr, &std::fclose};
-    int error = 0;       // errno of a failed open; 0 when opened or refused for its kind
-    std::string reason;  // the system's text, or the kind of a file that takes no log
+    int error = 0;         // errno of a failed open; 0 when opened or refused for its kind
+    std::string reason;    // the system's text, or the kind of a file that takes no log
+    bool created = false;  // this open made the file: no file of that name was there
 };
 // Opens a file to write a log to (fopen modes: "a" appends, "w" truncates,
-// "wx" creates a new file only) without ever waiting on it. A FIFO, a
-// directory, a socket or a block device is refused (filesystem::NotRegularReason
-// gives the reason); a character device such as /dev/null or a terminal is taken.
+// "wx" creates a new file only) without ever waiting on it. Writing modes
+// append (O_APPEND), "w" after its truncation too, so that records of other
+// processes logging to the same file are never overwritten. A FIFO or pipe
+// that has a reader takes the log; one without a reader is refused at once,
+// as are a directory, a socket and a block device (the reason says why); a
+// character device such as /dev/null or a terminal is taken.
 LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode);
 
 // Opens a file; the deleter closes it. Throws "Log file '<name>' can't be
 // created", followed by the reason when the file is of a kind that takes no log.
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode);
+
+// Writes text to the file's descriptor in one write() call, repeated only for
+// what a partial write left, bypassing the stream's buffer (which must hold
+// nothing). On a file opened for appending, the record of one process is then
+// never split by another's. Returns 0, or the errno of the failed write.
+int AppendRecord(std::FILE* file, const std::string& text);
 
 // Writes each record's text to a file and passes the record on.
 class FileLog : public LogFilter {
@@ -138,18 +148,24 @@ public:
     // Opens the named file for appending.
     FileLog(const std::string& fileName, std::shared_ptr<iLog> next);
 
+    // Each record reaches the file in one write (AppendRecord).
     void WriteRec(const LogRecord& record) override;
     const std::string& GetFileName() const { return m_fileName; }
 
 protected:
-    void CloseFile() { m_file.reset(); }
+    // Closes the file. With removeWhenUnused the file is removed first when
+    // this log created it, it is still the file of that name, still empty, and
+    // no other file log has it open.
+    void CloseFile(bool removeWhenUnused);
 
 private:
     std::string m_fileName;
     std::shared_ptr<std::FILE> m_file;
+    bool m_created = false;  // the file did not exist before this log opened it
 };
 
-// A file log that removes its file on destruction when nothing was written to it.
+// A file log that removes its file on destruction when nothing was written to
+// it, by this run or any other, and no other run has it open.
 class DeletableFileLog : public FileLog {
 public:
     using FileLog::FileLog;

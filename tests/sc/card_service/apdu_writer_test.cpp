@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
+#include <vector>
 
 #include "sc/card_service/apdu_printer.h"
 #include "sc/card_service/expected_status.h"
@@ -15,6 +17,7 @@
 #include "service/log/recording_log.h"
 #include "support/error_text.h"
 #include "support/file_text.h"
+#include "support/processes.h"
 #include "support/test_dir.h"
 #include "support/vectors.h"
 
@@ -233,6 +236,54 @@ TEST(ApduWriter, FailedWriteNamesTheFileAndTheReason) {
                   }),
                   expected)
             << entry;
+    }
+}
+
+// Entries of 64 KB, far above a stream's buffer, from several processes at
+// once into one APDU log: in every format each entry reaches the file whole,
+// none cut into another's, none lost.
+TEST(ApduWriter, ProcessesAppendingEntriesOf64KbToOneLogKeepEveryEntryWhole) {
+    constexpr int Writers = 3, Entries = 8;
+    // 32,800 data bytes: 64 KB of hex text or more in every format.
+    const auto command = [](int writer, int number) {
+        return CApdu(0x80, static_cast<uint8_t>(0x10 + writer), static_cast<uint8_t>(number), 0x00,
+                     Binary(32800, static_cast<uint8_t>(0x11 * (writer + 1))));
+    };
+    for (int kind : {BaseApduWriter::Skarna, BaseApduWriter::GP, BaseApduWriter::JCShell, BaseApduWriter::Goznak,
+                     BaseApduWriter::Ruzo}) {
+        SCOPED_TRACE(BaseApduWriter::DefaultFileName(kind));
+        const std::string shared = test::TestDir() + BaseApduWriter::DefaultFileName(kind);
+        const int passed = test::RunTogether(Writers, [&](int writer) {
+            std::unique_ptr<BaseApduWriter> log = BaseApduWriter::Create(kind, shared, 0);
+            for (int number = 0; number < Entries; ++number)
+                log->WriteApdu(command(writer, number), Response("9000"), ST_ANY, SourcePlace());
+        });
+        ASSERT_EQ(passed, Writers);
+        // Each entry as a writer alone puts it in a log of its own.
+        std::vector<std::string> expected;
+        const std::string alone = test::TestDir() + "alone.log";
+        for (int writer = 0; writer < Writers; ++writer) {
+            for (int number = 0; number < Entries; ++number) {
+                std::filesystem::remove(alone);
+                BaseApduWriter::Create(kind, alone, 0)
+                    ->WriteApdu(command(writer, number), Response("9000"), ST_ANY, SourcePlace());
+                expected.push_back(ReadFile(alone));
+                ASSERT_GE(expected.back().size(), 65536u);
+            }
+        }
+        // The shared log is those entries one after another, in any order.
+        const std::string text = ReadFile(shared);
+        size_t position = 0;
+        while (position < text.size()) {
+            const auto whole = std::find_if(expected.begin(), expected.end(), [&](const std::string& entry) {
+                return text.compare(position, entry.size(), entry) == 0;
+            });
+            if (whole == expected.end()) break;
+            position += whole->size();
+            expected.erase(whole);
+        }
+        EXPECT_EQ(position, text.size()) << "an entry is cut at " << position;
+        EXPECT_TRUE(expected.empty()) << expected.size() << " entries are missing";
     }
 }
 

@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "service/log/terminal.h"
 #include "support/error_text.h"
 #include "support/file_text.h"
+#include "support/processes.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
@@ -435,22 +439,159 @@ TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
     EXPECT_TRUE(sink->records.empty());
 }
 
-// A FIFO would hold the open until some process reads it, and lose the log
-// when that reader goes; a character device takes the log as it comes.
-TEST_F(FileLogTest, AFifoOrADirectoryIsRefusedWithItsReasonAndNeverWaitedOn) {
+// A FIFO that nobody reads would hold the open, and is refused at once; one
+// with a reader takes the log as a file would, and a reader that goes away is
+// a failed write. A directory is refused; a character device takes the log as it comes.
+TEST_F(FileLogTest, AFifoWithAReaderTakesTheLogAndOneWithoutIsRefusedAtOnce) {
     const std::string fifo = m_dir + "fifo.log";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    // With a reader there, an open would not even wait: the kind itself is refused.
-    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
-    const std::string refused = "Log file '" + fifo + "' can't be created: Is a named pipe (FIFO), not a regular file";
+    const std::string refused = "Log file '" + fifo + "' can't be created: Is a named pipe (FIFO) that has no reader";
     EXPECT_EQ(MessageOf([&] { FileLog(fifo, nullptr); }), refused);
     EXPECT_EQ(MessageOf([&] { FileLog(fifo, "%p%n.%e", 3, nullptr, FixedTime); }), refused);
-    close(reader);
+    EXPECT_EQ(OpenLogFile(fifo, "a").reason, "Is a named pipe (FIFO) that has no reader");
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    {
+        DeletableFileLog appending(fifo, nullptr);
+        appending.Write("first", 7, true);
+        FileLog truncating(fifo, "%p%n.%e", 3, nullptr, FixedTime);
+        truncating.Write("second", 7, true);
+    }
+    EXPECT_EQ(Drain(reader), "first\nsecond\n");
+    EXPECT_TRUE(fs::is_fifo(fifo));  // a deletable log never removes a FIFO
+    {
+        FileLog log(fifo, nullptr);
+        close(reader);
+        // As in qxw, the reader's end is a write error, not a signal that ends the process.
+        const auto previous = std::signal(SIGPIPE, SIG_IGN);
+        EXPECT_EQ(MessageOf([&] { log.Write("lost", 7, true); }), "Can't write data to '" + fifo + "': Broken pipe");
+        std::signal(SIGPIPE, previous);
+    }
     fs::create_directory(m_dir + "dir.log");
     EXPECT_EQ(MessageOf([&] { FileLog(m_dir + "dir.log", nullptr); }),
               "Log file '" + m_dir + "dir.log' can't be created: Is a directory");
     EXPECT_NO_THROW(FileLog("/dev/null", nullptr).Write("discarded", 7, true));
+}
+
+// A record of 64 KB: its writer and number, then filler up to its line end.
+std::string BigRecord(int writer, int number) {
+    std::string record = "writer " + std::to_string(writer) + " record " + std::to_string(number) + " ";
+    record.append(65536 - record.size() - 1, static_cast<char>('a' + writer));
+    return record + "\n";
+}
+
+// Records far above a stream's buffer, from several processes at once into
+// one log (appending or deletable): each reaches the file whole, none cut
+// into another's, none lost.
+TEST_F(FileLogTest, ProcessesAppendingRecordsOf64KbToOneLogKeepEveryRecordWhole) {
+    constexpr int Writers = 4, Records = 12;
+    const std::string name = m_dir + "shared.log";
+    const int passed = test::RunTogether(Writers, [&](int writer) {
+        std::unique_ptr<FileLog> log = writer % 2 == 0 ? std::make_unique<FileLog>(name, nullptr)
+                                                       : std::make_unique<DeletableFileLog>(name, nullptr);
+        for (int number = 0; number < Records; ++number) log->Write(BigRecord(writer, number).c_str(), 7, false);
+    });
+    ASSERT_EQ(passed, Writers);
+    std::vector<std::string> expected, found;
+    for (int writer = 0; writer < Writers; ++writer) {
+        for (int number = 0; number < Records; ++number) expected.push_back(BigRecord(writer, number));
+    }
+    const std::string text = ReadFile(name);
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        found.push_back(text.substr(start, end + 1 - start));
+    }
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found.size(), expected.size());
+    EXPECT_TRUE(found == expected) << "records cut or lost";
+}
+
+// A deletable log that wrote nothing removes only a file it created, that is
+// still the file of its name, still empty and open in no other log.
+TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedOnlyWhenItIsItsOwnAndUnused) {
+    const std::string name = m_dir + "run.log";
+    const struct {
+        const char* name;
+        std::function<std::shared_ptr<void>()> during;  // while the silent log is open; the result outlives it
+        bool removed;
+        const char* left = "";  // the file's text afterwards, when kept
+        bool truncating = false;
+    } cases[] = {
+        {"a run alone", [] { return nullptr; }, true},
+        {"a run alone, truncating", [] { return nullptr; }, true, "", true},
+        {"another log has it open", [&] { return std::make_shared<FileLog>(name, nullptr); }, false},
+        {"another run wrote and left",
+         [&] {
+             FileLog(name, nullptr).Write("x", 7, false);
+             return nullptr;
+         },
+         false, "x"},
+        {"the name now leads to another empty file",
+         [&] {
+             std::ofstream(m_dir + "other.log");
+             fs::rename(m_dir + "other.log", name);
+             return nullptr;
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(name);
+        std::shared_ptr<void> other;
+        {
+            std::unique_ptr<DeletableFileLog> silent =
+                c.truncating ? std::make_unique<DeletableFileLog>(name, "%p%n.%e", 3, nullptr, FixedTime)
+                             : std::make_unique<DeletableFileLog>(name, nullptr);
+            other = c.during();
+        }
+        EXPECT_EQ(fs::exists(name), !c.removed);
+        if (!c.removed) {
+            EXPECT_EQ(ReadFile(name), c.left);
+        }
+    }
+    // An empty file that was there before the run is not the run's to remove.
+    std::ofstream(m_dir + "before.log");
+    DeletableFileLog(m_dir + "before.log", nullptr);
+    EXPECT_TRUE(fs::exists(m_dir + "before.log"));
+}
+
+// The log of a run that opened the file before the silent run ended stays
+// under its name, and that run's later records are in it.
+TEST_F(FileLogTest, ALogAnotherProcessOpenedOutlivesASilentRun) {
+    const std::string name = m_dir + "qxw.log";
+    int ready[2], go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    auto silent = std::make_unique<DeletableFileLog>(name, nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        int code = 1;
+        try {
+            FileLog log(name, nullptr);
+            char byte = 1;
+            pollfd told{go[0], POLLIN, 0};
+            if (write(ready[1], &byte, 1) == 1 && poll(&told, 1, 30000) == 1 && read(go[0], &byte, 1) == 1) {
+                log.Write("the other run", 7, true);
+                code = 0;
+            }
+        } catch (...) {
+        }
+        _exit(code);
+    }
+    ASSERT_GT(child, 0);
+    char byte = 0;
+    pollfd opened{ready[0], POLLIN, 0};
+    ASSERT_EQ(poll(&opened, 1, 30000), 1);
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    silent.reset();
+    EXPECT_TRUE(fs::exists(name));
+    ASSERT_EQ(write(go[1], &byte, 1), 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadFile(name), "the other run\n");
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
 }
 
 }  // namespace
