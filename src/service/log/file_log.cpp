@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -172,15 +173,48 @@ void HoldShared(int fd) {
     }
 }
 
+// Marks a file that a log created and nothing has been written to yet, so that
+// when runs sharing it all logged nothing, the last one to close removes it even
+// when another made it; an empty file that was there before any log opened it
+// carries no mark and stays. Where the file system keeps no user attributes,
+// only the log that created the file removes it.
+constexpr char UnusedLogMark[] = "user.zorvik.unused_log";
+
+void MarkUnused(int fd) { ::fsetxattr(fd, UnusedLogMark, "1", 1, 0); }
+
+void ClearUnusedMark(int fd) { ::fremovexattr(fd, UnusedLogMark); }
+
+bool IsMarkedUnused(int fd) { return ::fgetxattr(fd, UnusedLogMark, nullptr, 0) >= 0; }
+
+bool IsEmptyFile(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
+}
+
+// The exclusive lock of a log about to remove its file. Silent runs that end
+// together each hold the shared lock that stops the others': each lets go of
+// its own and tries again for a moment, so that the last of them gets it.
+bool TakeExclusive(int fd) {
+    constexpr int Tries = 5;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    ::flock(fd, LOCK_UN);
+    for (int i = 0; i < Tries; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    }
+    return false;
+}
+
 bool SameFile(const struct stat& first, const struct stat& second) {
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-// The name still leads to the file that the descriptor has open.
-bool NameLeadsTo(const std::string& name, int fd) {
+// The name still leads to the file that the descriptor has open; with lstat, a
+// symbolic link on the way does not count.
+bool NameLeadsTo(const std::string& name, int fd, int (*statName)(const char*, struct stat*) = ::stat) {
     struct stat byName {};
     struct stat byDescriptor {};
-    return ::fstat(fd, &byDescriptor) == 0 && ::stat(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
+    return ::fstat(fd, &byDescriptor) == 0 && statName(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
 }
 
 // Opens a log file and takes its shared lock. A file removed (or replaced)
@@ -302,11 +336,13 @@ FileLog::FileLog(const std::string& path, const std::string& format, uint32_t co
         m_file = CreateNumbered(pattern, counterWidth, m_fileName);
         m_created = true;
     }
+    if (m_created) MarkUnused(::fileno(m_file.get()));
 }
 
 FileLog::FileLog(const std::string& fileName, std::shared_ptr<iLog> next)
     : LogFilter(std::move(next)), m_fileName(fileName) {
     m_file = OpenLockedLog(fileName, "a", m_created);
+    if (m_created) MarkUnused(::fileno(m_file.get()));
 }
 
 void FileLog::WriteRec(const LogRecord& record) {
@@ -314,21 +350,23 @@ void FileLog::WriteRec(const LogRecord& record) {
         throw Exception("Can't write data to '" + m_fileName + "': " + std::strerror(error),
                         ZORVIK_PLACE("ZORVIK::FileLog::WriteRec"));
     }
+    if (!m_wroteRecord && !record.text.empty()) {
+        m_wroteRecord = true;
+        ClearUnusedMark(::fileno(m_file.get()));
+    }
     PassOn(record);
 }
 
 void FileLog::CloseFile(bool removeWhenUnused) {
-    if (removeWhenUnused && m_created && m_file) {
+    if (removeWhenUnused && m_file) {
         // Decided on the descriptor, not on the name: the exclusive lock fails
         // while another log holds the file open, the size shows any record of
         // any run, and the name must still lead to this very file. A log that
         // opened the file but has not locked it yet finds the name gone once it
         // has, and opens the file again.
         const int fd = ::fileno(m_file.get());
-        struct stat byDescriptor {};
-        struct stat byName {};
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &byDescriptor) == 0 && S_ISREG(byDescriptor.st_mode) &&
-            byDescriptor.st_size == 0 && ::lstat(m_fileName.c_str(), &byName) == 0 && SameFile(byName, byDescriptor)) {
+        if ((m_created || IsMarkedUnused(fd)) && IsEmptyFile(fd) && TakeExclusive(fd) && IsEmptyFile(fd) &&
+            NameLeadsTo(m_fileName, fd, ::lstat)) {
             ::unlink(m_fileName.c_str());
         }
     }

@@ -153,15 +153,16 @@ public:
     const std::string& GetFileName() const { return m_fileName; }
 
 protected:
-    // Closes the file. With removeWhenUnused the file is removed first when
-    // this log created it, it is still the file of that name, still empty, and
-    // no other file log has it open.
+    // Closes the file. With removeWhenUnused the file is removed first when a
+    // file log created it (this one, or another that wrote nothing to it), it is
+    // still the file of that name, still empty, and no other file log has it open.
     void CloseFile(bool removeWhenUnused);
 
 private:
     std::string m_fileName;
     std::shared_ptr<std::FILE> m_file;
-    bool m_created = false;  // the file did not exist before this log opened it
+    bool m_created = false;      // the file did not exist before this log opened it
+    bool m_wroteRecord = false;  // a record with text has reached the file
 };
 
 // A file log that removes its file on destruction when nothing was written to

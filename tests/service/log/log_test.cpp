@@ -554,6 +554,20 @@ TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedOnlyWhenItIsItsOwnAndUnused) {
     std::ofstream(m_dir + "before.log");
     DeletableFileLog(m_dir + "before.log", nullptr);
     EXPECT_TRUE(fs::exists(m_dir + "before.log"));
+    // Silent runs that overlap: the last one to close removes the file that the
+    // first made, as does a later run alone for a file a silent log left behind.
+    fs::remove(name);
+    {
+        auto creator = std::make_unique<DeletableFileLog>(name, nullptr);
+        DeletableFileLog later(name, nullptr);
+        creator.reset();
+        EXPECT_TRUE(fs::exists(name));
+    }
+    EXPECT_FALSE(fs::exists(name));
+    FileLog(name, nullptr);  // a plain log keeps its empty file
+    ASSERT_TRUE(fs::exists(name));
+    DeletableFileLog(name, nullptr);
+    EXPECT_FALSE(fs::exists(name));
 }
 
 // The log of a run that opened the file before the silent run ended stays
