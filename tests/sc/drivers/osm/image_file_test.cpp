@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cerrno>
-#include <cstdlib>
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -43,13 +43,20 @@ void OwnHandler(int) { g_ownHandlerRan = 1; }
 
 enum class Disposition { Default, Ignored, OwnHandler };
 
+sighandler_t ActionOf(int signal) {
+    struct sigaction action {};
+    ::sigaction(signal, nullptr, &action);
+    return action.sa_handler;
+}
+
 // In the child: only the save and _exit. 0 when the save ended normally and
-// left the signals as it found them.
+// left all three signals' actions and the signal mask as it found them.
 [[noreturn]] void SaveInChild(const std::string& path, const Binary& image, int signal, Disposition disposition) {
-    if (disposition == Disposition::Ignored) ::signal(signal, SIG_IGN);
-    if (disposition == Disposition::OwnHandler) ::signal(signal, OwnHandler);
-    const sighandler_t expected = ::signal(signal, SIG_DFL);
-    ::signal(signal, expected);
+    if (disposition != Disposition::Default)
+        ::signal(signal, disposition == Disposition::Ignored ? SIG_IGN : OwnHandler);
+    const int ending[] = {SIGINT, SIGTERM, SIGHUP};
+    sighandler_t before[3];
+    for (int i = 0; i < 3; ++i) before[i] = ActionOf(ending[i]);
     g_beforeImageRename = HoldTheSave;
     try {
         WriteImageFile(path, image);
@@ -58,7 +65,9 @@ enum class Disposition { Default, Ignored, OwnHandler };
     }
     sigset_t mask;
     ::sigprocmask(SIG_BLOCK, nullptr, &mask);
-    if (::signal(signal, SIG_DFL) != expected || ::sigismember(&mask, signal)) ::_exit(12);
+    for (int i = 0; i < 3; ++i) {
+        if (ActionOf(ending[i]) != before[i] || ::sigismember(&mask, ending[i])) ::_exit(12);
+    }
     ::_exit(disposition == Disposition::OwnHandler && g_ownHandlerRan == 0 ? 13 : 0);
 }
 
@@ -98,13 +107,13 @@ TEST(ImageFileSave, SignalInTheMiddleOfTheSaveLeavesNoTemporaryFile) {
         int signal;
         Disposition disposition;
     } rows[] = {
-        {SIGINT, Disposition::Default},  {SIGTERM, Disposition::Default},    {SIGHUP, Disposition::Default},
-        {SIGHUP, Disposition::Ignored},  {SIGINT, Disposition::OwnHandler},
+        {SIGINT, Disposition::Default}, {SIGTERM, Disposition::Default},   {SIGHUP, Disposition::Default},
+        {SIGHUP, Disposition::Ignored}, {SIGINT, Disposition::OwnHandler},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "signal " << row.signal << ", disposition " << int(row.disposition));
-        const std::string dir = test::TestDir() + "s" + std::to_string(row.signal) +
-                                std::to_string(int(row.disposition)) + "/";
+        const std::string dir =
+            test::TestDir() + "s" + std::to_string(row.signal) + std::to_string(int(row.disposition)) + "/";
         fs::create_directory(dir);
         const std::string path = dir + "card.bin";
         std::ofstream(path, std::ios::binary)
