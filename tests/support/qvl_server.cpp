@@ -4,9 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 #include "sc/drivers/qvl/qvl_link.h"
 #include "sc/exchange/protocol_t1.h"
@@ -34,26 +32,11 @@ Binary ModelMessage(uint16_t packetId, uint64_t modelTime, const Binary& payload
     return Le(QvlLink::HeaderSize + payload.size(), 2) + Le(packetId, 2) + Le(0, 4) + Le(modelTime, 8) + payload;
 }
 
-// Another test process (of this or another checkout) may hold the port: waited for up to a minute.
-template <class Make>
-auto RetryOnBusyPort(Make make) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        try {
-            return make();
-        } catch (const std::runtime_error&) {
-            if (std::chrono::steady_clock::now() > deadline) throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-}
-
 }  // namespace
 
 QvlServer::QvlServer(CardApplication application, Options options)
     : m_application(std::move(application)), m_options(std::move(options)) {
-    m_server = RetryOnBusyPort(
-        [this] { return std::make_unique<LoopbackServer>([this](int fd) { Serve(fd); }, QvlLink::Port); });
+    m_server = std::make_unique<LoopbackServer>([this](int fd) { Serve(fd); });
 }
 
 void QvlServer::Serve(int fd) {
@@ -126,20 +109,19 @@ QvlServer::Seen QvlServer::Observed() const {
 }
 
 QvlPortRefuser::QvlPortRefuser() {
-    m_fd = RetryOnBusyPort([] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // past connections may linger
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(QvlLink::Port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(fd);
-            throw std::runtime_error("port 7816 is taken");
-        }
-        return fd;
-    });
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(m_fd);
+        throw std::runtime_error("no loopback port to hold");
+    }
+    m_port = ntohs(address.sin_port);
 }
 
 QvlPortRefuser::~QvlPortRefuser() { ::close(m_fd); }

@@ -1,7 +1,7 @@
-// The hardware model for tests: a server on 127.0.0.1:7816 that speaks the QVL
-// link's messages (16-byte little-endian header) and models a T=0 card
-// character by character, checking the parity bit of every character it gets.
-// The fixed port is waited for when another test holds it.
+// The hardware model for tests: a server on a port of 127.0.0.1 that the system
+// hands out, speaking the QVL link's messages (16-byte little-endian header) and
+// modelling a T=0 card character by character, checking the parity bit of every
+// character it gets.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +34,7 @@ public:
     };
 
     QvlServer(CardApplication application, Options options);
+    uint16_t Port() const { return m_server->Port(); }
     Seen Observed() const;
 
 private:
@@ -46,17 +47,19 @@ private:
     std::unique_ptr<LoopbackServer> m_server;  // last: serves once everything else is built
 };
 
-// Holds 127.0.0.1:7816 bound but not listening, so that a connect is refused
-// and no other server can take the port meanwhile.
+// Holds a port of 127.0.0.1 bound but not listening, so that a connect to it is
+// refused and no other server can take the port meanwhile.
 class QvlPortRefuser {
 public:
     QvlPortRefuser();
+    uint16_t Port() const { return m_port; }
     ~QvlPortRefuser();
     QvlPortRefuser(const QvlPortRefuser&) = delete;
     QvlPortRefuser& operator=(const QvlPortRefuser&) = delete;
 
 private:
     int m_fd = -1;
+    uint16_t m_port = 0;
 };
 
 }  // namespace ZORVIK::test

@@ -385,13 +385,14 @@ TEST_F(Factory, QuotedTransportProtocolsReachTheReader) {
     EXPECT_EQ(Create()->GetReader()->GetParams().protocols, (std::vector<uint32_t>{0, 1}));
 }
 
-// The fixture's name puts this test under the lock of the hardware model's fixed
-// port 127.0.0.1:7816; power-off closes the process-wide link.
+// The model listens where the plain setting qvl_port points; power-off closes
+// the process-wide link.
 using QvlModelFactory = Factory;
 
 TEST_F(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
     test::QvlServer model([](const CApdu&) { return RApdu(Binary("0102 9000")); }, {});
     Set("reader", "#QVL");
+    Set("qvl_port", std::to_string(model.Port()));
     Set("t", "T0");
     const std::shared_ptr<CardService> service = Create();
     ASSERT_NE(dynamic_cast<QVL_Reader*>(service->GetReader()), nullptr);
@@ -401,6 +402,18 @@ TEST_F(QvlModelFactory, HardwareModelReaderWithTheGroupsTransportSettings) {
     EXPECT_EQ(service->Command(CApdu(0x00, 0xCA, 0x01, 0x01, 2), ST_OK).data, Binary("0102"));
     service->PowerOff();
     EXPECT_EQ(model.Observed().cardInput, std::vector<Binary>{Binary("00CA010102")});
+}
+
+// A port outside 1..65535, or no number at all, is refused before a reader is built.
+TEST_F(Factory, HardwareModelPortOutsideTheTcpRangeIsRefused) {
+    Set("reader", "#QVL");
+    for (const char* port : {"0", "65536", "-1", "model"}) {
+        Set("qvl_port", port);
+        EXPECT_EQ(MessageOf([&] { Create(); }), std::string("Значение настройки \"qvl_port\" = ") + port +
+                                                    " не является номером TCP-порта (1..65535)");
+    }
+    Set("qvl_port", "65535");
+    EXPECT_NE(dynamic_cast<QVL_Reader*>(Create()->GetReader()), nullptr);
 }
 
 // The factory and the reader selection over real PC/SC: a private pcscd serves

@@ -1,12 +1,17 @@
 #include "sc/drivers/osm/image_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 #include "sc/exchange/reader.h"
@@ -14,6 +19,8 @@
 #include "service/common/filesystem.h"
 
 namespace ZORVIK {
+
+void (*g_beforeImageRename)() = nullptr;
 
 namespace {
 
@@ -89,6 +96,98 @@ void SyncDirectory(const std::string& path, const std::string& directory) {
     if (error != 0) ThrowSaveError(path, "fsync directory", error);
 }
 
+// The signals by which a terminal or kill ends a run.
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The temporary file that a signal must remove: the name is complete before the
+// flag is raised and the flag is lowered before the name changes, so that the
+// handler, in any thread, reads a whole name or none.
+char g_signalTemporary[PATH_MAX];
+std::atomic<bool> g_signalTemporarySet{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flag");
+
+// Only async-signal-safe calls: unlink, sigaction, raise.
+void RemoveTemporaryAndEnd(int signal) {
+    const int savedErrno = errno;
+    if (g_signalTemporarySet.load(std::memory_order_acquire)) ::unlink(g_signalTemporary);
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    ::sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    // Blocked while this handler runs: delivered, with the default action, as it returns.
+    ::raise(signal);
+    errno = savedErrno;
+}
+
+sigset_t EndingSignalSet() {
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (const int signal : EndingSignals) ::sigaddset(&set, signal);
+    return set;
+}
+
+// Takes over, while it lives, each ending signal whose action is the default
+// one, so that a signal during a save removes the temporary file before it
+// ends the run. It holds the signals off in this thread while there is nothing
+// to remove yet and around the rename: no signal can come between the rename
+// and the moment the name stops being watched. One save at a time in the
+// process, since there is one name to watch.
+class EndingSignalGuard {
+public:
+    EndingSignalGuard() : m_lock(Mutex()) {
+        const sigset_t ending = EndingSignalSet();
+        ::pthread_sigmask(SIG_BLOCK, &ending, &m_previousMask);
+        struct sigaction removing {};
+        removing.sa_handler = RemoveTemporaryAndEnd;
+        removing.sa_mask = ending;
+        for (size_t i = 0; i < std::size(EndingSignals); ++i) {
+            struct sigaction& previous = m_previous[i];
+            if (::sigaction(EndingSignals[i], nullptr, &previous) != 0) continue;
+            // Ignored, or the program's own handler: the program decides.
+            if ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_DFL) continue;
+            m_taken[i] = ::sigaction(EndingSignals[i], &removing, nullptr) == 0;
+        }
+    }
+
+    ~EndingSignalGuard() {
+        Hold();
+        g_signalTemporarySet.store(false, std::memory_order_release);
+        for (size_t i = 0; i < std::size(EndingSignals); ++i) {
+            if (m_taken[i]) ::sigaction(EndingSignals[i], &m_previous[i], nullptr);
+        }
+        // A signal that came meanwhile now takes its own action.
+        ::pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    }
+
+    EndingSignalGuard(const EndingSignalGuard&) = delete;
+    EndingSignalGuard& operator=(const EndingSignalGuard&) = delete;
+
+    // From now on a signal removes temporary; the signals are let in.
+    void Watch(const std::string& temporary) {
+        if (temporary.size() < sizeof g_signalTemporary) {
+            std::memcpy(g_signalTemporary, temporary.c_str(), temporary.size() + 1);
+            g_signalTemporarySet.store(true, std::memory_order_release);
+        }
+        ::pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    }
+
+    void Hold() {
+        const sigset_t ending = EndingSignalSet();
+        ::pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    }
+
+private:
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+
+    std::lock_guard<std::mutex> m_lock;
+    sigset_t m_previousMask{};
+    struct sigaction m_previous[std::size(EndingSignals)]{};
+    bool m_taken[std::size(EndingSignals)] = {};
+};
+
 }  // namespace
 
 void WriteImageFile(const std::string& path, const binary::Binary& image) {
@@ -98,34 +197,39 @@ void WriteImageFile(const std::string& path, const binary::Binary& image) {
     if (replacing) {
         if (const char* reason = filesystem::NotRegularReason(existing.st_mode)) ThrowSaveError(path, reason);
     }
-    // A new image gets the permissions of any new file (0666 less the umask).
-    std::string temporary;
-    const int fd = CreateTemporary(target, 0666, temporary);
-    if (fd < 0) ThrowSaveError(path, "create", errno);
-
     const char* step = nullptr;
-    int error = WriteAll(fd, image);
-    if (error != 0) {
-        step = "write";
-    } else if (replacing && ::fchmod(fd, existing.st_mode & 07777) != 0) {
-        step = "fchmod";
-        error = errno;
-    } else if (::fsync(fd) != 0) {
-        step = "fsync";  // the image must be on disk before the rename makes it the target
-        error = errno;
+    int error = 0;
+    {
+        EndingSignalGuard guard;
+        // A new image gets the permissions of any new file (0666 less the umask).
+        std::string temporary;
+        const int fd = CreateTemporary(target, 0666, temporary);
+        if (fd < 0) ThrowSaveError(path, "create", errno);
+        guard.Watch(temporary);
+
+        error = WriteAll(fd, image);
+        if (error != 0) {
+            step = "write";
+        } else if (replacing && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+            step = "fchmod";
+            error = errno;
+        } else if (::fsync(fd) != 0) {
+            step = "fsync";  // the image must be on disk before the rename makes it the target
+            error = errno;
+        }
+        if (::close(fd) != 0 && step == nullptr) {
+            step = "close";
+            error = errno;
+        }
+        if (step == nullptr && g_beforeImageRename != nullptr) g_beforeImageRename();
+        guard.Hold();
+        if (step == nullptr && std::rename(temporary.c_str(), target.c_str()) != 0) {
+            step = "rename";
+            error = errno;
+        }
+        if (step != nullptr) ::unlink(temporary.c_str());
     }
-    if (::close(fd) != 0 && step == nullptr) {
-        step = "close";
-        error = errno;
-    }
-    if (step == nullptr && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        step = "rename";
-        error = errno;
-    }
-    if (step != nullptr) {
-        ::unlink(temporary.c_str());
-        ThrowSaveError(path, step, error);
-    }
+    if (step != nullptr) ThrowSaveError(path, step, error);
     SyncDirectory(path, DirectoryOf(target));
 }
 

@@ -14,6 +14,17 @@ namespace ZORVIK {
 // replaced are kept. A failure throws the reader-driver error "Can't save
 // EEPROM image '<path>': ..." with the step and the system's reason, and leaves
 // path as it was and no temporary file behind.
+//
+// SIGINT, SIGTERM or SIGHUP that arrives while the temporary file exists and
+// would end the process (its action is the default one) removes the temporary
+// file and then ends the process as that signal does; path keeps its old image.
+// A signal that is ignored or has a handler of the program keeps it. The
+// signals are held off only in the calling thread.
 void WriteImageFile(const std::string& path, const binary::Binary& image);
+
+// For tests alone: when set, called once the temporary file is written and
+// closed, before it is renamed over the image, so that a test can stop a save
+// in its middle. Null in the program.
+extern void (*g_beforeImageRename)();
 
 }  // namespace ZORVIK

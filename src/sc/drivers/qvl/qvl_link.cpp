@@ -97,13 +97,13 @@ binary::Binary QvlLink::CharacterMessage(uint8_t data) {
 
 bool QvlLink::IsConnected() { return g_socket >= 0; }
 
-void QvlLink::Connect() {
+void QvlLink::Connect(uint16_t port) {
     if (g_socket >= 0) return;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) Fail("Socket error", errno);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(Port);
+    address.sin_port = htons(port);
     ::inet_pton(AF_INET, ModelAddress, &address.sin_addr);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
@@ -112,7 +112,7 @@ void QvlLink::Connect() {
     }
     g_socket = fd;
     PrintTimeStamp(stdout);
-    std::printf("Connected to %s: port %hu, socket %d\n", ModelAddress, Port, fd);
+    std::printf("Connected to %s: port %hu, socket %d\n", ModelAddress, port, fd);
 }
 
 void QvlLink::Close() {

@@ -1,8 +1,8 @@
 // The link to the hardware model of the card: one process-wide TCP connection
-// to 127.0.0.1:7816 that carries the card's I/O line character by character in
-// messages with a 16-byte little-endian header. A failing link ends the process
-// (exit code 1 for a busy model, 2 for any socket failure), as the model's
-// tools expect.
+// to 127.0.0.1 (port 7816 unless the caller names another) that carries the
+// card's I/O line character by character in messages with a 16-byte
+// little-endian header. A failing link ends the process (exit code 1 for a busy
+// model, 2 for any socket failure), as the model's tools expect.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,8 @@ namespace ZORVIK {
 
 class QvlLink {
 public:
-    static constexpr uint16_t Port = 7816;
+    // The model's port on 127.0.0.1 unless a caller names another.
+    static constexpr uint16_t DefaultPort = 7816;
     static constexpr size_t HeaderSize = 16;
     // Packet ids.
     static constexpr uint16_t HostMessage = 163;
@@ -39,8 +40,9 @@ public:
     static uint8_t ParityBit(uint8_t data);
 
     static bool IsConnected();
-    // Connects when not yet connected; a failure ends the process.
-    static void Connect();
+    // Connects to port on 127.0.0.1 when not yet connected (an open link stays
+    // with the port it was opened on); a failure ends the process.
+    static void Connect(uint16_t port);
     static void Close();
     // Nothing is sent while the link is not connected.
     static void SendReset();

@@ -31,8 +31,9 @@ QVL_Reader_T0::QVL_Reader_T0(QVL_Reader* reader, iLog* log) : ByteLink_T0(reader
 
 QVL_Reader_T1::QVL_Reader_T1(QVL_Reader* reader, iLog* log) : ByteLink_T1(reader, reader, log) {}
 
-QVL_Reader::QVL_Reader(const ReaderParams& params, uint32_t wtx, iLog* log)
+QVL_Reader::QVL_Reader(const ReaderParams& params, uint32_t wtx, iLog* log, uint16_t port)
     : m_params(params),
+      m_port(port),
       m_wtx(wtx),
       m_t0(std::make_unique<QVL_Reader_T0>(this, log)),
       m_t1(std::make_unique<QVL_Reader_T1>(this, log)),
@@ -42,7 +43,7 @@ QVL_Reader::~QVL_Reader() = default;
 
 void QVL_Reader::PowerOn(ATR& atr) {
     if (m_powered) return;
-    QvlLink::Connect();
+    QvlLink::Connect(m_port);
     // Offered once the link is up: over a link not yet connected the offer
     // could only fail, and a failing link ends the process.
     if (m_wtx != 0 && !m_wtxOffered) {

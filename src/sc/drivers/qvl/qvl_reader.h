@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "sc/drivers/qvl/qvl_link.h"
 #include "sc/exchange/byte_link.h"
 #include "sc/exchange/protocol_t0.h"
 #include "sc/exchange/protocol_t1.h"
@@ -30,7 +31,8 @@ public:
 class QVL_Reader : public iReader, public iByteLink {
 public:
     // wtx, when not 0, is offered to the card in S(WTX) once the link is up.
-    QVL_Reader(const ReaderParams& params, uint32_t wtx, iLog* log);
+    // port is the model's port on 127.0.0.1, used when this reader opens the link.
+    QVL_Reader(const ReaderParams& params, uint32_t wtx, iLog* log, uint16_t port = QvlLink::DefaultPort);
     ~QVL_Reader() override;
     QVL_Reader(const QVL_Reader&) = delete;
     QVL_Reader& operator=(const QVL_Reader&) = delete;
@@ -55,6 +57,7 @@ private:
     bool TraceOn() const { return m_log != nullptr && m_params.transport_log; }
 
     ReaderParams m_params;
+    uint16_t m_port;
     bool m_powered = false;
     uint32_t m_wtx;
     bool m_wtxOffered = false;

@@ -39,7 +39,7 @@ TEST(QvlReader, MessagesAndNothingBeforePowerOn) {
     EXPECT_FALSE(QvlLink::IsConnected());
 }
 
-// The tests below use the model's fixed port 127.0.0.1:7816, one at a time.
+// The tests below serve the model on a port that the system hands out.
 class QvlModel : public ::testing::Test {
 protected:
     void TearDown() override { QvlLink::Close(); }
@@ -54,7 +54,7 @@ TEST_F(QvlModel, WaitingTimeResetAtrAndT0CommandsCharacterByCharacter) {
     test::RecordingLog log;
     ReaderParams params;
     params.transport_log = true;
-    QVL_Reader reader(params, 0x105, &log);
+    QVL_Reader reader(params, 0x105, &log, server.Port());
     ATR atr;
     reader.PowerOn(atr);
     reader.PowerOn(atr);  // powered: nothing is sent
@@ -87,7 +87,7 @@ TEST_F(QvlModel, WaitingTimeResetAtrAndT0CommandsCharacterByCharacter) {
 // A warm reset reads the card's new ATR over the open link; the card then takes commands again.
 TEST_F(QvlModel, ResetReadsTheAtrAgainOverTheOpenLink) {
     QvlServer server(test::ChallengeCard, Options{.atr = Binary("3F 00")});
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
+    QVL_Reader reader(ReaderParams(), 0, nullptr, server.Port());
     ATR atr;
     reader.PowerOn(atr);
     atr.SetAtr(Binary("3B 00"));
@@ -107,7 +107,7 @@ TEST_F(QvlModel, ResetReadsTheAtrAgainOverTheOpenLink) {
 // goes out, and the card's procedure byte (INS), data and status come back.
 TEST_F(QvlModel, SendsAndReceivesCardBytes) {
     QvlServer server(test::ChallengeCard, Options{});
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
+    QVL_Reader reader(ReaderParams(), 0, nullptr, server.Port());
     ATR atr;
     reader.PowerOn(atr);
     const Binary header("00 84 00 00 02");
@@ -118,10 +118,30 @@ TEST_F(QvlModel, SendsAndReceivesCardBytes) {
     reader.PowerOff();
 }
 
+// The link goes to the port its first reader names and says which; a second
+// reader shares the open link whatever port it names (here one that refuses).
+TEST_F(QvlModel, LinkConnectsToTheGivenPortAndASecondReaderSharesIt) {
+    QvlServer server(test::ChallengeCard, Options{});
+    test::QvlPortRefuser refuser;
+    QVL_Reader first(ReaderParams(), 0, nullptr, server.Port());
+    QVL_Reader second(ReaderParams(), 0, nullptr, refuser.Port());
+    ATR atr;
+    ::testing::internal::CaptureStdout();
+    first.PowerOn(atr);
+    second.PowerOn(atr);
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(test::Contains(printed, "Connected to 127.0.0.1: port " + std::to_string(server.Port()) + ", socket "))
+        << printed;
+    EXPECT_EQ(printed.find("Connected to"), printed.rfind("Connected to")) << printed;  // one connection
+    EXPECT_TRUE(second.IsPowered());
+    first.PowerOff();
+    EXPECT_EQ(server.Observed().cardInput.size(), 2u);  // both resets reached the one model
+}
+
 // An ATR whose first character is neither 3B nor 3F is the reader's error.
 TEST_F(QvlModel, AtrWithAWrongFirstCharacterIsRefused) {
     QvlServer server(test::ChallengeCard, Options{.atr = Binary("3C 00")});
-    QVL_Reader reader(ReaderParams(), 0, nullptr);
+    QVL_Reader reader(ReaderParams(), 0, nullptr, server.Port());
     ATR atr;
     EXPECT_EQ(DriverErrorOf([&] { reader.PowerOn(atr); }),
               (DriverError{CardDrvError::General, "Ошибка в формате ATR"}));
@@ -197,21 +217,21 @@ TEST(QvlModelMessages, ReadingSkipsMessagesWithoutACharacterAndStopsAtWhatCannot
 using QvlModelDeathTest = QvlModel;
 
 TEST_F(QvlModelDeathTest, FailingLinkEndsTheProcess) {
-    const auto powerOn = [] {
-        QVL_Reader reader(ReaderParams(), 0, nullptr);
+    const auto powerOn = [](uint16_t port) {
+        QVL_Reader reader(ReaderParams(), 0, nullptr, port);
         ATR atr;
         reader.PowerOn(atr);
     };
     {
         QvlServer busy(test::ChallengeCard, Options{.busy = true});
-        EXPECT_EXIT(powerOn(), ::testing::ExitedWithCode(1), "");
+        EXPECT_EXIT(powerOn(busy.Port()), ::testing::ExitedWithCode(1), "");
     }
     {
         QvlServer lost(test::ChallengeCard, Options{.closeAfter = 1});  // gone after the reset message
-        EXPECT_EXIT(powerOn(), ::testing::ExitedWithCode(2), "ERR [0-9]+: Recv error");
+        EXPECT_EXIT(powerOn(lost.Port()), ::testing::ExitedWithCode(2), "ERR [0-9]+: Recv error");
     }
     test::QvlPortRefuser refuser;
-    EXPECT_EXIT(powerOn(), ::testing::ExitedWithCode(2), "ERR [0-9]+: Connect error");
+    EXPECT_EXIT(powerOn(refuser.Port()), ::testing::ExitedWithCode(2), "ERR [0-9]+: Connect error");
 }
 
 }  // namespace
