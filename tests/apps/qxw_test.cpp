@@ -28,6 +28,7 @@
 #include "support/derim_server.h"
 #include "support/file_text.h"
 #include "support/pcsc_fixture.h"
+#include "support/processes.h"
 #include "support/serial_reader_emulator.h"
 #include "support/test_dir.h"
 
@@ -106,16 +107,7 @@ QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory
     }
     if (output[1] >= 0) ::close(output[1]);
     QxwRun run;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + options.limit;
-    while (::waitpid(pid, &status, WNOHANG) != pid) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        ::usleep(10000);
-    }
+    const int status = test::WaitForChild(pid, std::chrono::steady_clock::now() + options.limit).status;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     for (const auto& [file, sink] : {std::pair{files[1], &run.out}, std::pair{files[2], &run.err}}) {
         std::rewind(file);
@@ -490,16 +482,7 @@ std::pair<int, std::string> RunQxwIntoPipe(std::vector<std::string> args, const 
     ::close(nothing);
     ::close(pipeFds[1]);
     auto text = std::async(std::launch::async, [read = pipeFds[0]] { return FifoReader::ReadToEnd(read); });
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (::waitpid(pid, &status, WNOHANG) != pid) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        ::usleep(10000);
-    }
+    const int status = test::WaitForChild(pid, std::chrono::steady_clock::now() + std::chrono::seconds(30)).status;
     std::pair<int, std::string> result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.get()};
     ::close(pipeFds[0]);
     return result;

@@ -8,6 +8,20 @@
 
 namespace ZORVIK::test {
 
+ChildEnd WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+    ChildEnd end;
+    while (::waitpid(pid, &end.status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &end.status, 0);
+            end.killed = true;
+            break;
+        }
+        ::usleep(1000);
+    }
+    return end;
+}
+
 int RunTogether(int count, const std::function<void(int)>& body, std::chrono::milliseconds limit) {
     // Every process waits for the end of this pipe, which comes when the test
     // closes its writing side after the last fork.
@@ -36,15 +50,7 @@ int RunTogether(int count, const std::function<void(int)>& body, std::chrono::mi
     int passed = 0;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (const pid_t pid : children) {
-        int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) != pid) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                break;
-            }
-            ::usleep(1000);
-        }
+        const int status = WaitForChild(pid, deadline).status;
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0) ++passed;
     }
     return passed;

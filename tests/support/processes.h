@@ -2,6 +2,8 @@
 // processes share: one log file appended to by many runs.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 
@@ -12,6 +14,15 @@ namespace ZORVIK::test {
 // body throws; one still running after the limit is killed by its process id.
 // Returns the number of processes that ended with 0. body must not return to
 // the test's own code: each process ends with _exit when body is done.
+// How a child process ended: its waitpid status, and whether it was still
+// running at the deadline and was killed (SIGKILL, by its process id).
+struct ChildEnd {
+    int status = 0;
+    bool killed = false;
+};
+// Waits for the child pid until deadline, then kills it.
+ChildEnd WaitForChild(pid_t pid, std::chrono::steady_clock::time_point deadline);
+
 int RunTogether(int count, const std::function<void(int)>& body,
                 std::chrono::milliseconds limit = std::chrono::seconds(60));
 

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "sc/drivers/osm/osm.h"
+#include "support/processes.h"
 #include "support/test_dir.h"
 
 namespace ZORVIK {
@@ -72,19 +72,11 @@ sighandler_t ActionOf(int signal) {
 }
 
 // The child's status once it has ended; a child still there after the bound is killed.
-int WaitForChild(pid_t child) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(WaitSeconds);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            ADD_FAILURE() << "the saving child did not end";
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return status;
+int WaitForSavingChild(pid_t child) {
+    const test::ChildEnd end =
+        test::WaitForChild(child, std::chrono::steady_clock::now() + std::chrono::seconds(WaitSeconds));
+    if (end.killed) ADD_FAILURE() << "the saving child did not end";
+    return end.killed ? -1 : end.status;
 }
 
 std::vector<std::string> Names(const std::string& dir) {
@@ -145,7 +137,7 @@ TEST(ImageFileSave, SignalInTheMiddleOfTheSaveLeavesNoTemporaryFile) {
         if (row.disposition != Disposition::Default) {
             EXPECT_EQ(::write(go[1], &goOn, 1), 1);
         }
-        const int status = WaitForChild(child);
+        const int status = WaitForSavingChild(child);
         ::close(go[1]);
         ::close(ready[0]);
         if (row.disposition == Disposition::Default) {
