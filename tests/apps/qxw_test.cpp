@@ -581,22 +581,48 @@ TEST_F(Qxw, OutputWithoutItsReaderLosesNothing) {
     EXPECT_TRUE(Contains(File("qxw.log"), noJcd));
 }
 
-// Text from the card is shown with its control bytes escaped: a GET LAST ERROR
-// place text that sets the window title and clears the screen acts on nothing.
+// Text from the card is shown with its control bytes escaped, on the console
+// and in the file log: a GET LAST ERROR place text that sets the window title
+// and clears the screen acts on nothing, whether in C0 controls or in the C1
+// controls of UTF-8 (CSI U+009B, OSC U+009D, ST U+009C), which a UTF-8 terminal
+// obeys as it does ESC sequences; its Cyrillic stays as it is.
 TEST_F(Qxw, CardTextIsShownWithItsControlBytesEscaped) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary& apdu) {
-        const std::string place = "\x1B]0;owned\x07\x1B[2J";
-        if (apdu == Binary("80 FE 00 00 00")) return Binary("9000 0102 0111") + Binary(place.begin(), place.end());
-        return Binary("6A82");  // GET CARD INFO
-    }));
-    const QxwRun run = RunQxw(
-        {"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port()), "-os=#autodetect", "-z=1"},
-        m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    const std::string shown = "Assert 0102.\nМесто возникновения на карте:\n\\x1B]0;owned\\x07\\x1B[2J (273)";
-    EXPECT_TRUE(Contains(run.out, shown)) << run.out;
-    EXPECT_TRUE(Contains(File("qxw.log"), shown));
-    EXPECT_EQ(run.out.find('\x1B'), std::string::npos);  // without colours (NO_COLOR) no ESC at all
+    const struct {
+        const char* name;
+        std::string place;
+        std::string shown;
+        std::vector<std::string> raw;  // none of these reaches the console or the log
+    } cases[] = {
+        {"C0",
+         "\x1B]0;owned\x07\x1B[2J",
+         "Assert 0102.\nМесто возникновения на карте:\n\\x1B]0;owned\\x07\\x1B[2J (273)",
+         {"\x1B", "\x07"}},
+        {"C1 in UTF-8",
+         "Сбой \xC2\x9B"
+         "2J в модуле \xC2\x9D"
+         "0;owned\xC2\x9C",
+         "Место возникновения на карте:\nСбой \\xC2\\x9B2J в модуле \\xC2\\x9D0;owned\\xC2\\x9C (273)",
+         {"\xC2\x9B", "\xC2\x9D", "\xC2\x9C"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [&c](const Binary& apdu) {
+            if (apdu == Binary("80 FE 00 00 00"))
+                return Binary("9000 0102 0111") + Binary(c.place.begin(), c.place.end());
+            return Binary("6A82");  // GET CARD INFO
+        }));
+        const QxwRun run = RunQxw(
+            {"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port()), "-os=#autodetect", "-z=1"},
+            m_dir);
+        EXPECT_EQ(run.exitCode, 1);
+        const std::string log = File("qxw.log");
+        EXPECT_TRUE(Contains(run.out, c.shown)) << run.out;
+        EXPECT_TRUE(Contains(log, c.shown)) << log;
+        for (const std::string& raw : c.raw) {
+            EXPECT_FALSE(Contains(run.out, raw) || Contains(log, raw));  // without colours (NO_COLOR) no ESC at all
+        }
+        std::filesystem::remove(m_dir + "qxw.log");
+    }
 }
 
 // A quoted value loses its enclosing pair whatever stands inside it, from the
@@ -651,32 +677,6 @@ TEST_F(Qxw, ListOfQuotedItemsGivesTheTransportProtocolsInOrder) {
         EXPECT_EQ(packets[0], Binary("03 00"));  // the power-on
         // The PPS is answered before the power-on ends, so it is seen by now.
         EXPECT_EQ(std::count(packets.begin(), packets.end(), pps), c.switchedByPps ? 1 : 0);
-    }
-}
-
-// C1 controls in UTF-8 (CSI U+009B, OSC U+009D, ST U+009C) act on a UTF-8
-// terminal as ESC sequences do: a card's text shows them escaped on the console
-// and in the file log, and its Cyrillic as it is.
-TEST_F(Qxw, CardTextWithC1ControlsIsShownEscapedAndItsCyrillicIntact) {
-    test::DerimServer server(test::DerimServer::Card(Binary("3B 00"), [](const Binary& apdu) {
-        const std::string place =
-            "Сбой \xC2\x9B"
-            "2J в модуле \xC2\x9D"
-            "0;owned\xC2\x9C";
-        if (apdu == Binary("80 FE 00 00 00")) return Binary("9000 0102 0111") + Binary(place.begin(), place.end());
-        return Binary("6A82");  // GET CARD INFO
-    }));
-    const QxwRun run = RunQxw(
-        {"-reader=#DERIMDIRECT", "-derimdirect_port=" + std::to_string(server.Port()), "-os=#autodetect", "-z=1"},
-        m_dir);
-    EXPECT_EQ(run.exitCode, 1);
-    const std::string shown =
-        "Место возникновения на карте:\nСбой \\xC2\\x9B2J в модуле \\xC2\\x9D0;owned\\xC2\\x9C (273)";
-    const std::string log = File("qxw.log");
-    EXPECT_TRUE(Contains(run.out, shown)) << run.out;
-    EXPECT_TRUE(Contains(log, shown)) << log;
-    for (const char* c1 : {"\xC2\x9B", "\xC2\x9D", "\xC2\x9C"}) {
-        EXPECT_FALSE(Contains(run.out, c1) || Contains(log, c1)) << c1;
     }
 }
 
