@@ -47,16 +47,6 @@ ReaderSpec ReadSpecUpToTrace(const SettingsDatabase& settings) {
     return spec;
 }
 
-// The hardware model's port (plain key qvl_port, shared by every reader group
-// as the link itself is): the model's own port unless another is named.
-uint16_t ReadQvlPort(const SettingsDatabase& settings) {
-    const uint32_t port = settings.GetOr<uint32_t>("qvl_port", QvlLink::DefaultPort);
-    ZORVIK_CHECK_STR("ZORVIK::CardServiceFactory::CreateReader", port >= 1 && port <= 0xFFFF,
-                     "Значение настройки \"qvl_port\" = " + settings.GetString("qvl_port") +
-                         " не является номером TCP-порта (1..65535)");
-    return static_cast<uint16_t>(port);
-}
-
 }  // namespace
 
 CardServiceFactory::CardServiceFactory(std::shared_ptr<iLog> consoleLog)
@@ -135,7 +125,9 @@ std::unique_ptr<iReader> CardServiceFactory::CreateReader(const CardServiceSetti
         }
         case ReaderKind::QVL: {
             const uint32_t wtxTimeout = settings.GetOr<uint32_t>("WTX_TIMEOUT", 0);
-            return std::make_unique<QVL_Reader>(params, wtxTimeout, log, ReadQvlPort(settings));
+            // A plain key, shared by every reader group as the link itself is.
+            const uint16_t port = ReadTcpPort(settings, "qvl_port", QvlLink::DefaultPort);
+            return std::make_unique<QVL_Reader>(params, wtxTimeout, log, port);
         }
         case ReaderKind::DerimDirect: {
             const DerimEndpoint endpoint = ReadDerimEndpoint(settings);

@@ -29,6 +29,10 @@ public:
     ReaderDiscovery m_discovery;
 };
 
+// The TCP port in the plain key (defaultPort when absent); a value outside
+// 1..65535 is refused with the key and the value.
+uint16_t ReadTcpPort(const SettingsDatabase& settings, const std::string& key, uint16_t defaultPort);
+
 // The direct-network server named by derimdirect_hostname and derimdirect_port
 // (plain keys, shared by every reader group).
 struct DerimEndpoint {

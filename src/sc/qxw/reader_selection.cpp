@@ -88,14 +88,18 @@ std::string ReadSerialPort(const SettingsDatabase& settings) {
     return port;
 }
 
+uint16_t ReadTcpPort(const SettingsDatabase& settings, const std::string& key, uint16_t defaultPort) {
+    const uint32_t port = settings.GetOr<uint32_t>(key, defaultPort);
+    ZORVIK_CHECK_STR("ZORVIK::ReadTcpPort", port >= 1 && port <= 0xFFFF,
+                     "Значение настройки \"" + key + "\" = " + settings.GetString(key) +
+                         " не является номером TCP-порта (1..65535)");
+    return static_cast<uint16_t>(port);
+}
+
 DerimEndpoint ReadDerimEndpoint(const SettingsDatabase& settings) {
     DerimEndpoint endpoint;
     settings.GetStringOr("derimdirect_hostname", endpoint.host, DefaultDerimHost);
-    const uint32_t port = settings.GetOr<uint32_t>("derimdirect_port", DefaultDerimPort);
-    ZORVIK_CHECK_STR("ZORVIK::ReadDerimEndpoint", port >= 1 && port <= 0xFFFF,
-                     "Значение настройки \"derimdirect_port\" = " + settings.GetString("derimdirect_port") +
-                         " не является номером TCP-порта (1..65535)");
-    endpoint.port = static_cast<uint16_t>(port);
+    endpoint.port = ReadTcpPort(settings, "derimdirect_port", DefaultDerimPort);
     return endpoint;
 }
 
