@@ -382,6 +382,20 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
          true,
          "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO) that has no reader\n",
          {.limit = Prompt}},
+        {"missing log folder",
+         [] {},
+         {"-ld=no/such/folder/"},
+         true,
+         "Log file 'no/such/folder/qxw.log' can't be created: No such file or directory\n"},
+        {"read-only qxw.log",
+         [this] {
+             WriteFile("qxw.log", "kept\n");
+             std::filesystem::permissions(m_dir + "qxw.log", std::filesystem::perms::owner_read);
+         },
+         {},
+         true,
+         "Log file 'qxw.log' can't be created: Permission denied\n",
+         {.unprivileged = true}},
         {"FIFO as the APDU log",
          [this] { ::mkfifo((m_dir + "skarna.log").c_str(), 0600); },
          {"-f=0", "-af=skarna"},
@@ -486,6 +500,49 @@ std::pair<int, std::string> RunQxwIntoPipe(std::vector<std::string> args, const 
     std::pair<int, std::string> result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.get()};
     ::close(pipeFds[0]);
     return result;
+}
+
+// A log named after a standard stream that the shell sent to a file shares the
+// stream's offset: the redirected file holds every console line and every log
+// entry (the same run with the log in a file of its own shows what they are).
+// The console and the file log in one stream show each record twice.
+TEST_F(Qxw, LogsIntoARedirectedStandardStreamKeepEveryEntryAndLine) {
+    const struct {
+        const char* name;
+        std::vector<std::string> shared;  // the log goes to the stream
+        std::vector<std::string> alone;   // the same run with the log in the file below
+        const char* logFile;
+        bool onStandardError;
+    } cases[] = {
+        {"APDU log into /dev/stdout", {"-af=skarna", "-an=/dev/stdout"}, {"-af=skarna", "-an=a.log"}, "a.log", false},
+        {"APDU log into /dev/stderr, with the final error",
+         {"-c=0", "-f=0", "-af=skarna", "-an=/dev/stderr"},
+         {"-c=0", "-f=0", "-af=skarna", "-an=a.log"},
+         "a.log",
+         true},
+        {"file log into /dev/stdout", {"-ld=/dev/", "-lf=%pstdout"}, {"-lf=f.log"}, "f.log", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto withCard = [](std::vector<std::string> args) {
+            args.insert(args.begin(), {"-r=#OSM", "-os=#autodetect"});
+            return args;
+        };
+        const QxwRun alone = RunQxw(withCard(c.alone), m_dir);
+        const std::string expected = (c.onStandardError ? alone.err : alone.out) + File(c.logFile);
+        const QxwRun shared = RunQxw(withCard(c.shared), m_dir);
+        EXPECT_EQ(shared.exitCode, alone.exitCode);
+        const std::string& text = c.onStandardError ? shared.err : shared.out;
+        // The clock and the seed differ between the runs, but not their lengths.
+        EXPECT_EQ(text.size(), expected.size()) << text;
+        for (size_t start = 0, end; (end = expected.find('\n', start)) != std::string::npos; start = end + 1) {
+            const std::string line = expected.substr(start, end + 1 - start);
+            if (line.rfind("Current time", 0) != 0 && line.rfind("Random seed", 0) != 0) {
+                EXPECT_TRUE(Contains(text, line)) << line << text;
+            }
+        }
+        std::filesystem::remove(m_dir + c.logFile);
+    }
 }
 
 // A FIFO or a pipe that has a reader takes a log as a file would: the file log

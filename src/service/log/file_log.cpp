@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,9 +88,8 @@ bool CanBeRead(const std::string& name) {
     return true;
 }
 
-[[noreturn]] void ThrowCantCreate(const std::string& name, const std::string& refusal = {}) {
-    throw Exception("Log file '" + name + "' can't be created" + (refusal.empty() ? "" : ": " + refusal),
-                    ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
+[[noreturn]] void ThrowCantCreate(const std::string& name, const std::string& reason) {
+    throw Exception("Log file '" + name + "' can't be created: " + reason, ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
 }
 
 // Why no log is written to a file of this mode, or nullptr. A character device
@@ -124,67 +122,52 @@ bool IsFifo(const std::string& name) {
     return ::stat(name.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
-// Opens the descriptor of a log file: -1 with errno set, or with refusal set
-// when the file is of a kind that takes no log. A name that does not exist is
-// created exclusively first, so that created tells whether this open made the
-// file; a name that exists meanwhile is opened as it is.
-int OpenDescriptor(const std::string& name, int flags, bool& created, const char*& refusal) {
-    // No wait in the open (a FIFO without reader, a device), no terminal taken over.
-    constexpr int Always = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    constexpr int Attempts = 3;
-    const bool createsOrOpens = (flags & O_CREAT) != 0 && (flags & O_EXCL) == 0;
-    for (int attempt = 1;; ++attempt) {
-        if (createsOrOpens || (flags & O_EXCL) != 0) {
-            const int fd = ::open(name.c_str(), (flags & ~O_TRUNC) | O_EXCL | Always, 0666);
-            if (fd >= 0) {
-                created = true;
-                return fd;
-            }
-            if (errno != EEXIST || !createsOrOpens) return -1;
-        }
-        // The kind is checked before the open, as for settings files and EEPROM
-        // images: opening a device can have effects of its own.
-        struct stat info {};
-        if (::stat(name.c_str(), &info) == 0 && (refusal = NotALogFileReason(info.st_mode)) != nullptr) return -1;
-        // An existing file only, while the name may vanish between the two opens
-        // (and then be made exclusively again); the last attempt creates as
-        // plain fopen would, which also follows a dangling link.
-        const bool last = !createsOrOpens || attempt == Attempts;
-        const int fd = ::open(name.c_str(), (last ? flags : flags & ~O_CREAT) | Always, 0666);
-        if (fd >= 0) return fd;
-        if (errno == ENXIO && IsFifo(name)) {
-            refusal = FifoWithoutReader;
-            return -1;
-        }
-        if (errno != ENOENT || last) return -1;
+bool SameFile(const struct stat& first, const struct stat& second) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Standard output or standard error when the name leads to its file
+// (/dev/stdout, or the very file that "> out.txt" made), else -1. A log opened
+// afresh there would write at an offset of its own, and the console's lines
+// would overwrite its entries (or it theirs).
+int StandardStreamOf(const std::string& name) {
+    struct stat byName {};
+    if (::stat(name.c_str(), &byName) != 0) return -1;
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat opened {};
+        if (::fstat(stream, &opened) == 0 && SameFile(byName, opened)) return stream;
     }
+    return -1;
+}
+
+// Opens the descriptor of a log file: -1 with errno set, or with refusal set
+// when the file is of a kind that takes no log.
+int OpenDescriptor(const std::string& name, int flags, const char*& refusal) {
+    // The kind is checked before the open, as for settings files and EEPROM
+    // images: opening a device can have effects of its own.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && (refusal = NotALogFileReason(info.st_mode)) != nullptr) return -1;
+    // No wait in the open (a FIFO without reader, a device), no terminal taken over.
+    const int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENXIO && IsFifo(name)) refusal = FifoWithoutReader;
+    return fd;
 }
 
 // Every file log holds a shared lock on its file for its life: a deletable log
 // removes its file only when it gets the exclusive lock, that is when no other
 // log has the file open. The exclusive lock is held only for the moment of that
-// decision; a lock held longer by some other program is not waited out forever,
-// the log then goes on without one.
-void HoldShared(int fd) {
+// decision; a lock held longer by some other program is not waited out forever.
+// False when the lock is not held: the log then goes on without it.
+bool HoldShared(int fd) {
     constexpr int Tries = 2000;
-    for (int i = 0; i < Tries && ::flock(fd, LOCK_SH | LOCK_NB) != 0; ++i) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return;
+    for (int i = 0; i < Tries; ++i) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+        // NFS refuses a shared lock on a descriptor open only for writing (EBADF).
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return false;
 }
-
-// Marks a file that a log created and nothing has been written to yet, so that
-// when runs sharing it all logged nothing, the last one to close removes it even
-// when another made it; an empty file that was there before any log opened it
-// carries no mark and stays. Where the file system keeps no user attributes,
-// only the log that created the file removes it.
-constexpr char UnusedLogMark[] = "user.zorvik.unused_log";
-
-void MarkUnused(int fd) { ::fsetxattr(fd, UnusedLogMark, "1", 1, 0); }
-
-void ClearUnusedMark(int fd) { ::fremovexattr(fd, UnusedLogMark); }
-
-bool IsMarkedUnused(int fd) { return ::fgetxattr(fd, UnusedLogMark, nullptr, 0) >= 0; }
 
 bool IsEmptyFile(int fd) {
     struct stat info {};
@@ -205,10 +188,6 @@ bool TakeExclusive(int fd) {
     return false;
 }
 
-bool SameFile(const struct stat& first, const struct stat& second) {
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 // The name still leads to the file that the descriptor has open; with lstat, a
 // symbolic link on the way does not count.
 bool NameLeadsTo(const std::string& name, int fd, int (*statName)(const char*, struct stat*) = ::stat) {
@@ -217,41 +196,44 @@ bool NameLeadsTo(const std::string& name, int fd, int (*statName)(const char*, s
     return ::fstat(fd, &byDescriptor) == 0 && statName(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
 }
 
+std::shared_ptr<std::FILE> Shared(LogFileOpening& opening) {
+    return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+}
+
 // Opens a log file and takes its shared lock. A file removed (or replaced)
 // between the open and the lock, by a deletable log that saw it empty and
 // unused, is opened again, so that no record goes to a file without a name.
-std::shared_ptr<std::FILE> OpenLockedLog(const std::string& name, const std::string& mode, bool& created) {
+// The file of a standard stream is the stream's, and is neither locked nor
+// ever removed.
+std::shared_ptr<std::FILE> OpenLockedLog(const std::string& name, const std::string& mode, bool& locked) {
     constexpr int Attempts = 100;
     for (int attempt = 1;; ++attempt) {
         LogFileOpening opening = OpenLogFile(name, mode);
-        if (!opening.stream) ThrowCantCreate(name, opening.error == 0 ? opening.reason : "");
+        if (!opening.stream) ThrowCantCreate(name, opening.reason);
         const int fd = ::fileno(opening.stream.get());
         struct stat info {};
-        created = opening.created;
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
-        }
-        HoldShared(fd);
-        if (attempt == Attempts || NameLeadsTo(name, fd)) {
-            return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
-        }
+        locked = false;
+        if (opening.standardStream || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Shared(opening);
+        locked = HoldShared(fd);
+        if (attempt == Attempts || NameLeadsTo(name, fd)) return Shared(opening);
     }
 }
 
 // The first free numbered name, created exclusively: a name taken by another
 // process between the probe and the creation moves the search on instead of
 // sharing (and truncating) that process's log.
-std::shared_ptr<std::FILE> CreateNumbered(const NamePattern& pattern, uint32_t width, std::string& chosen) {
+std::shared_ptr<std::FILE> CreateNumbered(const NamePattern& pattern, uint32_t width, std::string& chosen,
+                                          bool& locked) {
     for (uint32_t counter = pattern.counter == CounterKind::FromOne ? 1 : 0; counter < CounterLimit; ++counter) {
         const std::string name = Candidate(pattern, counter, width);
         if (CanBeRead(name)) continue;
         LogFileOpening opening = OpenLogFile(name, "wx");
         if (opening.stream) {
             chosen = name;
-            HoldShared(::fileno(opening.stream.get()));
-            return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+            locked = HoldShared(::fileno(opening.stream.get()));
+            return Shared(opening);
         }
-        if (opening.error != EEXIST) ThrowCantCreate(name, opening.error == 0 ? opening.reason : "");
+        if (opening.error != EEXIST) ThrowCantCreate(name, opening.reason);
     }
     throw Exception("Log file can't be created", ZORVIK_PLACE("ZORVIK::FileLog::FileLog"));
 }
@@ -267,8 +249,11 @@ std::tm LocalTimeNow() {
 
 LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode) {
     LogFileOpening opening;
+    const int flags = OpenFlags(mode);
+    // Never truncated: what the stream holds already is the run's own output.
+    const int stream = (flags & O_ACCMODE) != O_RDONLY && (flags & O_EXCL) == 0 ? StandardStreamOf(fileName) : -1;
     const char* refusal = nullptr;
-    const int fd = OpenDescriptor(fileName, OpenFlags(mode), opening.created, refusal);
+    const int fd = stream >= 0 ? ::fcntl(stream, F_DUPFD_CLOEXEC, 0) : OpenDescriptor(fileName, flags, refusal);
     int error = fd < 0 ? errno : 0;
     if (fd >= 0) {
         // A second look at the kind: the name may have been replaced meanwhile.
@@ -277,11 +262,14 @@ LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode)
         if (::fstat(fd, &info) != 0 || fdFlags < 0) {
             error = errno;
         } else if ((refusal = NotALogFileReason(info.st_mode)) == nullptr) {
-            // A pipe, a terminal or another device then blocks on writes as usual.
-            if (::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0) {
+            // A pipe, a terminal or another device then blocks on writes as usual;
+            // a duplicated stream keeps its flags, which it shares with the stream
+            // ("w": fdopen with "a" would set O_APPEND on it).
+            if (stream < 0 && ::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0) {
                 error = errno;
-            } else if (std::FILE* stream = ::fdopen(fd, mode.c_str())) {
-                opening.stream.reset(stream);
+            } else if (std::FILE* file = ::fdopen(fd, stream >= 0 ? "w" : mode.c_str())) {
+                opening.stream.reset(file);
+                opening.standardStream = stream >= 0;
                 return opening;
             } else {
                 error = errno;
@@ -289,7 +277,6 @@ LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode)
         }
         ::close(fd);
     }
-    opening.created = false;
     if (refusal != nullptr) {
         opening.reason = refusal;
     } else {
@@ -301,8 +288,8 @@ LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode)
 
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode) {
     LogFileOpening opening = OpenLogFile(fileName, mode);
-    if (!opening.stream) ThrowCantCreate(fileName, opening.error == 0 ? opening.reason : "");
-    return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+    if (!opening.stream) ThrowCantCreate(fileName, opening.reason);
+    return Shared(opening);
 }
 
 int AppendRecord(std::FILE* file, const std::string& text) {
@@ -331,18 +318,15 @@ FileLog::FileLog(const std::string& path, const std::string& format, uint32_t co
     const NamePattern pattern = ExpandFormat(path, format, localTime);
     if (pattern.counter == CounterKind::None) {
         m_fileName = pattern.text;
-        m_file = OpenLockedLog(m_fileName, "w", m_created);
+        m_file = OpenLockedLog(m_fileName, "w", m_locked);
     } else {
-        m_file = CreateNumbered(pattern, counterWidth, m_fileName);
-        m_created = true;
+        m_file = CreateNumbered(pattern, counterWidth, m_fileName, m_locked);
     }
-    if (m_created) MarkUnused(::fileno(m_file.get()));
 }
 
 FileLog::FileLog(const std::string& fileName, std::shared_ptr<iLog> next)
     : LogFilter(std::move(next)), m_fileName(fileName) {
-    m_file = OpenLockedLog(fileName, "a", m_created);
-    if (m_created) MarkUnused(::fileno(m_file.get()));
+    m_file = OpenLockedLog(fileName, "a", m_locked);
 }
 
 void FileLog::WriteRec(const LogRecord& record) {
@@ -350,23 +334,21 @@ void FileLog::WriteRec(const LogRecord& record) {
         throw Exception("Can't write data to '" + m_fileName + "': " + std::strerror(error),
                         ZORVIK_PLACE("ZORVIK::FileLog::WriteRec"));
     }
-    if (!m_wroteRecord && !record.text.empty()) {
-        m_wroteRecord = true;
-        ClearUnusedMark(::fileno(m_file.get()));
-    }
     PassOn(record);
 }
 
 void FileLog::CloseFile(bool removeWhenUnused) {
-    if (removeWhenUnused && m_file) {
-        // Decided on the descriptor, not on the name: the exclusive lock fails
-        // while another log holds the file open, the size shows any record of
-        // any run, and the name must still lead to this very file. A log that
-        // opened the file but has not locked it yet finds the name gone once it
-        // has, and opens the file again.
+    // Decided on the descriptor, not on the name: the exclusive lock fails
+    // while another log holds the file open, the size shows any record of any
+    // run, and the name must still lead to this very file. Whoever made the
+    // file (a run killed before its first record, a truncating run, the user)
+    // does not matter. A log that opened the file but has not locked it yet
+    // finds the name gone once it has, and opens the file again. Without its
+    // own shared lock the log cannot tell whether others hold the file (their
+    // locks may fail alike), so it keeps the file.
+    if (removeWhenUnused && m_file && m_locked) {
         const int fd = ::fileno(m_file.get());
-        if ((m_created || IsMarkedUnused(fd)) && IsEmptyFile(fd) && TakeExclusive(fd) && IsEmptyFile(fd) &&
-            NameLeadsTo(m_fileName, fd, ::lstat)) {
+        if (IsEmptyFile(fd) && TakeExclusive(fd) && IsEmptyFile(fd) && NameLeadsTo(m_fileName, fd, ::lstat)) {
             ::unlink(m_fileName.c_str());
         }
     }

@@ -113,21 +113,24 @@ private:
 // A log file opened for writing, or the reason why it was not.
 struct LogFileOpening {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream{nullptr, &std::fclose};
-    int error = 0;         // errno of a failed open; 0 when opened or refused for its kind
-    std::string reason;    // the system's text, or the kind of a file that takes no log
-    bool created = false;  // this open made the file: no file of that name was there
+    int error = 0;                // errno of a failed open; 0 when opened or refused for its kind
+    std::string reason;           // the system's text, or the kind of a file that takes no log
+    bool standardStream = false;  // writes through a duplicate of standard output or error
 };
 // Opens a file to write a log to (fopen modes: "a" appends, "w" truncates,
 // "wx" creates a new file only) without ever waiting on it. Writing modes
 // append (O_APPEND), "w" after its truncation too, so that records of other
-// processes logging to the same file are never overwritten. A FIFO or pipe
-// that has a reader takes the log; one without a reader is refused at once,
-// as are a directory, a socket and a block device (the reason says why); a
-// character device such as /dev/null or a terminal is taken.
+// processes logging to the same file are never overwritten. A name that leads
+// to the file of standard output or standard error (/dev/stdout, or the file
+// that the shell redirected it to) is written through a duplicate of that
+// descriptor, untruncated, so that the console and the log share one offset. A
+// FIFO or pipe that has a reader takes the log; one without a reader is refused
+// at once, as are a directory, a socket and a block device (the reason says
+// why); a character device such as /dev/null or a terminal is taken.
 LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode);
 
 // Opens a file; the deleter closes it. Throws "Log file '<name>' can't be
-// created", followed by the reason when the file is of a kind that takes no log.
+// created: " followed by the reason (the system's text, or the kind of file).
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode);
 
 // Writes text to the file's descriptor in one write() call, repeated only for
@@ -153,16 +156,16 @@ public:
     const std::string& GetFileName() const { return m_fileName; }
 
 protected:
-    // Closes the file. With removeWhenUnused the file is removed first when a
-    // file log created it (this one, or another that wrote nothing to it), it is
-    // still the file of that name, still empty, and no other file log has it open.
+    // Closes the file. With removeWhenUnused the file is removed first when it
+    // is still the regular file of that name, still empty, and no other file
+    // log has it open, whoever made it; never when this log could not hold its
+    // shared lock, nor the file of a standard stream.
     void CloseFile(bool removeWhenUnused);
 
 private:
     std::string m_fileName;
     std::shared_ptr<std::FILE> m_file;
-    bool m_created = false;      // the file did not exist before this log opened it
-    bool m_wroteRecord = false;  // a record with text has reached the file
+    bool m_locked = false;  // holds the shared lock by which other logs see the file in use
 };
 
 // A file log that removes its file on destruction when nothing was written to

@@ -1,15 +1,18 @@
 // The log chain: records, filters, the console log on a pipe and a terminal, file logs and their names.
 #include "service/log/log.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -29,6 +32,27 @@
 #include "support/file_text.h"
 #include "support/processes.h"
 #include "support/test_dir.h"
+
+namespace ZORVIK {
+namespace {
+
+// Shared locks fail as on NFSv4, where flock becomes a POSIX lock and a read
+// lock needs a descriptor open for reading: a log's is open for writing only.
+std::atomic<bool> g_refuseSharedLocks{false};
+
+}  // namespace
+}  // namespace ZORVIK
+
+// Every flock of this test program comes here first.
+extern "C" int flock(int fd, int operation) noexcept {
+    using Flock = int (*)(int, int);
+    static const Flock real = reinterpret_cast<Flock>(dlsym(RTLD_NEXT, "flock"));
+    if (ZORVIK::g_refuseSharedLocks && (operation & LOCK_SH) != 0 && (fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
+        errno = EBADF;
+        return -1;
+    }
+    return real(fd, operation);
+}
 
 namespace ZORVIK {
 namespace {
@@ -427,9 +451,10 @@ TEST_F(FileLogTest, AllNumbersTakenIsAnError) {
 
 TEST_F(FileLogTest, FilesThatCannotBeCreatedOrWrittenAreNamed) {
     const std::string missing = m_dir + "missing/x.log";
-    EXPECT_EQ(MessageOf([&] { FileLog(missing, nullptr); }), "Log file '" + missing + "' can't be created");
+    EXPECT_EQ(MessageOf([&] { FileLog(missing, nullptr); }),
+              "Log file '" + missing + "' can't be created: No such file or directory");
     EXPECT_EQ(MessageOf([&] { Numbered("missing/x.log"); }),
-              "Log file '" + m_dir + "missing/x001.log' can't be created");
+              "Log file '" + m_dir + "missing/x001.log' can't be created: No such file or directory");
     EXPECT_THROW(OpenFile(missing, "r"), Exception);
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     auto sink = std::make_shared<RecordingLog>();
@@ -507,53 +532,71 @@ TEST_F(FileLogTest, ProcessesAppendingRecordsOf64KbToOneLogKeepEveryRecordWhole)
     EXPECT_TRUE(found == expected) << "records cut or lost";
 }
 
-// A deletable log that wrote nothing removes only a file it created, that is
-// still the file of its name, still empty and open in no other log.
-TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedOnlyWhenItIsItsOwnAndUnused) {
+// A deletable log that wrote nothing removes the file of its name when it is
+// still that file, still empty and open in no other log, whoever made it; never
+// when it could not hold its own shared lock.
+TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedWhenNoOtherLogHoldsItWhoeverMadeIt) {
     const std::string name = m_dir + "run.log";
+    const auto nothing = [] { return nullptr; };
     const struct {
         const char* name;
+        std::function<void()> before;                   // what the file is when the silent log opens it
         std::function<std::shared_ptr<void>()> during;  // while the silent log is open; the result outlives it
         bool removed;
         const char* left = "";  // the file's text afterwards, when kept
         bool truncating = false;
+        bool sharedLocksRefused = false;
     } cases[] = {
-        {"a run alone", [] { return nullptr; }, true},
-        {"a run alone, truncating", [] { return nullptr; }, true, "", true},
-        {"another log has it open", [&] { return std::make_shared<FileLog>(name, nullptr); }, false},
-        {"another run wrote and left",
+        {"a run alone", [] {}, nothing, true},
+        {"a run alone, truncating", [] {}, nothing, true, "", true},
+        {"made beforehand", [&] { std::ofstream{name}; }, nothing, true},
+        {"left by a run killed before its first record",
+         [&] {
+             const pid_t child = fork();
+             if (child == 0) {
+                 FileLog log(name, nullptr);
+                 raise(SIGKILL);
+             }
+             test::WaitForChild(child, std::chrono::steady_clock::now() + std::chrono::seconds(30));
+         },
+         nothing, true},
+        {"a log with records, truncating", [&] { std::ofstream{name} << "old\n"; }, nothing, true, "", true},
+        {"another log has it open", [] {}, [&] { return std::make_shared<FileLog>(name, nullptr); }, false},
+        {"another run wrote and left", [] {},
          [&] {
              FileLog(name, nullptr).Write("x", 7, false);
              return nullptr;
          },
          false, "x"},
-        {"the name now leads to another empty file",
+        {"the name now leads to another empty file", [] {},
          [&] {
-             std::ofstream(m_dir + "other.log");
+             std::ofstream{m_dir + "other.log"};
              fs::rename(m_dir + "other.log", name);
              return nullptr;
          },
          false},
+        {"shared locks refused, a run alone", [] {}, nothing, false, "", false, true},
+        {"shared locks refused, another log has it open", [] {},
+         [&] { return std::make_shared<FileLog>(name, nullptr); }, false, "", false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(name);
+        c.before();
         std::shared_ptr<void> other;
+        g_refuseSharedLocks = c.sharedLocksRefused;
         {
             std::unique_ptr<DeletableFileLog> silent =
                 c.truncating ? std::make_unique<DeletableFileLog>(name, "%p%n.%e", 3, nullptr, FixedTime)
                              : std::make_unique<DeletableFileLog>(name, nullptr);
             other = c.during();
         }
+        g_refuseSharedLocks = false;
         EXPECT_EQ(fs::exists(name), !c.removed);
         if (!c.removed) {
             EXPECT_EQ(ReadFile(name), c.left);
         }
     }
-    // An empty file that was there before the run is not the run's to remove.
-    std::ofstream(m_dir + "before.log");
-    DeletableFileLog(m_dir + "before.log", nullptr);
-    EXPECT_TRUE(fs::exists(m_dir + "before.log"));
     // Silent runs that overlap: the last one to close removes the file that the
     // first made, as does a later run alone for a file a silent log left behind.
     fs::remove(name);
