@@ -15,11 +15,13 @@ namespace ZORVIK {
 // EEPROM image '<path>': ..." with the step and the system's reason, and leaves
 // path as it was and no temporary file behind.
 //
-// SIGINT, SIGTERM or SIGHUP that arrives while the temporary file exists and
-// would end the process (its action is the default one) removes the temporary
-// file and then ends the process as that signal does; path keeps its old image.
-// A signal that is ignored or has a handler of the program keeps it. The
-// signals are held off only in the calling thread.
+// SIGINT, SIGTERM or SIGHUP that arrives while the temporary file is written
+// and would end the process (its action is the default one) removes the
+// temporary file and then ends the process as that signal does; path keeps its
+// old image. Around the rename the signals are held off, so one that arrives
+// there ends the process after the rename, with the new image in place. A
+// signal that is ignored or has a handler of the program keeps it. The signals
+// are held off only in the calling thread.
 void WriteImageFile(const std::string& path, const binary::Binary& image);
 
 // For tests alone: when set, called once the temporary file is written and
