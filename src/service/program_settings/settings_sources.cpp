@@ -37,6 +37,10 @@ constexpr size_t kMaxIncludeDepth = 64;
 // more than once, where every level doubles the reads.
 constexpr size_t kMaxFilesPerLoad = 4096;
 
+// Windows editors begin a UTF-8 text with this mark; it is no part of the first key.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkSize = sizeof kByteOrderMark - 1;
+
 // One load of settings: a top-level file, or one switch of the command line or
 // of the environment value, with everything it includes.
 struct SettingsLoad {
@@ -192,6 +196,20 @@ bool ReadPhysicalLine(std::FILE* in, std::string& line, bool& endedByLf, size_t 
     return readAny;
 }
 
+// Only regular files are opened, so the stream can always go back to its start
+// when the mark is not there.
+void SkipByteOrderMark(std::FILE* in, const std::string& fileName) {
+    char head[kByteOrderMarkSize];
+    if (std::fread(head, 1, kByteOrderMarkSize, in) == kByteOrderMarkSize &&
+        std::memcmp(head, kByteOrderMark, kByteOrderMarkSize) == 0) {
+        return;
+    }
+    if (std::fseek(in, 0, SEEK_SET) != 0) {
+        throw Exception("Файл настроек \"" + fileName + "\" не удаётся прочитать: " + std::strerror(errno),
+                        ZORVIK_PLACE("ZORVIK::AddFileSettings"));
+    }
+}
+
 std::string CanonicalName(const std::string& fileName) {
     std::error_code error;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(fileName, error);
@@ -231,6 +249,7 @@ void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, c
         std::vector<std::string>& openFiles;
         ~OpenFileGuard() { openFiles.pop_back(); }
     } guard{load.openFiles};
+    SkipByteOrderMark(file.stream.get(), fileName);
 
     std::vector<std::string> groups;
     std::string currentPrefix = prefix;

@@ -97,6 +97,22 @@ TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
     EXPECT_EQ(stopped.GetGroup(""), (Pairs{{"a", "1"}}));
 }
 
+TEST_F(SettingsFileTest, ByteOrderMarkIsSkippedAtTheStartOfAFileOnly) {
+    const std::string mark = "\xEF\xBB\xBF";
+    Write("marked.ini", mark + "g = {\nk = 1\n}\n");
+    const std::pair<std::string, Pairs> cases[] = {
+        {mark + "log_level = 8\n", {{"log_level", "8"}}},
+        {mark + "a = 1\r\nb = 2\r\n", {{"a", "1"}, {"b", "2"}}},
+        {mark, {}},
+        {"@include marked.ini\n", {{"g.k", "1"}}},
+        {"a = 1\n" + mark + "b = 2\n", {{"a", "1"}, {mark + "b", "2"}}},
+        // A file that only begins like the mark, or is shorter than it, is read whole.
+        {mark.substr(0, 2) + "k = 1\n", {{mark.substr(0, 2) + "k", "1"}}},
+        {"k=", {{"k", ""}}},
+    };
+    for (const auto& [text, stored] : cases) EXPECT_EQ(Read(text), stored) << text;
+}
+
 TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
     const std::pair<std::string, std::string> cases[] = {
         // The line named is the physical line where the logical line ends.
