@@ -32,14 +32,28 @@ constexpr char kLineTooLong[] = "Превышен размер внутренн�
 // mistake, and each level costs stack.
 constexpr size_t kMaxIncludeDepth = 64;
 
-// The files being read, outermost first, by canonical path: including any of
-// them again would recurse without end.
-using IncludeChain = std::vector<std::string>;
+// Files one load may read in all, counting a file included again each time:
+// far above any real set, yet it stops a set whose files include one another
+// more than once, where every level doubles the reads.
+constexpr size_t kMaxFilesPerLoad = 4096;
+
+// Windows editors begin a UTF-8 text with this mark; it is no part of the first key.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkSize = sizeof kByteOrderMark - 1;
+
+// One load of settings: a top-level file, or one switch of the command line or
+// of the environment value, with everything it includes.
+struct SettingsLoad {
+    // The files being read, outermost first, by canonical path: including any
+    // of them again would recurse without end.
+    std::vector<std::string> openFiles;
+    size_t filesRead = 0;
+};
 
 void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, const std::string& prefix,
-                      bool mustExist, IncludeChain& chain);
+                      bool mustExist, SettingsLoad& load);
 void HandleSetting(const std::string& line, SettingsDatabase& database, const std::string& fileName,
-                   std::vector<std::string>& groups, std::string& prefix, IncludeChain& chain);
+                   std::vector<std::string>& groups, std::string& prefix, SettingsLoad& load);
 
 std::vector<std::string> SplitWords(const std::string& text) {
     std::vector<std::string> words;
@@ -61,16 +75,16 @@ std::string IncludeBase(const std::string& fileName) {
 }
 
 void HandleInclude(const std::string& rest, SettingsDatabase& database, const std::string& fileName,
-                   const std::string& prefix, IncludeChain& chain) {
+                   const std::string& prefix, SettingsLoad& load) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::ProcessSetting");
     const std::vector<std::string> words = SplitWords(rest);
     if (words.size() < 2 || words[0] != "include") throw Exception(kIncludeSyntax, place);
     // The name is appended to the base even when it is absolute itself.
     const std::string includedName = IncludeBase(fileName) + words[1];
     if (words.size() == 2) {
-        ReadSettingsFile(includedName, database, prefix, true, chain);
+        ReadSettingsFile(includedName, database, prefix, true, load);
     } else if (words.size() >= 4 && words[2] == "as") {
-        ReadSettingsFile(includedName, database, prefix + words[3] + ".", true, chain);
+        ReadSettingsFile(includedName, database, prefix + words[3] + ".", true, load);
     } else {
         throw Exception(kIncludeSyntax, place);
     }
@@ -89,13 +103,13 @@ void CloseGroup(const std::string& line, size_t bracePosition, std::vector<std::
 }
 
 void HandleSetting(const std::string& line, SettingsDatabase& database, const std::string& fileName,
-                   std::vector<std::string>& groups, std::string& prefix, IncludeChain& chain) {
+                   std::vector<std::string>& groups, std::string& prefix, SettingsLoad& load) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::ProcessSetting");
     const bool inFile = !fileName.empty();
     const size_t start = line.find_first_not_of(kBlanks);
     if (start == std::string::npos) return;
     if (line[start] == '@') {
-        HandleInclude(line.substr(start + 1), database, fileName, prefix, chain);
+        HandleInclude(line.substr(start + 1), database, fileName, prefix, load);
         return;
     }
     if (inFile && line[start] == '}') {
@@ -151,11 +165,11 @@ Exception Located(const Exception& error, const std::string& fileName, size_t li
 // error gets the file and line in front, so an error in an included file shows
 // one such prefix per file, the outermost first.
 void HandleFileLine(const std::string& line, size_t lineNumber, SettingsDatabase& database, const std::string& fileName,
-                    std::vector<std::string>& groups, std::string& prefix, IncludeChain& chain) {
+                    std::vector<std::string>& groups, std::string& prefix, SettingsLoad& load) {
     const size_t start = line.find_first_not_of(kBlanks);
     if (start == std::string::npos || line[start] == '#' || line[start] == ';') return;
     try {
-        HandleSetting(line, database, fileName, groups, prefix, chain);
+        HandleSetting(line, database, fileName, groups, prefix, load);
     } catch (const Exception& error) {
         throw Located(error, fileName, lineNumber);
     }
@@ -182,6 +196,20 @@ bool ReadPhysicalLine(std::FILE* in, std::string& line, bool& endedByLf, size_t 
     return readAny;
 }
 
+// Only regular files are opened, so the stream can always go back to its start
+// when the mark is not there.
+void SkipByteOrderMark(std::FILE* in, const std::string& fileName) {
+    char head[kByteOrderMarkSize];
+    if (std::fread(head, 1, kByteOrderMarkSize, in) == kByteOrderMarkSize &&
+        std::memcmp(head, kByteOrderMark, kByteOrderMarkSize) == 0) {
+        return;
+    }
+    if (std::fseek(in, 0, SEEK_SET) != 0) {
+        throw Exception("Файл настроек \"" + fileName + "\" не удаётся прочитать: " + std::strerror(errno),
+                        ZORVIK_PLACE("ZORVIK::AddFileSettings"));
+    }
+}
+
 std::string CanonicalName(const std::string& fileName) {
     std::error_code error;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(fileName, error);
@@ -189,11 +217,16 @@ std::string CanonicalName(const std::string& fileName) {
 }
 
 void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, const std::string& prefix,
-                      bool mustExist, IncludeChain& chain) {
+                      bool mustExist, SettingsLoad& load) {
     const SourcePlace place = ZORVIK_PLACE("ZORVIK::AddFileSettings");
-    if (chain.size() > kMaxIncludeDepth) {
+    if (load.openFiles.size() > kMaxIncludeDepth) {
         throw Exception("Файл настроек \"" + fileName + "\" не прочитан: вложенность @include больше " +
                             std::to_string(kMaxIncludeDepth),
+                        place);
+    }
+    if (load.filesRead >= kMaxFilesPerLoad) {
+        throw Exception("Файл настроек \"" + fileName + "\" не прочитан: одна загрузка настроек читает не больше " +
+                            std::to_string(kMaxFilesPerLoad) + " файлов (повторные @include)",
                         place);
     }
     // Only a file that does not exist counts as absent: one that exists but
@@ -205,16 +238,18 @@ void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, c
         throw Exception("Файл настроек \"" + fileName + "\" не удаётся прочитать: " + file.reason, place);
     }
     const std::string canonical = CanonicalName(fileName);
-    for (const std::string& open : chain) {
+    for (const std::string& open : load.openFiles) {
         if (open == canonical) {
             throw Exception("Файл настроек \"" + fileName + "\" включает сам себя (циклический @include)", place);
         }
     }
-    chain.push_back(canonical);
-    struct ChainGuard {
-        IncludeChain& chain;
-        ~ChainGuard() { chain.pop_back(); }
-    } guard{chain};
+    ++load.filesRead;
+    load.openFiles.push_back(canonical);
+    struct OpenFileGuard {
+        std::vector<std::string>& openFiles;
+        ~OpenFileGuard() { openFiles.pop_back(); }
+    } guard{load.openFiles};
+    SkipByteOrderMark(file.stream.get(), fileName);
 
     std::vector<std::string> groups;
     std::string currentPrefix = prefix;
@@ -239,7 +274,7 @@ void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, c
         // A line that does not fit the buffer would be cut in pieces read as
         // separate lines, storing a wrong value; refuse it instead.
         if (logical.size() > kMaxLineLength) throw Located(Exception(kLineTooLong, place), fileName, lineNumber);
-        if (!logical.empty()) HandleFileLine(logical, lineNumber, database, fileName, groups, currentPrefix, chain);
+        if (!logical.empty()) HandleFileLine(logical, lineNumber, database, fileName, groups, currentPrefix, load);
         logical.clear();
     }
     if (std::ferror(file.stream.get())) {
@@ -256,23 +291,23 @@ void ReadSettingsFile(const std::string& fileName, SettingsDatabase& database, c
 void HandleSwitch(const std::string& text, SettingsDatabase& database) {
     std::vector<std::string> groups;
     std::string prefix;
-    IncludeChain chain;
-    HandleSetting(text, database, std::string(), groups, prefix, chain);
+    SettingsLoad load;
+    HandleSetting(text, database, std::string(), groups, prefix, load);
 }
 
 }  // namespace
 
 void AddFileSettings(const std::string& fileName, SettingsDatabase& database, const std::string& prefix,
                      bool mustExist) {
-    IncludeChain chain;
-    ReadSettingsFile(fileName, database, prefix, mustExist, chain);
+    SettingsLoad load;
+    ReadSettingsFile(fileName, database, prefix, mustExist, load);
 }
 
 void ProcessSetting(const std::string& line, SettingsDatabase& database, const std::string& fileName,
                     std::vector<std::string>& groups, std::string& prefix) {
-    IncludeChain chain;
-    if (!fileName.empty()) chain.push_back(CanonicalName(fileName));
-    HandleSetting(line, database, fileName, groups, prefix, chain);
+    SettingsLoad load;
+    if (!fileName.empty()) load.openFiles.push_back(CanonicalName(fileName));
+    HandleSetting(line, database, fileName, groups, prefix, load);
 }
 
 void AddCommandLineSettings(int argc, const char* const* argv, SettingsDatabase& database, bool argumentsAreFiles) {

@@ -15,7 +15,9 @@ namespace ZORVIK {
 inline constexpr char kPositionalSetting[] = "positional";
 
 // Reads a settings file line by line, each key under prefix. A file that cannot
-// be opened is ignored unless mustExist is set.
+// be opened is ignored unless mustExist is set. A UTF-8 byte order mark at the
+// start of a file is skipped. One call reads at most 4096 files, a file
+// included again counting each time it is read.
 void AddFileSettings(const std::string& fileName, SettingsDatabase& database, const std::string& prefix,
                      bool mustExist);
 

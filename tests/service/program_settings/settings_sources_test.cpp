@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -44,6 +45,16 @@ protected:
         return message;
     }
 
+    // Files <stem>0.ini to <stem><last>.ini, each including the next one twice: <stem>0.ini reads
+    // 2^(last + 1) - 1 files in all. The last one adds one value to "n".
+    void WriteDoublingChain(const std::string& stem, int last) {
+        for (int level = 0; level < last; ++level) {
+            const std::string include = "@include " + stem + std::to_string(level + 1) + ".ini\n";
+            Write(stem + std::to_string(level) + ".ini", include + include);
+        }
+        Write(stem + std::to_string(last) + ".ini", "n += 1\n");
+    }
+
     const std::string m_dir = test::TestDir();
 };
 
@@ -84,6 +95,22 @@ TEST_F(SettingsFileTest, FileTextsAndWhatTheyStore) {
     EXPECT_EQ(MessageOf([&] { AddFileSettings(Write("e.ini", "a = 1\nbad\nc = 3\n"), stopped, "", true); }),
               "Файл: \"" + m_dir + "e.ini\" Строка: 2;\n" + kOperatorError);
     EXPECT_EQ(stopped.GetGroup(""), (Pairs{{"a", "1"}}));
+}
+
+TEST_F(SettingsFileTest, ByteOrderMarkIsSkippedAtTheStartOfAFileOnly) {
+    const std::string mark = "\xEF\xBB\xBF";
+    Write("marked.ini", mark + "g = {\nk = 1\n}\n");
+    const std::pair<std::string, Pairs> cases[] = {
+        {mark + "log_level = 8\n", {{"log_level", "8"}}},
+        {mark + "a = 1\r\nb = 2\r\n", {{"a", "1"}, {"b", "2"}}},
+        {mark, {}},
+        {"@include marked.ini\n", {{"g.k", "1"}}},
+        {"a = 1\n" + mark + "b = 2\n", {{"a", "1"}, {mark + "b", "2"}}},
+        // A file that only begins like the mark, or is shorter than it, is read whole.
+        {mark.substr(0, 2) + "k = 1\n", {{mark.substr(0, 2) + "k", "1"}}},
+        {"k=", {{"k", ""}}},
+    };
+    for (const auto& [text, stored] : cases) EXPECT_EQ(Read(text), stored) << text;
 }
 
 TEST_F(SettingsFileTest, EachLineErrorHasItsMessageAndTheFilePrefix) {
@@ -157,6 +184,62 @@ TEST_F(SettingsFileTest, IncludesNestSixtyFourLevelsDeepAndNoDeeper) {
         expected += "Файл: \"" + m_dir + "d" + std::to_string(level) + ".ini\" Строка: 1;\n";
     expected += "Файл настроек \"" + m_dir + "d65.ini\" не прочитан: вложенность @include больше 64";
     EXPECT_EQ(MessageOf([&] { AddFileSettings(m_dir + "d0.ini", db, "", true); }), expected);
+}
+
+TEST_F(SettingsFileTest, AFileIncludedMoreThanOnceIsReadEachTime) {
+    // top includes a and b, which share d; c, d and e all include f.
+    const std::pair<const char*, const char*> files[] = {{"top", "@include a.ini\n@include b.ini\n"},
+                                                         {"a", "@include c.ini\n@include d.ini\n"},
+                                                         {"b", "@include d.ini\n@include e.ini\n"},
+                                                         {"c", "@include f.ini\n"},
+                                                         {"d", "@include f.ini\n"},
+                                                         {"e", "@include f.ini\n"},
+                                                         {"f", ""}};
+    for (const auto& [name, includes] : files)
+        Write(std::string(name) + ".ini", "read += " + std::string(name) + "\n" + includes);
+    SettingsDatabase db;
+    AddFileSettings(m_dir + "top.ini", db, "", true);
+    EXPECT_EQ(db.GetString("read"), "top,a,c,f,d,f,b,d,f,e,f");
+}
+
+TEST_F(SettingsFileTest, OneLoadReads4096FilesAndNoMoreNamingTheFileWhereItStops) {
+    WriteDoublingChain("b", 10);  // 2047 files
+    const std::string twice = "@include b0.ini\n@include b0.ini\n";
+    Write("full.ini", twice + "@include leaf.ini\n");
+    Write("over.ini", twice + "@include leaf.ini\n@include leaf.ini\n");
+    Write("leaf.ini", "n += 1\n");
+    SettingsDatabase db;
+    AddFileSettings(m_dir + "full.ini", db, "", true);
+    std::vector<std::string> values;
+    db.GetList("n", values, {});
+    EXPECT_EQ(values.size(), 2u * 1024 + 1);
+    // The count starts again with each load: each file and each switch of a command line.
+    const std::string include = "-@include " + m_dir + "full.ini";
+    const char* argv[] = {"qxw", include.c_str(), include.c_str()};
+    AddCommandLineSettings(3, argv, db, false);
+    EXPECT_EQ(MessageOf([&] { AddFileSettings(m_dir + "over.ini", db, "", true); }),
+              "Файл: \"" + m_dir + "over.ini\" Строка: 4;\nФайл настроек \"" + m_dir +
+                  "leaf.ini\" не прочитан: одна загрузка настроек читает не больше 4096 файлов (повторные @include)");
+}
+
+TEST_F(SettingsFileTest, FortyOneFilesEachIncludingTheNextTwiceEndQuicklyWithTheBoundError) {
+    WriteDoublingChain("c", 40);
+    SettingsDatabase db;
+    const auto started = std::chrono::steady_clock::now();
+    const std::string message = MessageOf([&] { AddFileSettings(m_dir + "c0.ini", db, "", true); });
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    // One prefix per includer, c0.ini first, then the file that was not read.
+    size_t level = 0;
+    size_t lineStart = 0;
+    for (size_t end; (end = message.find('\n', lineStart)) != std::string::npos; lineStart = end + 1, ++level) {
+        const std::string prefix = "Файл: \"" + m_dir + "c" + std::to_string(level) + ".ini\" Строка: ";
+        const std::string line = message.substr(lineStart, end - lineStart);
+        EXPECT_TRUE(line == prefix + "1;" || line == prefix + "2;") << line;
+    }
+    EXPECT_GT(level, 0u);
+    EXPECT_EQ(message.substr(lineStart), "Файл настроек \"" + m_dir + "c" + std::to_string(level) +
+                                             ".ini\" не прочитан: одна загрузка настроек читает не больше 4096 "
+                                             "файлов (повторные @include)");
 }
 
 TEST_F(SettingsFileTest, IncludeOfALinkToTheIncludingFileIsACycle) {
