@@ -11,10 +11,10 @@
 #include "sc/drivers/pcsc/pcsc_reader.h"
 #include "sc/qxw/card_service_factory.h"
 #include "sc/qxw/card_service_factory_impl.h"
-#include "sc/qxw/console_key.h"
 #include "service/common/exception.h"
 #include "service/common/utilities.h"
 #include "service/log/log.h"
+#include "service/log/terminal.h"
 #include "service/program_settings/settings_database.h"
 
 namespace ZORVIK {
@@ -130,7 +130,7 @@ void CardServiceFactory::CardServiceFactoryImpl::CheckFree(const std::string& gr
 
 char CardServiceFactory::ReadMenuKey(const std::string& allowed) {
     for (;;) {
-        const char key = console::ReadKey();
+        const char key = terminal::ReadKey();
         if (allowed.find(key) != std::string::npos) return key;
     }
 }

@@ -5,7 +5,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <optional>
+
+#include "service/common/exception.h"
+#include "service/common/signal_takeover.h"
 
 namespace ZORVIK::terminal {
 
@@ -22,27 +28,84 @@ int AnsiCode(int nibble, int normalBase, int brightBase) {
     return ((nibble & IntensityBit) ? brightBase : normalBase) + AnsiColourIndex(nibble);
 }
 
-// Restores the terminal mode saved at construction.
-class RawInput {
+// The signals that end a run from the terminal or by kill, and those of job
+// control: while a key is awaited each of them gives the terminal its mode back.
+constexpr int KeyWaitSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+
+// What the handler reads: each mode is complete before its flag is raised.
+termios g_givenMode{};                     // the terminal's own mode, given back on a signal
+termios g_keyMode{};                       // non-canonical, without echo
+std::atomic<bool> g_giveBack{false};       // g_givenMode holds the mode to give back
+std::atomic<bool> g_keyModeWanted{false};  // a key is awaited: a continued run takes g_keyMode again
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flags");
+
+// A terminal in front of another process group belongs to the job in front,
+// and tcsetattr from the background would stop this process (SIGTTOU). A
+// terminal that is not the controlling one has no process group in front.
+bool InBackground() {
+    const pid_t front = ::tcgetpgrp(STDIN_FILENO);
+    return front >= 0 && front != ::getpgrp();
+}
+
+void SetMode(const termios& mode) {
+    if (!InBackground()) ::tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+}
+
+// Only async-signal-safe calls: tcgetpgrp, getpgrp, tcsetattr, and sigaction,
+// sigprocmask and raise in the signal helpers. Ctrl-Z stops the run with the
+// terminal given back and the continued run takes the key mode again, as
+// full-screen console programs do; a run continued in the background leaves
+// the terminal alone until it is brought to the front (SIGCONT again).
+void GiveTerminalBack(int signal) {
+    const int savedErrno = errno;
+    if (signal != SIGCONT) {
+        if (g_giveBack.load()) SetMode(g_givenMode);
+        if (signal != SIGTSTP) {
+            signals::RaiseWithDefaultAction(signal);  // the run ends as this handler returns
+            return;
+        }
+        // Returns once the process is continued, or at once where the kernel
+        // discards the stop (a process group without a job-control shell).
+        signals::StopWithDefaultAction(signal);
+    }
+    if (g_keyModeWanted.load()) SetMode(g_keyMode);
+    errno = savedErrno;
+}
+
+// Puts the terminal of standard input into non-canonical mode without echo
+// while it lives, and gives its mode back however the wait ends: on return,
+// by an exception, or by a signal (where the program leaves that signal's
+// action to the default). One key wait at a time, as the terminal is one.
+class KeyMode {
 public:
-    RawInput() {
-        m_active = tcgetattr(STDIN_FILENO, &m_saved) == 0;
-        if (!m_active) return;
-        termios raw = m_saved;
-        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        m_active = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    KeyMode() {
+        termios saved{};
+        if (::tcgetattr(STDIN_FILENO, &saved) != 0) return;  // not a terminal: read as it comes
+        g_givenMode = saved;
+        g_keyMode = saved;
+        g_keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        g_keyMode.c_cc[VMIN] = 1;
+        g_keyMode.c_cc[VTIME] = 0;
+        g_giveBack.store(true);
+        g_keyModeWanted.store(true);
+        m_takeover.emplace(KeyWaitSignals, GiveTerminalBack);
+        // TCSANOW keeps keys typed before the prompt; TCSAFLUSH would drop them.
+        m_active = ::tcsetattr(STDIN_FILENO, TCSANOW, &g_keyMode) == 0;
     }
-    ~RawInput() {
-        if (m_active) tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+    ~KeyMode() {
+        if (!m_takeover) return;
+        g_keyModeWanted.store(false);
+        SetMode(g_givenMode);
+        // The mode is back before the signals take their own actions again.
+        m_takeover.reset();
+        g_giveBack.store(false);
     }
-    RawInput(const RawInput&) = delete;
-    RawInput& operator=(const RawInput&) = delete;
+    KeyMode(const KeyMode&) = delete;
+    KeyMode& operator=(const KeyMode&) = delete;
     bool Active() const { return m_active; }
 
 private:
-    termios m_saved{};
+    std::optional<signals::SignalTakeover> m_takeover;
     bool m_active = false;
 };
 
@@ -84,8 +147,8 @@ bool IsInteractive() { return isatty(STDIN_FILENO) == 1; }
 
 void WaitForKey(int32_t seconds) {
     if (seconds <= 0 || !IsInteractive()) return;
-    RawInput raw;
-    if (!raw.Active()) return;
+    KeyMode keyMode;
+    if (!keyMode.Active()) return;
     tcflush(STDIN_FILENO, TCIFLUSH);
     pollfd input{STDIN_FILENO, POLLIN, 0};
     for (int64_t step = 0; step < int64_t{seconds} * 10; ++step) {
@@ -97,6 +160,19 @@ void WaitForKey(int32_t seconds) {
             return;
         }
     }
+}
+
+char ReadKey() {
+    KeyMode keyMode;
+    char key = 0;
+    ssize_t count = 0;
+    do {
+        count = ::read(STDIN_FILENO, &key, 1);
+    } while (count < 0 && errno == EINTR);
+    if (count != 1)
+        throw Exception("Консольный ввод закрыт: ожидаемая клавиша не может быть прочитана",
+                        ZORVIK_PLACE("ZORVIK::terminal::ReadKey"));
+    return key == '\r' ? '\n' : key;
 }
 
 }  // namespace ZORVIK::terminal

@@ -1,5 +1,7 @@
-// POSIX terminal glue of the console log: whether a stream is open and wants
-// colours, ANSI SGR texts for Windows-style text attributes, and the key wait.
+// POSIX terminal glue of the console: whether a stream is open and wants
+// colours, ANSI SGR texts for Windows-style text attributes, and keys read
+// without echo, with the terminal's mode given back even when a signal ends
+// or stops the run meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -31,5 +33,11 @@ bool IsInteractive();
 // one key in 100 ms steps and consumes it. Returns at once when standard input
 // is not a terminal.
 void WaitForKey(int32_t seconds);
+
+// Reads one byte from standard input; when it is a terminal, without echo and
+// without waiting for a line end. A carriage return is given as a line feed.
+// Throws when standard input is closed, so that a menu never waits for a key
+// that cannot come.
+char ReadKey();
 
 }  // namespace ZORVIK::terminal

@@ -17,6 +17,7 @@
 #include "sc/exchange/reader.h"
 #include "service/common/exception.h"
 #include "service/common/filesystem.h"
+#include "service/common/signal_takeover.h"
 
 namespace ZORVIK {
 
@@ -110,13 +111,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads 
 void RemoveTemporaryAndEnd(int signal) {
     const int savedErrno = errno;
     if (g_signalTemporarySet.load(std::memory_order_acquire)) ::unlink(g_signalTemporary);
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    ::sigemptyset(&fallback.sa_mask);
-    ::sigaction(signal, &fallback, nullptr);
-    // Blocked while this handler runs: delivered, with the default action, as it returns.
-    ::raise(signal);
     errno = savedErrno;
+    signals::RaiseWithDefaultAction(signal);
 }
 
 sigset_t EndingSignalSet() {
@@ -134,27 +130,13 @@ sigset_t EndingSignalSet() {
 // process, since there is one name to watch.
 class EndingSignalGuard {
 public:
-    EndingSignalGuard() : m_lock(Mutex()) {
-        const sigset_t ending = EndingSignalSet();
-        ::pthread_sigmask(SIG_BLOCK, &ending, &m_previousMask);
-        struct sigaction removing {};
-        removing.sa_handler = RemoveTemporaryAndEnd;
-        removing.sa_mask = ending;
-        for (size_t i = 0; i < std::size(EndingSignals); ++i) {
-            struct sigaction& previous = m_previous[i];
-            if (::sigaction(EndingSignals[i], nullptr, &previous) != 0) continue;
-            // Ignored, or the program's own handler: the program decides.
-            if ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_DFL) continue;
-            m_taken[i] = ::sigaction(EndingSignals[i], &removing, nullptr) == 0;
-        }
-    }
+    EndingSignalGuard()
+        : m_lock(Mutex()), m_previousMask(HoldEnding()), m_takeover(EndingSignals, RemoveTemporaryAndEnd) {}
 
     ~EndingSignalGuard() {
         Hold();
         g_signalTemporarySet.store(false, std::memory_order_release);
-        for (size_t i = 0; i < std::size(EndingSignals); ++i) {
-            if (m_taken[i]) ::sigaction(EndingSignals[i], &m_previous[i], nullptr);
-        }
+        m_takeover.Restore();
         // A signal that came meanwhile now takes its own action.
         ::pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
     }
@@ -182,10 +164,17 @@ private:
         return mutex;
     }
 
+    // Blocks the ending signals in this thread; returns the mask before.
+    static sigset_t HoldEnding() {
+        const sigset_t ending = EndingSignalSet();
+        sigset_t previous;
+        ::pthread_sigmask(SIG_BLOCK, &ending, &previous);
+        return previous;
+    }
+
     std::lock_guard<std::mutex> m_lock;
-    sigset_t m_previousMask{};
-    struct sigaction m_previous[std::size(EndingSignals)]{};
-    bool m_taken[std::size(EndingSignals)] = {};
+    sigset_t m_previousMask;
+    signals::SignalTakeover m_takeover;
 };
 
 }  // namespace
