@@ -5,12 +5,17 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,29 +63,43 @@ struct QxwRun {
     std::string err;
 };
 
+// The program's arguments and environment as execve takes them, built before a
+// fork: after it only async-signal-safe calls are made (the test process has
+// other threads). The program sits in the build directory, one level above the
+// test programs, unless ZORVIK_QXW names another. The given variables come
+// first (the program's getenv finds the first of equal names); QXW_CONFIG
+// reaches the program only when given here.
+class QxwCommand {
+public:
+    explicit QxwCommand(const std::vector<std::string>& args, const std::map<std::string, std::string>& given = {}) {
+        const char* program = std::getenv("ZORVIK_QXW");
+        m_args.push_back(program ? program : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw");
+        m_args.insert(m_args.end(), args.begin(), args.end());
+        for (const auto& [name, value] : given) m_variables.push_back(name + "=" + value);
+        m_variables.push_back("NO_COLOR=1");
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            if (std::string(*entry).rfind("QXW_CONFIG=", 0) != 0) m_variables.push_back(*entry);
+        }
+        for (auto [texts, pointers] : {std::pair{&m_args, &m_argv}, std::pair{&m_variables, &m_envp}}) {
+            for (std::string& text : *texts) pointers->push_back(text.data());
+            pointers->push_back(nullptr);
+        }
+    }
+    [[noreturn]] void Exec() const {
+        ::execve(m_argv[0], m_argv.data(), m_envp.data());
+        ::_exit(127);
+    }
+
+private:
+    std::vector<std::string> m_args, m_variables;
+    std::vector<char*> m_argv, m_envp;
+};
+
 // Standard input, output and error are unnamed temporary files, the latter two
-// read once the program has ended; QXW_CONFIG reaches the program only when
-// the environment given here has it. Everything the child needs is built before
-// the fork: after it only async-signal-safe calls are made (the test process
-// has other threads).
+// read once the program has ended.
 QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory, const QxwRunOptions& options = {},
               const std::map<std::string, std::string>& environment = {}) {
-    // The program sits in the build directory, one level above the test programs.
-    const char* given = std::getenv("ZORVIK_QXW");
-    std::vector<std::string> strings{given ? given
-                                           : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw"};
-    strings.insert(strings.end(), args.begin(), args.end());
-    const size_t argCount = strings.size();
-    // The given variables come first: the program's getenv finds the first of equal names.
-    for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
-    strings.push_back("NO_COLOR=1");
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::string(*entry).rfind("QXW_CONFIG=", 0) != 0) strings.push_back(*entry);
-    }
-    std::vector<char*> pointers;
-    for (std::string& text : strings) pointers.push_back(text.data());
-    pointers.insert(pointers.begin() + static_cast<std::ptrdiff_t>(argCount), nullptr);
-    pointers.push_back(nullptr);
+    const QxwCommand command(args, environment);
     FILE* const files[3] = {std::tmpfile(), std::tmpfile(), std::tmpfile()};
     std::fputs(options.input.c_str(), files[0]);
     std::rewind(files[0]);
@@ -102,8 +121,7 @@ QxwRun RunQxw(const std::vector<std::string>& args, const std::string& directory
         if (options.unprivileged && ::getuid() == 0 &&
             (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0))
             ::_exit(125);
-        ::execve(pointers[0], pointers.data(), pointers.data() + argCount + 1);
-        ::_exit(127);
+        command.Exec();
     }
     if (output[1] >= 0) ::close(output[1]);
     QxwRun run;
@@ -382,11 +400,6 @@ TEST_F(Qxw, FailuresOfFilesEndWithCodeOneAndTheirReason) {
          true,
          "Ошибка (Exception). Log file 'qxw.log' can't be created: Is a named pipe (FIFO) that has no reader\n",
          {.limit = Prompt}},
-        {"missing log folder",
-         [] {},
-         {"-ld=no/such/folder/"},
-         true,
-         "Log file 'no/such/folder/qxw.log' can't be created: No such file or directory\n"},
         {"read-only qxw.log",
          [this] {
              WriteFile("qxw.log", "kept\n");
@@ -468,18 +481,8 @@ private:
 // qxw with a pipe on its descriptor fd (standard output, or a further
 // descriptor as bash hands over ">(tool)"), read while the program runs.
 // Returns the exit code (-1: killed after 30 s) and what the pipe carried.
-std::pair<int, std::string> RunQxwIntoPipe(std::vector<std::string> args, const std::string& directory, int fd) {
-    const char* given = std::getenv("ZORVIK_QXW");
-    args.insert(args.begin(), given ? given : filesystem::FormatPath(filesystem::GetModulePath(), "%d%p") + "../qxw");
-    std::vector<std::string> environment{"NO_COLOR=1"};
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::string(*entry).rfind("QXW_CONFIG=", 0) != 0) environment.push_back(*entry);
-    }
-    std::vector<char*> argv, envp;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+std::pair<int, std::string> RunQxwIntoPipe(const std::vector<std::string>& args, const std::string& directory, int fd) {
+    const QxwCommand command(args);
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {-1, ""};
     const int nothing = ::open("/dev/null", O_RDWR);
@@ -490,8 +493,7 @@ std::pair<int, std::string> RunQxwIntoPipe(std::vector<std::string> args, const 
         ::dup2(pipeFds[1], fd);
         ::signal(SIGPIPE, SIG_DFL);
         if (::chdir(directory.c_str()) != 0) ::_exit(126);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
+        command.Exec();
     }
     ::close(nothing);
     ::close(pipeFds[1]);
@@ -508,29 +510,25 @@ std::pair<int, std::string> RunQxwIntoPipe(std::vector<std::string> args, const 
 // The console and the file log in one stream show each record twice.
 TEST_F(Qxw, LogsIntoARedirectedStandardStreamKeepEveryEntryAndLine) {
     const struct {
-        const char* name;
-        std::vector<std::string> shared;  // the log goes to the stream
-        std::vector<std::string> alone;   // the same run with the log in the file below
-        const char* logFile;
+        const char* stream;
+        std::vector<std::string> args;
+        const char* logSetting;  // given the stream, or a.log for the run that shows what to expect
         bool onStandardError;
     } cases[] = {
-        {"APDU log into /dev/stdout", {"-af=skarna", "-an=/dev/stdout"}, {"-af=skarna", "-an=a.log"}, "a.log", false},
-        {"APDU log into /dev/stderr, with the final error",
-         {"-c=0", "-f=0", "-af=skarna", "-an=/dev/stderr"},
-         {"-c=0", "-f=0", "-af=skarna", "-an=a.log"},
-         "a.log",
-         true},
-        {"file log into /dev/stdout", {"-ld=/dev/", "-lf=%pstdout"}, {"-lf=f.log"}, "f.log", false},
+        {"/dev/stdout", {"-af=skarna"}, "-an=", false},
+        {"/dev/stderr", {"-c=0", "-f=0", "-af=skarna"}, "-an=", true},  // with the final error
+        {"/dev/stdout", {}, "-lf=", false},                             // the file log
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto withCard = [](std::vector<std::string> args) {
-            args.insert(args.begin(), {"-r=#OSM", "-os=#autodetect"});
-            return args;
+        SCOPED_TRACE(std::string(c.logSetting) + c.stream);
+        const auto run = [&](const std::string& log) {
+            std::vector<std::string> args{"-r=#OSM", "-os=#autodetect", c.logSetting + log};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            return RunQxw(args, m_dir);
         };
-        const QxwRun alone = RunQxw(withCard(c.alone), m_dir);
-        const std::string expected = (c.onStandardError ? alone.err : alone.out) + File(c.logFile);
-        const QxwRun shared = RunQxw(withCard(c.shared), m_dir);
+        const QxwRun alone = run("a.log");
+        const std::string expected = (c.onStandardError ? alone.err : alone.out) + File("a.log");
+        const QxwRun shared = run(c.stream);
         EXPECT_EQ(shared.exitCode, alone.exitCode);
         const std::string& text = c.onStandardError ? shared.err : shared.out;
         // The clock and the seed differ between the runs, but not their lengths.
@@ -541,7 +539,7 @@ TEST_F(Qxw, LogsIntoARedirectedStandardStreamKeepEveryEntryAndLine) {
                 EXPECT_TRUE(Contains(text, line)) << line << text;
             }
         }
-        std::filesystem::remove(m_dir + c.logFile);
+        std::filesystem::remove(m_dir + "a.log");
     }
 }
 
@@ -796,6 +794,60 @@ TEST_F(QxwOverPcsc, ReaderNameFromTheSettingsFileIsShownEscaped) {
     EXPECT_TRUE(Contains(run.out, "[Reader: USB \\x1B[2J\\xC2\\x9B31m 00 00]Power on\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "msg: Unknown reader specified.)")) << run.out;
     EXPECT_FALSE(Contains(run.out, "\xC2\x9B") || Contains(run.out, "\x1B"));
+}
+
+// At the reader menu on a pseudo-terminal of its own (a network reader beside
+// the simulated card makes the menu wait for a key), a signal that ends the run
+// leaves the terminal's mode as the run found it.
+TEST_F(Qxw, SignalAtTheReaderMenuEndsTheRunWithTheTerminalModeBack) {
+    test::DerimServer server([](const test::DerimServer::Request&) { return Binary(); });
+    const QxwCommand command({"-reader=#?", "-f=0", "-derimdirect_port=" + std::to_string(server.Port())});
+    const struct {
+        int signal;
+        const char* key;  // typed on the terminal; none: sent by kill to the process id
+    } cases[] = {{SIGINT, "\x03"}, {SIGTERM, nullptr}, {SIGHUP, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signal);
+        int master = -1, terminal = -1;
+        ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        termios before{}, mode{};
+        ASSERT_EQ(::tcgetattr(terminal, &before), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // A session leader, in front of the pseudo-terminal it controls.
+            if (::setsid() < 0 || ::ioctl(terminal, TIOCSCTTY, 0) != 0 || ::chdir(m_dir.c_str()) != 0) ::_exit(125);
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
+            for (int fd = 0; fd < 3; ++fd) ::dup2(terminal, fd);
+            command.Exec();
+        }
+        ASSERT_GT(pid, 0);
+        // Until the menu is shown and the key mode is on: no line mode, no echo.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        std::string shown;
+        while (std::chrono::steady_clock::now() < deadline &&
+               (!Contains(shown, "Интерактивный выбор") ||
+                (::tcgetattr(terminal, &mode), mode.c_lflag & (ICANON | ECHO)) != 0)) {
+            pollfd output{master, POLLIN, 0};
+            char buffer[512];
+            const ssize_t count = ::poll(&output, 1, 20) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+            if (count > 0) shown.append(buffer, static_cast<size_t>(count));
+        }
+        EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u) << shown;
+        if (c.key != nullptr) {
+            EXPECT_EQ(::write(master, c.key, 1), 1);
+        } else {
+            ::kill(pid, c.signal);
+        }
+        const int status = test::WaitForChild(pid, deadline).status;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+        termios after{};
+        ASSERT_EQ(::tcgetattr(terminal, &after), 0);
+        EXPECT_TRUE(after.c_iflag == before.c_iflag && after.c_oflag == before.c_oflag &&
+                    after.c_cflag == before.c_cflag && after.c_lflag == before.c_lflag &&
+                    std::ranges::equal(after.c_cc, before.c_cc));
+        ::close(master);
+        ::close(terminal);
+    }
 }
 
 }  // namespace
