@@ -126,16 +126,21 @@ bool SameFile(const struct stat& first, const struct stat& second) {
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+// The name still leads to the file that the descriptor has open; with lstat, a
+// symbolic link on the way does not count.
+bool NameLeadsTo(const std::string& name, int fd, int (*statName)(const char*, struct stat*) = ::stat) {
+    struct stat byName {};
+    struct stat byDescriptor {};
+    return ::fstat(fd, &byDescriptor) == 0 && statName(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
+}
+
 // Standard output or standard error when the name leads to its file
 // (/dev/stdout, or the very file that "> out.txt" made), else -1. A log opened
 // afresh there would write at an offset of its own, and the console's lines
 // would overwrite its entries (or it theirs).
 int StandardStreamOf(const std::string& name) {
-    struct stat byName {};
-    if (::stat(name.c_str(), &byName) != 0) return -1;
     for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
-        struct stat opened {};
-        if (::fstat(stream, &opened) == 0 && SameFile(byName, opened)) return stream;
+        if (NameLeadsTo(name, stream)) return stream;
     }
     return -1;
 }
@@ -186,14 +191,6 @@ bool TakeExclusive(int fd) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     }
     return false;
-}
-
-// The name still leads to the file that the descriptor has open; with lstat, a
-// symbolic link on the way does not count.
-bool NameLeadsTo(const std::string& name, int fd, int (*statName)(const char*, struct stat*) = ::stat) {
-    struct stat byName {};
-    struct stat byDescriptor {};
-    return ::fstat(fd, &byDescriptor) == 0 && statName(name.c_str(), &byName) == 0 && SameFile(byName, byDescriptor);
 }
 
 std::shared_ptr<std::FILE> Shared(LogFileOpening& opening) {

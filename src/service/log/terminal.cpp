@@ -32,10 +32,10 @@ int AnsiCode(int nibble, int normalBase, int brightBase) {
 // control: while a key is awaited each of them gives the terminal its mode back.
 constexpr int KeyWaitSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 
-// What the handler reads: each mode is complete before its flag is raised.
+// What the handler reads. Both modes are complete before the handler is
+// installed, and it is removed before they change again.
 termios g_givenMode{};                     // the terminal's own mode, given back on a signal
 termios g_keyMode{};                       // non-canonical, without echo
-std::atomic<bool> g_giveBack{false};       // g_givenMode holds the mode to give back
 std::atomic<bool> g_keyModeWanted{false};  // a key is awaited: a continued run takes g_keyMode again
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flags");
 
@@ -59,7 +59,7 @@ void SetMode(const termios& mode) {
 void GiveTerminalBack(int signal) {
     const int savedErrno = errno;
     if (signal != SIGCONT) {
-        if (g_giveBack.load()) SetMode(g_givenMode);
+        SetMode(g_givenMode);
         if (signal != SIGTSTP) {
             signals::RaiseWithDefaultAction(signal);  // the run ends as this handler returns
             return;
@@ -86,7 +86,6 @@ public:
         g_keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         g_keyMode.c_cc[VMIN] = 1;
         g_keyMode.c_cc[VTIME] = 0;
-        g_giveBack.store(true);
         g_keyModeWanted.store(true);
         m_takeover.emplace(KeyWaitSignals, GiveTerminalBack);
         // TCSANOW keeps keys typed before the prompt; TCSAFLUSH would drop them.
@@ -98,7 +97,6 @@ public:
         SetMode(g_givenMode);
         // The mode is back before the signals take their own actions again.
         m_takeover.reset();
-        g_giveBack.store(false);
     }
     KeyMode(const KeyMode&) = delete;
     KeyMode& operator=(const KeyMode&) = delete;
