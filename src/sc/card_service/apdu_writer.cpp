@@ -18,8 +18,9 @@ namespace ZORVIK {
 namespace {
 
 // A FIFO without a reader or a directory as the log is refused with its reason
-// rather than waited on (OpenLogFile).
-std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenLog(const std::string& fileName) {
+// rather than waited on; a regular file is held with the shared lock that keeps
+// a silent run from removing it while it is still empty (OpenLogFile).
+std::shared_ptr<std::FILE> OpenLog(const std::string& fileName) {
     ZORVIK_CHECK("ZORVIK::BaseApduWriter::BaseApduWriter", !fileName.empty(),
                  "Пустое название файла для конвертированных APDU");
     LogFileOpening opening = OpenLogFile(fileName, "a");
@@ -27,7 +28,7 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenLog(const std::string& fileN
         throw Exception("Не удалось открыть файл для конвертированных APDU '" + fileName + "': " + opening.reason,
                         ZORVIK_PLACE("ZORVIK::BaseApduWriter::BaseApduWriter"));
     }
-    return std::move(opening.stream);
+    return opening.stream;
 }
 
 }  // namespace

@@ -40,7 +40,9 @@ public:
 
     // Opens the file for appending; refuses an empty name, a file that cannot
     // be opened, a FIFO without a reader, a directory or a block device (never
-    // waits on one).
+    // waits on one). A regular file is held with a shared lock for the log's
+    // life, so that a run whose file log is empty never removes it; the APDU
+    // log itself never removes its file.
     explicit BaseApduWriter(const std::string& fileName);
     BaseApduWriter(const BaseApduWriter&) = delete;
     BaseApduWriter& operator=(const BaseApduWriter&) = delete;
@@ -86,9 +88,9 @@ protected:
 
 private:
     std::string m_fileName;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_file;  // written only through AppendRecord
-    std::string m_entry;                                     // the entry gathered so far
-    int m_writeError = 0;  // errno of the first failed formatting of the current entry
+    std::shared_ptr<std::FILE> m_file;  // written only through AppendRecord
+    std::string m_entry;                // the entry gathered so far
+    int m_writeError = 0;               // errno of the first failed formatting of the current entry
     std::vector<ApduWriterVariable> m_variables;
     bool m_hasComment = false;
     std::string m_comment;

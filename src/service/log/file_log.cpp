@@ -137,10 +137,12 @@ bool NameLeadsTo(const std::string& name, int fd, int (*statName)(const char*, s
 // Standard output or standard error when the name leads to its file
 // (/dev/stdout, or the very file that "> out.txt" made), else -1. A log opened
 // afresh there would write at an offset of its own, and the console's lines
-// would overwrite its entries (or it theirs).
+// would overwrite its entries (or it theirs). A stream open only for reading
+// (1<file) takes no log: the name is then opened as any other.
 int StandardStreamOf(const std::string& name) {
     for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
-        if (NameLeadsTo(name, stream)) return stream;
+        const int access = ::fcntl(stream, F_GETFL) & O_ACCMODE;
+        if ((access == O_WRONLY || access == O_RDWR) && NameLeadsTo(name, stream)) return stream;
     }
     return -1;
 }
@@ -158,7 +160,7 @@ int OpenDescriptor(const std::string& name, int flags, const char*& refusal) {
     return fd;
 }
 
-// Every file log holds a shared lock on its file for its life: a deletable log
+// Every log holds a shared lock on its file for its life: a deletable log
 // removes its file only when it gets the exclusive lock, that is when no other
 // log has the file open. The exclusive lock is held only for the moment of that
 // decision; a lock held longer by some other program is not waited out forever.
@@ -193,42 +195,56 @@ bool TakeExclusive(int fd) {
     return false;
 }
 
-std::shared_ptr<std::FILE> Shared(LogFileOpening& opening) {
-    return std::shared_ptr<std::FILE>(opening.stream.release(), std::fclose);
+// Closes a log's stream and then the descriptor that holds its lock, if that
+// is one of its own.
+struct CloseLogFile {
+    int lockFd = -1;
+    void operator()(std::FILE* file) const {
+        std::fclose(file);
+        if (lockFd >= 0) ::close(lockFd);
+    }
+};
+
+// A description of a standard stream's file of the log's own, to hold its
+// lock: a lock on the duplicate would lock the open file that the shell shares
+// with this run (and with whatever else it started), and outlive the log. -1
+// when the name no longer leads to the stream's file, or it cannot be opened.
+int OpenLockDescriptor(const std::string& name, int streamFd) {
+    for (const int access : {O_RDONLY, O_WRONLY}) {
+        const int fd = ::open(name.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat byName {};
+        struct stat byStream {};
+        if (fd >= 0 && ::fstat(fd, &byName) == 0 && ::fstat(streamFd, &byStream) == 0 && SameFile(byName, byStream)) {
+            return fd;
+        }
+        if (fd >= 0) ::close(fd);
+        if (fd >= 0 || errno != EACCES) break;
+    }
+    return -1;
 }
 
-// Opens a log file and takes its shared lock. A file removed (or replaced)
-// between the open and the lock, by a deletable log that saw it empty and
-// unused, is opened again, so that no record goes to a file without a name.
-// The file of a standard stream is the stream's, and is neither locked nor
-// ever removed.
-std::shared_ptr<std::FILE> OpenLockedLog(const std::string& name, const std::string& mode, bool& locked) {
-    constexpr int Attempts = 100;
-    for (int attempt = 1;; ++attempt) {
-        LogFileOpening opening = OpenLogFile(name, mode);
-        if (!opening.stream) ThrowCantCreate(name, opening.reason);
-        const int fd = ::fileno(opening.stream.get());
-        struct stat info {};
-        locked = false;
-        if (opening.standardStream || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Shared(opening);
-        locked = HoldShared(fd);
-        if (attempt == Attempts || NameLeadsTo(name, fd)) return Shared(opening);
-    }
+// The file log's open: a failure throws, and only a lock on a file of its own
+// lets the log remove that file.
+std::shared_ptr<std::FILE> OpenFileLog(const std::string& name, const char* mode, bool& removable) {
+    LogFileOpening opening = OpenLogFile(name, mode);
+    if (!opening.stream) ThrowCantCreate(name, opening.reason);
+    removable = opening.locked && !opening.standardStream;
+    return opening.stream;
 }
 
 // The first free numbered name, created exclusively: a name taken by another
 // process between the probe and the creation moves the search on instead of
 // sharing (and truncating) that process's log.
 std::shared_ptr<std::FILE> CreateNumbered(const NamePattern& pattern, uint32_t width, std::string& chosen,
-                                          bool& locked) {
+                                          bool& removable) {
     for (uint32_t counter = pattern.counter == CounterKind::FromOne ? 1 : 0; counter < CounterLimit; ++counter) {
         const std::string name = Candidate(pattern, counter, width);
         if (CanBeRead(name)) continue;
         LogFileOpening opening = OpenLogFile(name, "wx");
         if (opening.stream) {
             chosen = name;
-            locked = HoldShared(::fileno(opening.stream.get()));
-            return Shared(opening);
+            removable = opening.locked;
+            return opening.stream;
         }
         if (opening.error != EEXIST) ThrowCantCreate(name, opening.reason);
     }
@@ -242,9 +258,8 @@ std::tm LocalTimeNow() {
     return local;
 }
 
-}  // namespace
-
-LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode) {
+// OpenLogFile without the lock.
+LogFileOpening OpenUnlocked(const std::string& fileName, const std::string& mode) {
     LogFileOpening opening;
     const int flags = OpenFlags(mode);
     // Never truncated: what the stream holds already is the run's own output.
@@ -265,7 +280,7 @@ LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode)
             if (stream < 0 && ::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0) {
                 error = errno;
             } else if (std::FILE* file = ::fdopen(fd, stream >= 0 ? "w" : mode.c_str())) {
-                opening.stream.reset(file);
+                opening.stream = std::shared_ptr<std::FILE>(file, CloseLogFile{});
                 opening.standardStream = stream >= 0;
                 return opening;
             } else {
@@ -283,10 +298,32 @@ LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode)
     return opening;
 }
 
+}  // namespace
+
+// Every log that writes into a regular file holds a shared lock on it for its
+// life, so that no deletable log of any run removes the file under it. A file
+// removed (or replaced) between the open and the lock, by a deletable log that
+// saw it empty and unused, is opened again, so that no record goes to a file
+// without a name.
+LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode) {
+    constexpr int Attempts = 100;
+    for (int attempt = 1;; ++attempt) {
+        LogFileOpening opening = OpenUnlocked(fileName, mode);
+        if (!opening.stream) return opening;
+        const int fd = ::fileno(opening.stream.get());
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return opening;
+        const int lockFd = opening.standardStream ? OpenLockDescriptor(fileName, fd) : fd;
+        if (lockFd != fd && lockFd >= 0) std::get_deleter<CloseLogFile>(opening.stream)->lockFd = lockFd;
+        opening.locked = lockFd >= 0 && HoldShared(lockFd);
+        if (attempt == Attempts || NameLeadsTo(fileName, fd)) return opening;
+    }
+}
+
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode) {
-    LogFileOpening opening = OpenLogFile(fileName, mode);
+    LogFileOpening opening = OpenUnlocked(fileName, mode);
     if (!opening.stream) ThrowCantCreate(fileName, opening.reason);
-    return Shared(opening);
+    return opening.stream;
 }
 
 int AppendRecord(std::FILE* file, const std::string& text) {
@@ -315,15 +352,15 @@ FileLog::FileLog(const std::string& path, const std::string& format, uint32_t co
     const NamePattern pattern = ExpandFormat(path, format, localTime);
     if (pattern.counter == CounterKind::None) {
         m_fileName = pattern.text;
-        m_file = OpenLockedLog(m_fileName, "w", m_locked);
+        m_file = OpenFileLog(m_fileName, "w", m_removable);
     } else {
-        m_file = CreateNumbered(pattern, counterWidth, m_fileName, m_locked);
+        m_file = CreateNumbered(pattern, counterWidth, m_fileName, m_removable);
     }
 }
 
 FileLog::FileLog(const std::string& fileName, std::shared_ptr<iLog> next)
     : LogFilter(std::move(next)), m_fileName(fileName) {
-    m_file = OpenLockedLog(fileName, "a", m_locked);
+    m_file = OpenFileLog(fileName, "a", m_removable);
 }
 
 void FileLog::WriteRec(const LogRecord& record) {
@@ -343,7 +380,7 @@ void FileLog::CloseFile(bool removeWhenUnused) {
     // finds the name gone once it has, and opens the file again. Without its
     // own shared lock the log cannot tell whether others hold the file (their
     // locks may fail alike), so it keeps the file.
-    if (removeWhenUnused && m_file && m_locked) {
+    if (removeWhenUnused && m_file && m_removable) {
         const int fd = ::fileno(m_file.get());
         if (IsEmptyFile(fd) && TakeExclusive(fd) && IsEmptyFile(fd) && NameLeadsTo(m_fileName, fd, ::lstat)) {
             ::unlink(m_fileName.c_str());

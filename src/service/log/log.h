@@ -112,24 +112,29 @@ private:
 
 // A log file opened for writing, or the reason why it was not.
 struct LogFileOpening {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream{nullptr, &std::fclose};
-    int error = 0;                // errno of a failed open; 0 when opened or refused for its kind
-    std::string reason;           // the system's text, or the kind of a file that takes no log
-    bool standardStream = false;  // writes through a duplicate of standard output or error
+    std::shared_ptr<std::FILE> stream;  // closing it lets go of the lock too
+    int error = 0;                      // errno of a failed open; 0 when opened or refused for its kind
+    std::string reason;                 // the system's text, or the kind of a file that takes no log
+    bool standardStream = false;        // writes through a duplicate of standard output or error
+    bool locked = false;                // holds the shared lock by which deletable logs see the file in use
 };
 // Opens a file to write a log to (fopen modes: "a" appends, "w" truncates,
 // "wx" creates a new file only) without ever waiting on it. Writing modes
 // append (O_APPEND), "w" after its truncation too, so that records of other
 // processes logging to the same file are never overwritten. A name that leads
-// to the file of standard output or standard error (/dev/stdout, or the file
-// that the shell redirected it to) is written through a duplicate of that
-// descriptor, untruncated, so that the console and the log share one offset. A
-// FIFO or pipe that has a reader takes the log; one without a reader is refused
-// at once, as are a directory, a socket and a block device (the reason says
-// why); a character device such as /dev/null or a terminal is taken.
+// to the file of standard output or standard error open for writing
+// (/dev/stdout, or the file that the shell redirected it to) is written
+// through a duplicate of that descriptor, untruncated, so that the console and
+// the log share one offset. A FIFO or pipe that has a reader takes the log; one
+// without a reader is refused at once, as are a directory, a socket and a block
+// device (the reason says why); a character device such as /dev/null or a
+// terminal is taken. A regular file is held with a shared lock until the
+// stream is closed (on a description of the log's own for a standard stream's
+// file), so that no deletable log removes it meanwhile; where the file system
+// refuses the lock, the log goes on without it.
 LogFileOpening OpenLogFile(const std::string& fileName, const std::string& mode);
 
-// Opens a file; the deleter closes it. Throws "Log file '<name>' can't be
+// Opens a file (no lock); the deleter closes it. Throws "Log file '<name>' can't be
 // created: " followed by the reason (the system's text, or the kind of file).
 std::shared_ptr<std::FILE> OpenFile(const std::string& fileName, const std::string& mode);
 
@@ -157,15 +162,15 @@ public:
 
 protected:
     // Closes the file. With removeWhenUnused the file is removed first when it
-    // is still the regular file of that name, still empty, and no other file
-    // log has it open, whoever made it; never when this log could not hold its
+    // is still the regular file of that name, still empty, and no other log
+    // has it open, whoever made it; never when this log could not hold its
     // shared lock, nor the file of a standard stream.
     void CloseFile(bool removeWhenUnused);
 
 private:
     std::string m_fileName;
     std::shared_ptr<std::FILE> m_file;
-    bool m_locked = false;  // holds the shared lock by which other logs see the file in use
+    bool m_removable = false;  // holds the shared lock on a file of its own, not a standard stream's
 };
 
 // A file log that removes its file on destruction when nothing was written to

@@ -14,6 +14,7 @@
 #include "sc/card_service/skarna_apdu_writer.h"
 #include "sc/card_service/tlv_printer.h"
 #include "sc/exchange/capdu_rapdu.h"
+#include "service/log/log.h"
 #include "service/log/recording_log.h"
 #include "support/error_text.h"
 #include "support/file_text.h"
@@ -284,6 +285,18 @@ TEST(ApduWriter, ProcessesAppendingEntriesOf64KbToOneLogKeepEveryEntryWhole) {
         }
         EXPECT_EQ(position, text.size()) << "an entry is cut at " << position;
         EXPECT_TRUE(expected.empty()) << expected.size() << " entries are missing";
+    }
+}
+
+// An APDU log holds its file against a run whose file log of the same name
+// wrote nothing: the empty file stays, and the entries land in it.
+TEST(ApduWriter, EveryFormatKeepsItsFileWhileAnEmptyFileLogOfTheSameNameEnds) {
+    for (int kind = BaseApduWriter::Skarna; kind <= BaseApduWriter::Ruzo; ++kind) {
+        const std::string path = test::TestDir() + BaseApduWriter::DefaultFileName(kind);
+        std::unique_ptr<BaseApduWriter> writer = BaseApduWriter::Create(kind, path, 0);
+        DeletableFileLog(path, nullptr);
+        writer->WriteApdu(CApdu(0x00, 0x84, 0x00, 0x00, 8), Response("9000"), ST_OK, SourcePlace());
+        EXPECT_TRUE(std::filesystem::exists(path) && !ReadFile(path).empty()) << path;
     }
 }
 

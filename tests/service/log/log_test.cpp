@@ -201,6 +201,15 @@ private:
     int m_saved;
 };
 
+// Standard output on the named file for the life of the result, as a shell's
+// "1>name" (O_WRONLY) or "1<name" (O_RDONLY) gives it.
+std::shared_ptr<Redirect> OutputTo(const std::string& name, int access) {
+    const int fd = open(name.c_str(), access | O_CREAT | O_CLOEXEC, 0644);
+    auto redirect = std::make_shared<Redirect>(STDOUT_FILENO, fd);
+    close(fd);
+    return redirect;
+}
+
 TEST(ConsLog, OnAPipeTextGoesWithoutEscapesAndThePauseDoesNotWaitAndAClosedOutputSilencesTheChain) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
@@ -562,6 +571,20 @@ TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedWhenNoOtherLogHoldsItWhoeverMade
          nothing, true},
         {"a log with records, truncating", [&] { std::ofstream{name} << "old\n"; }, nothing, true, "", true},
         {"another log has it open", [] {}, [&] { return std::make_shared<FileLog>(name, nullptr); }, false},
+        {"an APDU log has it open", [] {}, [&] { return std::shared_ptr<void>(OpenLogFile(name, "a").stream); }, false},
+        {"a log through standard output sent to it has it open", [] {},
+         [&] {
+             const auto output = OutputTo(name, O_WRONLY);
+             return std::make_shared<FileLog>("/dev/stdout", nullptr);
+         },
+         false},
+        {"a log through standard output sent to it has ended, the stream stays", [] {},
+         [&] {
+             auto output = OutputTo(name, O_WRONLY);
+             FileLog("/dev/stdout", nullptr);
+             return output;
+         },
+         true},
         {"another run wrote and left", [] {},
          [&] {
              FileLog(name, nullptr).Write("x", 7, false);
@@ -592,6 +615,7 @@ TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedWhenNoOtherLogHoldsItWhoeverMade
             other = c.during();
         }
         g_refuseSharedLocks = false;
+        other.reset();  // standard output back before any failure is printed
         EXPECT_EQ(fs::exists(name), !c.removed);
         if (!c.removed) {
             EXPECT_EQ(ReadFile(name), c.left);
@@ -611,6 +635,26 @@ TEST_F(FileLogTest, AnEmptyDeletableLogIsRemovedWhenNoOtherLogHoldsItWhoeverMade
     ASSERT_TRUE(fs::exists(name));
     DeletableFileLog(name, nullptr);
     EXPECT_FALSE(fs::exists(name));
+}
+
+// A standard stream open only for reading ("1<name") is not the log's: the
+// name is opened as any other, and the log appends to it.
+TEST_F(FileLogTest, AStandardStreamOpenOnlyForReadingIsNotTakenForALog) {
+    for (const std::string& name : {std::string("/dev/null"), m_dir + "read-only.txt"}) {
+        SCOPED_TRACE(name);
+        if (name != "/dev/null") std::ofstream(name) << "before\n";
+        LogFileOpening opening;
+        {
+            const auto input = OutputTo(name, O_RDONLY);
+            opening = OpenLogFile(name, "a");
+        }
+        ASSERT_TRUE(opening.stream) << opening.reason;
+        EXPECT_FALSE(opening.standardStream);
+        EXPECT_EQ(AppendRecord(opening.stream.get(), "entry\n"), 0);
+        if (name != "/dev/null") {
+            EXPECT_EQ(ReadFile(name), "before\nentry\n");
+        }
+    }
 }
 
 // The log of a run that opened the file before the silent run ended stays
