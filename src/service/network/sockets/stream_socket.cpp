@@ -50,6 +50,12 @@ StreamSocket::~StreamSocket() {
 }
 
 bool StreamSocket::Connect(const SocketAddress& address, uint32_t timeoutMs) {
+    // From a listener the descriptors could not be closed (the event thread still uses them) nor the
+    // thread replaced, so the socket would lose its old descriptor and wait for itself.
+    if (t_eventThreadOf == this) {
+        throw Exception("A socket can't connect again from a listener of its own events",
+                        ZORVIK_PLACE("ZORVIK::StreamSocket::Connect"));
+    }
     Close();
     const sockaddr_in target = ResolveIPv4(address);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -109,25 +115,30 @@ bool StreamSocket::Probe(const SocketAddress& address) {
     }
 }
 
-bool StreamSocket::IsOpen() const {
+int StreamSocket::OpenDescriptor() const {
     std::lock_guard<std::mutex> lock(m_handleMutex);
-    return m_socket >= 0;
+    return m_connectionEnded ? -1 : m_socket;
 }
 
+bool StreamSocket::IsOpen() const { return OpenDescriptor() >= 0; }
+
 uint32_t StreamSocket::GetAvailableData() const {
-    std::lock_guard<std::mutex> lock(m_handleMutex);
-    if (m_socket < 0) return 0;
+    const int fd = OpenDescriptor();
+    if (fd < 0) return 0;
     int available = 0;
-    if (::ioctl(m_socket, FIONREAD, &available) != 0) detail::ThrowNetworkError(errno);
+    if (::ioctl(fd, FIONREAD, &available) != 0) detail::ThrowNetworkError(errno);
     return available > 0 ? static_cast<uint32_t>(available) : 0;
 }
 
+// Read and Send hold no lock while they wait: the event thread can still end the connection,
+// which wakes them, and the descriptor stays valid until Close on this thread.
 binary::Binary StreamSocket::Read(uint32_t size) {
-    if (size == 0 || !IsOpen()) return binary::Binary();
+    const int fd = OpenDescriptor();
+    if (size == 0 || fd < 0) return binary::Binary();
     if (m_buffer.size() < size) m_buffer.resize(size);
     size_t received = 0;
     while (received < size) {
-        const ssize_t got = ::recv(m_socket, m_buffer.data() + received, size - received, MSG_WAITALL);
+        const ssize_t got = ::recv(fd, m_buffer.data() + received, size - received, MSG_WAITALL);
         if (got < 0) {
             if (errno == EINTR) continue;
             detail::ThrowNetworkError(errno);
@@ -139,11 +150,12 @@ binary::Binary StreamSocket::Read(uint32_t size) {
 }
 
 void StreamSocket::Send(const binary::Binary& data) {
-    if (data.empty() || !IsOpen()) return;
+    const int fd = OpenDescriptor();
+    if (data.empty() || fd < 0) return;
     size_t sent = 0;
     while (sent < data.size()) {
         // MSG_NOSIGNAL: a peer that went away is an error here, not a SIGPIPE for the process.
-        const ssize_t rc = ::send(m_socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        const ssize_t rc = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (rc < 0) {
             if (errno == EINTR) continue;
             detail::ThrowNetworkError(errno);
@@ -156,12 +168,23 @@ void StreamSocket::AddListener(std::shared_ptr<iSocketListener> listener) {
     m_listeners.push_back(std::move(listener));
 }
 
+void StreamSocket::EndConnection() {
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    if (m_socket >= 0 && !m_connectionEnded) {
+        // Wakes a Read or Send waiting on another thread; one that starts later fails with EPIPE or
+        // finds the connection ended, and never reaches a file opened since.
+        ::shutdown(m_socket, SHUT_RDWR);
+        m_connectionEnded = true;
+    }
+}
+
 void StreamSocket::CloseHandles() {
     std::lock_guard<std::mutex> lock(m_handleMutex);
     if (m_socket >= 0) {
         ::close(m_socket);
         m_socket = -1;
     }
+    m_connectionEnded = false;
     if (m_stopEvent >= 0) {
         ::close(m_stopEvent);
         m_stopEvent = -1;
@@ -169,7 +192,11 @@ void StreamSocket::CloseHandles() {
 }
 
 void StreamSocket::Close() {
-    if (t_eventThreadOf != this && m_eventThread.joinable()) {
+    if (t_eventThreadOf == this) {
+        EndConnection();  // the thread is still running; the owner's Close or the destructor closes the rest
+        return;
+    }
+    if (m_eventThread.joinable()) {
         {
             std::lock_guard<std::mutex> lock(m_handleMutex);
             if (m_stopEvent >= 0) {
@@ -196,7 +223,6 @@ void StreamSocket::StartEventThread() {
             if (m_stopEvent < 0) detail::ThrowNetworkError(errno);
         }
     }
-    if (m_eventThread.joinable()) m_eventThread.join();  // an earlier thread that closed the socket itself
     m_eventThread = std::thread(&StreamSocket::ThreadFunc, this);
 }
 
@@ -220,7 +246,7 @@ void StreamSocket::ThreadFunc() {
             int socketFd, stopFd;
             {
                 std::lock_guard<std::mutex> lock(m_handleMutex);
-                socketFd = m_socket;
+                socketFd = m_connectionEnded ? -1 : m_socket;
                 stopFd = m_stopEvent;
             }
             if (socketFd < 0 || stopFd < 0) break;
@@ -267,7 +293,7 @@ void StreamSocket::ThreadFunc() {
     } catch (...) {
         // A listener's failure must not escape the thread.
     }
-    CloseHandles();
+    EndConnection();
 }
 
 }  // namespace ZORVIK

@@ -59,9 +59,16 @@ public:
 private:
     void StartEventThread();
     void ThreadFunc();
+    // Taken under the lock: the socket while the connection is open, else -1.
+    int OpenDescriptor() const;
+    void EndConnection();
     void CloseHandles();
 
     int m_socket = -1;
+    // The event thread (on its own end, or by a listener's Close) only ends the connection
+    // and sets this; the descriptors are closed by Close on the owner's thread after the
+    // join, so no thread is left using a number that another file could then be given.
+    bool m_connectionEnded = false;
     binary::Binary m_buffer;
     bool m_eventMode;
     int m_stopEvent = -1;  // eventfd that tells the event thread to end
